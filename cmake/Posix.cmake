@@ -1,0 +1,14 @@
+find_package(Threads REQUIRED)
+set_target_properties(kaldrix_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+target_link_libraries(kaldrix_objects PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
+target_link_libraries(kaldrix_core PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
+
+# The shared library exports the six functions and nothing else.
+add_library(kaldrix SHARED $<TARGET_OBJECTS:kaldrix_objects>)
+target_link_libraries(kaldrix PRIVATE Threads::Threads ${CMAKE_DL_LIBS})
+set_target_properties(kaldrix PROPERTIES
+    VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/src/frame/kaldrix.map)
+target_link_options(kaldrix PRIVATE
+    -Wl,--version-script=${PROJECT_SOURCE_DIR}/src/frame/kaldrix.map -Wl,--no-undefined)

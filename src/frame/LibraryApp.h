@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/platform.h"
+
+// The application object: opens the trace log when the library is attached
+// and closes it when the library is detached.
+class CLibraryApp : public CWinApp {
+public:
+    int InitInstance() override;
+    int ExitInstance() override;
+};
+
+// The platform's attach and detach notifications (see CLibraryEntry).
+void LibraryAttach();
+void LibraryDetach(bool processExit);

@@ -1,0 +1,83 @@
+#include "log/LogFile.h"
+
+#include <cstdarg>
+#include <string>
+
+CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
+
+CLogFile::~CLogFile() {
+    Close();
+    DeleteCriticalSection(&m_lock);
+}
+
+int CLogFile::Open() {
+    // The marker is opened for update so that it must exist and be writable;
+    // its content is never read.
+    FILE* marker = std::fopen(LogMarkerPath().c_str(), "r+c");
+    if (!marker)
+        return 0;
+    std::fclose(marker);
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char name[64];
+    std::snprintf(name, sizeof name, "KALDRIX%d%d%d.log", now.wYear, now.wMonth, now.wDay);
+    FILE* file = std::fopen(LogFilePath(name).c_str(), kLogAppendMode);
+    if (!file)
+        return 0;
+
+    EnterCriticalSection(&m_lock);
+    m_file = file;
+    std::fputs("\n============================================", m_file);
+    LeaveCriticalSection(&m_lock);
+    return 1;
+}
+
+void CLogFile::Write(const char* format, ...) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[kBufferSize];
+    std::snprintf(stamp, sizeof stamp, "%d-%d-%d %d:%d:%d", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
+
+    // Formatted before the lock is taken, so a fault while formatting never
+    // leaves the lock held.
+    char message[kBufferSize];
+    va_list args;
+    va_start(args, format);
+    _vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    message[kBufferSize - 1] = '\0';
+
+    WriteRecord(stamp, message);
+}
+
+bool CLogFile::Lock() {
+    if (m_processExiting.load(std::memory_order_relaxed))
+        return TryEnterCriticalSection(&m_lock) != FALSE;
+    EnterCriticalSection(&m_lock);
+    return true;
+}
+
+void CLogFile::WriteRecord(const char* stamp, const char* message) {
+    if (!Lock())
+        return;
+    if (m_file) {
+        std::fprintf(m_file, "\n%s:", stamp);
+        std::fputs(message, m_file);
+    }
+    std::fputs(message, stdout);
+    std::fputs("\n", stdout);
+    LeaveCriticalSection(&m_lock);
+}
+
+int CLogFile::Close() {
+    if (!Lock())
+        return 1;
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    LeaveCriticalSection(&m_lock);
+    return 1;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cstdio>
+
+// The library's trace log. Logging to a file is on only when the marker file
+// exists at Open; every message is echoed to standard output either way.
+class CLogFile {
+public:
+    CLogFile();
+    virtual ~CLogFile();
+    CLogFile(const CLogFile&) = delete;
+    CLogFile& operator=(const CLogFile&) = delete;
+
+    // 1 when the day's log file is now open, else 0.
+    int Open();
+    // Formats a message printf-style (cut at 255 bytes) and writes one record.
+    void Write(const char* format, ...);
+    // Always 1.
+    int Close();
+
+    // From now on a record is skipped rather than waited for when another
+    // thread holds the log: at process exit that thread may be gone for good.
+    void SetProcessExiting() { m_processExiting.store(true, std::memory_order_relaxed); }
+
+    static constexpr size_t kBufferSize = 256;
+
+private:
+    // False only at process exit, when another thread holds the lock.
+    bool Lock();
+    void WriteRecord(const char* stamp, const char* message);
+
+    FILE* m_file = nullptr;
+    CRITICAL_SECTION m_lock;
+    std::atomic<bool> m_processExiting{false};
+};

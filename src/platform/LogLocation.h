@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+// Where the trace log lives: "C:\temp" on Windows; on POSIX /tmp, or the
+// folder that KALDRIX_LOG_DIR names.
+std::string LogMarkerPath();
+std::string LogFilePath(const char* fileName);
+
+// The daily file's open mode: appending text. On Windows the "t" is explicit,
+// so that a host that changes the runtime's default mode cannot turn off the
+// CR LF line ends.
+extern const char kLogAppendMode[];

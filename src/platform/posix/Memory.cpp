@@ -1,0 +1,25 @@
+#include "platform/posix/FaultInjection.h"
+#include "platform/posix/KernelObject.h"
+#include "platform/posix/ThreadState.h"
+
+#include <cstdlib>
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+    ParkIfTerminated();
+    DWORD code = 0;
+    if (InjectedFailure("LocalAlloc", &code)) {
+        SetLastErrorCode(code);
+        return nullptr;
+    }
+    void* memory = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1)
+                                           : std::malloc(bytes ? bytes : 1);
+    if (!memory)
+        SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+    return memory;
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+    ParkIfTerminated();
+    std::free(memory);
+    return nullptr;
+}

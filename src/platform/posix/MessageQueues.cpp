@@ -1,0 +1,131 @@
+// Per-thread message queues. As on Windows, a thread has a queue only once it
+// has called GetMessageA or PeekMessageA, and posting to a thread without
+// one fails. A queue goes when its thread ends.
+#include "platform/posix/FaultInjection.h"
+#include "platform/posix/KernelObject.h"
+#include "platform/posix/ThreadState.h"
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+class MessageQueue {
+public:
+    void Post(const MSG& msg) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.push_back(msg);
+        m_cv.notify_one();
+    }
+
+    // Takes (or with remove false, copies) the first message in the filter
+    // range; waits for one when `wait` is set.
+    bool Take(MSG* msg, UINT filterMin, UINT filterMax, bool remove, bool wait) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            for (auto it = m_messages.begin(); it != m_messages.end(); ++it) {
+                if (InRange(it->message, filterMin, filterMax)) {
+                    *msg = *it;
+                    if (remove)
+                        m_messages.erase(it);
+                    return true;
+                }
+            }
+            if (!wait)
+                return false;
+            m_cv.wait(lock);
+        }
+    }
+
+private:
+    static bool InRange(UINT message, UINT filterMin, UINT filterMax) {
+        return (filterMin == 0 && filterMax == 0) || (message >= filterMin && message <= filterMax);
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<MSG> m_messages;
+};
+
+struct QueueRegistry {
+    std::mutex mutex;
+    std::map<DWORD, std::shared_ptr<MessageQueue>> queues;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+QueueRegistry& Registry() {
+    static QueueRegistry* registry = new QueueRegistry;
+    return *registry;
+}
+
+// Removes the calling thread's queue when the thread ends.
+struct QueueOwner {
+    DWORD threadId = 0;
+    std::shared_ptr<MessageQueue> queue;
+    ~QueueOwner() { Release(); }
+    void Release() {
+        if (!queue)
+            return;
+        QueueRegistry& registry = Registry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues.erase(threadId);
+        queue.reset();
+    }
+};
+
+thread_local QueueOwner t_queue;
+
+MessageQueue& OwnQueue() {
+    if (!t_queue.queue) {
+        t_queue.threadId = GetCurrentThreadId();
+        t_queue.queue = std::make_shared<MessageQueue>();
+        QueueRegistry& registry = Registry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.queues[t_queue.threadId] = t_queue.queue;
+    }
+    return *t_queue.queue;
+}
+
+} // namespace
+
+void ReleaseThreadQueue() { t_queue.Release(); }
+
+BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
+    ParkIfTerminated();
+    OwnQueue().Take(msg, filterMin, filterMax, true, true);
+    ParkIfTerminated();
+    return msg->message == WM_QUIT ? FALSE : TRUE;
+}
+
+BOOL PeekMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax, UINT removeMessage) {
+    ParkIfTerminated();
+    return OwnQueue().Take(msg, filterMin, filterMax, (removeMessage & PM_REMOVE) != 0, false)
+               ? TRUE
+               : FALSE;
+}
+
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    ParkIfTerminated();
+    DWORD code = 0;
+    if (InjectedFailure("PostThreadMessageA", &code)) {
+        SetLastErrorCode(code);
+        return FALSE;
+    }
+    std::shared_ptr<MessageQueue> queue;
+    {
+        QueueRegistry& registry = Registry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        auto it = registry.queues.find(threadId);
+        if (it != registry.queues.end())
+            queue = it->second;
+    }
+    if (!queue) {
+        SetLastErrorCode(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    queue->Post(MSG{nullptr, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+    return TRUE;
+}

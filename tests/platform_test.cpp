@@ -1,0 +1,197 @@
+// The POSIX layer where its behaviour is not obvious: message queues and
+// WM_QUIT, automatic-reset events, thread exit codes and termination, the
+// tick wrap, and where CFile throws.
+#include "platform/platform.h"
+#include "platform/posix/TestInterface.h"
+#include "support/TestSupport.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+struct QueueProbe {
+    std::atomic<int> ready{0};
+    std::vector<UINT> received;
+    WPARAM quitCode = 0;
+};
+
+DWORD WINAPI DrainQueue(LPVOID parameter) {
+    auto* probe = static_cast<QueueProbe*>(parameter);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // creates the queue
+    probe->ready.store(1);
+    while (GetMessageA(&msg, nullptr, 0, 0))
+        probe->received.push_back(msg.message);
+    probe->quitCode = msg.wParam;
+    return 7;
+}
+
+TEST(PlatformThreads, QueueDeliversInOrderUntilQuitAndThenGoes) {
+    QueueProbe probe;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, DrainQueue, &probe, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    while (!probe.ready.load())
+        Sleep(1);
+    for (UINT message : {WM_USER + 1, WM_USER + 2, MM_WIM_DATA})
+        EXPECT_TRUE(PostThreadMessageA(id, message, 0, 0));
+    EXPECT_TRUE(PostThreadMessageA(id, WM_QUIT, 42, 0));
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(probe.received, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, MM_WIM_DATA}));
+    EXPECT_EQ(probe.quitCode, 42u);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 7u);
+    // The ended thread has no queue any more; a thread that never asked for
+    // one has none either.
+    EXPECT_FALSE(PostThreadMessageA(id, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+    CloseHandle(thread);
+}
+
+DWORD WINAPI WaitForever(LPVOID parameter) {
+    auto* started = static_cast<std::atomic<int>*>(parameter);
+    started->store(1);
+    for (;;)
+        Sleep(5);
+}
+
+TEST(PlatformThreads, ExitCodeIsStillActiveUntilTerminatedThenTheGivenCode) {
+    std::atomic<int> started{0};
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForever, &started, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    while (!started.load())
+        Sleep(1);
+    EXPECT_FALSE(PostThreadMessageA(id, WM_QUIT, 0, 0)) << "no queue was asked for";
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
+    EXPECT_TRUE(TerminateThread(thread, 0));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 0u);
+    CloseHandle(thread);
+}
+
+TEST(PlatformThreads, InjectedCreateThreadFailureReturnsNull) {
+    kxtest::FailOperation("CreateThread", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(CreateThread(nullptr, 0, WaitForever, nullptr, 0, nullptr), nullptr);
+    kxtest::ClearFailures();
+}
+
+TEST(PlatformEvents, AutomaticResetReleasesOneWaitAndResetClears) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    SetEvent(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 10), WAIT_TIMEOUT) << "the first wait reset it";
+    SetEvent(event);
+    ResetEvent(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+
+    HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    CloseHandle(manual);
+}
+
+TEST(PlatformTime, TickDifferencesSurviveTheWrap) {
+    kxtest::SetTickOffset(0xFFFFFFFFu - GetTickCount() - 20); // 20 ms before the wrap
+    const DWORD before = GetTickCount();
+    Sleep(60);
+    const DWORD after = GetTickCount();
+    kxtest::SetTickOffset(0);
+    EXPECT_LT(after, before) << "the count wrapped";
+    const DWORD elapsed = after - before;
+    EXPECT_GE(elapsed, 60u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(PlatformMemory, LocalAllocZeroInitAndInjectedFailure) {
+    auto* bytes = static_cast<unsigned char*>(LocalAlloc(LMEM_ZEROINIT, 64));
+    ASSERT_NE(bytes, nullptr);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(bytes[i], 0);
+    EXPECT_EQ(LocalFree(bytes), nullptr);
+    kxtest::FailOperation("LocalAlloc", ERROR_NOT_ENOUGH_MEMORY, 2);
+    void* first = LocalAlloc(LPTR, 8);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr) << "the second call fails";
+    void* third = LocalAlloc(LPTR, 8);
+    EXPECT_NE(third, nullptr);
+    LocalFree(first);
+    LocalFree(third);
+}
+
+TEST(PlatformRuntime, VsnprintfCutsLikeMsvcrtAndStruprUpperCases) {
+    struct Case {
+        const char* text;
+        size_t count;
+        int result;
+        const char* stored;
+        size_t storedLength;
+    };
+    const Case cases[] = {{"abc", 8, 3, "abc", 4}, {"abcd", 4, 4, "abcd", 4}, {"abcdef", 4, -1, "abcd", 4}};
+    for (const Case& c : cases) {
+        char buffer[16];
+        memset(buffer, '#', sizeof buffer);
+        auto call = [&](const char* format, ...) {
+            va_list args;
+            va_start(args, format);
+            const int result = _vsnprintf(buffer, c.count, format, args);
+            va_end(args);
+            return result;
+        };
+        EXPECT_EQ(call("%s", c.text), c.result) << c.text;
+        EXPECT_EQ(std::string(buffer, c.storedLength), std::string(c.stored, c.storedLength));
+        EXPECT_EQ(buffer[c.count], '#') << "nothing written past count";
+    }
+    char name[] = "Virtual out 2";
+    EXPECT_STREQ(_strupr(name), "VIRTUAL OUT 2");
+}
+
+// Runs `action` and returns the cause of the CFileException it throws, or -1.
+template <typename Action> int CauseOfThrow(Action action) {
+    try {
+        action();
+    } catch (CFileException* e) {
+        const int cause = e->m_cause;
+        e->Delete();
+        return cause;
+    }
+    return -1;
+}
+
+TEST(PlatformFile, ThrowsWhereTheFrameworkClassDoes) {
+    kxtest::TempDir dir;
+    CFile file;
+    const char bytes[4] = {'R', 'I', 'F', 'F'};
+    EXPECT_NE(CauseOfThrow([&] { file.Write(bytes, 4); }), -1) << "write while not open";
+    EXPECT_NE(CauseOfThrow([&] { file.Seek(4, CFile::begin); }), -1) << "seek while not open";
+    EXPECT_FALSE(file.Open(nullptr, CFile::modeCreate | CFile::modeWrite));
+    EXPECT_FALSE(file.Open("", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_FALSE(file.Open((dir.path() + "/missing/x.wav").c_str(), CFile::modeCreate | CFile::modeWrite));
+
+    const std::string path = dir.File("out.wav");
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
+    EXPECT_EQ(CauseOfThrow([&] { file.Write(bytes, 4); }), -1);
+    EXPECT_EQ(CauseOfThrow([&] { file.Seek(-10, CFile::begin); }), CFileException::badSeek);
+    file.Seek(1, CFile::begin);
+    file.Write("XY", 2);
+    file.SetLength(3);
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(kxtest::ReadFile(path), (kxtest::Bytes{'R', 'X', 'Y'}));
+
+    CFile full;
+    ASSERT_TRUE(full.Open("/dev/full", CFile::modeWrite));
+    EXPECT_EQ(CauseOfThrow([&] { full.Write(bytes, 4); }), CFileException::diskFull);
+}
+
+} // namespace

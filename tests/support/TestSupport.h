@@ -1,0 +1,73 @@
+// Helpers shared by the suites: private folders, files as bytes, and the
+// environment of one test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kxtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with its
+// content when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Sets an environment variable for the life of the object and puts the old
+// value back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    bool m_hadValue;
+    std::string m_oldValue;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+uint32_t ReadLe32(const Bytes& bytes, size_t offset);
+uint16_t ReadLe16(const Bytes& bytes, size_t offset);
+
+// Builds RIFF files byte by byte: chunks, their sizes and pad bytes.
+class RiffWriter {
+public:
+    RiffWriter& Tag(const char* fourcc);
+    RiffWriter& U16(uint16_t value);
+    RiffWriter& U32(uint32_t value);
+    RiffWriter& Raw(const Bytes& bytes);
+    // A whole chunk: id, size of `body`, body, and a pad byte when odd.
+    RiffWriter& Chunk(const char* id, const Bytes& body);
+    // The whole file: "RIFF", size of what follows, `formType` and the chunks.
+    static Bytes Riff(const char* formType, const Bytes& chunks);
+    const Bytes& bytes() const { return m_bytes; }
+
+private:
+    Bytes m_bytes;
+};
+
+// A 16-byte PCM "fmt " body.
+Bytes PcmFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample);
+// A whole PCM WAVE file whose data chunk holds `data`.
+Bytes PcmWave(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample, const Bytes& data);
+// Bytes that follow a recognisable pattern, for comparing streams.
+Bytes Pattern(size_t size, uint32_t seed = 1);
+
+} // namespace kxtest
