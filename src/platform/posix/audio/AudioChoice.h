@@ -1,0 +1,12 @@
+#pragma once
+
+// Which devices the POSIX layer offers, from KALDRIX_AUDIO, read on the first
+// use of each direction (never while the library loads):
+//   unset or "auto"  ALSA's devices when ALSA can open a playback PCM,
+//                    otherwise one virtual output and one virtual input
+//   "alsa"           ALSA only
+//   "virtual"        the virtual devices
+//   "none"           no device at all
+enum class AudioChoice { Auto, Alsa, Virtual, None };
+
+AudioChoice AudioChoiceFromEnvironment();

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <vector>
+
+// One WAVE file opened for one playback: its format record, then the sound
+// data of its "data" chunk in blocks of at most 16384 bytes, read into two
+// block buffers that the player alternates between. Always on the heap.
+class CWaveForm {
+public:
+    static constexpr int kBlockSize = 16384;
+    static constexpr size_t kNameSize = 256;
+
+    explicit CWaveForm(const char* fileName);
+    virtual ~CWaveForm();
+    CWaveForm(const CWaveForm&) = delete;
+    CWaveForm& operator=(const CWaveForm&) = delete;
+
+    // 0 on success, 1 on any failure. `format` receives the 18-byte record;
+    // extra format bytes (cbSize of them) are kept, see ExtraFormatBytes.
+    int OpenWaveForm(WAVEFORMATEX& format);
+    // Bytes read into the current block buffer (1..16384), 0 when the data is
+    // exhausted, -1 when the file ends early or cannot be read.
+    int ReadBlock();
+    // The current block buffer; then advances the block counter.
+    char* NextBuffer();
+    // The platform's result code: 0 on success.
+    MMRESULT CloseWaveForm();
+
+    // The format's extra bytes after the 18-byte record (empty for PCM).
+    const std::vector<BYTE>& ExtraFormatBytes() const { return m_extraFormat; }
+    // The block counter, which the player links to.
+    int& BlockCounter() { return m_blockCounter; }
+
+private:
+    int m_open = 0;
+    int m_blockCounter = 0;
+    MMIOINFO m_mmioInfo{};
+    MMCKINFO m_riffChunk{};
+    MMCKINFO m_formatChunk{};
+    MMCKINFO m_dataChunk{};
+    int m_bytesRemaining = 0;
+    char m_blocks[2][kBlockSize];
+    char m_fileName[kNameSize];
+    HMMIO m_file = nullptr;
+    std::vector<BYTE> m_extraFormat;
+};
