@@ -1,0 +1,48 @@
+# What `cmake --install` puts into the prefix.
+#
+# Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake
+# package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
+# pkg-config and the kaldrix program.
+# Windows: KALDRIX.dll and kaldrix.exe in bin/, the import library for mingw
+# hosts in lib/, and the header.
+include(CMakePackageConfigHelpers)
+
+install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+if(WIN32)
+    # cmake/Windows.cmake builds the DLL as target `kaldrix` and its import
+    # library (decorated __stdcall names resolving to the undecorated exports)
+    # at KALDRIX_IMPORT_LIBRARY.
+    install(TARGETS kaldrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    return()
+endif()
+
+set(KALDRIX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)
+
+target_include_directories(kaldrix INTERFACE
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS kaldrix EXPORT kaldrixTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(EXPORT kaldrixTargets NAMESPACE kaldrix:: DESTINATION ${KALDRIX_PACKAGE_DIR})
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrixConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
+    INSTALL_DESTINATION ${KALDRIX_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+    ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
+    ${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
+    DESTINATION ${KALDRIX_PACKAGE_DIR})
+
+# kaldrix.pc names its prefix relative to its own folder, so the tree works
+# wherever `cmake --install --prefix` puts it.
+file(RELATIVE_PATH KALDRIX_PC_TO_PREFIX
+    /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrix.pc.in
+    ${PROJECT_BINARY_DIR}/package/kaldrix.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/package/kaldrix.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

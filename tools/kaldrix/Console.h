@@ -1,0 +1,36 @@
+// What the host needs of the console, one implementation per platform
+// (ConsolePosix.cpp, ConsoleWin32.cpp).
+#pragma once
+
+#include <cstdio>
+
+namespace cli {
+
+bool IsTerminal(std::FILE* stream);
+
+// Ctrl-C (and a termination request) only raise a flag; the command's main
+// loop sees it and stops the library's job through its stop function.
+void InstallStopRequest();
+bool StopRequested();
+
+// Holds the stop signals back from the calling thread until released. The
+// threads that the library starts meanwhile inherit that, so a Ctrl-C never
+// interrupts a library thread and always reaches the main loop.
+void HoldStopSignals();
+void ReleaseStopSignals();
+
+class StopRequestShield {
+public:
+    StopRequestShield() { HoldStopSignals(); }
+    ~StopRequestShield() { ReleaseStopSignals(); }
+    StopRequestShield(const StopRequestShield&) = delete;
+    StopRequestShield& operator=(const StopRequestShield&) = delete;
+};
+
+// True once Enter has been pressed on a terminal standard input; consumes
+// the line. Always false when standard input is not a terminal.
+bool EnterPressed();
+
+void SleepMs(unsigned milliseconds);
+
+} // namespace cli

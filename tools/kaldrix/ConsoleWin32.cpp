@@ -1,0 +1,61 @@
+#include "Console.h"
+
+#include <atomic>
+#include <io.h>
+#include <windows.h>
+
+namespace cli {
+
+namespace {
+
+std::atomic<int> g_stopRequested{0};
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    g_stopRequested.store(1);
+    return TRUE;
+}
+
+} // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+
+void InstallStopRequest() {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool StopRequested() {
+    return g_stopRequested.load() != 0;
+}
+
+// The console's control handler has a thread of its own and never
+// interrupts the library's threads, so there is nothing to hold back.
+void HoldStopSignals() {}
+void ReleaseStopSignals() {}
+
+bool EnterPressed() {
+    if (!_isatty(_fileno(stdin)))
+        return false;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD pending = 0;
+    while (GetNumberOfConsoleInputEvents(input, &pending) && pending > 0) {
+        INPUT_RECORD record;
+        DWORD read = 0;
+        if (!ReadConsoleInputA(input, &record, 1, &read) || read == 0)
+            return false;
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN)
+            return true;
+    }
+    return false;
+}
+
+void SleepMs(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
+
+} // namespace cli

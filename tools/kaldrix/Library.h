@@ -1,0 +1,22 @@
+// The six functions of the library as the host reaches them: linked on
+// Linux (LibraryPosix.cpp), loaded by name from KALDRIX.dll on Windows
+// (LibraryWin32.cpp).
+#pragma once
+
+#include "kaldrix.h"
+
+namespace cli {
+
+struct Library {
+    int(KALDRIX_CALL* StartRecFile)(const char* fileName);
+    int(KALDRIX_CALL* StopRecFile)();
+    int(KALDRIX_CALL* StartPlayFile)(const char* fileName);
+    int(KALDRIX_CALL* StopPlayFile)();
+    int(KALDRIX_CALL* PlayStatus)();
+    int(KALDRIX_CALL* RecordStatus)();
+};
+
+// Loads the library on first use; throws Failure(kNoLibrary) when it cannot.
+const Library& OpenKaldrix();
+
+} // namespace cli

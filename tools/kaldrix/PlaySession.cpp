@@ -1,0 +1,60 @@
+#include "PlaySession.h"
+#include "Console.h"
+#include "Failure.h"
+#include "StatusLine.h"
+
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+
+// After the data the library holds the last block for 2 s, and it may wait
+// up to 3 s for a block it has queued; beyond that and a generous margin the
+// playback is not going to end by itself.
+constexpr double kEndAllowance = 15.0;
+
+} // namespace
+
+PlaySession::PlaySession(const Library& library, std::string path)
+    : m_library(library), m_path(std::move(path)), m_wave(InspectWave(m_path)) {}
+
+void PlaySession::Start() {
+    int result;
+    {
+        StopRequestShield shield;
+        result = m_library.StartPlayFile(m_path.c_str());
+    }
+    if (result != 1)
+        throw Failure(kNoDevice, "cannot open a playback device for " + m_path + " (" +
+                                     DescribeFormat(m_wave.format) + ")");
+    m_started = std::chrono::steady_clock::now();
+}
+
+bool PlaySession::Playing() const {
+    return m_library.PlayStatus() == 1;
+}
+
+bool PlaySession::Overdue() const {
+    return Elapsed() > m_wave.Seconds() + kEndAllowance;
+}
+
+void PlaySession::Stop() {
+    const int result = m_library.StopPlayFile();
+    if (result != 0)
+        throw Failure(kFailed, "the library could not stop playing " + m_path +
+                                   " (KxStopPlayFile answered " + std::to_string(result) + ")");
+}
+
+double PlaySession::Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+}
+
+std::string PlaySession::ProgressText() const {
+    const double total = m_wave.Seconds();
+    const double elapsed = std::min(Elapsed(), total);
+    return FormatClock(elapsed) + " / " + FormatClock(total) + " " +
+           Bar(total > 0 ? elapsed / total : 1.0, 20);
+}
+
+} // namespace cli

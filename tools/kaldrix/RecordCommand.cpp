@@ -1,0 +1,39 @@
+#include "Commands.h"
+#include "Console.h"
+#include "Failure.h"
+#include "RecordSession.h"
+#include "StatusLine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+constexpr unsigned kRefreshMs = 100;
+
+} // namespace
+
+int RunRecord(const Invocation& invocation) {
+    const double limit = invocation.seconds > 0 ? invocation.seconds : kMaxRecordSeconds;
+    RecordSession record(OpenKaldrix(), invocation.recordFile);
+    StatusLine line(IsTerminal(stderr));
+    record.Start();
+    if (line.terminal() && IsTerminal(stdin))
+        std::fprintf(stderr, "recording %s: press Enter or Ctrl-C to stop\n",
+                     invocation.recordFile.c_str());
+    while (!StopRequested() && !EnterPressed()) {
+        const double left = limit - record.Elapsed();
+        if (left <= 0)
+            break;
+        line.Show("recording " + record.ProgressText(line.terminal()));
+        SleepMs(std::min(kRefreshMs, static_cast<unsigned>(left * 1000.0) + 1));
+    }
+    line.Show("stopping ...");
+    const WaveFile wave = record.Stop();
+    line.Finish(RecordingSummary(invocation.recordFile, wave));
+    return kSuccess;
+}
+
+} // namespace cli

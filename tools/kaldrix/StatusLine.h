@@ -1,0 +1,37 @@
+// The progress line on standard error: rewritten in place on a terminal, and
+// only a plain final line when standard error is a file or a pipe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+class StatusLine {
+public:
+    explicit StatusLine(bool terminal) : m_terminal(terminal) {}
+    ~StatusLine();
+    StatusLine(const StatusLine&) = delete;
+    StatusLine& operator=(const StatusLine&) = delete;
+
+    bool terminal() const { return m_terminal; }
+    // Replaces the line on a terminal; does nothing otherwise.
+    void Show(const std::string& text);
+    // Writes the final line in every case.
+    void Finish(const std::string& text);
+
+private:
+    void Overwrite(const std::string& text);
+
+    bool m_terminal;
+    size_t m_shown = 0; // length of the line on screen, 0 when none is open
+};
+
+// "0:02.0", or "1:02:03.4" from an hour on.
+std::string FormatClock(double seconds);
+// "[#####---------------]" for `fraction` (clamped to 0..1) of `width` cells.
+std::string Bar(double fraction, int width);
+// "950 bytes", "12.5 KiB", "3.1 MiB".
+std::string FormatBytes(uint64_t bytes);
+
+} // namespace cli

@@ -1,0 +1,219 @@
+#include "WaveInspection.h"
+#include "Failure.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace cli {
+
+namespace {
+
+// The player reads the data chunk's size as a signed 32-bit count and plays
+// nothing (and never ends by itself) for a size of 2^31 or more.
+constexpr uint64_t kLargestData = 0x7FFFFFFF;
+
+uint32_t Le32(const unsigned char* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
+}
+
+uint16_t Le16(const unsigned char* bytes) {
+    return uint16_t(bytes[0] | bytes[1] << 8);
+}
+
+// A chunk id as text, with anything unprintable as '?'.
+std::string Tag(const unsigned char* bytes) {
+    std::string tag;
+    for (int i = 0; i < 4; ++i)
+        tag += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? char(bytes[i]) : '?';
+    return tag;
+}
+
+class Reader {
+public:
+    explicit Reader(const std::string& path) : m_path(path), m_in(path, std::ios::binary) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(path, ignored))
+            throw Failure(kInputUnreadable, "cannot read " + path + ": it is a folder");
+        if (!m_in) {
+            const int error = errno;
+            throw Failure(kInputUnreadable, "cannot read " + path + ": " + std::strerror(error));
+        }
+        m_in.seekg(0, std::ios::end);
+        m_size = static_cast<uint64_t>(m_in.tellg());
+    }
+
+    uint64_t size() const { return m_size; }
+
+    // Reads `count` bytes at `offset`; false if the file ends before.
+    bool Read(uint64_t offset, unsigned char* bytes, size_t count) {
+        if (offset + count > m_size)
+            return false;
+        m_in.clear();
+        m_in.seekg(static_cast<std::streamoff>(offset));
+        m_in.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
+        if (!m_in)
+            throw Failure(kInputUnreadable, "cannot read " + m_path);
+        return true;
+    }
+
+    [[noreturn]] void Malformed(const std::string& what) const {
+        throw Failure(kMalformed, m_path + " is not a playable WAVE file: " + what);
+    }
+
+private:
+    std::string m_path;
+    std::ifstream m_in;
+    uint64_t m_size = 0;
+};
+
+void CheckFormat(Reader& reader, const WaveFormat& format) {
+    if (format.channels == 0)
+        reader.Malformed("its format has 0 channels");
+    if (format.samplesPerSec == 0)
+        reader.Malformed("its format has a sample rate of 0");
+    if (format.avgBytesPerSec == 0)
+        reader.Malformed("its format has 0 bytes per second");
+    if (format.blockAlign == 0)
+        reader.Malformed("its format has a block size of 0");
+}
+
+void AddFormatWarnings(WaveFile& wave) {
+    const WaveFormat& f = wave.format;
+    if (f.formatTag != 1)
+        return;
+    const uint32_t block = uint32_t(f.channels) * ((f.bitsPerSample + 7u) / 8u);
+    if (f.bitsPerSample == 0 || f.blockAlign != block ||
+        f.avgBytesPerSec != f.samplesPerSec * uint32_t(f.blockAlign))
+        wave.warnings.push_back("the PCM format's block size or byte rate does not match its "
+                                "channels, rate and sample size");
+}
+
+} // namespace
+
+double WaveFile::Seconds() const {
+    return format.avgBytesPerSec ? double(dataPresent) / format.avgBytesPerSec : 0.0;
+}
+
+WaveFile InspectWave(const std::string& path) {
+    Reader reader(path);
+    unsigned char head[12];
+    if (!reader.Read(0, head, sizeof head))
+        reader.Malformed("it holds only " + std::to_string(reader.size()) + " bytes");
+    if (std::memcmp(head, "RIFF", 4) != 0)
+        reader.Malformed("it does not start with \"RIFF\" but with \"" + Tag(head) + "\"");
+    if (std::memcmp(head + 8, "WAVE", 4) != 0)
+        reader.Malformed("it is a RIFF file of form \"" + Tag(head + 8) + "\", not \"WAVE\"");
+
+    // The chunks are looked for inside the RIFF chunk only, as the player
+    // does: first "fmt ", then "data" after it.
+    const uint64_t riffEnd = 8 + uint64_t(Le32(head + 4));
+    WaveFile wave;
+    bool haveFormat = false;
+    bool haveData = false;
+    bool dataBeforeFormat = false;
+    bool beyondRiff = false;
+    uint64_t offset = 12;
+    unsigned char chunk[8];
+    while (!haveData && reader.Read(offset, chunk, sizeof chunk)) {
+        if (offset + 8 > riffEnd) {
+            beyondRiff = true;
+            break;
+        }
+        const uint32_t size = Le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFormat) {
+            if (size < 16)
+                reader.Malformed("its \"fmt \" chunk holds " + std::to_string(size) +
+                                 " bytes, fewer than the 16 of a format");
+            unsigned char body[16];
+            if (!reader.Read(offset + 8, body, sizeof body))
+                reader.Malformed("it ends inside its \"fmt \" chunk");
+            wave.format = {Le16(body),     Le16(body + 2),  Le32(body + 4),
+                           Le32(body + 8), Le16(body + 12), Le16(body + 14)};
+            haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (haveFormat) {
+                haveData = true;
+                wave.dataSize = size;
+                wave.dataOffset = offset + 8;
+            } else {
+                dataBeforeFormat = true;
+            }
+        }
+        offset += 8 + uint64_t(size) + (size & 1u);
+    }
+
+    const std::string riffTooSmall = "its RIFF header declares " + std::to_string(riffEnd - 8) +
+                                     " bytes, too few for its chunks (an unfinished recording?)";
+    if (!haveFormat)
+        reader.Malformed(beyondRiff ? riffTooSmall : "it has no \"fmt \" chunk");
+    if (!haveData) {
+        if (dataBeforeFormat)
+            reader.Malformed("its \"data\" chunk comes before its \"fmt \" chunk");
+        reader.Malformed(beyondRiff ? riffTooSmall : "it has no \"data\" chunk");
+    }
+    CheckFormat(reader, wave.format);
+    if (wave.dataSize > kLargestData)
+        reader.Malformed("its \"data\" chunk declares " + std::to_string(wave.dataSize) +
+                         " bytes, more than the 2147483647 the player can take");
+
+    const uint64_t available =
+        reader.size() > wave.dataOffset ? reader.size() - wave.dataOffset : 0;
+    wave.dataPresent = available < wave.dataSize ? available : wave.dataSize;
+    if (wave.dataPresent < wave.dataSize)
+        wave.warnings.push_back("the \"data\" chunk declares " + std::to_string(wave.dataSize) +
+                                " bytes but the file holds only " +
+                                std::to_string(wave.dataPresent) + " of them (cut short)");
+    AddFormatWarnings(wave);
+    return wave;
+}
+
+std::string DescribeFormat(const WaveFormat& format) {
+    std::string text;
+    switch (format.formatTag) {
+    case 0x0001:
+        text = "PCM";
+        break;
+    case 0x0002:
+        text = "Microsoft ADPCM";
+        break;
+    case 0x0003:
+        text = "IEEE float";
+        break;
+    case 0x0006:
+        text = "A-law";
+        break;
+    case 0x0007:
+        text = "mu-law";
+        break;
+    case 0x0011:
+        text = "IMA ADPCM";
+        break;
+    case 0x0055:
+        text = "MPEG layer 3";
+        break;
+    case 0xFFFE:
+        text = "extensible";
+        break;
+    default: {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "format tag 0x%04X", format.formatTag);
+        text = tag;
+    }
+    }
+    if (format.channels == 1)
+        text += ", mono";
+    else if (format.channels == 2)
+        text += ", stereo";
+    else
+        text += ", " + std::to_string(format.channels) + " channels";
+    text += ", " + std::to_string(format.samplesPerSec) + " Hz";
+    if (format.bitsPerSample)
+        text += ", " + std::to_string(format.bitsPerSample) + "-bit";
+    return text;
+}
+
+} // namespace cli
