@@ -42,7 +42,17 @@ install(FILES
 # wherever `cmake --install --prefix` puts it.
 file(RELATIVE_PATH KALDRIX_PC_TO_PREFIX
     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" KALDRIX_PC_TO_PREFIX "${KALDRIX_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrix.pc.in
     ${PROJECT_BINARY_DIR}/package/kaldrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/kaldrix.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The install tree proven in the test run: the example host builds from it
+# through find_package and through pkg-config, and runs. Sanitized builds are
+# left out, as a plain C host cannot load a sanitized library.
+if(KALDRIX_TESTS AND NOT KALDRIX_SANITIZE)
+    add_test(NAME InstallTreeRealTime.ExampleBuildsAndRuns
+        COMMAND sh ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${PROJECT_BINARY_DIR})
+    set_tests_properties(InstallTreeRealTime.ExampleBuildsAndRuns PROPERTIES TIMEOUT 300)
+endif()

@@ -1,0 +1,415 @@
+// The kaldrix program as a user runs it: its exit statuses and one-line
+// messages, what `info` says about good and broken files, and recording,
+// playback and duplex on the virtual devices checked through their files.
+#include "support/TestSupport.h"
+
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using kxtest::Bytes;
+using kxtest::ReadFile;
+using kxtest::ReadLe32;
+using kxtest::RiffWriter;
+
+// Built next to the tests by tools/kaldrix.
+const std::string kProgram = std::string(KALDRIX_TEST_BINARY_DIR) + "/../tools/kaldrix/kaldrix";
+
+constexpr int kUsage = 2, kInputUnreadable = 3, kMalformed = 4, kNoDevice = 5, kCannotCreate = 6,
+              kInterrupted = 130;
+
+struct Outcome {
+    int status = -1; // exit status, or -1 when the program did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+std::string Text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+size_t Lines(const std::string& text) {
+    size_t lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines;
+}
+
+std::vector<char*> Argv(std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
+    for (auto& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Waits for the child's end for up to a minute; kills it after that.
+int WaitFor(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int raw = 0;
+    while (waitpid(pid, &raw, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The program with standard input from /dev/null and its two outputs in files.
+class Child {
+public:
+    Child(const kxtest::TempDir& dir, std::vector<std::string> args)
+        : m_out(dir.File("stdout.txt")), m_err(dir.File("stderr.txt")) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        auto argv = Argv(args);
+        if (posix_spawn(&m_pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    void Signal(int signal) const { kill(m_pid, signal); }
+
+    Outcome Finish() {
+        Outcome outcome;
+        if (m_pid > 0)
+            outcome.status = WaitFor(m_pid);
+        outcome.out = Text(ReadFile(m_out));
+        outcome.err = Text(ReadFile(m_err));
+        return outcome;
+    }
+
+private:
+    std::string m_out, m_err;
+    pid_t m_pid = -1;
+};
+
+Outcome RunKaldrix(const kxtest::TempDir& dir, std::vector<std::string> args) {
+    return Child(dir, std::move(args)).Finish();
+}
+
+// The program on a terminal: everything it writes, and `input` typed into it
+// once `typeAfter` has passed.
+Outcome RunOnTerminal(std::vector<std::string> args, const std::string& input,
+                      std::chrono::milliseconds typeAfter) {
+    int terminal = -1;
+    auto argv = Argv(args);
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execve(kProgram.c_str(), argv.data(), environ);
+        _exit(127);
+    }
+    Outcome outcome;
+    if (pid < 0)
+        return outcome;
+    const auto start = std::chrono::steady_clock::now();
+    bool typed = input.empty();
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+        if (!typed && std::chrono::steady_clock::now() - start >= typeAfter)
+            typed = write(terminal, input.data(), input.size()) >= 0;
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 50) == 1) {
+            const ssize_t count = read(terminal, buffer, sizeof buffer);
+            if (count <= 0)
+                break; // the program has gone and closed the terminal
+            outcome.err.append(buffer, size_t(count));
+        }
+    }
+    close(terminal);
+    outcome.status = WaitFor(pid);
+    return outcome;
+}
+
+// Every run keeps the library's log and devices private to its test.
+class KaldrixCliTest : public ::testing::Test {
+protected:
+    kxtest::TempDir dir;
+    kxtest::ScopedEnv logDir{"KALDRIX_LOG_DIR", dir.path()};
+    kxtest::ScopedEnv audio{"KALDRIX_AUDIO", "virtual"};
+
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        kxtest::WriteFile(dir.File(name), bytes);
+        return dir.File(name);
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << kProgram << " is not built";
+    }
+};
+
+using KaldrixCli = KaldrixCliTest;
+using KaldrixCliRealTime = KaldrixCliTest;
+
+// The failure contract: the status, and one line on standard error that
+// names the problem.
+void ExpectFailure(const Outcome& outcome, int status, const std::string& detail) {
+    EXPECT_EQ(outcome.status, status) << outcome.err;
+    EXPECT_EQ(Lines(outcome.err), 1u) << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("kaldrix: ", 0), 0u) << outcome.err;
+    EXPECT_NE(outcome.err.find(detail), std::string::npos) << outcome.err;
+}
+
+// A complete file of the recorder: 44-byte header with both sizes patched,
+// data in whole 960-byte pieces. Returns the sound data.
+Bytes RecordedData(const std::string& path) {
+    const Bytes file = ReadFile(path);
+    EXPECT_GE(file.size(), 44u);
+    if (file.size() < 44)
+        return {};
+    const uint32_t data = ReadLe32(file, 40);
+    EXPECT_EQ(file.size(), 44u + data);
+    EXPECT_EQ(ReadLe32(file, 4), 36u + data);
+    EXPECT_EQ(data % 960, 0u);
+    return Bytes(file.begin() + 44, file.end());
+}
+
+bool StartsWith(const Bytes& whole, const Bytes& part) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
+    const Bytes mono = kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000));
+    RiffWriter dataFirst, noFormat, shortFormat, zeroChannels, oddChunkFirst, huge;
+    dataFirst.Chunk("data", Bytes(100)).Chunk("fmt ", kxtest::PcmFormat(1, 8000, 16));
+    noFormat.Chunk("LIST", Bytes(4)).Chunk("data", Bytes(100));
+    shortFormat.Chunk("fmt ", Bytes(12)).Chunk("data", Bytes(100));
+    zeroChannels.Chunk("fmt ", kxtest::PcmFormat(0, 8000, 16)).Chunk("data", Bytes(100));
+    oddChunkFirst.Chunk("LIST", Bytes(3)).Chunk("fmt ", kxtest::PcmFormat(1, 8000, 8));
+    oddChunkFirst.Chunk("data", Bytes(4000));
+    huge.Chunk("fmt ", kxtest::PcmFormat(1, 8000, 16)).Tag("data").U32(0x80000000u);
+    Bytes unfinished = mono; // as the recorder leaves it until its stop
+    unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        int status;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"mono", mono, 0, {"PCM, mono, 8000 Hz, 16-bit", "16000 bytes at offset 44", "(1.000 s)"}},
+        {"stereo",
+         kxtest::PcmWave(2, 44100, 16, Bytes(44100 * 4 / 2)),
+         0,
+         {"PCM, stereo, 44100 Hz, 16-bit", "88200 bytes", "(0.500 s)"}},
+        {"odd chunk first",
+         RiffWriter::Riff("WAVE", oddChunkFirst.bytes()),
+         0,
+         {"8-bit", "4000 bytes at offset 56", "(0.500 s)"}},
+        {"cut short",
+         Bytes(mono.begin(), mono.end() - 6000),
+         0,
+         {"declares 16000 bytes but the file holds only 10000", "(0.625 s)"}},
+        {"empty", {}, kMalformed, {"holds only 0 bytes"}},
+        {"not riff",
+         Bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'},
+         kMalformed,
+         {"does not start with \"RIFF\" but with \"RIFX\""}},
+        {"avi", RiffWriter::Riff("AVI ", {}), kMalformed, {"form \"AVI \""}},
+        {"data first",
+         RiffWriter::Riff("WAVE", dataFirst.bytes()),
+         kMalformed,
+         {"\"data\" chunk comes before its \"fmt \" chunk"}},
+        {"no format",
+         RiffWriter::Riff("WAVE", noFormat.bytes()),
+         kMalformed,
+         {"no \"fmt \" chunk"}},
+        {"short format",
+         RiffWriter::Riff("WAVE", shortFormat.bytes()),
+         kMalformed,
+         {"holds 12 bytes"}},
+        {"zero channels",
+         RiffWriter::Riff("WAVE", zeroChannels.bytes()),
+         kMalformed,
+         {"0 channels"}},
+        {"huge data", RiffWriter::Riff("WAVE", huge.bytes()), kMalformed, {"2147483648 bytes"}},
+        {"unfinished recording", unfinished, kMalformed, {"unfinished recording"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = RunKaldrix(dir, {"info", Write("file.wav", c.bytes)});
+        if (c.status == 0) {
+            EXPECT_EQ(outcome.status, 0) << outcome.err;
+            for (const std::string& text : c.says)
+                EXPECT_NE(outcome.err.find(text), std::string::npos) << outcome.err;
+        } else {
+            ExpectFailure(outcome, c.status, c.says.front());
+        }
+    }
+    ExpectFailure(RunKaldrix(dir, {"info", dir.File("missing.wav")}), kInputUnreadable,
+                  "No such file");
+    ExpectFailure(RunKaldrix(dir, {"info", dir.path()}), kInputUnreadable, "folder");
+}
+
+TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
+    const std::vector<std::vector<std::string>> mistakes = {
+        {},
+        {"frob"},
+        {"play"},
+        {"play", "a.wav", "b.wav"},
+        {"info", "a.wav", "--seconds", "2"},
+        {"record", "a.wav", "--seconds"},
+        {"record", "a.wav", "--seconds", "0"},
+        {"record", "a.wav", "--seconds", "2x"},
+        {"record", "a.wav", "--seconds=-1"},
+        {"record", "a.wav", "--seconds", "300000"},
+        {"record", "a.wav", "--louder"},
+        {"duplex", "a.wav"},
+        {"play", ""},
+    };
+    for (const auto& args : mistakes) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        ExpectFailure(RunKaldrix(dir, args), kUsage, "kaldrix --help");
+    }
+
+    const Outcome help = RunKaldrix(dir, {"record", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("kaldrix record FILE [--seconds N]"), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "");
+    const Outcome version = RunKaldrix(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    const size_t name = version.out.find("kaldrix ");
+    ASSERT_NE(name, std::string::npos) << version.out;
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version.out[name + 8]))) << version.out;
+
+    // After "--" a name that starts with a dash is a file, not an option.
+    ExpectFailure(RunKaldrix(dir, {"info", "--", "-x.wav"}), kInputUnreadable, "-x.wav");
+}
+
+TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
+    const std::string good = Write("good.wav", kxtest::PcmWave(1, 8000, 16, Bytes(16000)));
+    const std::string broken = Write("broken.wav", RiffWriter::Riff("AVI ", {}));
+    ExpectFailure(RunKaldrix(dir, {"play", dir.File("missing.wav")}), kInputUnreadable,
+                  "missing.wav");
+    ExpectFailure(RunKaldrix(dir, {"play", broken}), kMalformed, "not a playable WAVE file");
+    ExpectFailure(RunKaldrix(dir, {"record", dir.File("no/such/folder.wav")}), kCannotCreate,
+                  "cannot create");
+    ExpectFailure(RunKaldrix(dir, {"duplex", good, good}), kUsage, "while playing it");
+    EXPECT_EQ(ReadFile(good).size(), 16044u) << "the file to play is untouched";
+
+    const Outcome empty =
+        RunKaldrix(dir, {"play", Write("empty.wav", kxtest::PcmWave(1, 8000, 16, {}))});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_NE(empty.err.find("nothing to play"), std::string::npos) << empty.err;
+
+    kxtest::ScopedEnv noDevice("KALDRIX_AUDIO", "none");
+    ExpectFailure(RunKaldrix(dir, {"play", good}), kNoDevice, "playback device");
+    ExpectFailure(RunKaldrix(dir, {"record", dir.File("new.wav")}), kNoDevice, "recording device");
+    EXPECT_FALSE(kxtest::FileExists(dir.File("new.wav"))) << "a failed recording leaves no file";
+    ExpectFailure(RunKaldrix(dir, {"duplex", good, dir.File("new.wav")}), kNoDevice, "device");
+}
+
+TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
+    const Bytes source = kxtest::Pattern(16000 * 4, 7);
+    kxtest::WriteFile(dir.File("source.raw"), source);
+    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
+    kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
+    const std::string file = dir.File("take.wav");
+
+    const Outcome record = RunKaldrix(dir, {"record", file, "--seconds", "2"});
+    EXPECT_EQ(record.status, 0) << record.err;
+    EXPECT_EQ(Lines(record.err), 1u) << "only the final line off a terminal: " << record.err;
+    EXPECT_EQ(record.err.find('\r'), std::string::npos);
+    EXPECT_NE(record.err.find("recorded " + file), std::string::npos) << record.err;
+    const Bytes data = RecordedData(file);
+    // About two seconds, less the piece that was still filling at the stop.
+    EXPECT_GE(data.size(), 16000u * 3 / 2);
+    EXPECT_LE(data.size(), 16000u * 3);
+    EXPECT_TRUE(StartsWith(source, data)) << "the recording is what the input delivered";
+
+    const Outcome play = RunKaldrix(dir, {"play", file});
+    EXPECT_EQ(play.status, 0) << play.err;
+    EXPECT_NE(play.err.find("played " + file), std::string::npos) << play.err;
+    EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played the whole file";
+}
+
+TEST_F(KaldrixCliRealTime, DuplexPlaysOneFileWhileRecordingTheOther) {
+    const Bytes music = kxtest::Pattern(16000, 3);
+    const Bytes source = kxtest::Pattern(16000 * 8, 4);
+    kxtest::WriteFile(dir.File("source.raw"), source);
+    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
+    kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
+    const std::string played = Write("music.wav", kxtest::PcmWave(1, 8000, 16, music));
+
+    const Outcome duplex = RunKaldrix(dir, {"duplex", played, dir.File("take.wav")});
+    EXPECT_EQ(duplex.status, 0) << duplex.err;
+    EXPECT_TRUE(ReadFile(dir.File("played.raw")) == music);
+    const Bytes data = RecordedData(dir.File("take.wav"));
+    EXPECT_GE(data.size(), music.size()) << "the recording spans the whole playback";
+    EXPECT_TRUE(StartsWith(source, data));
+}
+
+// Waits until `path` holds more than `size` bytes: the job is under way.
+bool GrowsPast(const std::string& path, size_t size) {
+    for (int i = 0; i < 500; ++i) {
+        if (ReadFile(path).size() > size)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST_F(KaldrixCliRealTime, CtrlCStopsThroughTheLibrary) {
+    kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
+    const std::string take = dir.File("take.wav");
+    Child record(dir, {"record", take});
+    ASSERT_TRUE(GrowsPast(take, 44 + 960));
+    record.Signal(SIGINT);
+    const Outcome recorded = record.Finish();
+    EXPECT_EQ(recorded.status, 0) << recorded.err;
+    EXPECT_FALSE(RecordedData(take).empty()) << "the header is complete after Ctrl-C";
+
+    const Bytes music = kxtest::Pattern(16000 * 10, 5);
+    Child play(dir, {"play", Write("long.wav", kxtest::PcmWave(1, 8000, 16, music))});
+    ASSERT_TRUE(GrowsPast(dir.File("played.raw"), 0));
+    play.Signal(SIGTERM);
+    const Outcome stopped = play.Finish();
+    EXPECT_EQ(stopped.status, kInterrupted) << stopped.err;
+    EXPECT_NE(stopped.err.find("stopped "), std::string::npos) << stopped.err;
+    const Bytes out = ReadFile(dir.File("played.raw"));
+    EXPECT_LT(out.size(), music.size()) << "stopped before the end";
+    EXPECT_TRUE(StartsWith(music, out));
+}
+
+TEST_F(KaldrixCliRealTime, OnATerminalShowsProgressAndEnterEndsARecording) {
+    const std::string music = Write("music.wav", kxtest::PcmWave(1, 8000, 16, Bytes(16000)));
+    const Outcome play = RunOnTerminal({"play", music}, "", {});
+    EXPECT_EQ(play.status, 0) << play.err;
+    EXPECT_NE(play.err.find("\rplaying 0:00."), std::string::npos) << play.err;
+    EXPECT_NE(play.err.find("/ 0:01.0 ["), std::string::npos) << play.err;
+    EXPECT_NE(play.err.find("\rplayed " + music), std::string::npos) << play.err;
+
+    kxtest::WriteFile(dir.File("source.raw"), kxtest::Pattern(16000 * 8, 6));
+    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
+    const std::string take = dir.File("take.wav");
+    const Outcome record = RunOnTerminal({"record", take}, "\n", std::chrono::milliseconds(1500));
+    EXPECT_EQ(record.status, 0) << record.err;
+    EXPECT_NE(record.err.find("press Enter or Ctrl-C"), std::string::npos) << record.err;
+    EXPECT_NE(record.err.find(" dB"), std::string::npos) << "a level meter: " << record.err;
+    EXPECT_NE(record.err.find("recorded " + take), std::string::npos) << record.err;
+    EXPECT_FALSE(RecordedData(take).empty());
+}
+
+} // namespace
