@@ -34,8 +34,14 @@ done
 export KALDRIX_AUDIO=virtual
 export KALDRIX_LOG_DIR="$work"
 
-run_example() {
-    "$1" "$work/$2.wav" 1 >"$work/$2.out" 2>&1 || fail "$2 failed: $(cat "$work/$2.out")"
+# Each example records a second and plays it back; both run at once, as
+# each process has its own library and devices.
+start_example() {
+    "$1" "$work/$2.wav" 1 >"$work/$2.out" 2>&1 &
+}
+
+check_example() {
+    wait "$1" || fail "$2 failed: $(cat "$work/$2.out")"
     size=$(wc -c <"$work/$2.wav")
     [ "$size" -gt 44 ] || fail "$2 recorded only $size bytes"
 }
@@ -44,7 +50,6 @@ run_example() {
 cmake -S "$source_dir/examples" -B "$work/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >/dev/null
 cmake --build "$work/by-cmake" >/dev/null
-run_example "$work/by-cmake/play_and_record" by-cmake
 
 # Through pkg-config.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
@@ -53,10 +58,16 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046 # the flags are meant to split into words
 cc -Wall -Wextra -Werror "$source_dir/examples/play_and_record.c" -o "$work/by-pkg-config" \
     $(pkg-config --cflags --libs kaldrix) -Wl,-rpath,"$(pkg-config --variable=libdir kaldrix)"
-run_example "$work/by-pkg-config" by-pkg-config
+
+start_example "$work/by-cmake/play_and_record" by_cmake
+cmake_pid=$!
+start_example "$work/by-pkg-config" by_pkg_config
+pkg_config_pid=$!
+check_example "$cmake_pid" by_cmake
+check_example "$pkg_config_pid" by_pkg_config
 
 # The installed program finds the installed library by itself.
-"$prefix/bin/kaldrix" info "$work/by-pkg-config.wav" 2>"$work/info.txt" >/dev/null ||
+"$prefix/bin/kaldrix" info "$work/by_pkg_config.wav" 2>"$work/info.txt" >/dev/null ||
     fail "installed kaldrix cannot read the example's recording"
 grep -q "PCM, mono, 8000 Hz, 16-bit" "$work/info.txt" || fail "unexpected info: $(cat "$work/info.txt")"
 
