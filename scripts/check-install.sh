@@ -24,7 +24,7 @@ for file in include/kaldrix.h bin/kaldrix; do
     [ -e "$prefix/$file" ] || fail "missing $file"
 done
 libdir=$(dirname "$(find "$prefix" -name 'libkaldrix.so' | head -n 1)")
-[ -n "$libdir" ] && [ -e "$libdir/libkaldrix.so" ] || fail "missing libkaldrix.so"
+[ -e "$libdir/libkaldrix.so" ] || fail "missing libkaldrix.so"
 for file in pkgconfig/kaldrix.pc cmake/kaldrix/kaldrixConfig.cmake \
     cmake/kaldrix/kaldrixConfigVersion.cmake cmake/kaldrix/kaldrixTargets.cmake; do
     [ -e "$libdir/$file" ] || fail "missing $libdir/$file"
