@@ -1,4 +1,8 @@
 find_package(Threads REQUIRED)
+# Unique symbols would pin the library in memory and make dlclose a no-op.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(kaldrix_objects PRIVATE -fno-gnu-unique)
+endif()
 set_target_properties(kaldrix_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 target_link_libraries(kaldrix_objects PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
 target_link_libraries(kaldrix_core PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
