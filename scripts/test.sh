@@ -12,13 +12,40 @@ jobs=$(nproc)
 passed=0
 failed=0
 failures=()
+log_dir=build/test-logs
+mkdir -p "$log_dir"
+tests_passed=0
+tests_failed=0
+
+# Adds the counts of a runner's closing line ("N% tests passed, F tests
+# failed out of T" from ctest, or "P passed, F failed") to the totals.
+count_tests() {
+    local line
+    line=$(grep -E 'tests failed out of [0-9]+|^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+        tests_failed=$((tests_failed + BASH_REMATCH[1]))
+        tests_passed=$((tests_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    elif [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+        tests_passed=$((tests_passed + BASH_REMATCH[1]))
+        tests_failed=$((tests_failed + BASH_REMATCH[2]))
+    fi
+}
 
 step() {
     local name=$1
     shift
     local started=$SECONDS
+    local log="$log_dir/${name// /-}.log"
     echo "=== $name"
-    if "$@"; then
+    "$@" 2>&1 | tee "$log"
+    local status=${PIPESTATUS[0]}
+    local failed_before=$tests_failed
+    count_tests "$log"
+    # A step that failed without a failing test (a build, a script) counts as one.
+    if [ "$status" -ne 0 ] && [ "$tests_failed" -eq "$failed_before" ]; then
+        tests_failed=$((tests_failed + 1))
+    fi
+    if [ "$status" -eq 0 ]; then
         passed=$((passed + 1))
         echo "=== $name: ok ($((SECONDS - started)) s)"
     else
@@ -53,9 +80,9 @@ for preset in asan tsan; do
     step "$preset tests" ctest_sanitized "$preset"
 done
 
-echo "steps: ${passed} passed, ${failed} failed"
+echo "steps: ${passed} ok, ${failed} failed in $SECONDS s"
 for name in "${failures[@]}"; do
-    echo "failed: $name"
+    echo "failed step: $name"
 done
-echo "${passed} passed, ${failed} failed"
+echo "tests: ${tests_passed} passed, ${tests_failed} failed"
 [ "$failed" -eq 0 ]
