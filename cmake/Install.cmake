@@ -15,7 +15,11 @@ if(WIN32)
     # library (decorated __stdcall names resolving to the undecorated exports)
     # at KALDRIX_IMPORT_LIBRARY.
     install(TARGETS kaldrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    if(KALDRIX_IMPORT_LIBRARY)
+        install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    else()
+        message(WARNING "KALDRIX_IMPORT_LIBRARY is not set: no import library is installed")
+    endif()
     return()
 endif()
 

@@ -200,6 +200,8 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     oddChunkFirst.Chunk("LIST", Bytes(3)).Chunk("fmt ", kxtest::PcmFormat(1, 8000, 8));
     oddChunkFirst.Chunk("data", Bytes(4000));
     huge.Chunk("fmt ", kxtest::PcmFormat(1, 8000, 16)).Tag("data").U32(0x80000000u);
+    Bytes leadingChunk = RiffWriter().Chunk("JUNK", Bytes(4)).bytes();
+    leadingChunk.insert(leadingChunk.end(), mono.begin(), mono.end());
     Bytes unfinished = mono; // as the recorder leaves it until its stop
     unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
 
@@ -218,6 +220,7 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
          RiffWriter::Riff("WAVE", oddChunkFirst.bytes()),
          0,
          {"8-bit", "4000 bytes at offset 56", "(0.500 s)"}},
+        {"after a leading chunk", leadingChunk, 0, {"16000 bytes at offset 56", "(1.000 s)"}},
         {"cut short",
          Bytes(mono.begin(), mono.end() - 6000),
          0,

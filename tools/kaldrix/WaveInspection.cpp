@@ -92,6 +92,22 @@ void AddFormatWarnings(WaveFile& wave) {
                                 "channels, rate and sample size");
 }
 
+// The offset of the first top-level RIFF chunk of form "WAVE": the player
+// looks for one among the file's top-level chunks, not only at its start.
+uint64_t FindWaveRiff(Reader& reader) {
+    unsigned char head[12];
+    for (uint64_t offset = 0; reader.Read(offset, head, sizeof head);
+         offset += 8 + uint64_t(Le32(head + 4)) + (Le32(head + 4) & 1u)) {
+        if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
+            return offset;
+    }
+    if (!reader.Read(0, head, sizeof head))
+        reader.Malformed("it holds only " + std::to_string(reader.size()) + " bytes");
+    if (std::memcmp(head, "RIFF", 4) != 0)
+        reader.Malformed("it does not start with \"RIFF\" but with \"" + Tag(head) + "\"");
+    reader.Malformed("it is a RIFF file of form \"" + Tag(head + 8) + "\", not \"WAVE\"");
+}
+
 } // namespace
 
 double WaveFile::Seconds() const {
@@ -100,23 +116,19 @@ double WaveFile::Seconds() const {
 
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
+    const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
-    if (!reader.Read(0, head, sizeof head))
-        reader.Malformed("it holds only " + std::to_string(reader.size()) + " bytes");
-    if (std::memcmp(head, "RIFF", 4) != 0)
-        reader.Malformed("it does not start with \"RIFF\" but with \"" + Tag(head) + "\"");
-    if (std::memcmp(head + 8, "WAVE", 4) != 0)
-        reader.Malformed("it is a RIFF file of form \"" + Tag(head + 8) + "\", not \"WAVE\"");
+    reader.Read(riff, head, sizeof head);
 
     // The chunks are looked for inside the RIFF chunk only, as the player
     // does: first "fmt ", then "data" after it.
-    const uint64_t riffEnd = 8 + uint64_t(Le32(head + 4));
+    const uint64_t riffEnd = riff + 8 + uint64_t(Le32(head + 4));
     WaveFile wave;
     bool haveFormat = false;
     bool haveData = false;
     bool dataBeforeFormat = false;
     bool beyondRiff = false;
-    uint64_t offset = 12;
+    uint64_t offset = riff + 12;
     unsigned char chunk[8];
     while (!haveData && reader.Read(offset, chunk, sizeof chunk)) {
         if (offset + 8 > riffEnd) {
@@ -146,7 +158,7 @@ WaveFile InspectWave(const std::string& path) {
         offset += 8 + uint64_t(size) + (size & 1u);
     }
 
-    const std::string riffTooSmall = "its RIFF header declares " + std::to_string(riffEnd - 8) +
+    const std::string riffTooSmall = "its RIFF header declares " + std::to_string(Le32(head + 4)) +
                                      " bytes, too few for its chunks (an unfinished recording?)";
     if (!haveFormat)
         reader.Malformed(beyondRiff ? riffTooSmall : "it has no \"fmt \" chunk");
