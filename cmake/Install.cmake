@@ -3,23 +3,30 @@
 # Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
 # pkg-config and the kaldrix program.
-# Windows: KALDRIX.dll and kaldrix.exe in bin/, the import library for mingw
-# hosts in lib/, and the header.
+# Windows: KALDRIX.dll (target KALDRIX of cmake/Windows.cmake) and kaldrix.exe
+# in bin/, the import library for mingw hosts in lib/, and the header.
 include(CMakePackageConfigHelpers)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(WIN32)
-    # cmake/Windows.cmake builds the DLL as target `kaldrix` and its import
-    # library (decorated __stdcall names resolving to the undecorated exports)
-    # at KALDRIX_IMPORT_LIBRARY.
-    install(TARGETS kaldrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    if(KALDRIX_IMPORT_LIBRARY)
-        install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-    else()
-        message(WARNING "KALDRIX_IMPORT_LIBRARY is not set: no import library is installed")
-    endif()
+    # The import library lets a mingw host link KALDRIX.dll as -lkaldrix. The
+    # host's calls name the decorated __stdcall symbols (KxStartRecFile@4);
+    # built from the module definition with --kill-at, the library maps them
+    # onto the DLL's undecorated exports. (The one the linker writes for the
+    # DLL carries the undecorated names only and would not link.)
+    find_program(KALDRIX_DLLTOOL NAMES ${CMAKE_DLLTOOL} i686-w64-mingw32-dlltool REQUIRED)
+    set(KALDRIX_IMPORT_LIBRARY ${PROJECT_BINARY_DIR}/import/libkaldrix.dll.a)
+    add_custom_command(OUTPUT ${KALDRIX_IMPORT_LIBRARY}
+        COMMAND ${KALDRIX_DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/src/frame/KALDRIX.def
+            --dllname KALDRIX.dll --kill-at --output-lib ${KALDRIX_IMPORT_LIBRARY}
+        DEPENDS ${PROJECT_SOURCE_DIR}/src/frame/KALDRIX.def
+        COMMENT "Import library for mingw hosts")
+    add_custom_target(kaldrix_import_library ALL DEPENDS ${KALDRIX_IMPORT_LIBRARY})
+
+    install(TARGETS KALDRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
     return()
 endif()
 
