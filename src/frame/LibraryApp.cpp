@@ -1,5 +1,6 @@
 #include "frame/LibraryApp.h"
 #include "frame/Globals.h"
+#include "recording/RecordExports.h"
 
 int CLibraryApp::InitInstance() {
     CWinApp::InitInstance();
@@ -14,10 +15,13 @@ int CLibraryApp::ExitInstance() {
     return CWinApp::ExitInstance();
 }
 
-void LibraryAttach() { theApp.InitInstance(); }
+void LibraryAttach() {
+    theApp.InitInstance();
+}
 
 void LibraryDetach(bool processExit) {
     if (processExit)
         g_Log.SetProcessExiting();
+    CompleteRecordingAtDetach(processExit);
     theApp.ExitInstance();
 }

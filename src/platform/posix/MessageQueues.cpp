@@ -3,6 +3,7 @@
 // one fails. A queue goes when its thread ends.
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/KernelObject.h"
+#include "platform/posix/ThreadMessages.h"
 #include "platform/posix/ThreadState.h"
 
 #include <condition_variable>
@@ -91,7 +92,9 @@ MessageQueue& OwnQueue() {
 
 } // namespace
 
-void ReleaseThreadQueue() { t_queue.Release(); }
+void ReleaseThreadQueue() {
+    t_queue.Release();
+}
 
 BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
     ParkIfTerminated();
@@ -114,6 +117,10 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
         SetLastErrorCode(code);
         return FALSE;
     }
+    return DeliverThreadMessage(threadId, message, wParam, lParam);
+}
+
+BOOL DeliverThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<MessageQueue> queue;
     {
         QueueRegistry& registry = Registry();
