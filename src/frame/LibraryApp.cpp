@@ -15,9 +15,7 @@ int CLibraryApp::ExitInstance() {
     return CWinApp::ExitInstance();
 }
 
-void LibraryAttach() {
-    theApp.InitInstance();
-}
+void LibraryAttach() { theApp.InitInstance(); }
 
 void LibraryDetach(bool processExit) {
     if (processExit)

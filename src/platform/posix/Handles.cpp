@@ -9,13 +9,9 @@ thread_local DWORD t_lastError = 0;
 std::atomic<unsigned> g_openHandles{0};
 } // namespace
 
-void SetLastErrorCode(DWORD code) {
-    t_lastError = code;
-}
+void SetLastErrorCode(DWORD code) { t_lastError = code; }
 
-DWORD GetLastError() {
-    return t_lastError;
-}
+DWORD GetLastError() { return t_lastError; }
 
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object) {
     g_openHandles.fetch_add(1, std::memory_order_relaxed);
@@ -50,7 +46,5 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 namespace kxtest {
-unsigned OpenHandleCount() {
-    return g_openHandles.load(std::memory_order_relaxed);
-}
+unsigned OpenHandleCount() { return g_openHandles.load(std::memory_order_relaxed); }
 } // namespace kxtest

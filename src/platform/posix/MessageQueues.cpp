@@ -92,9 +92,7 @@ MessageQueue& OwnQueue() {
 
 } // namespace
 
-void ReleaseThreadQueue() {
-    t_queue.Release();
-}
+void ReleaseThreadQueue() { t_queue.Release(); }
 
 BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
     ParkIfTerminated();
