@@ -18,6 +18,9 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<std::string> LogCapture::Records() const {
+    // The log writes through a buffered stream: reopening it flushes.
+    g_Log.Close();
+    g_Log.Open();
     std::string text;
     if (DIR* dir = opendir(m_dir.path().c_str())) {
         while (dirent* entry = readdir(dir)) {

@@ -20,7 +20,7 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     // The messages of every record written since, in order, without their
-    // time stamps.
+    // time stamps (the library's own log is flushed first).
     std::vector<std::string> Records() const;
 
 private:

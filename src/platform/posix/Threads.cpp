@@ -79,6 +79,8 @@ void ParkIfTerminated() {
     }
 }
 
+bool IsLayerThread() { return t_self != nullptr; }
+
 DWORD GetCurrentThreadId() {
     if (t_threadId == 0)
         t_threadId = NewThreadId();
