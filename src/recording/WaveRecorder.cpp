@@ -36,15 +36,11 @@ void WriteLe32(CFile& file, DWORD value) {
 
 } // namespace
 
-CWaveRecorder::CWaveRecorder() {
-    InitializeCriticalSection(&m_exportsLock);
-}
+CWaveRecorder::CWaveRecorder() { InitializeCriticalSection(&m_exportsLock); }
 
 // Closes the file if it is still open (the CFile member does that); capture,
 // buffers and device are left as they are.
-CWaveRecorder::~CWaveRecorder() {
-    DeleteCriticalSection(&m_exportsLock);
-}
+CWaveRecorder::~CWaveRecorder() { DeleteCriticalSection(&m_exportsLock); }
 
 int CWaveRecorder::StartRecordFile(const char* fileName) {
     m_recording.store(1);

@@ -13,9 +13,7 @@ LogCapture::LogCapture() {
     g_Log.Open();
 }
 
-LogCapture::~LogCapture() {
-    g_Log.Close();
-}
+LogCapture::~LogCapture() { g_Log.Close(); }
 
 std::vector<std::string> LogCapture::Records() const {
     // The log writes through a buffered stream: reopening it flushes.

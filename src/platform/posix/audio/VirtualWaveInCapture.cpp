@@ -30,9 +30,7 @@ void VirtualWaveInCapture::Start() {
     m_readSinceStart = 0;
 }
 
-void VirtualWaveInCapture::Stop() {
-    m_running = false;
-}
+void VirtualWaveInCapture::Stop() { m_running = false; }
 
 // Whole frames due since Start at the nominal rate; computed from the start
 // every time, so rounding never adds up to drift.

@@ -7,9 +7,7 @@ namespace {
 
 // The header fields the device changes are read and written atomically, so
 // that an owner looking at them never races with the device.
-DWORD Flags(const WAVEHDR* header) {
-    return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE);
-}
+DWORD Flags(const WAVEHDR* header) { return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE); }
 
 void SetFlags(LPWAVEHDR header, DWORD flags) {
     __atomic_store_n(&header->dwFlags, flags, __ATOMIC_RELEASE);
