@@ -77,9 +77,14 @@ struct QueueOwner {
 };
 
 thread_local QueueOwner t_queue;
+// Whether t_queue was ever used on this thread. The first use of t_queue
+// registers its destructor, which takes the dynamic loader's lock: a thread
+// ending while the library is being unloaded must not touch it.
+thread_local bool t_hasQueue = false;
 
 MessageQueue& OwnQueue() {
     if (!t_queue.queue) {
+        t_hasQueue = true;
         t_queue.threadId = GetCurrentThreadId();
         t_queue.queue = std::make_shared<MessageQueue>();
         QueueRegistry& registry = Registry();
@@ -91,7 +96,10 @@ MessageQueue& OwnQueue() {
 
 } // namespace
 
-void ReleaseThreadQueue() { t_queue.Release(); }
+void ReleaseThreadQueue() {
+    if (t_hasQueue)
+        t_queue.Release();
+}
 
 BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
     ParkIfTerminated();

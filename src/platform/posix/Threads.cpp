@@ -9,6 +9,7 @@
 #include <atomic>
 #include <pthread.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -41,6 +42,7 @@ public:
     const LPVOID parameter;
     const DWORD id;
     std::atomic<bool> terminated{false};
+    std::atomic<bool> returned{false}; // only the way out through this layer is left
 
 private:
     std::mutex m_mutex;
@@ -51,7 +53,29 @@ private:
 
 std::atomic<DWORD> g_nextThreadId{0x1000};
 
-DWORD NewThreadId() { return g_nextThreadId.fetch_add(4); }
+DWORD NewThreadId() {
+    return g_nextThreadId.fetch_add(4);
+}
+
+// Threads not joined yet. One that has returned is joined at the next
+// CreateThread and when the library is unloaded, so that the unload never
+// unmaps code that a thread still runs on its way out. A terminated thread
+// never returns and is never joined.
+struct UnjoinedThread {
+    pthread_t native;
+    std::shared_ptr<Thread> thread;
+};
+
+struct UnjoinedThreads {
+    std::mutex mutex;
+    std::vector<UnjoinedThread> threads;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+UnjoinedThreads& Unjoined() {
+    static UnjoinedThreads* unjoined = new UnjoinedThreads;
+    return *unjoined;
+}
 
 thread_local DWORD t_threadId = 0;
 thread_local Thread* t_self = nullptr; // null on threads the layer did not create
@@ -65,6 +89,7 @@ void* RunThread(void* argument) {
     const DWORD exitCode = thread->start(thread->parameter);
     ParkIfTerminated();
     ReleaseThreadQueue();
+    thread->returned.store(true, std::memory_order_release);
     thread->Finish(exitCode);
     t_self = nullptr;
     return nullptr;
@@ -77,6 +102,25 @@ void ParkIfTerminated() {
         for (;;)
             pause();
     }
+}
+
+void JoinReturnedThreads() {
+    std::vector<pthread_t> returned;
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        auto& threads = unjoined.threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (it->thread->returned.load(std::memory_order_acquire)) {
+                returned.push_back(it->native);
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (pthread_t native : returned)
+        pthread_join(native, nullptr);
 }
 
 DWORD GetCurrentThreadId() {
@@ -93,10 +137,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         SetLastErrorCode(code);
         return nullptr;
     }
+    JoinReturnedThreads();
     auto thread = std::make_shared<Thread>(start, parameter, NewThreadId());
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize > 0)
         pthread_attr_setstacksize(&attributes, stackSize);
     auto* keep = new std::shared_ptr<Thread>(thread);
@@ -107,6 +151,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         delete keep;
         SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
+    }
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        unjoined.threads.push_back(UnjoinedThread{native, thread});
     }
     if (threadId)
         *threadId = thread->id;
