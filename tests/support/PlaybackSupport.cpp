@@ -3,6 +3,7 @@
 #include "frame/Globals.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <dirent.h>
 
 namespace kxtest {
@@ -19,6 +20,7 @@ LogCapture::~LogCapture() {
 
 // Every day's file, in case the test runs over midnight.
 std::string LogCapture::Text() const {
+    std::fflush(nullptr); // the log's records may still sit in its stream buffer
     std::string text;
     DIR* dir = opendir(m_dir.path().c_str());
     while (dirent* entry = dir ? readdir(dir) : nullptr) {
