@@ -11,6 +11,7 @@
 #include "platform/posix/audio/WaveOutTestInterface.h"
 #include "support/PlaybackSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -382,8 +383,13 @@ TEST_F(PlayerEndRealTime, StuckDeviceMakesTheStopGiveUpAndNoSecondThreadStart) {
     EXPECT_EQ(KxPlayStatus(), 0);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
     EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore) << "second file never left open";
+    // The held blocks never played; what followed the release is a slice of
+    // the first file.
     const Bytes played = Played();
-    EXPECT_EQ(played, kxtest::Pattern(played.size(), 1)) << "nothing of the second file";
+    const Bytes firstData = kxtest::Pattern(10 * kBlock, 1);
+    EXPECT_NE(std::search(firstData.begin(), firstData.end(), played.begin(), played.end()),
+              firstData.end())
+        << "nothing of the second file";
 }
 
 // ---- host threads and unloading ----

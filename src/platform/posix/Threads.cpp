@@ -13,14 +13,25 @@
 
 namespace {
 
+class Thread;
+// Joins `thread` if it has returned and nobody has joined it yet.
+void JoinIfReturned(const Thread* thread);
+
 class Thread : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD id)
         : start(start), parameter(parameter), id(id) {}
 
+    // Once the thread has returned, the wait also lets it finish its way
+    // out, so that an ended thread no longer runs any of the library's code.
     bool Wait(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; });
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; }))
+                return false;
+        }
+        JoinIfReturned(this);
+        return true;
     }
 
     DWORD ExitCode() {
@@ -53,14 +64,12 @@ private:
 
 std::atomic<DWORD> g_nextThreadId{0x1000};
 
-DWORD NewThreadId() {
-    return g_nextThreadId.fetch_add(4);
-}
+DWORD NewThreadId() { return g_nextThreadId.fetch_add(4); }
 
-// Threads not joined yet. One that has returned is joined at the next
-// CreateThread and when the library is unloaded, so that the unload never
-// unmaps code that a thread still runs on its way out. A terminated thread
-// never returns and is never joined.
+// Threads not joined yet. One that has returned is joined by a wait on it, at
+// the next CreateThread and when the library is unloaded, so that the unload
+// never unmaps code that a thread still runs on its way out. A terminated
+// thread never returns and is never joined.
 struct UnjoinedThread {
     pthread_t native;
     std::shared_ptr<Thread> thread;
@@ -104,14 +113,17 @@ void ParkIfTerminated() {
     }
 }
 
-void JoinReturnedThreads() {
+namespace {
+
+// Joins the returned threads that `select` picks, each exactly once.
+template <typename Select> void JoinReturned(Select select) {
     std::vector<pthread_t> returned;
     {
         UnjoinedThreads& unjoined = Unjoined();
         std::lock_guard<std::mutex> lock(unjoined.mutex);
         auto& threads = unjoined.threads;
         for (auto it = threads.begin(); it != threads.end();) {
-            if (it->thread->returned.load(std::memory_order_acquire)) {
+            if (it->thread->returned.load(std::memory_order_acquire) && select(*it)) {
                 returned.push_back(it->native);
                 it = threads.erase(it);
             } else {
@@ -121,6 +133,17 @@ void JoinReturnedThreads() {
     }
     for (pthread_t native : returned)
         pthread_join(native, nullptr);
+}
+
+void JoinIfReturned(const Thread* thread) {
+    JoinReturned(
+        [thread](const UnjoinedThread& unjoined) { return unjoined.thread.get() == thread; });
+}
+
+} // namespace
+
+void JoinReturnedThreads() {
+    JoinReturned([](const UnjoinedThread&) { return true; });
 }
 
 DWORD GetCurrentThreadId() {

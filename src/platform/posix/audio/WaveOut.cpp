@@ -281,11 +281,14 @@ void ReleaseWaveOutHeaders() {
     for (auto& entry : table.handles) {
         WaveOutHandle& handle = *entry.second;
         std::lock_guard<std::mutex> handleLock(handle.mutex);
-        auto held = std::stable_partition(handle.queue.begin(), handle.queue.end(),
-                                          [](const QueuedHeader& queued) { return !queued.held; });
-        std::for_each(held, handle.queue.end(),
-                      [](const QueuedHeader& queued) { MarkDone(queued.header); });
-        handle.queue.erase(held, handle.queue.end());
+        std::deque<QueuedHeader> playing;
+        for (const QueuedHeader& queued : handle.queue) {
+            if (queued.held)
+                MarkDone(queued.header);
+            else
+                playing.push_back(queued);
+        }
+        handle.queue.swap(playing);
     }
 }
 
