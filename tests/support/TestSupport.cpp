@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <ftw.h>
@@ -51,6 +52,17 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+int OpenFileCount() {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder)
+        throw std::runtime_error("cannot list /proc/self/fd");
+    int count = 0;
+    while (const dirent* entry = ::readdir(folder))
+        count += entry->d_name[0] != '.';
+    ::closedir(folder);
+    return count - 1; // the listing's own descriptor
+}
 
 uint32_t ReadLe32(const Bytes& bytes, size_t offset) {
     return uint32_t(bytes.at(offset)) | uint32_t(bytes.at(offset + 1)) << 8 |
