@@ -23,13 +23,13 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-// The replacement pair below is malloc and free underneath, which GCC takes
-// for a mismatch wherever it inlines them.
+// The allocation functions are replaced as a whole family over malloc and
+// free, so that every pair matches (GCC still sees a mismatch where it
+// inlines them). Allocations of at least g_failAllocationsFrom bytes throw
+// std::bad_alloc while it is not 0: a test can run the library out of memory
+// at the one big allocation of a start, the wave file object.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
-// Allocations of at least this many bytes throw std::bad_alloc while it is
-// not 0, so a test can run the library out of memory at the one big
-// allocation of a start: the wave file object.
 static std::atomic<size_t> g_failAllocationsFrom{0};
 
 void* operator new(size_t size) {
@@ -40,10 +40,31 @@ void* operator new(size_t size) {
         return memory;
     throw std::bad_alloc();
 }
+void* operator new[](size_t size) {
+    return operator new(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
 void operator delete(void* memory, size_t) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
     std::free(memory);
 }
 
@@ -140,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
         PlayCase{"ExtensibleFloatStereoAt48000TenBlocks", kxtest::ExtensibleFormat(2, 48000, 32, 3),
                  10 * kBlock},
         // 4000 bytes a second: the first block plays 4.1 s, longer than the
-        // 3000 ms before a reset, and the last one 2 s, longer than the
+        // 3000 ms before a reset, and the last one 3 s, longer than the
         // 2000 ms pause minus its margin.
-        PlayCase{"SlowMono8At4000", kxtest::PcmFormat(1, 4000, 8), kBlock + 8000}),
+        PlayCase{"SlowMono8At4000", kxtest::PcmFormat(1, 4000, 8), kBlock + 12000}),
     [](const ::testing::TestParamInfo<PlayCase>& info) { return info.param.name; });
 
 // ---- edge cases ----

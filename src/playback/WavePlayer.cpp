@@ -307,8 +307,7 @@ void CWavePlayer::CloseEndedThread() {
 }
 
 void CWavePlayer::CloseWaveFile() {
-    m_waveFile->CloseWaveForm(); // also after a failed open, so that no file stays open
-    delete m_waveFile;
+    delete m_waveFile; // closes the file if it is open
     m_waveFile = nullptr;
     m_blockCounter = nullptr;
 }
