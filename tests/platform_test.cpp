@@ -137,7 +137,8 @@ TEST(PlatformRuntime, VsnprintfCutsLikeMsvcrtAndStruprUpperCases) {
         const char* stored;
         size_t storedLength;
     };
-    const Case cases[] = {{"abc", 8, 3, "abc", 4}, {"abcd", 4, 4, "abcd", 4}, {"abcdef", 4, -1, "abcd", 4}};
+    const Case cases[] = {
+        {"abc", 8, 3, "abc", 4}, {"abcd", 4, 4, "abcd", 4}, {"abcdef", 4, -1, "abcd", 4}};
     for (const Case& c : cases) {
         char buffer[16];
         memset(buffer, '#', sizeof buffer);
@@ -176,10 +177,12 @@ TEST(PlatformFile, ThrowsWhereTheFrameworkClassDoes) {
     EXPECT_NE(CauseOfThrow([&] { file.Seek(4, CFile::begin); }), -1) << "seek while not open";
     EXPECT_FALSE(file.Open(nullptr, CFile::modeCreate | CFile::modeWrite));
     EXPECT_FALSE(file.Open("", CFile::modeCreate | CFile::modeWrite));
-    EXPECT_FALSE(file.Open((dir.path() + "/missing/x.wav").c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_FALSE(
+        file.Open((dir.path() + "/missing/x.wav").c_str(), CFile::modeCreate | CFile::modeWrite));
 
     const std::string path = dir.File("out.wav");
-    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
+    ASSERT_TRUE(
+        file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
     EXPECT_EQ(CauseOfThrow([&] { file.Write(bytes, 4); }), -1);
     EXPECT_EQ(CauseOfThrow([&] { file.Seek(-10, CFile::begin); }), CFileException::badSeek);
     file.Seek(1, CFile::begin);

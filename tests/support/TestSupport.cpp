@@ -48,7 +48,8 @@ Bytes ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -111,12 +112,17 @@ Bytes RiffWriter::Riff(const char* formType, const Bytes& chunks) {
 Bytes PcmFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample) {
     const uint16_t blockAlign = uint16_t(channels * bitsPerSample / 8);
     RiffWriter body;
-    body.U16(1).U16(channels).U32(samplesPerSec).U32(samplesPerSec * blockAlign).U16(blockAlign).U16(
-        bitsPerSample);
+    body.U16(1)
+        .U16(channels)
+        .U32(samplesPerSec)
+        .U32(samplesPerSec * blockAlign)
+        .U16(blockAlign)
+        .U16(bitsPerSample);
     return body.bytes();
 }
 
-Bytes PcmWave(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample, const Bytes& data) {
+Bytes PcmWave(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample,
+              const Bytes& data) {
     RiffWriter chunks;
     chunks.Chunk("fmt ", PcmFormat(channels, samplesPerSec, bitsPerSample)).Chunk("data", data);
     return RiffWriter::Riff("WAVE", chunks.bytes());
