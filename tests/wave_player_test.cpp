@@ -40,33 +40,19 @@ void* operator new(size_t size) {
         return memory;
     throw std::bad_alloc();
 }
-void* operator new[](size_t size) {
-    return operator new(size);
-}
+void* operator new[](size_t size) { return operator new(size); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size ? size : 1);
 }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept {
     return std::malloc(size ? size : 1);
 }
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, size_t) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, size_t) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-    std::free(memory);
-}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace {
 
@@ -113,9 +99,7 @@ struct PlayCase {
     size_t bytes;
 };
 
-void PrintTo(const PlayCase& c, std::ostream* out) {
-    *out << c.name;
-}
+void PrintTo(const PlayCase& c, std::ostream* out) { *out << c.name; }
 
 class PlayerRealTime : public PlayerTest, public ::testing::WithParamInterface<PlayCase> {};
 

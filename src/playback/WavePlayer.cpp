@@ -295,9 +295,7 @@ DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {
     return rate ? static_cast<DWORD>((static_cast<ULONGLONG>(bytes) * 1000 + rate - 1) / rate) : 0;
 }
 
-bool CWavePlayer::StopRequested() {
-    return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0;
-}
+bool CWavePlayer::StopRequested() { return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0; }
 
 void CWavePlayer::CloseEndedThread() {
     if (m_state == kIdle && m_playThread) {

@@ -14,9 +14,7 @@ LogCapture::LogCapture() : m_env("KALDRIX_LOG_DIR", m_dir.path()) {
     g_Log.Open();
 }
 
-LogCapture::~LogCapture() {
-    g_Log.Close();
-}
+LogCapture::~LogCapture() { g_Log.Close(); }
 
 // Every day's file, in case the test runs over midnight.
 std::string LogCapture::Text() const {
@@ -88,8 +86,6 @@ Bytes WaveFile(const Bytes& formatBody, const Bytes& data) {
     return RiffWriter::Riff("WAVE", chunks.bytes());
 }
 
-uint32_t ByteRateOf(const Bytes& formatBody) {
-    return ReadLe32(formatBody, 8);
-}
+uint32_t ByteRateOf(const Bytes& formatBody) { return ReadLe32(formatBody, 8); }
 
 } // namespace kxtest

@@ -59,9 +59,7 @@ void ClearFlags(WAVEHDR* header, DWORD flags) {
     __atomic_fetch_and(&header->dwFlags, ~flags, __ATOMIC_RELEASE);
 }
 
-DWORD FlagsOf(const WAVEHDR* header) {
-    return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE);
-}
+DWORD FlagsOf(const WAVEHDR* header) { return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE); }
 
 void MarkDone(WAVEHDR* header) {
     ClearFlags(header, WHDR_INQUEUE);
@@ -270,9 +268,7 @@ MMRESULT waveOutClose(HWAVEOUT device) {
 
 namespace kxtest {
 
-void HoldWaveOutHeaders() {
-    Table().holdHeaders.store(true, std::memory_order_release);
-}
+void HoldWaveOutHeaders() { Table().holdHeaders.store(true, std::memory_order_release); }
 
 void ReleaseWaveOutHeaders() {
     WaveOutTable& table = Table();
