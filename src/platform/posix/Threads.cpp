@@ -5,6 +5,7 @@
 #include "platform/posix/KernelObject.h"
 #include "platform/posix/ThreadState.h"
 #include "platform/posix/WaitDeadline.h"
+#include "platform/posix/Immortal.h"
 
 #include <atomic>
 #include <pthread.h>
@@ -82,7 +83,7 @@ struct UnjoinedThreads {
 
 // Built on first use and never destroyed, so it outlives every static object.
 UnjoinedThreads& Unjoined() {
-    static UnjoinedThreads* unjoined = new UnjoinedThreads;
+    static UnjoinedThreads* unjoined = MakeImmortal<UnjoinedThreads>();
     return *unjoined;
 }
 

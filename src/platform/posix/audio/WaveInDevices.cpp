@@ -1,12 +1,13 @@
 #include "platform/posix/audio/WaveInDevices.h"
 #include "platform/posix/audio/AudioChoice.h"
 #include "platform/posix/audio/VirtualWaveIn.h"
+#include "platform/posix/Immortal.h"
 
 namespace {
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveInDevice* VirtualInput() {
-    static WaveInDevice* device = new VirtualWaveIn;
+    static WaveInDevice* device = MakeImmortal<VirtualWaveIn>();
     return device;
 }
 
