@@ -114,11 +114,15 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot -i </dev/null >/dev/null 2>&1
 echo "wine prefix ready in $((SECONDS - started)) s"
 
+# Cases where Wine itself differs from Windows, left out under Wine:
+# its mmioDescend searches on past the end of the parent chunk.
+wine_differs="MmioTest.SearchRunsForwardOnlyAndStaysInsideTheParent"
+
 # No audio device: Wine's audio drivers are switched off.
 export WINEDLLOVERRIDES="$quiet_overrides;winepulse.drv,winealsa.drv,wineoss.drv=d"
 for program in "$run"/bin/*.exe; do
     name=$(basename "$program" .exe)
-    run_program "$name.exe" "$name" --gtest_filter='-*AudioServer*'
+    run_program "$name.exe" "$name" --gtest_filter="-*AudioServer*:$wine_differs"
 done
 
 # The private audio server: what is played into "feed" is what programs

@@ -44,6 +44,9 @@ private:
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+// How many files (descriptors, or handles on Windows) the process holds
+// open, so tests can see that a file was closed.
+int OpenFileCount();
 uint32_t ReadLe32(const Bytes& bytes, size_t offset);
 uint16_t ReadLe16(const Bytes& bytes, size_t offset);
 

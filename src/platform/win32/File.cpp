@@ -48,9 +48,7 @@ int CauseOf(DWORD error) {
     }
 }
 
-HANDLE HandleOf(intptr_t file) {
-    return reinterpret_cast<HANDLE>(file);
-}
+HANDLE HandleOf(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 [[noreturn]] void ThrowNotOpen() {
     throw new CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE);

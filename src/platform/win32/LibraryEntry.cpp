@@ -7,9 +7,7 @@ namespace {
 LibraryHooks g_hooks{};
 }
 
-CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
-    g_hooks = hooks;
-}
+CLibraryEntry::CLibraryEntry(LibraryHooks hooks) { g_hooks = hooks; }
 
 CLibraryEntry::~CLibraryEntry() = default;
 

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: records a few seconds from the default input with the
+# command-line host, then plays the recording back. Uses the sound card where
+# ALSA has one and the virtual devices where there is none.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-3}
+bash scripts/setup.sh
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$(nproc)" --target kaldrix_cli >/dev/null
+
+kaldrix=build/native/tools/kaldrix/kaldrix
+out=${KALDRIX_DEMO_FILE:-$PWD/build/demo.wav}
+
+echo "Recording $seconds s into $out"
+"$kaldrix" record "$out" --seconds "$seconds"
+"$kaldrix" info "$out"
+echo "Playing it back"
+"$kaldrix" play "$out"

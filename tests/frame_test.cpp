@@ -1,0 +1,136 @@
+// The library frame: load and unload of the shared library with their log
+// records, the exports it shows, and the guard around every export.
+#include "frame/ExportGuard.h"
+#include "support/TestSupport.h"
+
+#include <csetjmp>
+#include <csignal>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string TodaysLogName() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
+           std::to_string(now.wDay) + ".log";
+}
+
+std::string ReadText(const std::string& path) {
+    const kxtest::Bytes bytes = kxtest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void LoadAndUnload() {
+    void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const char* name : {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile", "KxStopPlayFile",
+                             "KxPlayStatus", "KxRecordStatus"})
+        EXPECT_NE(dlsym(library, name), nullptr) << name;
+    EXPECT_EQ(dlsym(library, "CallGuarded"), nullptr) << "only the six functions are exported";
+    EXPECT_EQ(dlsym(library, "g_Log"), nullptr);
+    ASSERT_EQ(dlclose(library), 0);
+    EXPECT_EQ(dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr)
+        << "the library is really gone after dlclose";
+}
+
+TEST(LibraryFrame, LoadsWithoutMarkerAndCreatesNoLog) {
+    kxtest::TempDir dir;
+    kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
+    LoadAndUnload();
+    EXPECT_FALSE(kxtest::FileExists(dir.File(TodaysLogName())));
+}
+
+TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
+    kxtest::TempDir dir;
+    kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
+    kxtest::WriteFile(dir.File("tracelog.is"), {});
+    LoadAndUnload();
+    LoadAndUnload();
+    const std::string text = ReadText(dir.File(TodaysLogName()));
+    const std::string separator = "\n============================================";
+    size_t at = 0;
+    for (int load = 0; load < 2; ++load) {
+        at = text.find(separator, at);
+        ASSERT_NE(at, std::string::npos) << text;
+        const size_t started = text.find(":Log Started", at);
+        const size_t exited = text.find(":Log Exited", at);
+        ASSERT_NE(started, std::string::npos) << text;
+        ASSERT_NE(exited, std::string::npos) << text;
+        EXPECT_LT(started, exited);
+        at = exited;
+    }
+}
+
+// A page that faults on any access: a plain null store would be reported by
+// the undefined-behaviour sanitizer before any signal is raised.
+volatile int* FaultingAddress() {
+    static void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return static_cast<volatile int*>(page);
+}
+
+int Divide(volatile int numerator, volatile int denominator) { return numerator / denominator; }
+
+TEST(ExportGuard, ExceptionsAndFaultsBecomeOneRecordAndTheFixedResult) {
+    struct Case {
+        const char* what;
+        std::function<int()> body;
+    };
+    const Case cases[] = {
+        {"C++ exception", []() -> int { throw std::runtime_error("boom"); }},
+        {"exception of any type", []() -> int { throw 42; }},
+        {"memory fault", [] { return *FaultingAddress(); }},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        const int result = RunExport("\nException  KxPlayStatus", 0, c.body);
+        EXPECT_EQ(result, 0) << c.what;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxPlayStatus\n") << c.what;
+        // The guard still works afterwards, and a normal body keeps its result.
+        EXPECT_EQ(RunExport("\nException  KxStartPlayFile", -1, [] { return 5; }), 5);
+    }
+}
+
+TEST(ExportGuard, DivisionByZeroIsCaught) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers report the division themselves";
+#endif
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); }), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxStopPlayFile\n");
+}
+
+// Outside a guard a fault reaches the handler that was installed before the
+// library's, so a host's own handling is untouched.
+sigjmp_buf g_hostJump;
+void HostHandler(int) { siglongjmp(g_hostJump, 1); }
+
+TEST(ExportGuard, FaultsOutsideAGuardGoToTheHostsHandler) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct sigaction host {};
+        host.sa_handler = HostHandler;
+        sigemptyset(&host.sa_mask);
+        sigaction(SIGSEGV, &host, nullptr);
+        // The first guarded call installs the library's handler over the host's.
+        if (RunExport("\nException  KxRecordStatus", 0, [] { return *FaultingAddress(); }) != 0)
+            _exit(1);
+        if (sigsetjmp(g_hostJump, 1) == 0) {
+            (void)*FaultingAddress();
+            _exit(2);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace

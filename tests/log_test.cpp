@@ -1,0 +1,146 @@
+// The trace log: records byte for byte, the marker, the echo, cutting, and
+// two loads on one day sharing a file.
+#include "log/LogFile.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string TodaysLogName() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
+           std::to_string(now.wDay) + ".log";
+}
+
+std::string ReadText(const std::string& path) {
+    const kxtest::Bytes bytes = kxtest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+const std::string kSeparator = "\n============================================";
+
+class LogFileTest : public ::testing::Test {
+protected:
+    kxtest::TempDir dir;
+    kxtest::ScopedEnv logDir{"KALDRIX_LOG_DIR", dir.path()};
+    std::string logPath = dir.File(TodaysLogName());
+
+    void CreateMarker(mode_t mode = 0644) {
+        kxtest::WriteFile(dir.File("tracelog.is"), {});
+        chmod(dir.File("tracelog.is").c_str(), mode);
+    }
+};
+
+TEST_F(LogFileTest, WithoutMarkerNoFileButEveryMessageIsEchoed) {
+    CLogFile log;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(log.Open(), 0);
+    log.Write("Log Started");
+    log.Write("%s=%d", "value", 7);
+    EXPECT_EQ(log.Close(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Log Started\nvalue=7\n");
+    EXPECT_FALSE(kxtest::FileExists(logPath));
+}
+
+TEST_F(LogFileTest, RecordsAreStampedAndWrittenAsText) {
+    CreateMarker();
+    CLogFile log;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(log.Open(), 1);
+    log.Write("Log Started");
+    log.Write("\nException  KxPlayStatus");
+    log.Write("open %s", "50%d%s.wav"); // an argument with % is written as it stands
+    log.Close();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Log Started\n\nException  KxPlayStatus\nopen 50%d%s.wav\n");
+
+    const std::string text = ReadText(logPath);
+    // The stamp has no leading zeros: 2005-7-13 1:29:20.
+    const std::string stamp =
+        "[1-9][0-9]*-[1-9][0-9]?-[1-9][0-9]? (0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)";
+    const std::regex layout("\n={44}\n" + stamp + ":Log Started\n" + stamp +
+                            ":\nException  KxPlayStatus\n" + stamp + ":open 50%d%s\\.wav");
+    EXPECT_TRUE(std::regex_match(text, layout)) << text;
+}
+
+TEST_F(LogFileTest, LongMessagesAreCutAt255Bytes) {
+    CreateMarker();
+    CLogFile log;
+    ASSERT_EQ(log.Open(), 1);
+    for (size_t length : {255u, 256u, 400u}) {
+        const std::string message(length, 'x');
+        testing::internal::CaptureStdout();
+        log.Write("%s", message.c_str());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string(std::min<size_t>(length, 255), 'x') + "\n");
+    }
+    log.Close();
+    const std::string text = ReadText(logPath);
+    const std::string cut(255, 'x');
+    size_t records = 0;
+    for (size_t at = text.find(':' + cut); at != std::string::npos;
+         at = text.find(':' + cut, at + 1)) {
+        ++records;
+        const size_t end = at + 1 + cut.size();
+        EXPECT_TRUE(end == text.size() || text[end] == '\n') << "record longer than 255 bytes";
+    }
+    EXPECT_EQ(records, 3u);
+}
+
+TEST_F(LogFileTest, TwoLoadsOnOneDayAppendToOneFile) {
+    CreateMarker();
+    for (int load = 0; load < 2; ++load) {
+        CLogFile log;
+        ASSERT_EQ(log.Open(), 1);
+        log.Write("load %d", load);
+        log.Close();
+    }
+    const std::string text = ReadText(logPath);
+    const size_t first = text.find(kSeparator);
+    const size_t second = text.find(kSeparator, first + 1);
+    ASSERT_EQ(first, 0u);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_LT(text.find("load 0"), second);
+    EXPECT_GT(text.find("load 1"), second);
+}
+
+// Root may write a read-only file, so the check runs in a child that has
+// dropped to an unprivileged user. The same child first proves that it can log
+// at all, so a failure for another reason does not pass for the right one.
+TEST_F(LogFileTest, ReadOnlyMarkerLeavesLoggingOff) {
+    kxtest::TempDir writable;
+    chmod(dir.path().c_str(), 0777);
+    chmod(writable.path().c_str(), 0777);
+    CreateMarker(0444);
+    kxtest::WriteFile(writable.File("tracelog.is"), {});
+    chmod(writable.File("tracelog.is").c_str(), 0666);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(10);
+        setenv("KALDRIX_LOG_DIR", writable.path().c_str(), 1);
+        CLogFile control;
+        if (control.Open() != 1)
+            _exit(11);
+        control.Close();
+        setenv("KALDRIX_LOG_DIR", dir.path().c_str(), 1);
+        CLogFile log;
+        _exit(log.Open() == 0 ? 0 : 12);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: could not drop rights, 11: control failed, 12: opened";
+    EXPECT_FALSE(kxtest::FileExists(logPath));
+}
+
+} // namespace
