@@ -35,10 +35,12 @@ run=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-wine.XXXXXX")
 export WINEPREFIX=$run/prefix WINEARCH=win32 WINEDEBUG=-all
 quiet_overrides="mscoree,mshtml="
 export WINEDLLOVERRIDES=$quiet_overrides
-feeder=
+helpers=()
 
 cleanup() {
-    [ -n "$feeder" ] && kill "$feeder" 2>/dev/null
+    for pid in "${helpers[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
     wineserver -k >/dev/null 2>&1
     "$root/scripts/audio-rig.sh" stop "$run/rig"
     rm -rf "$run"
@@ -84,15 +86,15 @@ check_imports && pass "imports are system DLLs only" || fail "imports"
 run_program() {
     local program=$1 label=$2
     shift 2
-    local log=$run/$label.log status results
+    local log=$run/$label.log status
     echo "--- $label"
     (cd "$run/bin" && wine "$program" --gtest_color=no "$@") >"$log" 2>&1 </dev/null
     status=$?
     cat "$log"
-    results=$(grep -E '^\[  (PASSED|FAILED)  \] [0-9]+ tests?' "$log")
+    # The program's own summary is the last of its kind in the log.
     local ran_ok ran_failed
-    ran_ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' <<<"$results")
-    ran_failed=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?.*/\1/p' <<<"$results")
+    ran_ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' "$log" | tail -n 1)
+    ran_failed=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$log" | tail -n 1)
     passed=$((passed + ${ran_ok:-0}))
     failed=$((failed + ${ran_failed:-0}))
     if [ "$status" -ne 0 ] && [ "${ran_failed:-0}" -eq 0 ]; then
@@ -131,6 +133,17 @@ export WINEDLLOVERRIDES=$quiet_overrides
 if "$root/scripts/audio-rig.sh" start "$run/rig"; then
     # shellcheck source=/dev/null
     source "$run/rig/env.sh"
+    # Two minutes of noise fed in real time, long enough for every recording
+    # of the run; recordings must be exact slices of it.
+    head -c $((16000 * 120)) /dev/urandom >"$run/rig/feed.raw"
+    pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$run/rig/feed.raw" \
+        </dev/null >/dev/null 2>&1 &
+    helpers+=($!)
+    parec -d vsink.monitor --raw --format=s16le --rate=8000 --channels=1 \
+        </dev/null >"$run/rig/played.raw" 2>/dev/null &
+    helpers+=($!)
+    sleep 1
+    export KALDRIX_WINE_FEED="Z:$run/rig/feed.raw" KALDRIX_WINE_PLAYED="Z:$run/rig/played.raw"
     run_program kaldrix_host_test.exe kaldrix_host_test-audio-server --gtest_filter='*AudioServer*'
 else
     fail "the audio server starts"

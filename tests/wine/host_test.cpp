@@ -1,43 +1,19 @@
 // A host program under Wine: it loads KALDRIX.dll by name as any host does,
 // finds every export by name and by ordinal, and checks what the library
 // leaves behind: the day's trace log under C:\temp and its version block.
-#include "kaldrix.h"
-#include "support/TestSupport.h"
+#include "HostSupport.h"
 
-#include <windows.h>
+#include <mmsystem.h>
 
-#include <gtest/gtest.h>
 #include <regex>
 #include <string>
 
 namespace {
 
-const char kLibraryName[] = "KALDRIX.dll";
+using kxhost::Library;
+
 const char kLogFolder[] = "C:\\temp";
 const char kMarker[] = "C:\\temp\\tracelog.is";
-
-// The library, loaded for the life of the object.
-class Library {
-public:
-    Library() : m_module(LoadLibraryA(kLibraryName)) {}
-    ~Library() { Unload(); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
-    HMODULE get() const { return m_module; }
-    FARPROC Export(const char* name) const { return GetProcAddress(m_module, name); }
-    FARPROC Export(WORD ordinal) const {
-        return GetProcAddress(m_module, MAKEINTRESOURCEA(ordinal));
-    }
-    bool Unload() {
-        const bool unloaded = m_module && FreeLibrary(m_module);
-        m_module = nullptr;
-        return unloaded;
-    }
-
-private:
-    HMODULE m_module;
-};
 
 TEST(WineHost, EveryExportResolvesByNameAndByItsOrdinalAndNothingElseIsExported) {
     struct Row {
@@ -60,7 +36,7 @@ TEST(WineHost, EveryExportResolvesByNameAndByItsOrdinalAndNothingElseIsExported)
         EXPECT_EQ(library.Export(name), nullptr) << name;
 
     EXPECT_TRUE(library.Unload());
-    EXPECT_EQ(GetModuleHandleA(kLibraryName), nullptr) << "the library is really gone";
+    EXPECT_TRUE(kxhost::LibraryGone(0)) << "the library is really gone";
 }
 
 std::string TodaysLogPath() {
@@ -105,12 +81,10 @@ private:
 
 // Loads and unloads the library and returns what it printed meanwhile.
 std::string LoadAndUnload() {
-    testing::internal::CaptureStdout();
-    {
+    return kxhost::EchoOf([] {
         Library library;
         EXPECT_NE(library.get(), nullptr);
-    }
-    return testing::internal::GetCapturedStdout();
+    });
 }
 
 TEST(WineHostLog, EachLoadAppendsSeparatorStartedAndExitedWithCrLfLineEnds) {
@@ -208,6 +182,34 @@ TEST(WineHostVersion, GetFileVersionInfoReadsBackEveryFieldOfTheBlock) {
         EXPECT_FALSE(VerQueryValueA(&block[0], key, reinterpret_cast<void**>(&value), &length))
             << key;
     }
+}
+
+TEST(WineHost, StopAndStatusBeforeAnyStartAnswerZeroAndLogNothing) {
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    int results[4] = {-1, -1, -1, -1};
+    const std::string echo = kxhost::EchoOf([&] {
+        results[0] = library.StopRecFile();
+        results[1] = library.StopPlayFile();
+        results[2] = library.PlayStatus();
+        results[3] = library.RecordStatus();
+    });
+    for (int result : results)
+        EXPECT_EQ(result, 0);
+    EXPECT_EQ(echo, "");
+}
+
+// The device tests below run in two passes of scripts/wine-tests.sh: with
+// Wine's audio drivers switched off, and ("AudioServer" suites) against the
+// private PulseAudio server.
+TEST(WineNoDevice, NoWaveDeviceIsSeen) {
+    EXPECT_EQ(waveOutGetNumDevs(), 0u);
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+}
+
+TEST(WineAudioServer, TheServerIsSeenAsWaveDevicesBothWays) {
+    EXPECT_GT(waveOutGetNumDevs(), 0u);
+    EXPECT_GT(waveInGetNumDevs(), 0u);
 }
 
 } // namespace
