@@ -4,7 +4,7 @@
 #include "frame/Globals.h"
 
 CLibraryApp theApp;
-// g_Recorder: the recording engine.
+CWaveRecorder g_Recorder;
 // g_Player: the playback engine.
 CLogFile g_Log;
 

@@ -1,5 +1,6 @@
 #include "frame/LibraryApp.h"
 #include "frame/Globals.h"
+#include "recording/RecordExports.h"
 
 int CLibraryApp::InitInstance() {
     CWinApp::InitInstance();
@@ -19,5 +20,6 @@ void LibraryAttach() { theApp.InitInstance(); }
 void LibraryDetach(bool processExit) {
     if (processExit)
         g_Log.SetProcessExiting();
+    CompleteRecordingAtDetach(processExit);
     theApp.ExitInstance();
 }

@@ -11,3 +11,6 @@ void ParkIfTerminated();
 // Removes the calling thread's message queue, so that posting to a thread
 // that has ended fails, as on Windows.
 void ReleaseThreadQueue();
+
+// True on threads that CreateThread started.
+bool IsLayerThread();

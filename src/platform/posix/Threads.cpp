@@ -12,23 +12,50 @@
 
 namespace {
 
+// The thread is reported ended only once it has wholly left the library's
+// code (joined), so that a host may unload the library as soon as it sees the
+// end; a terminated thread is reported ended at once.
 class Thread : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD id)
         : start(start), parameter(parameter), id(id) {}
 
+    // Nobody joined: the system frees the thread when it ends.
+    ~Thread() override {
+        if (m_started && !m_joined)
+            pthread_detach(m_native);
+    }
+
+    void SetNative(pthread_t native) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_native = native;
+        m_started = true;
+    }
+
     bool Wait(DWORD milliseconds) override {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; });
+        if (!WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_returned || m_finished; }))
+            return false;
+        JoinIfReturned();
+        return true;
     }
 
     DWORD ExitCode() {
         std::lock_guard<std::mutex> lock(m_mutex);
+        JoinIfReturned();
         return m_finished ? m_exitCode : STILL_ACTIVE;
     }
 
+    // Called by the thread as the last thing it does with this object.
+    void Returned(DWORD exitCode) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_returned = true;
+        m_returnCode = exitCode;
+        m_cv.notify_all();
+    }
+
     // The first ending wins: a terminated thread's code stays.
-    void Finish(DWORD exitCode) {
+    void Terminate(DWORD exitCode) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_finished)
             return;
@@ -43,9 +70,27 @@ public:
     std::atomic<bool> terminated{false};
 
 private:
+    // With the lock held. The thread has returned its code and is leaving:
+    // the join waits only for its last steps.
+    void JoinIfReturned() {
+        if (!m_returned || m_joined || !m_started)
+            return;
+        pthread_join(m_native, nullptr);
+        m_joined = true;
+        if (!m_finished) {
+            m_finished = true;
+            m_exitCode = m_returnCode;
+        }
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_cv;
+    pthread_t m_native{};
+    bool m_started = false;
+    bool m_returned = false;
+    bool m_joined = false;
     bool m_finished = false;
+    DWORD m_returnCode = 0;
     DWORD m_exitCode = STILL_ACTIVE;
 };
 
@@ -65,8 +110,8 @@ void* RunThread(void* argument) {
     const DWORD exitCode = thread->start(thread->parameter);
     ParkIfTerminated();
     ReleaseThreadQueue();
-    thread->Finish(exitCode);
     t_self = nullptr;
+    thread->Returned(exitCode);
     return nullptr;
 }
 
@@ -78,6 +123,8 @@ void ParkIfTerminated() {
             pause();
     }
 }
+
+bool IsLayerThread() { return t_self != nullptr; }
 
 DWORD GetCurrentThreadId() {
     if (t_threadId == 0)
@@ -96,7 +143,6 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     auto thread = std::make_shared<Thread>(start, parameter, NewThreadId());
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize > 0)
         pthread_attr_setstacksize(&attributes, stackSize);
     auto* keep = new std::shared_ptr<Thread>(thread);
@@ -108,6 +154,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    thread->SetNative(native);
     if (threadId)
         *threadId = thread->id;
     return MakeHandle(thread);
@@ -134,6 +181,6 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
         return FALSE;
     }
     thread->terminated.store(true, std::memory_order_release);
-    thread->Finish(exitCode);
+    thread->Terminate(exitCode);
     return TRUE;
 }
