@@ -80,6 +80,8 @@ for preset in asan tsan; do
     step "$preset tests" ctest_sanitized "$preset"
 done
 
+step "fuzz (60 s)" sh fuzz/run.sh 60
+
 echo "steps: ${passed} ok, ${failed} failed in $SECONDS s"
 for name in "${failures[@]}"; do
     echo "failed step: $name"

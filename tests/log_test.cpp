@@ -62,7 +62,8 @@ TEST_F(LogFileTest, RecordsAreStampedAndWrittenAsText) {
 
     const std::string text = ReadText(logPath);
     // The stamp has no leading zeros: 2005-7-13 1:29:20.
-    const std::string stamp = "[1-9][0-9]*-[1-9][0-9]?-[1-9][0-9]? (0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)";
+    const std::string stamp =
+        "[1-9][0-9]*-[1-9][0-9]?-[1-9][0-9]? (0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)";
     const std::regex layout("\n={44}\n" + stamp + ":Log Started\n" + stamp +
                             ":\nException  KxPlayStatus\n" + stamp + ":open 50%d%s\\.wav");
     EXPECT_TRUE(std::regex_match(text, layout)) << text;
@@ -76,13 +77,15 @@ TEST_F(LogFileTest, LongMessagesAreCutAt255Bytes) {
         const std::string message(length, 'x');
         testing::internal::CaptureStdout();
         log.Write("%s", message.c_str());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(std::min<size_t>(length, 255), 'x') + "\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string(std::min<size_t>(length, 255), 'x') + "\n");
     }
     log.Close();
     const std::string text = ReadText(logPath);
     const std::string cut(255, 'x');
     size_t records = 0;
-    for (size_t at = text.find(':' + cut); at != std::string::npos; at = text.find(':' + cut, at + 1)) {
+    for (size_t at = text.find(':' + cut); at != std::string::npos;
+         at = text.find(':' + cut, at + 1)) {
         ++records;
         const size_t end = at + 1 + cut.size();
         EXPECT_TRUE(end == text.size() || text[end] == '\n') << "record longer than 255 bytes";
@@ -135,7 +138,8 @@ TEST_F(LogFileTest, ReadOnlyMarkerLeavesLoggingOff) {
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: could not drop rights, 11: control failed, 12: opened";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: could not drop rights, 11: control failed, 12: opened";
     EXPECT_FALSE(kxtest::FileExists(logPath));
 }
 

@@ -4,8 +4,8 @@
 #include "frame/Globals.h"
 
 CLibraryApp theApp;
-// g_Recorder: the recording engine.
-// g_Player: the playback engine.
+CWaveRecorder g_Recorder;
+CWavePlayer g_Player;
 CLogFile g_Log;
 
 static CLibraryEntry s_libraryEntry(LibraryHooks{LibraryAttach, LibraryDetach});

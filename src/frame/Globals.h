@@ -2,8 +2,12 @@
 
 #include "frame/LibraryApp.h"
 #include "log/LogFile.h"
+#include "recording/WaveRecorder.h"
+#include "playback/WavePlayer.h"
 
 // The library's single long-lived objects, defined in Globals.cpp in the order
 // they are built.
 extern CLibraryApp theApp;
+extern CWaveRecorder g_Recorder;
+extern CWavePlayer g_Player;
 extern CLogFile g_Log;

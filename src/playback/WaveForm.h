@@ -34,6 +34,12 @@ public:
     int& BlockCounter() { return m_blockCounter; }
 
 private:
+    // Steps of OpenWaveForm after the file is open: false on any failure.
+    bool FindFormatAndData(WAVEFORMATEX& format);
+    bool ReadFormat(WAVEFORMATEX& format);
+    // The block buffer that the next ReadBlock fills and NextBuffer hands out.
+    unsigned CurrentBlock() const { return static_cast<unsigned>(m_blockCounter) % 2; }
+
     int m_open = 0;
     int m_blockCounter = 0;
     MMIOINFO m_mmioInfo{};

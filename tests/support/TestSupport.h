@@ -26,7 +26,8 @@ private:
 };
 
 // Sets an environment variable for the life of the object and puts the old
-// value back afterwards.
+// value back afterwards. On Windows an empty value removes the variable: the
+// C runtime keeps no empty ones.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value);
@@ -43,6 +44,9 @@ private:
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+// How many files (descriptors, or handles on Windows) the process holds
+// open, so tests can see that a file was closed.
+int OpenFileCount();
 uint32_t ReadLe32(const Bytes& bytes, size_t offset);
 uint16_t ReadLe16(const Bytes& bytes, size_t offset);
 

@@ -1,15 +1,20 @@
 #include "platform/posix/KernelObject.h"
+#include "platform/posix/TestInterface.h"
 #include "platform/posix/ThreadState.h"
+
+#include <atomic>
 
 namespace {
 thread_local DWORD t_lastError = 0;
-}
+std::atomic<unsigned> g_openHandles{0};
+} // namespace
 
 void SetLastErrorCode(DWORD code) { t_lastError = code; }
 
 DWORD GetLastError() { return t_lastError; }
 
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object) {
+    g_openHandles.fetch_add(1, std::memory_order_relaxed);
     return new HandleSlot{std::move(object)};
 }
 
@@ -24,6 +29,7 @@ BOOL CloseHandle(HANDLE handle) {
         return FALSE;
     }
     delete static_cast<HandleSlot*>(handle);
+    g_openHandles.fetch_sub(1, std::memory_order_relaxed);
     return TRUE;
 }
 
@@ -38,3 +44,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     ParkIfTerminated();
     return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
+
+namespace kxtest {
+unsigned OpenHandleCount() { return g_openHandles.load(std::memory_order_relaxed); }
+} // namespace kxtest

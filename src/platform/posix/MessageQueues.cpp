@@ -3,7 +3,9 @@
 // one fails. A queue goes when its thread ends.
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/KernelObject.h"
+#include "platform/posix/ThreadMessages.h"
 #include "platform/posix/ThreadState.h"
+#include "platform/posix/Immortal.h"
 
 #include <condition_variable>
 #include <deque>
@@ -57,41 +59,56 @@ struct QueueRegistry {
 
 // Built on first use and never destroyed, so it outlives every static object.
 QueueRegistry& Registry() {
-    static QueueRegistry* registry = new QueueRegistry;
+    static QueueRegistry* registry = MakeImmortal<QueueRegistry>();
     return *registry;
 }
 
-// Removes the calling thread's queue when the thread ends.
-struct QueueOwner {
-    DWORD threadId = 0;
-    std::shared_ptr<MessageQueue> queue;
-    ~QueueOwner() { Release(); }
-    void Release() {
-        if (!queue)
-            return;
-        QueueRegistry& registry = Registry();
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.queues.erase(threadId);
-        queue.reset();
+// The calling thread's queue; the registry owns it. Plain data, so that a
+// library thread holding a queue does not keep the library loaded: glibc
+// defers dlclose while a thread has thread_local destructors of the library
+// pending, and then the unload could never stop the library's threads.
+struct ThreadQueue {
+    DWORD threadId;
+    MessageQueue* queue;
+};
+
+thread_local ThreadQueue t_queue{0, nullptr};
+
+// Threads the layer created release their queue as they end (RunThread);
+// any other thread releases it through this destructor.
+struct ForeignQueueRelease {
+    bool armed = false;
+    ~ForeignQueueRelease() {
+        if (armed)
+            ReleaseThreadQueue();
     }
 };
 
-thread_local QueueOwner t_queue;
+thread_local ForeignQueueRelease t_foreignRelease;
 
 MessageQueue& OwnQueue() {
     if (!t_queue.queue) {
-        t_queue.threadId = GetCurrentThreadId();
-        t_queue.queue = std::make_shared<MessageQueue>();
+        auto queue = std::make_shared<MessageQueue>();
+        t_queue = ThreadQueue{GetCurrentThreadId(), queue.get()};
         QueueRegistry& registry = Registry();
         std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.queues[t_queue.threadId] = t_queue.queue;
+        registry.queues[t_queue.threadId] = std::move(queue);
+        if (!IsLayerThread())
+            t_foreignRelease.armed = true;
     }
     return *t_queue.queue;
 }
 
 } // namespace
 
-void ReleaseThreadQueue() { t_queue.Release(); }
+void ReleaseThreadQueue() {
+    if (!t_queue.queue)
+        return;
+    QueueRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.queues.erase(t_queue.threadId);
+    t_queue = ThreadQueue{0, nullptr};
+}
 
 BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
     ParkIfTerminated();
@@ -114,6 +131,10 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
         SetLastErrorCode(code);
         return FALSE;
     }
+    return DeliverThreadMessage(threadId, message, wParam, lParam);
+}
+
+BOOL DeliverThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<MessageQueue> queue;
     {
         QueueRegistry& registry = Registry();

@@ -16,4 +16,8 @@ void ClearFailures();
 // 2^32 wrap.
 void SetTickOffset(DWORD offset);
 
+// How many kernel object handles (threads, events) are open, so tests can
+// see that none is left behind.
+unsigned OpenHandleCount();
+
 } // namespace kxtest

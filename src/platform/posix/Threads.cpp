@@ -5,21 +5,34 @@
 #include "platform/posix/KernelObject.h"
 #include "platform/posix/ThreadState.h"
 #include "platform/posix/WaitDeadline.h"
+#include "platform/posix/Immortal.h"
 
 #include <atomic>
 #include <pthread.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+class Thread;
+// Joins `thread` if it has returned and nobody has joined it yet.
+void JoinIfReturned(const Thread* thread);
 
 class Thread : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD id)
         : start(start), parameter(parameter), id(id) {}
 
+    // Once the thread has returned, the wait also lets it finish its way
+    // out, so that an ended thread no longer runs any of the library's code.
     bool Wait(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; });
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; }))
+                return false;
+        }
+        JoinIfReturned(this);
+        return true;
     }
 
     DWORD ExitCode() {
@@ -41,6 +54,7 @@ public:
     const LPVOID parameter;
     const DWORD id;
     std::atomic<bool> terminated{false};
+    std::atomic<bool> returned{false}; // only the way out through this layer is left
 
 private:
     std::mutex m_mutex;
@@ -52,6 +66,26 @@ private:
 std::atomic<DWORD> g_nextThreadId{0x1000};
 
 DWORD NewThreadId() { return g_nextThreadId.fetch_add(4); }
+
+// Threads not joined yet. One that has returned is joined by a wait on it, at
+// the next CreateThread and when the library is unloaded, so that the unload
+// never unmaps code that a thread still runs on its way out. A terminated
+// thread never returns and is never joined.
+struct UnjoinedThread {
+    pthread_t native;
+    std::shared_ptr<Thread> thread;
+};
+
+struct UnjoinedThreads {
+    std::mutex mutex;
+    std::vector<UnjoinedThread> threads;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+UnjoinedThreads& Unjoined() {
+    static UnjoinedThreads* unjoined = MakeImmortal<UnjoinedThreads>();
+    return *unjoined;
+}
 
 thread_local DWORD t_threadId = 0;
 thread_local Thread* t_self = nullptr; // null on threads the layer did not create
@@ -65,6 +99,7 @@ void* RunThread(void* argument) {
     const DWORD exitCode = thread->start(thread->parameter);
     ParkIfTerminated();
     ReleaseThreadQueue();
+    thread->returned.store(true, std::memory_order_release);
     thread->Finish(exitCode);
     t_self = nullptr;
     return nullptr;
@@ -77,6 +112,41 @@ void ParkIfTerminated() {
         for (;;)
             pause();
     }
+}
+
+namespace {
+
+// Joins the returned threads that `select` picks, each exactly once.
+template <typename Select> void JoinReturned(Select select) {
+    std::vector<pthread_t> returned;
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        auto& threads = unjoined.threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (it->thread->returned.load(std::memory_order_acquire) && select(*it)) {
+                returned.push_back(it->native);
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (pthread_t native : returned)
+        pthread_join(native, nullptr);
+}
+
+void JoinIfReturned(const Thread* thread) {
+    JoinReturned(
+        [thread](const UnjoinedThread& unjoined) { return unjoined.thread.get() == thread; });
+}
+
+} // namespace
+
+bool IsLayerThread() { return t_self != nullptr; }
+
+void JoinReturnedThreads() {
+    JoinReturned([](const UnjoinedThread&) { return true; });
 }
 
 DWORD GetCurrentThreadId() {
@@ -93,10 +163,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         SetLastErrorCode(code);
         return nullptr;
     }
+    JoinReturnedThreads();
     auto thread = std::make_shared<Thread>(start, parameter, NewThreadId());
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize > 0)
         pthread_attr_setstacksize(&attributes, stackSize);
     auto* keep = new std::shared_ptr<Thread>(thread);
@@ -107,6 +177,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         delete keep;
         SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
+    }
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        unjoined.threads.push_back(UnjoinedThread{native, thread});
     }
     if (threadId)
         *threadId = thread->id;

@@ -104,8 +104,8 @@ bool AlsaPcm::DefaultOpens(snd_pcm_stream_t stream) {
 
 AlsaPcm::~AlsaPcm() { Close(); }
 
-MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream,
-                       const WAVEFORMATEX& format, const BYTE* extraFormat) {
+MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WAVEFORMATEX& format,
+                       const BYTE* extraFormat) {
     SilenceAlsa();
     Close();
     const snd_pcm_format_t sampleFormat = AlsaFormatOf(format, extraFormat);

@@ -1,0 +1,20 @@
+#include "platform/posix/audio/VirtualWaveIn.h"
+#include "platform/posix/audio/VirtualWaveInCapture.h"
+
+#include <cstdlib>
+
+// Plain PCM of 8 or 16 bits in one or two channels, with the derived fields
+// consistent, at any rate a sound card might offer.
+bool VirtualWaveIn::Supports(const WAVEFORMATEX& format) const {
+    const unsigned blockAlign = format.nChannels * format.wBitsPerSample / 8u;
+    return format.wFormatTag == WAVE_FORMAT_PCM &&
+           (format.nChannels == 1 || format.nChannels == 2) &&
+           (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) &&
+           format.nSamplesPerSec >= 1000 && format.nSamplesPerSec <= 192000 &&
+           format.nBlockAlign == blockAlign &&
+           format.nAvgBytesPerSec == format.nSamplesPerSec * blockAlign;
+}
+
+std::unique_ptr<WaveInCapture> VirtualWaveIn::Open(const WAVEFORMATEX& format) {
+    return std::make_unique<VirtualWaveInCapture>(format, std::getenv("KALDRIX_VIRTUAL_IN"));
+}

@@ -1,0 +1,104 @@
+#include "platform/posix/audio/VirtualWaveInCapture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+constexpr double kToneHz = 440.0;
+constexpr double kPi = 3.14159265358979323846;
+constexpr uint64_t kMicrosPerSecond = 1000000;
+} // namespace
+
+VirtualWaveInCapture::VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath)
+    : m_format(format), m_fromFile(sourcePath != nullptr) {
+    if (sourcePath)
+        m_file = ::open(sourcePath, O_RDONLY | O_CLOEXEC);
+}
+
+VirtualWaveInCapture::~VirtualWaveInCapture() {
+    if (m_file >= 0)
+        ::close(m_file);
+}
+
+void VirtualWaveInCapture::Start() {
+    m_running = true;
+    m_start = Clock::now();
+    m_readSinceStart = 0;
+}
+
+void VirtualWaveInCapture::Stop() { m_running = false; }
+
+// Whole frames due since Start at the nominal rate; computed from the start
+// every time, so rounding never adds up to drift.
+uint64_t VirtualWaveInCapture::DueBytes(Clock::time_point now) const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_start);
+    const uint64_t micros = elapsed.count() > 0 ? static_cast<uint64_t>(elapsed.count()) : 0;
+    const uint64_t frames = micros * m_format.nSamplesPerSec / kMicrosPerSecond;
+    return frames * m_format.nBlockAlign;
+}
+
+size_t VirtualWaveInCapture::Available() {
+    if (!m_running)
+        return 0;
+    return static_cast<size_t>(DueBytes(Clock::now()) - m_readSinceStart);
+}
+
+WaveInCapture::Clock::time_point VirtualWaveInCapture::ReadyAt(size_t bytes) {
+    const uint64_t target = m_readSinceStart + bytes;
+    const uint64_t frames = (target + m_format.nBlockAlign - 1) / m_format.nBlockAlign;
+    const uint64_t micros =
+        (frames * kMicrosPerSecond + m_format.nSamplesPerSec - 1) / m_format.nSamplesPerSec;
+    return m_start + std::chrono::microseconds(micros);
+}
+
+void VirtualWaveInCapture::Read(char* data, size_t bytes) {
+    if (m_fromFile)
+        ReadSource(data, bytes);
+    else
+        Tone(data, bytes);
+    m_readSinceStart += bytes;
+}
+
+void VirtualWaveInCapture::ReadSource(char* data, size_t bytes) {
+    size_t done = 0;
+    while (done < bytes && m_file >= 0) {
+        const ssize_t got = ::read(m_file, data + done, bytes - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ::close(m_file);
+            m_file = -1;
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    Silence(data + done, bytes - done);
+}
+
+void VirtualWaveInCapture::Silence(char* data, size_t bytes) const {
+    std::memset(data, m_format.wBitsPerSample == 8 ? 0x80 : 0, bytes);
+}
+
+void VirtualWaveInCapture::Tone(char* data, size_t bytes) {
+    const size_t frames = bytes / m_format.nBlockAlign;
+    char* next = data;
+    for (size_t i = 0; i < frames; ++i, ++m_toneFrame) {
+        const double phase = 2.0 * kPi * kToneHz * static_cast<double>(m_toneFrame) /
+                             static_cast<double>(m_format.nSamplesPerSec);
+        const double level = std::sin(phase);
+        for (WORD channel = 0; channel < m_format.nChannels; ++channel) {
+            if (m_format.wBitsPerSample == 8) {
+                *next++ = static_cast<char>(static_cast<uint8_t>(128 + std::lround(level * 32)));
+            } else {
+                const auto sample =
+                    static_cast<uint16_t>(static_cast<int16_t>(std::lround(level * 8192)));
+                *next++ = static_cast<char>(sample & 0xFF);
+                *next++ = static_cast<char>(sample >> 8);
+            }
+        }
+    }
+}

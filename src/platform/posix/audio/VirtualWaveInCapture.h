@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/WindowsApi.h"
+
+#include <cstdint>
+
+// The virtual input's capture: bytes become available at the format's byte
+// rate counted from Start, so the device does not drift. The source is the
+// file named at open, from its first byte on and without dropping any (then
+// silence), or a 440 Hz tone; a stop keeps the source's place.
+class VirtualWaveInCapture : public WaveInCapture {
+public:
+    // `sourcePath` null: the tone.
+    VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath);
+    ~VirtualWaveInCapture() override;
+    VirtualWaveInCapture(const VirtualWaveInCapture&) = delete;
+    VirtualWaveInCapture& operator=(const VirtualWaveInCapture&) = delete;
+
+    void Start() override;
+    void Stop() override;
+    size_t Available() override;
+    Clock::time_point ReadyAt(size_t bytes) override;
+    void Read(char* data, size_t bytes) override;
+
+private:
+    uint64_t DueBytes(Clock::time_point now) const;
+    void ReadSource(char* data, size_t bytes);
+    void Silence(char* data, size_t bytes) const;
+    void Tone(char* data, size_t bytes);
+
+    const WAVEFORMATEX m_format;
+    const bool m_fromFile;
+    int m_file = -1; // -1 once the file has ended (or could not be opened)
+    bool m_running = false;
+    Clock::time_point m_start;
+    uint64_t m_readSinceStart = 0;
+    uint64_t m_toneFrame = 0;
+};

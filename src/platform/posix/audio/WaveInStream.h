@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/posix/WindowsApi.h"
+#include "platform/posix/audio/WaveInCapture.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+// One open wave-in handle: the queue of added headers, a worker thread that
+// hands each header back when the capture has filled it, and the
+// notifications to the callback thread. The device writes a header's
+// dwBytesRecorded and dwFlags only with atomic stores (or inside the owner's
+// own calls), and its data only while it holds the header; the owner learns
+// of a returned header through a message posted after those writes.
+class WaveInStream {
+public:
+    // callbackThread 0: no notifications.
+    WaveInStream(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture> capture,
+                 DWORD callbackThread);
+    ~WaveInStream();
+    WaveInStream(const WaveInStream&) = delete;
+    WaveInStream& operator=(const WaveInStream&) = delete;
+
+    void NotifyOpen();
+    MMRESULT Prepare(LPWAVEHDR header);
+    MMRESULT Unprepare(LPWAVEHDR header);
+    MMRESULT Add(LPWAVEHDR header);
+    void Start();
+    void Reset();
+    // Fails with WAVERR_STILLPLAYING while headers are queued; otherwise
+    // ends the worker and posts MM_WIM_CLOSE.
+    MMRESULT Close();
+    size_t PreparedCount();
+
+private:
+    void Run();
+    // Hands the first queued header back holding `bytes` captured bytes.
+    void ReturnFirst(size_t bytes);
+    size_t Capacity(const WAVEHDR& header) const;
+    void Notify(UINT message, LPARAM parameter);
+
+    const HWAVEIN m_handle;
+    const std::unique_ptr<WaveInCapture> m_capture;
+    const DWORD m_callbackThread;
+    const size_t m_blockAlign;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<LPWAVEHDR> m_queue;
+    std::set<LPWAVEHDR> m_prepared;
+    bool m_running = false;
+    bool m_closing = false;
+    std::thread m_worker;
+};

@@ -1,0 +1,535 @@
+// The recorder through its exports, on the virtual input fed with a known
+// byte pattern: the file it writes, the record sequences of its edge cases,
+// every device step failing in turn, and the faults it mends (lost or
+// unfreeable buffers, failed writes, the size limit, a lost quit, a failed
+// close or stop, concurrent hosts, an unload while recording).
+#include "frame/Globals.h"
+#include "kaldrix.h"
+#include "log/LogText.h"
+#include "platform/posix/TestInterface.h"
+#include "platform/posix/audio/WaveInTestInterface.h"
+#include "recording/RecordExports.h"
+#include "support/LogCapture.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using kxtest::Bytes;
+using Records = std::vector<std::string>;
+
+const std::string kStopOk = "\nStopRecordFile Return 1";
+const std::string kStopFailed = "\nStopRecordFile Return -1";
+constexpr uint32_t kLargestData = 4294967040u; // the last multiple of 960 with 36 + D < 2^32
+
+// The record sequence of a stop after a start that failed before the capture.
+const Records kStopAfterFailedStart = {LogText::kRecAlreadyOpenError,
+                                       LogText::kRecReleaseBufferError, LogText::kRecDeviceNotOpen,
+                                       kStopOk};
+
+// The capture thread writes these two on its own schedule; every other
+// record comes in a fixed order.
+bool IsThreadRecord(const std::string& record) {
+    return record == LogText::kRecDeviceOpened || record == LogText::kRecDeviceClosed;
+}
+
+Records HostRecords(const Records& records) {
+    Records host;
+    std::copy_if(records.begin(), records.end(), std::back_inserter(host),
+                 [](const std::string& record) { return !IsThreadRecord(record); });
+    return host;
+}
+
+long Count(const Records& records, const std::string& text) {
+    return std::count(records.begin(), records.end(), text);
+}
+
+Bytes FormatBlock() {
+    kxtest::RiffWriter block;
+    block.U32(16).U16(1).U16(1).U32(8000).U32(16000).U16(2).U16(16);
+    return block.bytes();
+}
+
+// Checks the 44-byte header of a completed recording; returns its data.
+Bytes CompletedData(const std::string& path) {
+    const Bytes file = kxtest::ReadFile(path);
+    if (file.size() < 44) {
+        ADD_FAILURE() << path << " holds " << file.size() << " bytes";
+        return {};
+    }
+    const uint32_t dataBytes = static_cast<uint32_t>(file.size() - 44);
+    EXPECT_EQ(dataBytes % 960, 0u);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+    EXPECT_EQ(kxtest::ReadLe32(file, 4), 36 + dataBytes);
+    EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(Bytes(file.begin() + 16, file.begin() + 36), FormatBlock());
+    EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");
+    EXPECT_EQ(kxtest::ReadLe32(file, 40), dataBytes);
+    return Bytes(file.begin() + 44, file.end());
+}
+
+// How many of this process's descriptors are open on `path`.
+int DescriptorsOn(const std::string& path) {
+    char wanted[PATH_MAX];
+    if (!realpath(path.c_str(), wanted))
+        return 0;
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(dir)) {
+        char target[PATH_MAX] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::strcmp(target, wanted) == 0)
+            ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+// The virtual input fed with a pattern, a private log, and checks that each
+// test leaves no device, prepared header or kernel handle behind.
+class RecorderFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kxtest::WriteFile(m_dir.File("in.raw"), m_pattern);
+        m_handles = kxtest::OpenHandleCount();
+    }
+
+    void TearDown() override {
+        kxtest::ClearFailures();
+        if (KxRecordStatus())
+            KxStopRecFile();
+        EXPECT_EQ(kxtest::OpenWaveInDevices(), m_devicesLeftOpen);
+        EXPECT_EQ(kxtest::PreparedWaveInHeaders(), 0u);
+        EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
+    }
+
+    Records Since(size_t mark) const {
+        const Records all = m_log.Records();
+        return Records(all.begin() + static_cast<long>(std::min(mark, all.size())), all.end());
+    }
+    size_t Mark() const { return m_log.Records().size(); }
+    std::string Path(const char* name) const { return m_dir.File(name); }
+    Bytes PatternPrefix(size_t size) const {
+        return Bytes(m_pattern.begin(), m_pattern.begin() + static_cast<long>(size));
+    }
+
+    kxtest::TempDir m_dir;
+    const Bytes m_pattern = kxtest::Pattern(16000 * 12, 5);
+    kxtest::ScopedEnv m_audio{"KALDRIX_AUDIO", "virtual"};
+    kxtest::ScopedEnv m_input{"KALDRIX_VIRTUAL_IN", m_dir.File("in.raw")};
+    kxtest::LogCapture m_log;
+    unsigned m_handles = 0;
+    unsigned m_devicesLeftOpen = 0;
+};
+
+// Suites that wait on the clock; those that free buffers and can leak stay
+// out of "RealTime", so that the address sanitizer's run checks them too.
+using RecorderRealTimeThreads = RecorderFixture;
+using RecorderBufferThreads = RecorderFixture;
+
+TEST_F(RecorderRealTimeThreads, RecordsAContinuousSliceOfTheInputFromItsFirstByte) {
+    EXPECT_EQ(KxStopRecFile(), 0) << "stop while idle";
+    EXPECT_EQ(KxRecordStatus(), 0);
+    EXPECT_TRUE(m_log.Records().empty()) << "the idle stop writes no record";
+
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    EXPECT_EQ(KxRecordStatus(), 1);
+    Sleep(1300);
+    EXPECT_EQ(KxStartRecFile(Path("b.wav").c_str()), 0) << "start while recording";
+    EXPECT_FALSE(kxtest::FileExists(Path("b.wav")));
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(KxRecordStatus(), 0);
+    const Bytes data = CompletedData(Path("a.wav"));
+    EXPECT_GE(data.size(), 5u * 960) << "1.3 s at 16000 bytes/s";
+    EXPECT_EQ(data, PatternPrefix(data.size()));
+    const Records records = m_log.Records();
+    EXPECT_EQ(HostRecords(records), Records{kStopOk});
+    EXPECT_EQ(Count(records, LogText::kRecDeviceOpened), 1);
+    EXPECT_EQ(Count(records, LogText::kRecDeviceClosed), 1);
+
+    // A stop at once after a start: whole buffers only, perhaps none, and
+    // the input starts again from its first byte.
+    ASSERT_EQ(KxStartRecFile(Path("c.wav").c_str()), 1);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    const Bytes quick = CompletedData(Path("c.wav"));
+    EXPECT_EQ(quick, PatternPrefix(quick.size()));
+}
+
+TEST_F(RecorderRealTimeThreads, UncreatableFileAndNullNameGiveTheFileErrorSequence) {
+    const std::string missing = Path("missing/x.wav");
+    for (const char* name : {missing.c_str(), static_cast<const char*>(nullptr), ""}) {
+        const size_t mark = Mark();
+        EXPECT_EQ(KxStartRecFile(name), -1);
+        EXPECT_EQ(Since(mark), Records{LogText::kRecordFileOpenError});
+        EXPECT_EQ(KxRecordStatus(), 1) << "the flag stays until the stop";
+        const size_t stopMark = Mark();
+        EXPECT_EQ(KxStopRecFile(), -1);
+        EXPECT_EQ(
+            Since(stopMark),
+            (Records{LogText::kRecAlreadyOpenError, LogText::kRecReleaseBufferError,
+                     LogText::kRecDeviceNotOpen, LogText::kRecordFileCloseError, kStopFailed}));
+        EXPECT_EQ(KxRecordStatus(), 0);
+    }
+}
+
+TEST_F(RecorderRealTimeThreads, WithoutAnInputDeviceTheStopLeavesAnEmptyValidFile) {
+    kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
+    EXPECT_EQ(KxStartRecFile(Path("a.wav").c_str()), 0);
+    EXPECT_EQ(m_log.Records(), Records{LogText::kRecDeviceOpenError})
+        << "the capture thread got the quit: no forced termination";
+    EXPECT_EQ(KxRecordStatus(), 1);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(Since(mark), kStopAfterFailedStart);
+    EXPECT_EQ(CompletedData(Path("a.wav")).size(), 0u);
+}
+
+struct StepFailure {
+    const char* operation;
+    unsigned nth;
+    const char* record;
+    bool deviceOpened;
+    const char* name;
+};
+
+void PrintTo(const StepFailure& step, std::ostream* out) { *out << step.name; }
+
+class RecorderStepFailureThreads : public RecorderFixture,
+                                   public ::testing::WithParamInterface<StepFailure> {};
+
+// The step's record, the steps already taken undone in reverse order (the
+// capture thread still there to see the device close), nothing left behind,
+// the flag kept until the stop, and the stop's sequence.
+TEST_P(RecorderStepFailureThreads, UndoesTheStepsTakenAndLeaksNothing) {
+    const StepFailure& step = GetParam();
+    kxtest::FailOperation(step.operation, 99, step.nth, 1);
+    EXPECT_EQ(KxStartRecFile(Path("a.wav").c_str()), 0);
+    kxtest::ClearFailures();
+    const Records records = m_log.Records();
+    EXPECT_EQ(HostRecords(records), Records{step.record});
+    EXPECT_EQ(Count(records, LogText::kRecDeviceOpened), step.deviceOpened ? 1 : 0);
+    EXPECT_EQ(Count(records, LogText::kRecDeviceClosed), step.deviceOpened ? 1 : 0);
+    EXPECT_EQ(kxtest::OpenWaveInDevices(), 0u);
+    EXPECT_EQ(kxtest::PreparedWaveInHeaders(), 0u);
+    EXPECT_EQ(kxtest::OpenHandleCount(), m_handles) << "the thread's handle is closed";
+    EXPECT_EQ(KxRecordStatus(), 1);
+
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(Since(mark), kStopAfterFailedStart);
+    EXPECT_EQ(CompletedData(Path("a.wav")).size(), 0u);
+}
+
+const StepFailure kStepFailures[] = {
+    {"CreateThread", 1, LogText::kRecThreadOpenError, false, "CreateThread"},
+    {"waveInOpen", 1, LogText::kRecDeviceOpenError, false, "Query"},
+    {"waveInOpen", 2, LogText::kRecDeviceOpenError, false, "Open"},
+    {"waveInReset", 1, LogText::kRecResetError, true, "Reset"},
+    {"waveInPrepareHeader", 1, LogText::kRecPrepareError, true, "FirstPrepare"},
+    {"waveInPrepareHeader", 6, LogText::kRecPrepareError, true, "SixthPrepare"},
+    {"waveInPrepareHeader", 10, LogText::kRecPrepareError, true, "TenthPrepare"},
+    {"waveInAddBuffer", 1, LogText::kRecAddBufferError, true, "FirstAdd"},
+    {"waveInAddBuffer", 10, LogText::kRecAddBufferError, true, "TenthAdd"},
+    {"waveInStart", 1, LogText::kRecStartError, true, "Start"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Steps, RecorderStepFailureThreads, ::testing::ValuesIn(kStepFailures),
+                         [](const ::testing::TestParamInfo<StepFailure>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A slow file holds the capture thread back while the device fills every
+// buffer; the full buffers it gives back to the device after the stop's reset
+// are got back again before anything is freed.
+TEST_F(RecorderBufferThreads, BuffersGivenBackAfterTheResetAreReclaimedBeforeFreeing) {
+    const std::string pipe = Path("slow.pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(fcntl(reader, F_SETPIPE_SZ, 4096), 4096); // the header and four buffers
+    ASSERT_EQ(KxStartRecFile(pipe.c_str()), 1);
+    Sleep(1200); // the capture thread is stuck on its fifth buffer
+
+    std::atomic<bool> stopped{false};
+    int stopResult = 0;
+    const size_t mark = Mark();
+    std::thread stopper([&] {
+        stopResult = KxStopRecFile();
+        stopped.store(true);
+    });
+    Sleep(300);
+    Bytes written;
+    while (!stopped.load()) {
+        char chunk[4096];
+        const ssize_t got = read(reader, chunk, sizeof chunk);
+        if (got > 0)
+            written.insert(written.end(), chunk, chunk + got);
+        else
+            Sleep(5);
+    }
+    stopper.join();
+    close(reader);
+
+    // The pipe cannot seek, so completing it fails; no buffer was kept.
+    EXPECT_EQ(stopResult, -1);
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecordFileCloseError, kStopFailed}));
+    EXPECT_EQ(kxtest::PreparedWaveInHeaders(), 0u);
+    ASSERT_GE(written.size(), 44u + 10 * 960) << "every full buffer was written";
+    EXPECT_EQ((written.size() - 44) % 960, 0u);
+    EXPECT_EQ(Bytes(written.begin() + 44, written.end()), PatternPrefix(written.size() - 44));
+
+    ASSERT_EQ(KxStartRecFile(Path("next.wav").c_str()), 1) << "nothing left prepared";
+    Sleep(300);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_FALSE(CompletedData(Path("next.wav")).empty());
+}
+
+TEST_F(RecorderBufferThreads, UnprepareFailingAtTheStopLeaksNothingAndAllowsTheNextStart) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(300);
+    kxtest::FailOperation("waveInUnprepareHeader", WAVERR_STILLPLAYING, 1, 0);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    kxtest::ClearFailures();
+    Records expected(10, LogText::kRecReleaseBufferError);
+    expected.push_back(kStopOk);
+    EXPECT_EQ(HostRecords(Since(mark)), expected);
+    CompletedData(Path("a.wav"));
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    Sleep(300);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
+}
+
+// The write stops at a file size limit part-way through a buffer.
+TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopCutsTheFileBack) {
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 44 + 5 * 960 + 500;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(900);
+    const int stopResult = KxStopRecFile();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(stopResult, 1);
+    EXPECT_EQ(HostRecords(m_log.Records()), (Records{LogText::kRecordFileWriteError, kStopOk}));
+    const Bytes data = CompletedData(Path("a.wav"));
+    EXPECT_EQ(data.size(), 5u * 960) << "only whole buffers, and only those written";
+    EXPECT_EQ(data, PatternPrefix(data.size()));
+}
+
+TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    g_Recorder.SetBytesRecorded(kLargestData - 2 * 960);
+    Sleep(700);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    const Records records = m_log.Records();
+    EXPECT_EQ(HostRecords(records), (Records{LogText::kRecordFileTooLarge, kStopOk}));
+    const Bytes file = kxtest::ReadFile(Path("a.wav"));
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(kxtest::ReadLe32(file, 40), kLargestData);
+    EXPECT_EQ(kxtest::ReadLe32(file, 4), 36 + kLargestData);
+    EXPECT_GE(file.size(), 44u + 2 * 960);
+    EXPECT_LE(file.size(), 44u + 3 * 960) << "two more buffers (one if counted before the hook)";
+}
+
+TEST_F(RecorderRealTimeThreads, FailedCloseStillStopsTheThreadSoTheNextStartRecords) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(300);
+    kxtest::FailOperation("waveInClose", MMSYSERR_ERROR);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecCloseError, kStopOk}));
+    m_devicesLeftOpen = 1; // the layer keeps the device whose close failed
+    EXPECT_EQ(kxtest::OpenHandleCount(), m_handles) << "the thread was stopped";
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    Sleep(300);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
+}
+
+TEST_F(RecorderRealTimeThreads, LostQuitTerminatesTheThreadAndClosesItsHandle) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(300);
+    kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecThreadStopped, kStopOk}));
+    EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
+    const Bytes data = CompletedData(Path("a.wav"));
+    EXPECT_EQ(data, PatternPrefix(data.size()));
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    Sleep(300);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
+}
+
+TEST_F(RecorderRealTimeThreads, FileLeftOpenByAFailedStopIsClosedByTheNextStart) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(200);
+    kxtest::FailOperation("CFile::Seek", EIO);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), -1);
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecordFileCloseError, kStopFailed}));
+    EXPECT_EQ(DescriptorsOn(Path("a.wav")), 1);
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    EXPECT_EQ(DescriptorsOn(Path("a.wav")), 0);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    CompletedData(Path("b.wav"));
+}
+
+TEST_F(RecorderRealTimeThreads, TwoHostsStartingAtOnceGetOneRecording) {
+    for (int round = 0; round < 2; ++round) {
+        const std::string paths[2] = {Path("a.wav") + std::to_string(round),
+                                      Path("b.wav") + std::to_string(round)};
+        std::atomic<int> ready{0};
+        int results[2] = {};
+        std::thread hosts[2];
+        for (int i = 0; i < 2; ++i) {
+            hosts[i] = std::thread([&, i] {
+                ready.fetch_add(1);
+                while (ready.load() < 2) {
+                }
+                results[i] = KxStartRecFile(paths[i].c_str());
+            });
+        }
+        for (auto& host : hosts)
+            host.join();
+        EXPECT_EQ(results[0] + results[1], 1) << results[0] << " " << results[1];
+        const int winner = results[0] == 1 ? 0 : 1;
+        EXPECT_FALSE(kxtest::FileExists(paths[1 - winner]));
+        Sleep(200);
+        EXPECT_EQ(KxStopRecFile(), 1);
+        const Bytes data = CompletedData(paths[winner]);
+        EXPECT_EQ(data, PatternPrefix(data.size()));
+    }
+    EXPECT_EQ(Count(m_log.Records(), LogText::kRecThreadAlreadyStarted), 0);
+}
+
+TEST_F(RecorderRealTimeThreads, StatusAnswersAtOnceWhileAStopHoldsTheLock) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    std::thread stopper([] { KxStopRecFile(); });
+    Sleep(300);
+    const DWORD asked = GetTickCount();
+    EXPECT_EQ(KxRecordStatus(), 0);
+    EXPECT_LT(GetTickCount() - asked, 1000u);
+    stopper.join();
+}
+
+} // namespace
+
+// The leak checker's switch, present only in the address sanitizer's build.
+extern "C" void __lsan_disable() __attribute__((weak));
+extern "C" void __lsan_enable() __attribute__((weak));
+
+namespace {
+
+// The platform layer's tables are built on first use and never destroyed;
+// after dlclose nothing points at those of the unloaded copy any more. They
+// are made while the recording starts, which the leak checker leaves out.
+class PlatformTablesOfTheLoadedCopy {
+public:
+    PlatformTablesOfTheLoadedCopy() {
+        if (__lsan_disable)
+            __lsan_disable();
+    }
+    ~PlatformTablesOfTheLoadedCopy() {
+        if (__lsan_enable)
+            __lsan_enable();
+    }
+};
+
+// Unloading the library while it records completes the file as a stop would.
+TEST_F(RecorderRealTimeThreads, UnloadWhileRecordingCompletesTheFile) {
+    void* library = nullptr;
+    {
+        PlatformTablesOfTheLoadedCopy tables;
+        library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        auto start = reinterpret_cast<int (*)(const char*)>(dlsym(library, "KxStartRecFile"));
+        ASSERT_NE(start, nullptr);
+        ASSERT_EQ(start(Path("a.wav").c_str()), 1);
+    }
+    auto status = reinterpret_cast<int (*)()>(dlsym(library, "KxRecordStatus"));
+    ASSERT_NE(status, nullptr);
+    Sleep(700);
+    EXPECT_EQ(status(), 1);
+    EXPECT_EQ(dlclose(library), 0);
+
+    const Bytes data = CompletedData(Path("a.wav"));
+    EXPECT_GE(data.size(), 5u * 960);
+    EXPECT_EQ(data, PatternPrefix(data.size()));
+    const Records records = m_log.Records();
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records.front(), "Log Started");
+    EXPECT_EQ(records.back(), "Log Exited");
+    EXPECT_EQ(HostRecords(records), (Records{"Log Started", kStopOk, "Log Exited"}));
+}
+
+using RecorderThreads = RecorderFixture;
+
+// The start waits for the capture thread's queue, so a quit posted at once
+// always reaches the thread.
+TEST_F(RecorderThreads, ThreadStoppedAtOnceAfterItsStartEndsByItself) {
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(g_Recorder.StartThread(), 1);
+        g_Recorder.StopThread();
+    }
+    EXPECT_EQ(Count(m_log.Records(), LogText::kRecThreadStopped), 0);
+}
+
+TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
+    kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID, 1, 0);
+    const DWORD begun = GetTickCount();
+    EXPECT_EQ(g_Recorder.StartThread(), 0);
+    EXPECT_GE(GetTickCount() - begun, 900u);
+    kxtest::ClearFailures();
+    EXPECT_EQ(m_log.Records(), Records{LogText::kRecThreadOpenError});
+    EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
+    ASSERT_EQ(g_Recorder.StartThread(), 1) << "the failed start left no running thread behind";
+    g_Recorder.StopThread();
+}
+
+// At process exit the detach completes the file from its length alone,
+// whole buffers only, and only then writes the stop's record.
+TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
+    CompleteRecordingAtDetach(true);
+    EXPECT_TRUE(m_log.Records().empty()) << "nothing to do while idle";
+    {
+        kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
+        ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 0); // the file stays open
+    }
+    const int appender = open(Path("a.wav").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(appender, 0);
+    ASSERT_EQ(write(appender, m_pattern.data(), 2400), 2400);
+    close(appender);
+    const size_t mark = Mark();
+    CompleteRecordingAtDetach(true);
+    EXPECT_EQ(Since(mark), Records{kStopOk});
+    EXPECT_EQ(KxRecordStatus(), 0);
+    EXPECT_EQ(CompletedData(Path("a.wav")), PatternPrefix(1920));
+    EXPECT_EQ(DescriptorsOn(Path("a.wav")), 0);
+}
+
+} // namespace
