@@ -12,9 +12,7 @@ namespace {
 
 const char kTryHelp[] = " (try 'kaldrix --help')";
 
-[[noreturn]] void Usage(const std::string& reason) {
-    throw Failure(kUsage, reason + kTryHelp);
-}
+[[noreturn]] void Usage(const std::string& reason) { throw Failure(kUsage, reason + kTryHelp); }
 
 double ParseSeconds(const std::string& text) {
     char* end = nullptr;

@@ -16,9 +16,7 @@ namespace {
 std::atomic<int> g_stopRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 
-void OnStopSignal(int) {
-    g_stopRequested.store(1);
-}
+void OnStopSignal(int) { g_stopRequested.store(1); }
 
 sigset_t StopSignals() {
     sigset_t signals;
@@ -30,9 +28,7 @@ sigset_t StopSignals() {
 
 } // namespace
 
-bool IsTerminal(std::FILE* stream) {
-    return ::isatty(fileno(stream)) == 1;
-}
+bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
 
 void InstallStopRequest() {
     struct sigaction action;
@@ -44,9 +40,7 @@ void InstallStopRequest() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopRequested() {
-    return g_stopRequested.load() != 0;
-}
+bool StopRequested() { return g_stopRequested.load() != 0; }
 
 void HoldStopSignals() {
     const sigset_t signals = StopSignals();

@@ -20,17 +20,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 } // namespace
 
-bool IsTerminal(std::FILE* stream) {
-    return _isatty(_fileno(stream)) != 0;
-}
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-void InstallStopRequest() {
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-}
+void InstallStopRequest() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
-bool StopRequested() {
-    return g_stopRequested.load() != 0;
-}
+bool StopRequested() { return g_stopRequested.load() != 0; }
 
 // The console's control handler has a thread of its own and never
 // interrupts the library's threads, so there is nothing to hold back.
@@ -54,8 +48,6 @@ bool EnterPressed() {
     return false;
 }
 
-void SleepMs(unsigned milliseconds) {
-    Sleep(milliseconds);
-}
+void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 } // namespace cli

@@ -30,7 +30,7 @@ int RunDuplex(const Invocation& invocation) {
     while (play.Playing()) {
         if (StopRequested()) {
             interrupted = true;
-            line.Show("stopping ...");
+            line.Break("stopping the playback ...");
             play.Stop();
             break;
         }
@@ -46,7 +46,7 @@ int RunDuplex(const Invocation& invocation) {
                                " at " +
                                FormatClock(std::min(play.Elapsed(), play.wave().Seconds())) +
                                " of " + FormatClock(play.wave().Seconds());
-    line.Show("stopping ...");
+    line.Break("stopping the recording ...");
     const WaveFile wave = record.Stop();
     line.Finish(played + "; " + RecordingSummary(invocation.recordFile, wave));
     return interrupted ? kInterrupted : kSuccess;

@@ -20,7 +20,7 @@ int RunPlay(const Invocation& invocation) {
     while (play.Playing()) {
         if (StopRequested()) {
             const std::string at = FormatClock(std::min(play.Elapsed(), play.wave().Seconds()));
-            line.Show("stopping ...");
+            line.Break("stopping ...");
             play.Stop();
             line.Finish("stopped " + invocation.playFile + " at " + at + " of " +
                         FormatClock(play.wave().Seconds()));

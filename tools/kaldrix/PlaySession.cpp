@@ -31,13 +31,9 @@ void PlaySession::Start() {
     m_started = std::chrono::steady_clock::now();
 }
 
-bool PlaySession::Playing() const {
-    return m_library.PlayStatus() == 1;
-}
+bool PlaySession::Playing() const { return m_library.PlayStatus() == 1; }
 
-bool PlaySession::Overdue() const {
-    return Elapsed() > m_wave.Seconds() + kEndAllowance;
-}
+bool PlaySession::Overdue() const { return Elapsed() > m_wave.Seconds() + kEndAllowance; }
 
 void PlaySession::Stop() {
     const int result = m_library.StopPlayFile();

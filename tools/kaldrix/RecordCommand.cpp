@@ -30,7 +30,7 @@ int RunRecord(const Invocation& invocation) {
         line.Show("recording " + record.ProgressText(line.terminal()));
         SleepMs(std::min(kRefreshMs, static_cast<unsigned>(left * 1000.0) + 1));
     }
-    line.Show("stopping ...");
+    line.Break("stopping ...");
     const WaveFile wave = record.Stop();
     line.Finish(RecordingSummary(invocation.recordFile, wave));
     return kSuccess;

@@ -17,6 +17,14 @@ void StatusLine::Show(const std::string& text) {
         Overwrite(text);
 }
 
+void StatusLine::Break(const std::string& text) {
+    if (!m_terminal)
+        return;
+    Overwrite(text);
+    std::fputs("\n", stderr);
+    m_shown = 0;
+}
+
 void StatusLine::Finish(const std::string& text) {
     if (m_terminal)
         Overwrite(text);

@@ -17,6 +17,9 @@ public:
     bool terminal() const { return m_terminal; }
     // Replaces the line on a terminal; does nothing otherwise.
     void Show(const std::string& text);
+    // Ends the line with `text` on a terminal, before a call that may make
+    // the library write its log to the same terminal; does nothing otherwise.
+    void Break(const std::string& text);
     // Writes the final line in every case.
     void Finish(const std::string& text);
 

@@ -20,9 +20,7 @@ uint32_t Le32(const unsigned char* bytes) {
            uint32_t(bytes[3]) << 24;
 }
 
-uint16_t Le16(const unsigned char* bytes) {
-    return uint16_t(bytes[0] | bytes[1] << 8);
-}
+uint16_t Le16(const unsigned char* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
 
 // A chunk id as text, with anything unprintable as '?'.
 std::string Tag(const unsigned char* bytes) {
