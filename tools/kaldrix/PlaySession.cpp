@@ -33,7 +33,13 @@ void PlaySession::Start() {
 
 bool PlaySession::Playing() const { return m_library.PlayStatus() == 1; }
 
-bool PlaySession::Overdue() const { return Elapsed() > m_wave.Seconds() + kEndAllowance; }
+bool PlaySession::Overdue() const {
+    // A device may pace by the byte rate or by the sample rate; a header
+    // where they disagree gets the longer of the two.
+    const WaveFormat& f = m_wave.format;
+    const double byFrames = double(m_wave.dataPresent) / (double(f.samplesPerSec) * f.blockAlign);
+    return Elapsed() > std::max(m_wave.Seconds(), byFrames) + kEndAllowance;
+}
 
 void PlaySession::Stop() {
     const int result = m_library.StopPlayFile();
