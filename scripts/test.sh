@@ -80,6 +80,8 @@ for preset in asan tsan; do
     step "$preset tests" ctest_sanitized "$preset"
 done
 
+step "mingw build" build mingw
+step "Windows checks under Wine" bash scripts/wine-tests.sh build/mingw
 step "fuzz (60 s)" sh fuzz/run.sh 60
 
 echo "steps: ${passed} ok, ${failed} failed in $SECONDS s"
