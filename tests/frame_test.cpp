@@ -12,18 +12,6 @@
 
 namespace {
 
-std::string TodaysLogName() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
-           std::to_string(now.wDay) + ".log";
-}
-
-std::string ReadText(const std::string& path) {
-    const kxtest::Bytes bytes = kxtest::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 void LoadAndUnload() {
     void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
@@ -41,7 +29,7 @@ TEST(LibraryFrame, LoadsWithoutMarkerAndCreatesNoLog) {
     kxtest::TempDir dir;
     kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
     LoadAndUnload();
-    EXPECT_FALSE(kxtest::FileExists(dir.File(TodaysLogName())));
+    EXPECT_FALSE(kxtest::FileExists(dir.File(kxtest::TodaysLogName())));
 }
 
 TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
@@ -50,7 +38,7 @@ TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
     kxtest::WriteFile(dir.File("tracelog.is"), {});
     LoadAndUnload();
     LoadAndUnload();
-    const std::string text = ReadText(dir.File(TodaysLogName()));
+    const std::string text = kxtest::ReadText(dir.File(kxtest::TodaysLogName()));
     const std::string separator = "\n============================================";
     size_t at = 0;
     for (int load = 0; load < 2; ++load) {
