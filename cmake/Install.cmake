@@ -11,22 +11,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTAL
 install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(WIN32)
-    # The import library lets a mingw host link KALDRIX.dll as -lkaldrix. The
-    # host's calls name the decorated __stdcall symbols (KxStartRecFile@4);
-    # built from the module definition with --kill-at, the library maps them
-    # onto the DLL's undecorated exports. (The one the linker writes for the
-    # DLL carries the undecorated names only and would not link.)
-    find_program(KALDRIX_DLLTOOL NAMES ${CMAKE_DLLTOOL} i686-w64-mingw32-dlltool REQUIRED)
-    set(KALDRIX_IMPORT_LIBRARY ${PROJECT_BINARY_DIR}/import/libkaldrix.dll.a)
-    add_custom_command(OUTPUT ${KALDRIX_IMPORT_LIBRARY}
-        COMMAND ${KALDRIX_DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/src/frame/KALDRIX.def
-            --dllname KALDRIX.dll --kill-at --output-lib ${KALDRIX_IMPORT_LIBRARY}
-        DEPENDS ${PROJECT_SOURCE_DIR}/src/frame/KALDRIX.def
-        COMMENT "Import library for mingw hosts")
-    add_custom_target(kaldrix_import_library ALL DEPENDS ${KALDRIX_IMPORT_LIBRARY})
-
+    # The import library that cmake/Windows.cmake builds from the module
+    # definition, so a mingw host links KALDRIX.dll as -lkaldrix.
     install(TARGETS KALDRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${KALDRIX_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES $<TARGET_LINKER_FILE:KALDRIX> DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RENAME libkaldrix.dll.a)
     return()
 endif()
 

@@ -84,6 +84,8 @@ done
 
 step "mingw build" build mingw
 step "Windows checks under Wine" bash scripts/wine-tests.sh build/mingw
+step "kaldrix.exe against the audio server" bash scripts/kaldrix-server-test.sh wine
+step "install check (Windows)" sh scripts/check-install.sh build/mingw
 step "fuzz (60 s)" sh fuzz/run.sh 60
 
 echo "steps: ${passed} ok, ${failed} failed in $SECONDS s"
