@@ -1,29 +1,65 @@
 #include "support/TestSupport.h"
 
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <ftw.h>
+#endif
+
+namespace fs = std::filesystem;
 
 namespace kxtest {
 
+namespace {
+
+// The environment through the C runtime, so that getenv in the code under
+// test sees the change on both platforms.
+void SetEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv((name + "=" + value).c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const std::string& name) {
+#ifdef _WIN32
+    _putenv((name + "=").c_str());
+#else
+    unsetenv(name.c_str());
+#endif
+}
+
+} // namespace
+
+// The system's temporary folder: TMPDIR on POSIX, the user's Temp folder on
+// Windows. A name is tried until one is new, so suites running side by side
+// never share a folder.
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kaldrix-test-XXXXXX";
-    if (!mkdtemp(&pattern[0]))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+    const fs::path base = fs::temp_directory_path();
+    auto seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const fs::path candidate = base / ("kaldrix-test-" + std::to_string(seed >> 40));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            m_path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("no fresh temporary folder");
 }
 
 TempDir::~TempDir() {
-    nftw(
-        m_path.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
+    std::error_code error;
+    fs::remove_all(m_path, error);
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name) {
@@ -31,14 +67,14 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name) 
     m_hadValue = old != nullptr;
     if (old)
         m_oldValue = old;
-    setenv(name, value.c_str(), 1);
+    SetEnv(m_name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
     if (m_hadValue)
-        setenv(m_name.c_str(), m_oldValue.c_str(), 1);
+        SetEnv(m_name, m_oldValue);
     else
-        unsetenv(m_name.c_str());
+        UnsetEnv(m_name);
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -52,9 +88,29 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
 
 int OpenFileCount() {
+#ifdef _WIN32
+    // GetProcessHandleCount answers 0 under Wine, so the handle values are
+    // probed instead: multiples of 4 from 4 upwards, the lowest free one
+    // taken first, so a long run of unused values means no more follow.
+    int count = 0;
+    int unused = 0;
+    for (uintptr_t value = 4; unused < 256; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+            unused = 0;
+        } else {
+            ++unused;
+        }
+    }
+    return count;
+#else
     DIR* folder = ::opendir("/proc/self/fd");
     if (!folder)
         throw std::runtime_error("cannot list /proc/self/fd");
@@ -63,6 +119,7 @@ int OpenFileCount() {
         count += entry->d_name[0] != '.';
     ::closedir(folder);
     return count - 1; // the listing's own descriptor
+#endif
 }
 
 uint32_t ReadLe32(const Bytes& bytes, size_t offset) {

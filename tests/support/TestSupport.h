@@ -26,7 +26,8 @@ private:
 };
 
 // Sets an environment variable for the life of the object and puts the old
-// value back afterwards.
+// value back afterwards. On Windows an empty value removes the variable: the
+// C runtime keeps no empty ones.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value);

@@ -1,0 +1,75 @@
+#include "HostSupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace kxhost {
+
+const char kLibraryName[] = "KALDRIX.dll";
+
+namespace {
+using StartFunction = int(KALDRIX_CALL*)(const char*);
+using PlainFunction = int(KALDRIX_CALL*)();
+
+// A missing function fails the test and answers like a failed call.
+template <typename Function, typename... Args>
+int Call(Function function, const char* name, Args... args) {
+    if (!function) {
+        ADD_FAILURE() << name << " is not exported";
+        return -99;
+    }
+    return function(args...);
+}
+} // namespace
+
+int Library::StartRecFile(const char* fileName) const {
+    return Call(Find<StartFunction>("KxStartRecFile"), "KxStartRecFile", fileName);
+}
+int Library::StopRecFile() const {
+    return Call(Find<PlainFunction>("KxStopRecFile"), "KxStopRecFile");
+}
+int Library::RecordStatus() const {
+    return Call(Find<PlainFunction>("KxRecordStatus"), "KxRecordStatus");
+}
+int Library::StartPlayFile(const char* fileName) const {
+    return Call(Find<StartFunction>("KxStartPlayFile"), "KxStartPlayFile", fileName);
+}
+int Library::StopPlayFile() const {
+    return Call(Find<PlainFunction>("KxStopPlayFile"), "KxStopPlayFile");
+}
+int Library::PlayStatus() const {
+    return Call(Find<PlainFunction>("KxPlayStatus"), "KxPlayStatus");
+}
+
+bool LibraryGone(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (GetModuleHandleA(kLibraryName)) {
+        if (GetTickCount() - start > milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string Echo(std::initializer_list<std::string> messages) {
+    std::string echo;
+    for (const std::string& message : messages)
+        echo += message + "\n";
+    return echo;
+}
+
+std::string RigFile(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value ? value : "";
+}
+
+size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from) {
+    if (from > whole.size())
+        return std::string::npos;
+    const auto at =
+        std::search(whole.begin() + static_cast<long>(from), whole.end(), part.begin(), part.end());
+    return at == whole.end() ? std::string::npos : static_cast<size_t>(at - whole.begin());
+}
+
+} // namespace kxhost

@@ -1,0 +1,76 @@
+// What the host test program shares between its suites: the library loaded
+// by name as a host loads it, its six functions found by name, the records
+// it echoes, and the files of the audio server run.
+#pragma once
+
+#include "kaldrix.h"
+#include "support/TestSupport.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace kxhost {
+
+extern const char kLibraryName[];
+
+// The library, loaded for the life of the object.
+class Library {
+public:
+    Library() : m_module(LoadLibraryA(kLibraryName)) {}
+    ~Library() { Unload(); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    HMODULE get() const { return m_module; }
+    FARPROC Export(const char* name) const { return GetProcAddress(m_module, name); }
+    FARPROC Export(WORD ordinal) const {
+        return GetProcAddress(m_module, MAKEINTRESOURCEA(ordinal));
+    }
+    bool Unload() {
+        const bool unloaded = m_module && FreeLibrary(m_module);
+        m_module = nullptr;
+        return unloaded;
+    }
+
+    // The six functions, each found by its name.
+    int StartRecFile(const char* fileName) const;
+    int StopRecFile() const;
+    int RecordStatus() const;
+    int StartPlayFile(const char* fileName) const;
+    int StopPlayFile() const;
+    int PlayStatus() const;
+
+private:
+    template <typename Function> Function Find(const char* name) const {
+        // Through the generic function type, which converts to any other.
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(Export(name)));
+    }
+
+    HMODULE m_module;
+};
+
+// True once the library is no longer mapped, waiting up to `milliseconds`
+// for library threads that are still on their way out.
+bool LibraryGone(DWORD milliseconds);
+
+// What the library echoed while `action` ran: each record's message
+// followed by a newline.
+template <typename Action> std::string EchoOf(Action action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
+}
+
+// The echo of these messages, in order.
+std::string Echo(std::initializer_list<std::string> messages);
+
+// A file named by an environment variable that scripts/wine-tests.sh sets
+// for the audio server run, as a Windows path; empty when not set.
+std::string RigFile(const char* variable);
+
+// Where `part` starts inside `whole`, or npos.
+size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from = 0);
+
+} // namespace kxhost

@@ -1,0 +1,151 @@
+// The export guard on the real platform: a C++ exception or a processor
+// fault inside an export's body becomes one log record and the export's
+// exception result, on any thread, and the thread's exception list is left
+// as it was found.
+#include "frame/ExportGuard.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+const char kText[] = "\nException  KxPlayStatus";
+constexpr int kExceptionResult = 5;
+
+EXCEPTION_REGISTRATION_RECORD* ExceptionList() {
+    NT_TIB* tib;
+    __asm__("movl %%fs:0x18, %0" : "=r"(tib));
+    return tib->ExceptionList;
+}
+
+// Reserved and committed, but every access faults.
+class NoAccessPage {
+public:
+    NoAccessPage() : m_page(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS)) {}
+    ~NoAccessPage() { VirtualFree(m_page, 0, MEM_RELEASE); }
+    void* get() const { return m_page; }
+
+private:
+    void* m_page;
+};
+
+enum class Failure { None, Exception, ForeignException, Read, Write, InsideRuntime, DivideByZero };
+
+// Called through a pointer so that the compiler cannot see the fault coming.
+void* (*volatile g_memset)(void*, int, size_t) = std::memset;
+
+int Body(Failure failure, void* page) {
+    volatile int zero = 0;
+    switch (failure) {
+    case Failure::None:
+        return 42;
+    case Failure::Exception:
+        throw std::runtime_error("thrown inside the body");
+    case Failure::ForeignException:
+        throw 7;
+    case Failure::Read:
+        return *static_cast<volatile int*>(page);
+    case Failure::Write:
+        *static_cast<volatile int*>(page) = 1;
+        return 0;
+    case Failure::InsideRuntime:
+        g_memset(page, 0, 64);
+        return 0;
+    case Failure::DivideByZero:
+        return 10 / zero;
+    }
+    return 0;
+}
+
+int Records(const std::string& output) {
+    int count = 0;
+    for (size_t at = output.find("Exception  KxPlayStatus"); at != std::string::npos;
+         at = output.find("Exception  KxPlayStatus", at + 1))
+        ++count;
+    return count;
+}
+
+int GuardedCall(Failure failure, void* page) {
+    return RunExport(kText, kExceptionResult, [&] { return Body(failure, page); });
+}
+
+TEST(WineExportGuard, EveryFailureGivesOneRecordAndTheExceptionResult) {
+    struct Case {
+        const char* name;
+        Failure failure;
+        int result;
+        int records;
+    };
+    const Case cases[] = {
+        {"normal return", Failure::None, 42, 0},
+        {"std::exception", Failure::Exception, kExceptionResult, 1},
+        {"exception of another type", Failure::ForeignException, kExceptionResult, 1},
+        {"read of a no-access page", Failure::Read, kExceptionResult, 1},
+        {"write to a no-access page", Failure::Write, kExceptionResult, 1},
+        {"fault inside msvcrt", Failure::InsideRuntime, kExceptionResult, 1},
+        {"integer division by zero", Failure::DivideByZero, kExceptionResult, 1},
+    };
+    NoAccessPage page;
+    ASSERT_NE(page.get(), nullptr);
+    for (const Case& c : cases) {
+        EXCEPTION_REGISTRATION_RECORD* const before = ExceptionList();
+        testing::internal::CaptureStdout();
+        const int result = GuardedCall(c.failure, page.get());
+        const std::string output = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, c.result) << c.name;
+        EXPECT_EQ(Records(output), c.records) << c.name << ": " << output;
+        EXPECT_EQ(ExceptionList(), before) << c.name;
+    }
+}
+
+TEST(WineExportGuard, NestedGuardsEachCatchTheirOwn) {
+    NoAccessPage page;
+    testing::internal::CaptureStdout();
+    const int outer = RunExport(kText, kExceptionResult, [&] {
+        const int inner = GuardedCall(Failure::Read, page.get());
+        return inner + 1;
+    });
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(outer, kExceptionResult + 1) << "the outer body went on after the inner fault";
+    EXPECT_EQ(Records(output), 1);
+}
+
+struct ThreadRun {
+    void* page;
+    int faults;
+    int caught = 0;
+    EXCEPTION_REGISTRATION_RECORD* listBefore = nullptr;
+    EXCEPTION_REGISTRATION_RECORD* listAfter = nullptr;
+};
+
+DWORD WINAPI FaultRepeatedly(LPVOID parameter) {
+    auto* run = static_cast<ThreadRun*>(parameter);
+    run->listBefore = ExceptionList();
+    for (int i = 0; i < run->faults; ++i) {
+        const Failure failure = i % 2 ? Failure::Write : Failure::DivideByZero;
+        if (GuardedCall(failure, run->page) == kExceptionResult)
+            ++run->caught;
+    }
+    run->listAfter = ExceptionList();
+    return 0;
+}
+
+TEST(WineExportGuard, ManyFaultsOnAnotherThreadAreAllCaughtThere) {
+    NoAccessPage page;
+    ThreadRun run{page.get(), 500};
+    testing::internal::CaptureStdout();
+    HANDLE thread = CreateThread(nullptr, 0, FaultRepeatedly, &run, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 60000);
+    const std::string output = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(waited, WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(run.caught, run.faults);
+    EXPECT_EQ(Records(output), run.faults);
+    EXPECT_EQ(run.listAfter, run.listBefore);
+    EXPECT_EQ(GuardedCall(Failure::None, nullptr), 42) << "the guard still works afterwards";
+}
+
+} // namespace
