@@ -5,7 +5,7 @@
 
 CLibraryApp theApp;
 CWaveRecorder g_Recorder;
-// g_Player: the playback engine.
+CWavePlayer g_Player;
 CLogFile g_Log;
 
 static CLibraryEntry s_libraryEntry(LibraryHooks{LibraryAttach, LibraryDetach});

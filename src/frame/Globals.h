@@ -2,10 +2,12 @@
 
 #include "frame/LibraryApp.h"
 #include "log/LogFile.h"
+#include "playback/WavePlayer.h"
 #include "recording/WaveRecorder.h"
 
 // The library's single long-lived objects, defined in Globals.cpp in the order
 // they are built.
 extern CLibraryApp theApp;
 extern CWaveRecorder g_Recorder;
+extern CWavePlayer g_Player;
 extern CLogFile g_Log;

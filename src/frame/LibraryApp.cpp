@@ -15,11 +15,18 @@ int CLibraryApp::ExitInstance() {
     return CWinApp::ExitInstance();
 }
 
-void LibraryAttach() { theApp.InitInstance(); }
+void LibraryAttach() {
+    theApp.InitInstance();
+}
 
+// The playback is stopped first, so that no play thread runs on once the
+// globals go; at process exit the other threads are gone already and nothing
+// may wait on them.
 void LibraryDetach(bool processExit) {
     if (processExit)
         g_Log.SetProcessExiting();
+    else
+        g_Player.StopBeforeUnload();
     CompleteRecordingAtDetach(processExit);
     theApp.ExitInstance();
 }

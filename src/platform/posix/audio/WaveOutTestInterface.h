@@ -1,0 +1,19 @@
+// The wave-out part of the POSIX layer's test interface (fault injection for
+// waveOut* goes through kxtest::FailOperation with the operation's name).
+#pragma once
+
+namespace kxtest {
+
+// From now on every header written to a wave-out device stays in the device,
+// like on a stuck driver: it never finishes, a reset does not return it and
+// unpreparing it answers WAVERR_STILLPLAYING, until ReleaseWaveOutHeaders.
+void HoldWaveOutHeaders();
+// Ends the hold: the held headers are marked done, unplayed.
+void ReleaseWaveOutHeaders();
+
+// Wave-out handles open now.
+int OpenWaveOutHandles();
+// Headers prepared on the wave-out handles open now.
+int PreparedWaveOutHeaders();
+
+} // namespace kxtest

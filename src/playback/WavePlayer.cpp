@@ -1,0 +1,311 @@
+#include "playback/WavePlayer.h"
+#include "frame/Globals.h"
+#include "log/LogText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kInDevice = WHDR_DONE | WHDR_PREPARED | WHDR_INQUEUE; // 0x13
+constexpr DWORD kStopTimeoutMs = 15000;
+constexpr DWORD kResetAfterMs = 3000;  // the least time a block gets before a reset
+constexpr DWORD kResetMarginMs = 1000; // beyond its own play time
+constexpr DWORD kEndPauseMs = 2000;    // the least pause after the last block
+constexpr DWORD kEndMarginMs = 200;    // beyond the play time still needed
+constexpr DWORD kStopPollMs = 10;
+constexpr DWORD kUnpreparePollMs = 20;
+constexpr DWORD kDeviceErrorSleepMs = 50;
+constexpr DWORD kStatusPollMs = 200;
+constexpr int kDeviceErrorExitCode = -2;
+
+} // namespace
+
+CWavePlayer::CWavePlayer() {
+    for (WAVEHDR*& header : m_headers)
+        header = static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR)));
+    m_stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    InitializeCriticalSection(&m_exportLock);
+}
+
+// Leaves a running thread, a stored thread handle and an open device alone:
+// the unload stops the playback before the globals go.
+CWavePlayer::~CWavePlayer() {
+    for (WAVEHDR* header : m_headers)
+        LocalFree(header);
+    if (m_stopEvent)
+        CloseHandle(m_stopEvent);
+    DeleteCriticalSection(&m_exportLock);
+}
+
+int CWavePlayer::SelectDevice(const char* pattern, int mustContain) {
+    const UINT count = waveOutGetNumDevs();
+    for (UINT id = 0; id < count; ++id) {
+        WAVEOUTCAPSA caps;
+        // A device whose capabilities cannot be read is compared as an empty name.
+        if (waveOutGetDevCapsA(id, &caps, sizeof caps) != MMSYSERR_NOERROR)
+            caps.szPname[0] = '\0';
+        caps.szPname[MAXPNAMELEN - 1] = '\0';
+        const bool contains = std::strstr(_strupr(caps.szPname), pattern) != nullptr;
+        if (mustContain ? contains : !contains) {
+            m_deviceIndex = id;
+            return 0;
+        }
+    }
+    m_deviceIndex = count; // no device qualifies: the open refuses this index
+    return 0;
+}
+
+int CWavePlayer::StartPlayFile(const char* fileName) {
+    if (!fileName)
+        fileName = "";
+    CloseEndedThread();
+    // A play thread that will not stop still owns the headers and the device:
+    // a second one must never run beside it.
+    if (m_state == kPlaying && StopPlayFile() != 0)
+        return 1;
+    for (WAVEHDR* header : m_headers) {
+        if (header)
+            std::memset(header, 0, sizeof(WAVEHDR));
+    }
+
+    m_waveFile = new CWaveForm(fileName);
+    m_blockCounter = &m_waveFile->BlockCounter();
+    int rc = m_waveFile->OpenWaveForm(m_format);
+    if (rc != 0) {
+        g_Log.Write(LogText::kPlayFileOpenError, fileName, rc);
+        CloseWaveFile();
+        return rc;
+    }
+    // Without both headers and the stop event there is nothing to drive a
+    // device with.
+    const bool complete = m_headers[0] && m_headers[1] && m_stopEvent;
+    rc = complete ? OpenDevice(m_format, m_waveFile->ExtraFormatBytes()) : 1;
+    if (rc != 0) {
+        g_Log.Write(LogText::kPlayDeviceOpenError, rc);
+        CloseWaveFile();
+        return rc;
+    }
+
+    // A stop that an earlier thread never took must not end this playback.
+    ResetEvent(m_stopEvent);
+    m_threadModule = AcquireModuleReference();
+    // Playing before the thread runs, as the thread sets idle at its end.
+    m_state = kPlaying;
+    m_playThread = CreateThread(nullptr, 0, PlayThreadProc, this, 0, nullptr);
+    if (!m_playThread) {
+        m_state = kIdle;
+        ReleaseModuleReference(m_threadModule);
+        CloseDevice();
+        CloseWaveFile();
+        return 1;
+    }
+    return 0;
+}
+
+int CWavePlayer::StopPlayFile() {
+    if (m_state == kIdle) {
+        CloseEndedThread();
+        return 0;
+    }
+    if (!m_stopEvent)
+        return 5;
+    SetEvent(m_stopEvent);
+    if (!m_playThread)
+        return 5;
+    if (WaitForSingleObject(m_playThread, kStopTimeoutMs) != WAIT_OBJECT_0) {
+        g_Log.Write("\n Unable to terminate Play Thread");
+        return 1;
+    }
+    m_state = kIdle;
+    // The thread may have ended by itself without taking the request.
+    ResetEvent(m_stopEvent);
+    CloseHandle(m_playThread);
+    m_playThread = nullptr;
+    return 0;
+}
+
+int CWavePlayer::WaitPlayEnd(unsigned timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (m_state == kIdle)
+            return 0;
+        if (GetTickCount() - start > timeoutMs)
+            return 1;
+        Sleep(kStatusPollMs);
+    }
+}
+
+void CWavePlayer::StopBeforeUnload() {
+    if (StopPlayFile() != 1)
+        return;
+    TerminateThread(m_playThread, 0);
+    ReleaseModuleReference(m_threadModule);
+    CloseHandle(m_playThread);
+    m_playThread = nullptr;
+    m_state = kIdle;
+}
+
+int CWavePlayer::OpenDevice(const WAVEFORMATEX& format, const std::vector<BYTE>& extraFormat) {
+    // The device reads cbSize extra bytes behind the record: they follow it
+    // here, and it never announces more than there are.
+    WAVEFORMATEX head = format;
+    head.cbSize = static_cast<WORD>(std::min<size_t>(format.cbSize, extraFormat.size()));
+    std::vector<BYTE> complete(reinterpret_cast<const BYTE*>(&head),
+                               reinterpret_cast<const BYTE*>(&head) + sizeof head);
+    complete.insert(complete.end(), extraFormat.begin(), extraFormat.begin() + head.cbSize);
+    HWAVEOUT device = nullptr;
+    if (waveOutOpen(&device, m_deviceIndex, reinterpret_cast<const WAVEFORMATEX*>(complete.data()),
+                    0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+        return 1;
+    m_device = device;
+    return 0;
+}
+
+int CWavePlayer::CloseDevice() {
+    if (m_device) {
+        waveOutClose(m_device);
+        m_device = nullptr;
+    }
+    return 0;
+}
+
+int CWavePlayer::QueueBlock(CWaveForm& file) {
+    m_lastBlockSize = file.ReadBlock();
+    if (m_lastBlockSize <= 0)
+        return -1;
+    const int i = *m_blockCounter % 2;
+    WAVEHDR& header = *m_headers[i];
+    FillHeader(header);
+    if (waveOutPrepareHeader(m_device, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        return -1;
+    if (waveOutWrite(m_device, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        return -1;
+    return i;
+}
+
+void CWavePlayer::FillHeader(WAVEHDR& header) {
+    header.lpData = m_waveFile->NextBuffer();
+    header.dwBufferLength = static_cast<DWORD>(m_lastBlockSize);
+    header.dwBytesRecorded = 0;
+    header.dwUser = 0;
+    header.dwFlags = 0;
+    header.dwLoops = 1;
+    header.lpNext = nullptr;
+    header.reserved = 0;
+}
+
+DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
+    struct Run {
+        CWavePlayer* player;
+        int exitCode;
+    } run{static_cast<CWavePlayer*>(parameter), kDeviceErrorExitCode};
+    void* const module = run.player->m_threadModule;
+    // Nothing may leave a thread procedure: a fault while streaming ends the
+    // playback like a device error, clean-up included.
+    CallGuarded(
+        [](void* context) {
+            auto* run = static_cast<Run*>(context);
+            run->exitCode = run->player->Stream();
+        },
+        &run);
+    run.player->CleanUp();
+    return ExitLibraryThread(module, static_cast<DWORD>(run.exitCode));
+}
+
+int CWavePlayer::Stream() {
+    QueueBlock(*m_waveFile);
+    QueueBlock(*m_waveFile);
+    int i = 0;
+    for (;;) {
+        if (m_headers[i]->dwFlags & kInDevice) {
+            const WaitResult waited = WaitForHeader(i);
+            if (waited == kDeviceError)
+                return kDeviceErrorExitCode;
+            if (waited == kStopped)
+                return 0;
+            const int j = QueueBlock(*m_waveFile);
+            if (j == -1) { // end of the data, or an error
+                EndPause(1 - i);
+                return 0;
+            }
+            i = j;
+        } else if (!(m_headers[1 - i]->dwFlags & kInDevice)) {
+            // Nothing in the device: an empty file, or its first blocks could
+            // not be queued. It ends like any other.
+            EndPause(1 - i);
+            return 0;
+        }
+        i = (i + 1) % 2;
+        if (WaitForSingleObject(m_stopEvent, kStopPollMs) == WAIT_OBJECT_0)
+            return 0;
+    }
+}
+
+CWavePlayer::WaitResult CWavePlayer::WaitForHeader(int i) {
+    WAVEHDR& header = *m_headers[i];
+    MMRESULT result = waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR && result != WAVERR_STILLPLAYING) {
+        Sleep(kDeviceErrorSleepMs);
+        return kDeviceError;
+    }
+    // A slow format's block plays longer than 3000 ms: it gets its own play
+    // time and a margin before the device is reset, and a stop is taken from
+    // 3000 ms on so that stopping takes no longer than with any other format.
+    const DWORD resetAfter =
+        std::max(kResetAfterMs, PlayTimeMs(header.dwBufferLength) + kResetMarginMs);
+    const DWORD start = GetTickCount();
+    while (result == WAVERR_STILLPLAYING) {
+        const DWORD waited = GetTickCount() - start;
+        if (waited > resetAfter)
+            waveOutReset(m_device);
+        else if (waited > kResetAfterMs && StopRequested())
+            return kStopped;
+        result = waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
+        Sleep(kUnpreparePollMs);
+    }
+    return kReturned; // any other result, an error included, ends the wait
+}
+
+// The block on header `last` has only just started when the end of the data
+// is seen: it gets its whole play time and a margin before the clean-up's
+// reset, and at least 2000 ms. A stop ends the pause once 2000 ms are over.
+void CWavePlayer::EndPause(int last) {
+    Sleep(kEndPauseMs);
+    const WAVEHDR& header = *m_headers[last];
+    const DWORD needed =
+        (header.dwFlags & WHDR_INQUEUE) ? PlayTimeMs(header.dwBufferLength) + kEndMarginMs : 0;
+    if (needed > kEndPauseMs)
+        WaitForSingleObject(m_stopEvent, needed - kEndPauseMs);
+}
+
+void CWavePlayer::CleanUp() {
+    waveOutReset(m_device);
+    if (m_waveFile->CloseWaveForm() != 0)
+        g_Log.Write("CloseWaveForm FAILED");
+    delete m_waveFile;
+    m_waveFile = nullptr;
+    m_blockCounter = nullptr;
+    CloseDevice();
+    m_state = kIdle; // last: from here on a start may use every field again
+}
+
+DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {
+    const DWORD rate = m_format.nAvgBytesPerSec;
+    return rate ? static_cast<DWORD>((static_cast<ULONGLONG>(bytes) * 1000 + rate - 1) / rate) : 0;
+}
+
+bool CWavePlayer::StopRequested() { return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0; }
+
+void CWavePlayer::CloseEndedThread() {
+    if (m_state == kIdle && m_playThread) {
+        CloseHandle(m_playThread);
+        m_playThread = nullptr;
+    }
+}
+
+void CWavePlayer::CloseWaveFile() {
+    delete m_waveFile; // closes the file if it is open
+    m_waveFile = nullptr;
+    m_blockCounter = nullptr;
+}

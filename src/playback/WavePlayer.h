@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/platform.h"
+#include "playback/WaveForm.h"
+
+#include <atomic>
+#include <vector>
+
+// Plays one WAVE file at a time through a wave-out device. A start opens the
+// file and the device and hands the streaming to a play thread, which keeps
+// two blocks in the device's queue and refills each as soon as the device has
+// finished with it. The one instance is g_Player.
+class CWavePlayer {
+public:
+    CWavePlayer();
+    virtual ~CWavePlayer();
+    CWavePlayer(const CWavePlayer&) = delete;
+    CWavePlayer& operator=(const CWavePlayer&) = delete;
+
+    // Chooses the first device whose upper-cased name contains `pattern`
+    // (mustContain non-zero) or does not contain it (mustContain 0); the
+    // device count when none qualifies. Always 0.
+    int SelectDevice(const char* pattern, int mustContain);
+    // 0 playing; 1 when the file or the device cannot be opened, the thread
+    // cannot be created, or an earlier play thread would not stop.
+    int StartPlayFile(const char* fileName);
+    // 0 idle or stopped; 5 no stop event or no thread; 1 the play thread did
+    // not end within 15000 ms (it is still playing).
+    int StopPlayFile();
+    // 0 when idle; 1 when still playing once more than timeoutMs have passed.
+    int WaitPlayEnd(unsigned timeoutMs);
+    // Stops before the library goes: a play thread that will not stop is
+    // terminated, so that it never runs on the library's freed state.
+    void StopBeforeUnload();
+
+    // Serialises the starts and stops of the exported functions.
+    CRITICAL_SECTION& ExportLock() { return m_exportLock; }
+    // The play thread of the latest start until a start or stop after its
+    // end closes it; null when there is none.
+    HANDLE PlayThread() const { return m_playThread; }
+
+private:
+    enum State { kIdle = 0, kPlaying = 2 };
+    enum WaitResult { kReturned, kStopped, kDeviceError };
+
+    // 0 or 1.
+    int OpenDevice(const WAVEFORMATEX& format, const std::vector<BYTE>& extraFormat);
+    int CloseDevice();
+    // The header index used (0 or 1), or -1 at the end of the data or on error.
+    int QueueBlock(CWaveForm& file);
+    void FillHeader(WAVEHDR& header);
+
+    // Exit code 0, or -2 after an unexpected device error.
+    static DWORD WINAPI PlayThreadProc(LPVOID player);
+    // The streaming loop; returns the exit code.
+    int Stream();
+    // Waits until the device has returned header i, or a stop or device error.
+    WaitResult WaitForHeader(int i);
+    // The pause at the end of the data before the device is reset.
+    void EndPause(int last);
+    void CleanUp();
+
+    DWORD PlayTimeMs(DWORD bytes) const;
+    bool StopRequested();
+    void CloseEndedThread();
+    void CloseWaveFile();
+
+    HANDLE m_playThread = nullptr;
+    HANDLE m_stopEvent = nullptr; // automatic reset
+    std::atomic<int> m_state{kIdle};
+    UINT m_deviceIndex = 0;
+    CWaveForm* m_waveFile = nullptr; // owned
+    int m_lastBlockSize = 0;
+    int* m_blockCounter = nullptr; // the wave file's: which header goes with the block just read
+    WAVEHDR* m_headers[2] = {nullptr, nullptr};
+    WAVEFORMATEX m_format{};
+    HWAVEOUT m_device = nullptr;
+    void* m_threadModule = nullptr; // the play thread's module reference
+    CRITICAL_SECTION m_exportLock;
+};
