@@ -1,0 +1,12 @@
+// The ALSA part of the POSIX layer's test interface: what the ALSA backends
+// hold, so tests can see that a stop or a close leaves nothing behind.
+#pragma once
+
+namespace kxtest {
+
+// ALSA PCMs open now.
+int OpenAlsaPcms();
+// Writer and reader threads of the ALSA backends running now.
+int RunningAlsaThreads();
+
+} // namespace kxtest
