@@ -10,11 +10,14 @@ namespace {
 // The writer sleeps no longer than this, so that a stop or the close reaches
 // it promptly; while the PCM plays out, it looks at the delay as often.
 constexpr int kPollMs = 10;
+// Slack on the rate for a device whose clock runs a little fast.
+constexpr double kFastClock = 1.01;
 
 } // namespace
 
 AlsaWaveOutStream::AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence)
-    : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()), m_silence(silence),
+    : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
+      m_byteRate(static_cast<double>(m_pcm->rate()) * m_frameBytes), m_silence(silence),
       m_splitFrame(m_frameBytes) {
     m_writer = std::thread([this] { Run(); });
 }
@@ -59,9 +62,9 @@ void AlsaWaveOutStream::Run() {
             DropAll();
             continue;
         }
+        UpdatePlayed();
         if (WriteSome())
             continue;
-        UpdatePlayed();
         if (m_pendingBytes >= m_frameBytes) {
             // The PCM is full: wait for room without holding up Play or Stop.
             lock.unlock();
@@ -132,6 +135,10 @@ bool AlsaWaveOutStream::WriteSplitFrame() {
 
 // Moves `bytes` queued bytes from the pending chunks to the written ones.
 void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
+    if (m_played == m_written) {
+        m_flowStart = std::chrono::steady_clock::now();
+        m_flowStartBytes = m_played;
+    }
     m_pendingBytes -= bytes;
     m_written += bytes;
     while (bytes > 0) {
@@ -146,12 +153,16 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
     }
 }
 
-// Written bytes are heard once the PCM's delay no longer covers them. The
-// count never goes back, whatever the delay reports after a glitch.
+// Written bytes are heard once the PCM's delay no longer covers them, but not
+// faster than the rate since the flow began: just after a restart the pulse
+// plugin reports a delay of 0 for a moment. The count never goes back.
 void AlsaWaveOutStream::UpdatePlayed() {
     const ULONGLONG queued = static_cast<ULONGLONG>(m_pcm->Delay()) * m_frameBytes;
-    const ULONGLONG heard = m_written > queued ? m_written - queued : 0;
-    m_played = std::max(m_played, heard);
+    const ULONGLONG written = m_written > queued ? m_written - queued : 0;
+    const std::chrono::duration<double> flowing = std::chrono::steady_clock::now() - m_flowStart;
+    const auto possible =
+        m_flowStartBytes + static_cast<ULONGLONG>(flowing.count() * m_byteRate * kFastClock);
+    m_played = std::max(m_played, std::min(written, possible));
 }
 
 // A stop: what the PCM holds goes at once, what is queued is forgotten, and

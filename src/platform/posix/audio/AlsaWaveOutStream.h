@@ -3,6 +3,7 @@
 #include "platform/posix/audio/AlsaPcm.h"
 #include "platform/posix/audio/WaveOutDevice.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -12,7 +13,9 @@
 
 // A wave-out stream on an ALSA PCM. A writer thread feeds the PCM from the
 // queued data as room comes free; the bytes count as played once the PCM's
-// delay says they have been heard, not when they were written. The writer is
+// delay says they have been heard, not when they were written, and never
+// sooner than the format's rate allows since the data began to flow. The
+// writer is
 // the only thread that touches the PCM, so a stop is a request it carries out
 // (drop, prepare) before Stop returns.
 class AlsaWaveOutStream : public WaveOutStream {
@@ -43,6 +46,7 @@ private:
 
     const std::unique_ptr<AlsaPcm> m_pcm;
     const unsigned m_frameBytes;
+    const double m_byteRate;
     const char m_silence;
     std::vector<char> m_splitFrame; // one frame put together from several chunks
 
@@ -54,6 +58,9 @@ private:
     ULONGLONG m_pendingBytes = 0;
     ULONGLONG m_written = 0; // data bytes the PCM took since the open or the last stop
     ULONGLONG m_played = 0;  // of those, the ones heard
+    // When data last began to flow into an idle PCM, and what was heard then.
+    std::chrono::steady_clock::time_point m_flowStart;
+    ULONGLONG m_flowStartBytes = 0;
     unsigned m_stopRequests = 0;
     unsigned m_stopsDone = 0;
     bool m_closing = false;
