@@ -70,6 +70,14 @@ std::string DisplayName(const std::string& pcm, const char* description) {
     return FitProductName(description ? kind + ": " + FirstLine(description) : pcm);
 }
 
+// snd_pcm_recover, counted when it mends the PCM.
+int Recover(snd_pcm_t* pcm, int error) {
+    const int result = snd_pcm_recover(pcm, error, 1);
+    if (result == 0)
+        AlsaActivity::recoveredXruns.fetch_add(1);
+    return result;
+}
+
 } // namespace
 
 snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format, const BYTE* extraFormat) {
@@ -195,7 +203,7 @@ long AlsaPcm::Write(const char* data, unsigned long frames) {
             return written;
         if (written == -EAGAIN)
             return 0;
-        if (snd_pcm_recover(m_pcm, static_cast<int>(written), 1) < 0)
+        if (Recover(m_pcm, static_cast<int>(written)) < 0)
             return written;
     }
 }
@@ -211,7 +219,7 @@ long AlsaPcm::Read(char* data, unsigned long frames) {
             Start();
             return 0;
         }
-        if (snd_pcm_recover(m_pcm, static_cast<int>(read), 1) < 0)
+        if (Recover(m_pcm, static_cast<int>(read)) < 0)
             return read;
         Start();
     }
@@ -221,7 +229,7 @@ void AlsaPcm::Wait(int milliseconds) {
     QuietAlsa quiet;
     const int result = snd_pcm_wait(m_pcm, milliseconds);
     if (result < 0)
-        snd_pcm_recover(m_pcm, result, 1);
+        Recover(m_pcm, result);
 }
 
 // After an under-run all that was written has been played, whatever the

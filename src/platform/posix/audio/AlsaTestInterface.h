@@ -8,5 +8,10 @@ namespace kxtest {
 int OpenAlsaPcms();
 // Writer and reader threads of the ALSA backends running now.
 int RunningAlsaThreads();
+// Under-runs and over-runs recovered so far.
+int RecoveredAlsaXruns();
+// The next read of an ALSA capture waits `milliseconds` first, as on a
+// machine too busy to read in time.
+void StallAlsaCapture(int milliseconds);
 
 } // namespace kxtest

@@ -18,7 +18,8 @@ constexpr std::chrono::milliseconds kLateLimit(500);
 AlsaWaveInCapture::AlsaWaveInCapture(std::unique_ptr<AlsaPcm> pcm, char silence)
     : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
       m_byteRate(m_pcm->rate() * m_frameBytes), m_silence(silence),
-      m_ring(std::max<size_t>(m_byteRate * kRingSeconds, 2 * m_pcm->periodFrames() * m_frameBytes)) {
+      m_ring(
+          std::max<size_t>(m_byteRate * kRingSeconds, 2 * m_pcm->periodFrames() * m_frameBytes)) {
     m_reader = std::thread([this] { Run(); });
 }
 
@@ -105,6 +106,8 @@ void AlsaWaveInCapture::Run() {
             continue;
         }
         lock.unlock();
+        if (const int stall = AlsaActivity::captureStallMs.exchange(0))
+            std::this_thread::sleep_for(std::chrono::milliseconds(stall));
         const long frames = m_pcm->Read(period.data(), m_pcm->periodFrames());
         if (frames == 0)
             m_pcm->Wait(kPollMs);

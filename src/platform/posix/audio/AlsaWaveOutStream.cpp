@@ -143,7 +143,8 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
     m_written += bytes;
     while (bytes > 0) {
         const Chunk& front = m_pending.front();
-        const DWORD take = static_cast<DWORD>(std::min<ULONGLONG>(bytes, front.size - m_frontOffset));
+        const DWORD take =
+            static_cast<DWORD>(std::min<ULONGLONG>(bytes, front.size - m_frontOffset));
         m_frontOffset += take;
         bytes -= take;
         if (m_frontOffset == front.size) {
