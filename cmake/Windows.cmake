@@ -13,7 +13,19 @@ add_library(KALDRIX SHARED
     ${KALDRIX_ROOT}/src/frame/version.rc)
 set_target_properties(KALDRIX PROPERTIES PREFIX "" OUTPUT_NAME KALDRIX)
 target_link_libraries(KALDRIX PRIVATE winmm user32)
-target_link_options(KALDRIX PRIVATE -static -Wl,--kill-at)
+# The static runtime libraries carry debug information of their own: a
+# release DLL leaves it out.
+target_link_options(KALDRIX PRIVATE -static -Wl,--kill-at $<$<CONFIG:Release>:-s>)
+
+# The linker's import library would name the functions undecorated, so a
+# mingw host compiled against kaldrix.h (__stdcall, KxStartRecFile@4) could
+# not link with it. dlltool builds it from the module definition instead:
+# decorated symbols that import the undecorated names.
+find_program(KALDRIX_DLLTOOL NAMES ${KALDRIX_MINGW_PREFIX}-dlltool REQUIRED)
+add_custom_command(TARGET KALDRIX POST_BUILD
+    COMMAND ${KALDRIX_DLLTOOL} --input-def ${KALDRIX_ROOT}/src/frame/KALDRIX.def
+        --dllname KALDRIX.dll --kill-at --output-lib $<TARGET_LINKER_FILE:KALDRIX>
+    VERBATIM)
 
 # The Wine test programs are GoogleTest suites, which need std::mutex and so
 # the posix thread model of the compiler: they are a project of their own,
@@ -26,7 +38,7 @@ if(KALDRIX_TESTS)
         CMAKE_ARGS
             -DCMAKE_TOOLCHAIN_FILE=${KALDRIX_ROOT}/cmake/mingw-i686-posix.cmake
             -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-            -DKALDRIX_DLL=$<TARGET_FILE:KALDRIX>
+            -DKALDRIX_IMPORT_LIBRARY=$<TARGET_LINKER_FILE:KALDRIX>
         BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> -j2
         INSTALL_COMMAND ""
         BUILD_ALWAYS ON

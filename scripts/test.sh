@@ -17,18 +17,20 @@ mkdir -p "$log_dir"
 tests_passed=0
 tests_failed=0
 
-# Adds the counts of a runner's closing line ("N% tests passed, F tests
-# failed out of T" from ctest, or "P passed, F failed") to the totals.
+# Adds the counts of every runner's closing line in a step's log ("N% tests
+# passed, F tests failed out of T" from ctest, or "P passed, F failed") to the
+# totals.
 count_tests() {
     local line
-    line=$(grep -E 'tests failed out of [0-9]+|^[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
-    if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-        tests_failed=$((tests_failed + BASH_REMATCH[1]))
-        tests_passed=$((tests_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
-    elif [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
-        tests_passed=$((tests_passed + BASH_REMATCH[1]))
-        tests_failed=$((tests_failed + BASH_REMATCH[2]))
-    fi
+    while IFS= read -r line; do
+        if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+            tests_failed=$((tests_failed + BASH_REMATCH[1]))
+            tests_passed=$((tests_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+        elif [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+            tests_passed=$((tests_passed + BASH_REMATCH[1]))
+            tests_failed=$((tests_failed + BASH_REMATCH[2]))
+        fi
+    done < <(grep -E 'tests failed out of [0-9]+|^[0-9]+ passed, [0-9]+ failed' "$1")
 }
 
 step() {
@@ -80,6 +82,8 @@ for preset in asan tsan; do
     step "$preset tests" ctest_sanitized "$preset"
 done
 
+step "mingw build" build mingw
+step "Windows checks under Wine" bash scripts/wine-tests.sh build/mingw
 step "fuzz (60 s)" sh fuzz/run.sh 60
 
 echo "steps: ${passed} ok, ${failed} failed in $SECONDS s"

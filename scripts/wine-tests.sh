@@ -120,9 +120,13 @@ echo "wine prefix ready in $((SECONDS - started)) s"
 # its mmioDescend searches on past the end of the parent chunk.
 wine_differs="MmioTest.SearchRunsForwardOnlyAndStaysInsideTheParent"
 
+(cd "$run/bin" && wine kaldrix_link_host.exe) >"$run/link_host.log" 2>&1 </dev/null &&
+    pass "a C host links with the import library and runs" ||
+    { cat "$run/link_host.log"; fail "a C host linked with the import library"; }
+
 # No audio device: Wine's audio drivers are switched off.
 export WINEDLLOVERRIDES="$quiet_overrides;winepulse.drv,winealsa.drv,wineoss.drv=d"
-for program in "$run"/bin/*.exe; do
+for program in "$run"/bin/*_test.exe; do
     name=$(basename "$program" .exe)
     run_program "$name.exe" "$name" --gtest_filter="-*AudioServer*:$wine_differs"
 done

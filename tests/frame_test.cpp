@@ -9,22 +9,8 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
-
-std::string TodaysLogName() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
-           std::to_string(now.wDay) + ".log";
-}
-
-std::string ReadText(const std::string& path) {
-    const kxtest::Bytes bytes = kxtest::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 void LoadAndUnload() {
     void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
@@ -43,7 +29,7 @@ TEST(LibraryFrame, LoadsWithoutMarkerAndCreatesNoLog) {
     kxtest::TempDir dir;
     kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
     LoadAndUnload();
-    EXPECT_FALSE(kxtest::FileExists(dir.File(TodaysLogName())));
+    EXPECT_FALSE(kxtest::FileExists(dir.File(kxtest::TodaysLogName())));
 }
 
 TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
@@ -52,7 +38,7 @@ TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
     kxtest::WriteFile(dir.File("tracelog.is"), {});
     LoadAndUnload();
     LoadAndUnload();
-    const std::string text = ReadText(dir.File(TodaysLogName()));
+    const std::string text = kxtest::ReadText(dir.File(kxtest::TodaysLogName()));
     const std::string separator = "\n============================================";
     size_t at = 0;
     for (int load = 0; load < 2; ++load) {
@@ -106,31 +92,29 @@ TEST(ExportGuard, DivisionByZeroIsCaught) {
 }
 
 // Outside a guard a fault reaches the handler that was installed before the
-// library's, so a host's own handling is untouched.
+// library's, so a host's own handling is untouched. The check runs in a fresh
+// copy of this program, where no guard has installed its handler yet.
 sigjmp_buf g_hostJump;
 void HostHandler(int) { siglongjmp(g_hostJump, 1); }
 
-TEST(ExportGuard, FaultsOutsideAGuardGoToTheHostsHandler) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        struct sigaction host {};
-        host.sa_handler = HostHandler;
-        sigemptyset(&host.sa_mask);
-        sigaction(SIGSEGV, &host, nullptr);
-        // The first guarded call installs the library's handler over the host's.
-        if (RunExport("\nException  KxRecordStatus", 0, [] { return *FaultingAddress(); }) != 0)
-            _exit(1);
-        if (sigsetjmp(g_hostJump, 1) == 0) {
-            (void)*FaultingAddress();
-            _exit(2);
-        }
-        _exit(0);
+void FaultInsideThenOutsideAGuard() {
+    struct sigaction host {};
+    host.sa_handler = HostHandler;
+    sigemptyset(&host.sa_mask);
+    sigaction(SIGSEGV, &host, nullptr);
+    // The first guarded call installs the library's handler over the host's.
+    if (RunExport("\nException  KxRecordStatus", 0, [] { return *FaultingAddress(); }) != 0)
+        std::_Exit(1);
+    if (sigsetjmp(g_hostJump, 1) == 0) {
+        (void)*FaultingAddress();
+        std::_Exit(2);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::_Exit(0);
+}
+
+TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -11,25 +11,13 @@
 
 namespace {
 
-std::string TodaysLogName() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
-           std::to_string(now.wDay) + ".log";
-}
-
-std::string ReadText(const std::string& path) {
-    const kxtest::Bytes bytes = kxtest::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 const std::string kSeparator = "\n============================================";
 
 class LogFileTest : public ::testing::Test {
 protected:
     kxtest::TempDir dir;
     kxtest::ScopedEnv logDir{"KALDRIX_LOG_DIR", dir.path()};
-    std::string logPath = dir.File(TodaysLogName());
+    std::string logPath = dir.File(kxtest::TodaysLogName());
 
     void CreateMarker(mode_t mode = 0644) {
         kxtest::WriteFile(dir.File("tracelog.is"), {});
@@ -60,7 +48,7 @@ TEST_F(LogFileTest, RecordsAreStampedAndWrittenAsText) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Log Started\n\nException  KxPlayStatus\nopen 50%d%s.wav\n");
 
-    const std::string text = ReadText(logPath);
+    const std::string text = kxtest::ReadText(logPath);
     // The stamp has no leading zeros: 2005-7-13 1:29:20.
     const std::string stamp =
         "[1-9][0-9]*-[1-9][0-9]?-[1-9][0-9]? (0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)";
@@ -81,7 +69,7 @@ TEST_F(LogFileTest, LongMessagesAreCutAt255Bytes) {
                   std::string(std::min<size_t>(length, 255), 'x') + "\n");
     }
     log.Close();
-    const std::string text = ReadText(logPath);
+    const std::string text = kxtest::ReadText(logPath);
     const std::string cut(255, 'x');
     size_t records = 0;
     for (size_t at = text.find(':' + cut); at != std::string::npos;
@@ -101,7 +89,7 @@ TEST_F(LogFileTest, TwoLoadsOnOneDayAppendToOneFile) {
         log.Write("load %d", load);
         log.Close();
     }
-    const std::string text = ReadText(logPath);
+    const std::string text = kxtest::ReadText(logPath);
     const size_t first = text.find(kSeparator);
     const size_t second = text.find(kSeparator, first + 1);
     ASSERT_EQ(first, 0u);

@@ -87,8 +87,8 @@ protected:
 
     kxtest::TempDir dir;
     kxtest::ScopedEnv out{"KALDRIX_VIRTUAL_OUT", dir.File("played.raw")};
-    kxtest::PlayLogCapture log;
-    const int descriptorsBefore = kxtest::OpenDescriptors();
+    kxtest::LogCapture log;
+    const int descriptorsBefore = kxtest::OpenFileCount();
 };
 
 // ---- byte-exact playback ----
@@ -127,7 +127,7 @@ TEST_P(PlayerRealTime, PlaysEveryByteOfTheDataChunkThenEndsAfterThePause) {
     EXPECT_LT(elapsed, expected + 5000);
     EXPECT_EQ(Played(), data) << "nothing dropped, cut or added";
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
     EXPECT_EQ(log.Count("CloseWaveForm FAILED"), 0);
 }
 
@@ -167,7 +167,7 @@ TEST_F(Player, MissingFileOrNoNameFailsWithTheFileOpenRecord) {
     }
     EXPECT_EQ(log.Count(FileOpenRecord(missing.c_str())), 1);
     EXPECT_EQ(log.Count(FileOpenRecord("")), 2) << "a null name is an empty one";
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
 TEST_F(Player, DeviceOpenFailuresLogOneRecordAndLeaveNothingOpen) {
@@ -185,7 +185,7 @@ TEST_F(Player, DeviceOpenFailuresLogOneRecordAndLeaveNothingOpen) {
     EXPECT_EQ(log.Count(DeviceOpenRecord()), 3);
     EXPECT_EQ(KxPlayStatus(), 0);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore) << "the wave file is closed";
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore) << "the wave file is closed";
 }
 
 TEST_F(Player, ThreadCreationFailureLeavesNothingOpen) {
@@ -195,7 +195,7 @@ TEST_F(Player, ThreadCreationFailureLeavesNothingOpen) {
     EXPECT_EQ(KxPlayStatus(), 0);
     EXPECT_EQ(g_Player.PlayThread(), nullptr);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
 TEST_F(Player, StopAndStatusWhenIdleAnswerZeroAtOnceWithoutRecords) {
@@ -255,7 +255,7 @@ TEST_F(Player, HeaderOrEventThatCannotBeCreatedFailsEveryStart) {
         EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
     }
     EXPECT_EQ(log.Count(DeviceOpenRecord()), 6);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
 TEST_F(Player, SelectDeviceMatchesUpperCasedNamesAndFallsPastTheLastDevice) {
@@ -301,7 +301,7 @@ TEST_F(Player, UnexpectedUnprepareErrorEndsTheThreadWithItsCleanUp) {
     EXPECT_TRUE(GetExitCodeThread(player.PlayThread(), &code));
     EXPECT_EQ(code, DWORD(-2));
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0) << "device closed";
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore) << "file closed";
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore) << "file closed";
     EXPECT_LT(Played().size(), data.size());
     EXPECT_EQ(player.StopPlayFile(), 0);
     EXPECT_EQ(player.PlayThread(), nullptr) << "the ended thread's handle is closed";
@@ -334,7 +334,7 @@ TEST_F(PlayerEndRealTime, NothingToPlayEndsByItselfAfterThePause) {
     EXPECT_EQ(KxStopPlayFile(), 0);
     EXPECT_EQ(g_Player.PlayThread(), nullptr);
     EXPECT_TRUE(Played().empty());
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
 TEST_F(PlayerEndRealTime, StartWhilePlayingStopsTheFirstAndPlaysTheSecond) {
@@ -387,7 +387,7 @@ TEST_F(PlayerEndRealTime, StuckDeviceMakesTheStopGiveUpAndNoSecondThreadStart) {
     EXPECT_EQ(KxStopPlayFile(), 0);
     EXPECT_EQ(KxPlayStatus(), 0);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore) << "second file never left open";
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore) << "second file never left open";
     // The held blocks never played; what followed the release is a slice of
     // the first file.
     const Bytes played = Played();
@@ -434,7 +434,7 @@ TEST_F(PlayerThreads, HostThreadsStartingAndStoppingAtOnceNeverRunTwoPlaybacks) 
     EXPECT_EQ(failedStarts, 0);
     EXPECT_EQ(mostDevices, 1);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
-    EXPECT_EQ(kxtest::OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
 TEST_F(PlayerThreads, UnloadWhilePlayingStopsThePlaybackFirst) {

@@ -2,8 +2,8 @@
 
 #include "frame/LibraryApp.h"
 #include "log/LogFile.h"
-#include "playback/WavePlayer.h"
 #include "recording/WaveRecorder.h"
+#include "playback/WavePlayer.h"
 
 // The library's single long-lived objects, defined in Globals.cpp in the order
 // they are built.

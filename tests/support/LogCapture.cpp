@@ -15,7 +15,7 @@ LogCapture::LogCapture() {
 
 LogCapture::~LogCapture() { g_Log.Close(); }
 
-std::vector<std::string> LogCapture::Records() const {
+std::string LogCapture::Text() const {
     // The log writes through a buffered stream: reopening it flushes.
     g_Log.Close();
     g_Log.Open();
@@ -30,6 +30,20 @@ std::vector<std::string> LogCapture::Records() const {
         }
         closedir(dir);
     }
+    return text;
+}
+
+int LogCapture::Count(const std::string& message) const {
+    const std::string text = Text();
+    int count = 0;
+    for (size_t at = text.find(message); at != std::string::npos;
+         at = text.find(message, at + message.size()))
+        ++count;
+    return count;
+}
+
+std::vector<std::string> LogCapture::Records() const {
+    std::string text = Text();
     // Each open starts with a separator line; each record with "\n", a time
     // stamp and ":".
     const std::string separator = "\n============================================";

@@ -22,6 +22,10 @@ public:
     // The messages of every record written since, in order, without their
     // time stamps (the library's own log is flushed first).
     std::vector<std::string> Records() const;
+    // Everything logged since the capture began, stamps and all.
+    std::string Text() const;
+    // How often `message` was logged.
+    int Count(const std::string& message) const;
 
 private:
     TempDir m_dir;

@@ -1,46 +1,9 @@
 #include "support/PlaybackSupport.h"
 
-#include "frame/Globals.h"
-
 #include <cstdarg>
 #include <cstdio>
-#include <dirent.h>
 
 namespace kxtest {
-
-PlayLogCapture::PlayLogCapture() : m_env("KALDRIX_LOG_DIR", m_dir.path()) {
-    WriteFile(m_dir.File("tracelog.is"), {});
-    g_Log.Close();
-    g_Log.Open();
-}
-
-PlayLogCapture::~PlayLogCapture() { g_Log.Close(); }
-
-// Every day's file, in case the test runs over midnight.
-std::string PlayLogCapture::Text() const {
-    std::fflush(nullptr); // the log's records may still sit in its stream buffer
-    std::string text;
-    DIR* dir = opendir(m_dir.path().c_str());
-    while (dirent* entry = dir ? readdir(dir) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name.rfind("KALDRIX", 0) == 0) {
-            const Bytes bytes = ReadFile(m_dir.File(name));
-            text.append(bytes.begin(), bytes.end());
-        }
-    }
-    if (dir)
-        closedir(dir);
-    return text;
-}
-
-int PlayLogCapture::Count(const std::string& message) const {
-    const std::string text = Text();
-    int count = 0;
-    for (size_t at = text.find(message); at != std::string::npos;
-         at = text.find(message, at + message.size()))
-        ++count;
-    return count;
-}
 
 std::string Format(const char* format, ...) {
     char buffer[512];
@@ -49,15 +12,6 @@ std::string Format(const char* format, ...) {
     vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     return buffer;
-}
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (readdir(dir))
-        ++count;
-    closedir(dir);
-    return count;
 }
 
 Bytes FloatFormat(uint16_t channels, uint32_t samplesPerSec) {

@@ -10,6 +10,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include "platform/platform.h"
 #include <dirent.h>
 #endif
 
@@ -80,6 +81,18 @@ ScopedEnv::~ScopedEnv() {
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path) {
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string TodaysLogName() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return "KALDRIX" + std::to_string(now.wYear) + std::to_string(now.wMonth) +
+           std::to_string(now.wDay) + ".log";
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {

@@ -42,6 +42,10 @@ private:
 };
 
 Bytes ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);
+// The name of today's log file: "KALDRIX" + year, month and day without
+// leading zeros + ".log".
+std::string TodaysLogName();
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
 // How many files (descriptors, or handles on Windows) the process holds

@@ -1,5 +1,6 @@
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/TestInterface.h"
+#include "platform/posix/Immortal.h"
 
 #include <atomic>
 #include <map>
@@ -22,7 +23,7 @@ struct FailureTable {
 
 // Built on first use and never destroyed, so it outlives every static object.
 FailureTable& Table() {
-    static FailureTable* table = new FailureTable;
+    static FailureTable* table = MakeImmortal<FailureTable>();
     return *table;
 }
 

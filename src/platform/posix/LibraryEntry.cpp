@@ -1,4 +1,5 @@
 #include "platform/LibraryEntry.h"
+#include "platform/posix/ThreadState.h"
 
 namespace {
 LibraryHooks g_hooks{};
@@ -14,7 +15,10 @@ CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
         g_hooks.attach();
 }
 
+// The detach stops the engines; their threads have returned then, but may
+// still be on their way out through the library's code.
 CLibraryEntry::~CLibraryEntry() {
     if (g_hooks.detach)
         g_hooks.detach(false);
+    JoinReturnedThreads();
 }

@@ -5,6 +5,7 @@
 #include "platform/posix/KernelObject.h"
 #include "platform/posix/ThreadMessages.h"
 #include "platform/posix/ThreadState.h"
+#include "platform/posix/Immortal.h"
 
 #include <condition_variable>
 #include <deque>
@@ -58,7 +59,7 @@ struct QueueRegistry {
 
 // Built on first use and never destroyed, so it outlives every static object.
 QueueRegistry& Registry() {
-    static QueueRegistry* registry = new QueueRegistry;
+    static QueueRegistry* registry = MakeImmortal<QueueRegistry>();
     return *registry;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/MmioFile.h"
 #include "platform/posix/ThreadState.h"
+#include "platform/posix/Immortal.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,7 +21,7 @@ struct MmioTable {
 
 // Built on first use and never destroyed, so it outlives every static object.
 MmioTable& Table() {
-    static MmioTable* table = new MmioTable;
+    static MmioTable* table = MakeImmortal<MmioTable>();
     return *table;
 }
 
@@ -35,9 +36,7 @@ MmioFile* FileOf(HMMIO handle) {
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
 constexpr int64_t kHeaderSize = 8;
 
-bool HasFormType(FOURCC id) {
-    return id == FOURCC_RIFF || id == FOURCC_LIST;
-}
+bool HasFormType(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 
 uint32_t Le32(const unsigned char* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
@@ -46,9 +45,7 @@ uint32_t Le32(const unsigned char* bytes) {
 
 // Where the chunk after one that starts at `dataOffset - 8` begins: past its
 // data and its pad byte.
-int64_t ChunkEnd(int64_t dataOffset, DWORD size) {
-    return dataOffset + size + (size & 1);
-}
+int64_t ChunkEnd(int64_t dataOffset, DWORD size) { return dataOffset + size + (size & 1); }
 
 } // namespace
 

@@ -45,9 +45,7 @@ MmioFile::MmioFile(int fd, LONG bufferSize)
     PlaceBuffer(0, 0);
 }
 
-MmioFile::~MmioFile() {
-    Close();
-}
+MmioFile::~MmioFile() { Close(); }
 
 MMRESULT MmioFile::Close() {
     if (m_fd < 0)
@@ -58,9 +56,7 @@ MMRESULT MmioFile::Close() {
     return (::close(fd) == 0 || errno == EINTR) ? MMSYSERR_NOERROR : MMIOERR_CANNOTCLOSE;
 }
 
-int64_t MmioFile::Position() const {
-    return m_bufferStart + (m_info.pchNext - m_info.pchBuffer);
-}
+int64_t MmioFile::Position() const { return m_bufferStart + (m_info.pchNext - m_info.pchBuffer); }
 
 void MmioFile::Seek(int64_t position) {
     if (position >= m_bufferStart && position <= LoadedEnd())

@@ -14,3 +14,6 @@ void ReleaseThreadQueue();
 
 // True on threads that CreateThread started.
 bool IsLayerThread();
+// Joins every thread of this layer that has returned from its procedure, so
+// that none still runs the library's code on its way out (see CreateThread).
+void JoinReturnedThreads();

@@ -5,57 +5,43 @@
 #include "platform/posix/KernelObject.h"
 #include "platform/posix/ThreadState.h"
 #include "platform/posix/WaitDeadline.h"
+#include "platform/posix/Immortal.h"
 
 #include <atomic>
 #include <pthread.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// The thread is reported ended only once it has wholly left the library's
-// code (joined), so that a host may unload the library as soon as it sees the
-// end; a terminated thread is reported ended at once.
+class Thread;
+// Joins `thread` if it has returned and nobody has joined it yet.
+void JoinIfReturned(const Thread* thread);
+
 class Thread : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD id)
         : start(start), parameter(parameter), id(id) {}
 
-    // Nobody joined: the system frees the thread when it ends.
-    ~Thread() override {
-        if (m_started && !m_joined)
-            pthread_detach(m_native);
-    }
-
-    void SetNative(pthread_t native) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_native = native;
-        m_started = true;
-    }
-
+    // Once the thread has returned, the wait also lets it finish its way
+    // out, so that an ended thread no longer runs any of the library's code.
     bool Wait(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_returned || m_finished; }))
-            return false;
-        JoinIfReturned();
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!WaitWithTimeout(m_cv, lock, milliseconds, [this] { return m_finished; }))
+                return false;
+        }
+        JoinIfReturned(this);
         return true;
     }
 
     DWORD ExitCode() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        JoinIfReturned();
         return m_finished ? m_exitCode : STILL_ACTIVE;
     }
 
-    // Called by the thread as the last thing it does with this object.
-    void Returned(DWORD exitCode) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_returned = true;
-        m_returnCode = exitCode;
-        m_cv.notify_all();
-    }
-
     // The first ending wins: a terminated thread's code stays.
-    void Terminate(DWORD exitCode) {
+    void Finish(DWORD exitCode) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_finished)
             return;
@@ -68,35 +54,38 @@ public:
     const LPVOID parameter;
     const DWORD id;
     std::atomic<bool> terminated{false};
+    std::atomic<bool> returned{false}; // only the way out through this layer is left
 
 private:
-    // With the lock held. The thread has returned its code and is leaving:
-    // the join waits only for its last steps.
-    void JoinIfReturned() {
-        if (!m_returned || m_joined || !m_started)
-            return;
-        pthread_join(m_native, nullptr);
-        m_joined = true;
-        if (!m_finished) {
-            m_finished = true;
-            m_exitCode = m_returnCode;
-        }
-    }
-
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    pthread_t m_native{};
-    bool m_started = false;
-    bool m_returned = false;
-    bool m_joined = false;
     bool m_finished = false;
-    DWORD m_returnCode = 0;
     DWORD m_exitCode = STILL_ACTIVE;
 };
 
 std::atomic<DWORD> g_nextThreadId{0x1000};
 
 DWORD NewThreadId() { return g_nextThreadId.fetch_add(4); }
+
+// Threads not joined yet. One that has returned is joined by a wait on it, at
+// the next CreateThread and when the library is unloaded, so that the unload
+// never unmaps code that a thread still runs on its way out. A terminated
+// thread never returns and is never joined.
+struct UnjoinedThread {
+    pthread_t native;
+    std::shared_ptr<Thread> thread;
+};
+
+struct UnjoinedThreads {
+    std::mutex mutex;
+    std::vector<UnjoinedThread> threads;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+UnjoinedThreads& Unjoined() {
+    static UnjoinedThreads* unjoined = MakeImmortal<UnjoinedThreads>();
+    return *unjoined;
+}
 
 thread_local DWORD t_threadId = 0;
 thread_local Thread* t_self = nullptr; // null on threads the layer did not create
@@ -110,8 +99,9 @@ void* RunThread(void* argument) {
     const DWORD exitCode = thread->start(thread->parameter);
     ParkIfTerminated();
     ReleaseThreadQueue();
+    thread->returned.store(true, std::memory_order_release);
+    thread->Finish(exitCode);
     t_self = nullptr;
-    thread->Returned(exitCode);
     return nullptr;
 }
 
@@ -124,7 +114,40 @@ void ParkIfTerminated() {
     }
 }
 
+namespace {
+
+// Joins the returned threads that `select` picks, each exactly once.
+template <typename Select> void JoinReturned(Select select) {
+    std::vector<pthread_t> returned;
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        auto& threads = unjoined.threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (it->thread->returned.load(std::memory_order_acquire) && select(*it)) {
+                returned.push_back(it->native);
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (pthread_t native : returned)
+        pthread_join(native, nullptr);
+}
+
+void JoinIfReturned(const Thread* thread) {
+    JoinReturned(
+        [thread](const UnjoinedThread& unjoined) { return unjoined.thread.get() == thread; });
+}
+
+} // namespace
+
 bool IsLayerThread() { return t_self != nullptr; }
+
+void JoinReturnedThreads() {
+    JoinReturned([](const UnjoinedThread&) { return true; });
+}
 
 DWORD GetCurrentThreadId() {
     if (t_threadId == 0)
@@ -140,6 +163,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         SetLastErrorCode(code);
         return nullptr;
     }
+    JoinReturnedThreads();
     auto thread = std::make_shared<Thread>(start, parameter, NewThreadId());
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
@@ -154,7 +178,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
         SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    thread->SetNative(native);
+    {
+        UnjoinedThreads& unjoined = Unjoined();
+        std::lock_guard<std::mutex> lock(unjoined.mutex);
+        unjoined.threads.push_back(UnjoinedThread{native, thread});
+    }
     if (threadId)
         *threadId = thread->id;
     return MakeHandle(thread);
@@ -181,6 +209,6 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
         return FALSE;
     }
     thread->terminated.store(true, std::memory_order_release);
-    thread->Terminate(exitCode);
+    thread->Finish(exitCode);
     return TRUE;
 }

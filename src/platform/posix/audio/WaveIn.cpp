@@ -7,6 +7,7 @@
 #include "platform/posix/audio/WaveInDevices.h"
 #include "platform/posix/audio/WaveInStream.h"
 #include "platform/posix/audio/WaveInTestInterface.h"
+#include "platform/posix/Immortal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,7 +27,7 @@ struct WaveInTable {
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveInTable& Table() {
-    static WaveInTable* table = new WaveInTable;
+    static WaveInTable* table = MakeImmortal<WaveInTable>();
     return *table;
 }
 

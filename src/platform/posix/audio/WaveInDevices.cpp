@@ -2,6 +2,7 @@
 #include "platform/posix/audio/AlsaWaveIn.h"
 #include "platform/posix/audio/AudioChoice.h"
 #include "platform/posix/audio/VirtualWaveIn.h"
+#include "platform/posix/Immortal.h"
 
 #include <map>
 #include <mutex>
@@ -10,7 +11,7 @@ namespace {
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveInDevice* VirtualInput() {
-    static WaveInDevice* device = new VirtualWaveIn;
+    static WaveInDevice* device = MakeImmortal<VirtualWaveIn>();
     return device;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/posix/ThreadState.h"
 #include "platform/posix/audio/WaveOutDevice.h"
 #include "platform/posix/audio/WaveOutTestInterface.h"
+#include "platform/posix/Immortal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -40,7 +41,7 @@ struct WaveOutTable {
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveOutTable& Table() {
-    static WaveOutTable* table = new WaveOutTable;
+    static WaveOutTable* table = MakeImmortal<WaveOutTable>();
     return *table;
 }
 

@@ -1,12 +1,14 @@
 #include "platform/posix/audio/AlsaWaveOut.h"
 #include "platform/posix/audio/AudioChoice.h"
 #include "platform/posix/audio/VirtualWaveOut.h"
+#include "platform/posix/Immortal.h"
 
 namespace {
 
 // Built on first use and never destroyed, like all state of this layer.
 const std::shared_ptr<WaveOutDevice>& TheVirtualWaveOut() {
-    static auto* device = new std::shared_ptr<WaveOutDevice>(std::make_shared<VirtualWaveOut>());
+    static auto* device =
+        MakeImmortal<std::shared_ptr<WaveOutDevice>>(std::make_shared<VirtualWaveOut>());
     return *device;
 }
 
