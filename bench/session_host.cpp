@@ -1,0 +1,74 @@
+// A minimal host for the peer benchmarks (bench/peer_bench.py): one recording
+// or one playback through the exports of libkaldrix.so, nothing else, so that
+// the process's CPU time and memory are the library's plus a bare host's.
+//   session_host record FILE SECONDS   KxStartRecFile, SECONDS, KxStopRecFile
+//   session_host play FILE SECONDS     KxStartPlayFile, SECONDS, KxStopPlayFile
+// Prints one line per call, "start|stop BEGAN RETURNED RESULT" with the
+// CLOCK_MONOTONIC times in seconds (the clock of Python's time.monotonic), and
+// last "cpu SECONDS": user + system time of all threads from just before the
+// start to just after the stop. Exits 0 when both calls succeeded.
+#include "kaldrix.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/resource.h>
+
+namespace {
+
+double Now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Sleeps until the monotonic time `until`, whatever signals interrupt it.
+void SleepUntil(double until) {
+    timespec at{};
+    at.tv_sec = time_t(until);
+    at.tv_nsec = long((until - double(at.tv_sec)) * 1e9);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != 0) {
+    }
+}
+
+// Calls `call`, prints its line and tells whether it answered `wanted`.
+bool Timed(const char* name, int (*call)(), int wanted) {
+    const double began = Now();
+    const int result = call();
+    const double returned = Now();
+    std::printf("%s %.6f %.6f %d\n", name, began, returned, result);
+    std::fflush(stdout);
+    return result == wanted;
+}
+
+const char* g_path = nullptr;
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4 || (std::strcmp(argv[1], "record") != 0 && std::strcmp(argv[1], "play") != 0)) {
+        std::fprintf(stderr, "usage: %s record|play FILE SECONDS\n", argv[0]);
+        return 2;
+    }
+    const bool record = std::strcmp(argv[1], "record") == 0;
+    g_path = argv[2];
+    const double seconds = std::atof(argv[3]);
+
+    const double cpuBefore = CpuSeconds();
+    const bool started =
+        record ? Timed("start", [] { return KxStartRecFile(g_path); }, 1)
+               : Timed("start", [] { return KxStartPlayFile(g_path); }, 1);
+    SleepUntil(Now() + seconds);
+    // KxStopRecFile answers 1 for a completed file, KxStopPlayFile 0 once stopped.
+    const bool stopped = record ? Timed("stop", KxStopRecFile, 1) : Timed("stop", KxStopPlayFile, 0);
+    std::printf("cpu %.6f\n", CpuSeconds() - cpuBefore);
+    return started && stopped ? 0 : 1;
+}
