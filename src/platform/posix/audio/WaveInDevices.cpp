@@ -15,18 +15,23 @@ WaveInDevice* VirtualInput() {
     return device;
 }
 
-// ALSA's inputs, listed again at each call. Each PCM keeps one device object
-// for the whole process, as callers hold on to the pointers.
+// One device object per ALSA input for the whole process, as callers hold on
+// to the pointers; never destroyed, like the virtual input.
+struct AlsaInputRegistry {
+    std::mutex mutex;
+    std::map<std::string, std::unique_ptr<WaveInDevice>> devices;
+};
+
+// ALSA's inputs, listed again at each call.
 std::vector<WaveInDevice*> AlsaInputs() {
-    static auto* mutex = new std::mutex;
-    static auto* known = new std::map<std::string, WaveInDevice*>;
+    static AlsaInputRegistry* registry = MakeImmortal<AlsaInputRegistry>();
     std::vector<WaveInDevice*> devices;
-    std::lock_guard<std::mutex> lock(*mutex);
+    std::lock_guard<std::mutex> lock(registry->mutex);
     for (AlsaPcm::DeviceName& name : AlsaPcm::ListDevices(SND_PCM_STREAM_CAPTURE)) {
-        WaveInDevice*& device = (*known)[name.pcm + '\n' + name.display];
+        std::unique_ptr<WaveInDevice>& device = registry->devices[name.pcm + '\n' + name.display];
         if (!device)
-            device = new AlsaWaveIn(std::move(name));
-        devices.push_back(device);
+            device = std::make_unique<AlsaWaveIn>(std::move(name));
+        devices.push_back(device.get());
     }
     return devices;
 }
