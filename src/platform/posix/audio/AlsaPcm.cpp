@@ -1,18 +1,26 @@
 #include "platform/posix/audio/AlsaPcm.h"
+#include "platform/posix/audio/AlsaActivity.h"
 
+#include <cerrno>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
 // ALSA reports missing cards and the like on stderr; the library reports
-// through its results instead.
-void QuietErrors(const char*, int, const char*, int, const char*, ...) {}
+// through its results instead. The handler is the calling thread's own, for
+// the length of one call, so a host's own use of ALSA keeps its messages.
+void QuietError(const char*, int, const char*, int, const char*, va_list) {}
 
-void SilenceAlsa() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(QuietErrors); });
-}
+class QuietAlsa {
+public:
+    QuietAlsa() : m_previous(snd_lib_error_set_local(QuietError)) {}
+    ~QuietAlsa() { snd_lib_error_set_local(m_previous); }
+    QuietAlsa(const QuietAlsa&) = delete;
+    QuietAlsa& operator=(const QuietAlsa&) = delete;
+
+private:
+    const snd_local_error_handler_t m_previous;
+};
 
 // KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT share everything but Data1.
 bool IsSubFormat(const BYTE* extra, DWORD data1) {
@@ -43,6 +51,33 @@ std::string FirstLine(const char* text) {
     return end == std::string::npos ? line : line.substr(0, end);
 }
 
+// At most MAXPNAMELEN - 1 bytes, never cutting a UTF-8 character in two.
+std::string FitProductName(std::string name) {
+    if (name.size() < MAXPNAMELEN)
+        return name;
+    size_t end = MAXPNAMELEN - 1;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    name.resize(end);
+    return name;
+}
+
+// "front:CARD=PCH,DEV=0" described as "HDA Intel PCH, ALC892 Analog\n..."
+// reads "front: HDA Intel PCH, ALC892 An": the kind of PCM first, as the
+// card's description is the same for all of its PCMs.
+std::string DisplayName(const std::string& pcm, const char* description) {
+    const std::string kind = pcm.substr(0, pcm.find(':'));
+    return FitProductName(description ? kind + ": " + FirstLine(description) : pcm);
+}
+
+// snd_pcm_recover, counted when it mends the PCM.
+int Recover(snd_pcm_t* pcm, int error) {
+    const int result = snd_pcm_recover(pcm, error, 1);
+    if (result == 0)
+        AlsaActivity::recoveredXruns.fetch_add(1);
+    return result;
+}
+
 } // namespace
 
 snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format, const BYTE* extraFormat) {
@@ -69,9 +104,15 @@ snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format, const BYTE* extraForma
     }
 }
 
+// Beside the default, only the PCMs of the sound cards are listed: ALSA names
+// them for the cards it finds, in the directions they have. The other plugin
+// PCMs of the configuration need settings of their own, and some of them
+// (JACK) start servers or write to stderr when opened.
 std::vector<AlsaPcm::DeviceName> AlsaPcm::ListDevices(snd_pcm_stream_t stream) {
-    SilenceAlsa();
-    std::vector<DeviceName> devices{{"default", "Default ALSA device"}};
+    QuietAlsa quiet;
+    std::vector<DeviceName> devices;
+    if (DefaultOpens(stream))
+        devices.push_back({"default", "ALSA default device"});
     void** hints = nullptr;
     if (snd_device_name_hint(-1, "pcm", &hints) != 0)
         return devices;
@@ -80,11 +121,10 @@ std::vector<AlsaPcm::DeviceName> AlsaPcm::ListDevices(snd_pcm_stream_t stream) {
         char* name = snd_device_name_get_hint(*hint, "NAME");
         char* description = snd_device_name_get_hint(*hint, "DESC");
         char* direction = snd_device_name_get_hint(*hint, "IOID");
-        const bool usable = name && std::strcmp(name, "default") != 0 &&
-                            std::strcmp(name, "null") != 0 &&
+        const bool usable = name && std::strstr(name, "CARD=") &&
                             (!direction || std::strcmp(direction, wanted) == 0);
         if (usable)
-            devices.push_back({name, description ? FirstLine(description) : name});
+            devices.push_back({name, DisplayName(name, description)});
         free(name);
         free(description);
         free(direction);
@@ -93,87 +133,125 @@ std::vector<AlsaPcm::DeviceName> AlsaPcm::ListDevices(snd_pcm_stream_t stream) {
     return devices;
 }
 
+// A PCM that is busy is there all the same: another program (or this one)
+// has it open.
 bool AlsaPcm::DefaultOpens(snd_pcm_stream_t stream) {
-    SilenceAlsa();
+    QuietAlsa quiet;
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", stream, SND_PCM_NONBLOCK) != 0)
-        return false;
-    snd_pcm_close(pcm);
-    return true;
+    const int result = snd_pcm_open(&pcm, "default", stream, SND_PCM_NONBLOCK);
+    if (result == 0)
+        snd_pcm_close(pcm);
+    return result == 0 || result == -EBUSY;
 }
 
 AlsaPcm::~AlsaPcm() { Close(); }
 
 MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WAVEFORMATEX& format,
                        const BYTE* extraFormat) {
-    SilenceAlsa();
+    QuietAlsa quiet;
     Close();
     const snd_pcm_format_t sampleFormat = AlsaFormatOf(format, extraFormat);
     if (sampleFormat == SND_PCM_FORMAT_UNKNOWN || format.nSamplesPerSec == 0)
         return WAVERR_BADFORMAT;
-    if (snd_pcm_open(&m_pcm, pcm.c_str(), stream, 0) != 0) {
+    const int opened = snd_pcm_open(&m_pcm, pcm.c_str(), stream, SND_PCM_NONBLOCK);
+    if (opened != 0) {
         m_pcm = nullptr;
-        return MMSYSERR_BADDEVICEID;
+        return opened == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
     }
+    AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    unsigned rate = format.nSamplesPerSec;
     // About 200 ms of buffer in 4 periods: short enough for a prompt reset,
     // long enough for a busy machine.
     unsigned bufferTime = 200000;
     unsigned periodTime = 50000;
+    snd_pcm_uframes_t periodFrames = 0;
     const bool accepted =
         snd_pcm_hw_params_any(m_pcm, params) >= 0 &&
         snd_pcm_hw_params_set_access(m_pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
         snd_pcm_hw_params_set_format(m_pcm, params, sampleFormat) >= 0 &&
         snd_pcm_hw_params_set_channels(m_pcm, params, format.nChannels) >= 0 &&
-        snd_pcm_hw_params_set_rate(m_pcm, params, rate, 0) >= 0 &&
+        snd_pcm_hw_params_set_rate(m_pcm, params, format.nSamplesPerSec, 0) >= 0 &&
         snd_pcm_hw_params_set_buffer_time_near(m_pcm, params, &bufferTime, nullptr) >= 0 &&
         snd_pcm_hw_params_set_period_time_near(m_pcm, params, &periodTime, nullptr) >= 0 &&
-        snd_pcm_hw_params(m_pcm, params) >= 0;
+        snd_pcm_hw_params(m_pcm, params) >= 0 &&
+        snd_pcm_hw_params_get_period_size(params, &periodFrames, nullptr) >= 0;
     if (!accepted) {
         Close();
         return WAVERR_BADFORMAT;
     }
     m_frameBytes = format.nBlockAlign;
+    m_rate = format.nSamplesPerSec;
+    m_periodFrames = periodFrames > 0 ? periodFrames : 1;
     return MMSYSERR_NOERROR;
 }
 
 void AlsaPcm::Close() {
+    QuietAlsa quiet;
     if (m_pcm) {
         snd_pcm_close(m_pcm);
         m_pcm = nullptr;
+        AlsaActivity::openPcms.fetch_sub(1);
     }
 }
 
 long AlsaPcm::Write(const char* data, unsigned long frames) {
+    QuietAlsa quiet;
     for (;;) {
         const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
         if (written >= 0)
             return written;
-        if (snd_pcm_recover(m_pcm, static_cast<int>(written), 1) < 0)
+        if (written == -EAGAIN)
+            return 0;
+        if (Recover(m_pcm, static_cast<int>(written)) < 0)
             return written;
     }
 }
 
+// A recovered capture is only prepared: it is started again at once.
 long AlsaPcm::Read(char* data, unsigned long frames) {
+    QuietAlsa quiet;
     for (;;) {
         const snd_pcm_sframes_t read = snd_pcm_readi(m_pcm, data, frames);
         if (read >= 0)
             return read;
-        if (snd_pcm_recover(m_pcm, static_cast<int>(read), 1) < 0)
+        if (read == -EAGAIN) {
+            Start();
+            return 0;
+        }
+        if (Recover(m_pcm, static_cast<int>(read)) < 0)
             return read;
+        Start();
     }
 }
 
+void AlsaPcm::Wait(int milliseconds) {
+    QuietAlsa quiet;
+    const int result = snd_pcm_wait(m_pcm, milliseconds);
+    if (result < 0)
+        Recover(m_pcm, result);
+}
+
+// After an under-run all that was written has been played, whatever the
+// delay still says (the pulse plugin keeps its last figure).
 long AlsaPcm::Delay() {
+    QuietAlsa quiet;
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_XRUN)
+        return 0;
     snd_pcm_sframes_t delay = 0;
     if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0)
         return 0;
     return delay;
 }
 
+void AlsaPcm::Start() {
+    QuietAlsa quiet;
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+        snd_pcm_start(m_pcm);
+}
+
 void AlsaPcm::Drop() {
+    QuietAlsa quiet;
     snd_pcm_drop(m_pcm);
     snd_pcm_prepare(m_pcm);
 }

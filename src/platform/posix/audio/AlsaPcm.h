@@ -2,13 +2,21 @@
 
 #include "platform/posix/WindowsApi.h"
 
+#include <cstdarg>
+// <alsa/error.h> declares snd_lib_error_set_local outside its extern "C"
+// block; included first, it gets the C linkage the library has.
+extern "C" {
+#include <alsa/error.h>
+}
 #include <alsa/asoundlib.h>
 #include <string>
 #include <vector>
 
-// One ALSA PCM opened for a wave format, in blocking interleaved mode.
-// Under-runs and over-runs are recovered inside Write and Read, so a stream
-// goes on after a glitch instead of ending.
+// One ALSA PCM opened for a wave format, in non-blocking interleaved mode:
+// the backends' worker threads wait on it with Wait, so that a stop or a
+// close reaches them within a few milliseconds. Under-runs and over-runs are
+// recovered inside Write, Read and Wait, so a stream goes on after a glitch
+// instead of ending. One thread uses a PCM at a time.
 class AlsaPcm {
 public:
     struct DeviceName {
@@ -16,10 +24,10 @@ public:
         std::string display; // what a person reads, for szPname
     };
 
-    // The default PCM first, then the hardware and plugin PCMs that can run
-    // in `stream`'s direction.
+    // The default PCM first when it opens (DefaultOpens), then the PCMs of
+    // the sound cards that run in `stream`'s direction.
     static std::vector<DeviceName> ListDevices(snd_pcm_stream_t stream);
-    // Whether the default PCM opens in `stream`'s direction.
+    // Whether the default PCM opens in `stream`'s direction (or is busy).
     static bool DefaultOpens(snd_pcm_stream_t stream);
 
     AlsaPcm() = default;
@@ -28,25 +36,36 @@ public:
     AlsaPcm& operator=(const AlsaPcm&) = delete;
 
     // MMSYSERR_NOERROR, MMSYSERR_BADDEVICEID when the PCM cannot be opened,
-    // WAVERR_BADFORMAT when it does not take the format as it is.
+    // MMSYSERR_ALLOCATED when another program holds it, WAVERR_BADFORMAT when
+    // it does not take the format as it is.
     MMRESULT Open(const std::string& pcm, snd_pcm_stream_t stream, const WAVEFORMATEX& format,
                   const BYTE* extraFormat);
     void Close();
 
-    // Frames written or read, or a negative ALSA error that recovery could not
-    // mend. Both block until at least part of the request is done.
+    // Frames written or read; 0 when there is no room or no data just now; a
+    // negative ALSA error when recovery could not mend the PCM.
     long Write(const char* data, unsigned long frames);
     long Read(char* data, unsigned long frames);
+    // Waits at most `milliseconds` for room or data.
+    void Wait(int milliseconds);
     // Frames written but not yet heard (0 when unknown or stopped).
     long Delay();
+    // Starts the PCM if it is prepared but not running: playback of less
+    // than the start threshold, or capture.
+    void Start();
     // Drops what is queued at once and makes the PCM ready to start again.
     void Drop();
 
     unsigned frameBytes() const { return m_frameBytes; }
+    unsigned rate() const { return m_rate; }
+    // Frames in one period: the step in which the PCM moves.
+    unsigned long periodFrames() const { return m_periodFrames; }
 
 private:
     snd_pcm_t* m_pcm = nullptr;
     unsigned m_frameBytes = 0;
+    unsigned m_rate = 0;
+    unsigned long m_periodFrames = 0;
 };
 
 // The ALSA sample format for a wave format, or SND_PCM_FORMAT_UNKNOWN.

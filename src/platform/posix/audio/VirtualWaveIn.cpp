@@ -15,6 +15,7 @@ bool VirtualWaveIn::Supports(const WAVEFORMATEX& format) const {
            format.nAvgBytesPerSec == format.nSamplesPerSec * blockAlign;
 }
 
-std::unique_ptr<WaveInCapture> VirtualWaveIn::Open(const WAVEFORMATEX& format) {
-    return std::make_unique<VirtualWaveInCapture>(format, std::getenv("KALDRIX_VIRTUAL_IN"));
+MMRESULT VirtualWaveIn::Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture>* capture) {
+    *capture = std::make_unique<VirtualWaveInCapture>(format, std::getenv("KALDRIX_VIRTUAL_IN"));
+    return MMSYSERR_NOERROR;
 }

@@ -10,5 +10,5 @@ public:
     const char* Name() const override { return "KALDRIX VIRTUAL IN"; }
     WORD Channels() const override { return 2; }
     bool Supports(const WAVEFORMATEX& format) const override;
-    std::unique_ptr<WaveInCapture> Open(const WAVEFORMATEX& format) override;
+    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture>* capture) override;
 };

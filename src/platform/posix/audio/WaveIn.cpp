@@ -131,6 +131,10 @@ MMRESULT waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format, DWO
         return MMSYSERR_INVALPARAM;
 
     const DWORD callbackThread = callbackType == CALLBACK_THREAD ? static_cast<DWORD>(callback) : 0;
+    std::unique_ptr<WaveInCapture> capture;
+    result = chosen->Open(*format, &capture);
+    if (result != MMSYSERR_NOERROR)
+        return result;
     WaveInTable& table = Table();
     std::shared_ptr<WaveInStream> stream;
     {
@@ -138,7 +142,7 @@ MMRESULT waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format, DWO
         const auto handle = reinterpret_cast<HWAVEIN>(table.nextHandle);
         table.nextHandle += 4;
         stream =
-            std::make_shared<WaveInStream>(handle, *format, chosen->Open(*format), callbackThread);
+            std::make_shared<WaveInStream>(handle, *format, std::move(capture), callbackThread);
         table.streams[handle] = stream;
         *device = handle;
     }

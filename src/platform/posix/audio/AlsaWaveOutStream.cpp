@@ -1,0 +1,180 @@
+#include "platform/posix/audio/AlsaWaveOutStream.h"
+#include "platform/posix/audio/AlsaActivity.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+// The writer sleeps no longer than this, so that a stop or the close reaches
+// it promptly; while the PCM plays out, it looks at the delay as often.
+constexpr int kPollMs = 10;
+// Slack on the rate for a device whose clock runs a little fast.
+constexpr double kFastClock = 1.01;
+
+} // namespace
+
+AlsaWaveOutStream::AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence)
+    : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
+      m_byteRate(static_cast<double>(m_pcm->rate()) * m_frameBytes), m_silence(silence),
+      m_splitFrame(m_frameBytes) {
+    m_writer = std::thread([this] { Run(); });
+}
+
+AlsaWaveOutStream::~AlsaWaveOutStream() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
+}
+
+void AlsaWaveOutStream::Play(const char* data, DWORD size) {
+    if (size == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.push_back(Chunk{data, size});
+        m_pendingBytes += size;
+    }
+    m_wake.notify_all();
+}
+
+ULONGLONG AlsaWaveOutStream::PlayedBytes() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_played;
+}
+
+void AlsaWaveOutStream::Stop() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    ++m_stopRequests;
+    m_wake.notify_all();
+    m_stopped.wait(lock, [this] { return m_stopsDone == m_stopRequests; });
+}
+
+void AlsaWaveOutStream::Run() {
+    CountedAlsaThread counted;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_closing) {
+        if (m_stopsDone != m_stopRequests) {
+            DropAll();
+            continue;
+        }
+        UpdatePlayed();
+        if (WriteSome())
+            continue;
+        if (m_pendingBytes >= m_frameBytes) {
+            // The PCM is full: wait for room without holding up Play or Stop.
+            lock.unlock();
+            m_pcm->Wait(kPollMs);
+            lock.lock();
+            continue;
+        }
+        // Nothing whole is left to write: the PCM plays out what it holds,
+        // even when that is less than its start threshold.
+        m_pcm->Start();
+        if (m_played < m_written || m_pendingBytes > 0)
+            m_wake.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        else
+            m_wake.wait(lock);
+    }
+}
+
+// Gives the PCM what it takes now; false when nothing went in.
+bool AlsaWaveOutStream::WriteSome() {
+    if (m_pending.empty())
+        return false;
+    const Chunk& front = m_pending.front();
+    const DWORD left = front.size - m_frontOffset;
+    if (left < m_frameBytes)
+        return WriteSplitFrame();
+    const long frames = m_pcm->Write(front.data + m_frontOffset, left / m_frameBytes);
+    if (frames < 0) {
+        // The PCM failed for good: what it cannot play counts as played, so
+        // that the host's playback still comes to its end.
+        Consume(m_pendingBytes);
+        m_played = m_written;
+        return true;
+    }
+    Consume(static_cast<ULONGLONG>(frames) * m_frameBytes);
+    return frames > 0;
+}
+
+// A frame split between two chunks, or the last bytes of all that do not
+// fill a frame. The latter are padded with silence only once the PCM has
+// almost played out, as until then more data may come to complete them.
+bool AlsaWaveOutStream::WriteSplitFrame() {
+    size_t have = 0;
+    DWORD offset = m_frontOffset;
+    for (const Chunk& chunk : m_pending) {
+        const size_t take = std::min<size_t>(m_frameBytes - have, chunk.size - offset);
+        std::memcpy(m_splitFrame.data() + have, chunk.data + offset, take);
+        have += take;
+        offset = 0;
+        if (have == m_frameBytes)
+            break;
+    }
+    if (have < m_frameBytes) {
+        if (m_pcm->Delay() >= static_cast<long>(m_pcm->periodFrames()))
+            return false;
+        std::memset(m_splitFrame.data() + have, m_silence, m_frameBytes - have);
+    }
+    const long frames = m_pcm->Write(m_splitFrame.data(), 1);
+    if (frames < 0) {
+        Consume(m_pendingBytes);
+        m_played = m_written;
+        return true;
+    }
+    if (frames == 0)
+        return false;
+    Consume(have);
+    return true;
+}
+
+// Moves `bytes` queued bytes from the pending chunks to the written ones.
+void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
+    if (m_played == m_written) {
+        m_flowStart = std::chrono::steady_clock::now();
+        m_flowStartBytes = m_played;
+    }
+    m_pendingBytes -= bytes;
+    m_written += bytes;
+    while (bytes > 0) {
+        const Chunk& front = m_pending.front();
+        const DWORD take =
+            static_cast<DWORD>(std::min<ULONGLONG>(bytes, front.size - m_frontOffset));
+        m_frontOffset += take;
+        bytes -= take;
+        if (m_frontOffset == front.size) {
+            m_pending.pop_front();
+            m_frontOffset = 0;
+        }
+    }
+}
+
+// Written bytes are heard once the PCM's delay no longer covers them, but not
+// faster than the rate since the flow began: just after a restart the pulse
+// plugin reports a delay of 0 for a moment. The count never goes back.
+void AlsaWaveOutStream::UpdatePlayed() {
+    const ULONGLONG queued = static_cast<ULONGLONG>(m_pcm->Delay()) * m_frameBytes;
+    const ULONGLONG written = m_written > queued ? m_written - queued : 0;
+    const std::chrono::duration<double> flowing = std::chrono::steady_clock::now() - m_flowStart;
+    const auto possible =
+        m_flowStartBytes + static_cast<ULONGLONG>(flowing.count() * m_byteRate * kFastClock);
+    m_played = std::max(m_played, std::min(written, possible));
+}
+
+// A stop: what the PCM holds goes at once, what is queued is forgotten, and
+// the counts start again from 0.
+void AlsaWaveOutStream::DropAll() {
+    m_pcm->Drop();
+    m_pending.clear();
+    m_frontOffset = 0;
+    m_pendingBytes = 0;
+    m_written = 0;
+    m_played = 0;
+    m_stopsDone = m_stopRequests;
+    m_stopped.notify_all();
+}

@@ -1,0 +1,467 @@
+// The ALSA backends: the sample formats they map, the device lists that
+// KALDRIX_AUDIO gives with ALSA pointed at no device, and, against the
+// private PulseAudio server of scripts/audio-rig.sh through ALSA's pulse
+// plugin, what reaches the server's sink and what is recorded from what was
+// fed to it. Every test checks that it leaves no ALSA PCM, worker thread or
+// device handle behind, and that nothing reached stderr.
+#include "kaldrix.h"
+#include "log/LogText.h"
+#include "platform/platform.h"
+#include "platform/posix/TestInterface.h"
+#include "platform/posix/audio/AlsaPcm.h"
+#include "platform/posix/audio/AlsaTestInterface.h"
+#include "platform/posix/audio/WaveInTestInterface.h"
+#include "platform/posix/audio/WaveOutTestInterface.h"
+#include "support/AudioRig.h"
+#include "support/LogCapture.h"
+#include "support/PlaybackSupport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+using kxtest::Bytes;
+using Records = std::vector<std::string>;
+
+constexpr DWORD kByteRate = 16000; // 8000 Hz, 16-bit mono
+constexpr size_t kProbe = 64;      // bytes that find a piece of data in a stream
+
+WAVEFORMATEX Mono16() {
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 1;
+    format.nSamplesPerSec = 8000;
+    format.nAvgBytesPerSec = kByteRate;
+    format.nBlockAlign = 2;
+    format.wBitsPerSample = 16;
+    return format;
+}
+
+Bytes Concat(const Bytes& first, const Bytes& second) {
+    Bytes both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    return both;
+}
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t size) {
+    from = std::min(from, bytes.size());
+    size = std::min(size, bytes.size() - from);
+    return Bytes(bytes.begin() + static_cast<long>(from),
+                 bytes.begin() + static_cast<long>(from + size));
+}
+
+// Where `data` begins in `stream` (searched from `from`), or npos.
+size_t Locate(const Bytes& stream, const Bytes& data, size_t from = 0) {
+    return kxtest::FindBytes(stream, Slice(data, 0, kProbe), from);
+}
+
+// How many bytes at `at` in `stream` agree with the start of `data`.
+size_t CommonPrefix(const Bytes& stream, size_t at, const Bytes& data) {
+    size_t count = 0;
+    while (at + count < stream.size() && count < data.size() && stream[at + count] == data[count])
+        ++count;
+    return count;
+}
+
+bool AllZero(const Bytes& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; });
+}
+
+// Prepares and writes a header over `data`.
+void Queue(HWAVEOUT device, WAVEHDR& header, Bytes& data) {
+    header = WAVEHDR{};
+    header.lpData = reinterpret_cast<LPSTR>(data.data());
+    header.dwBufferLength = static_cast<DWORD>(data.size());
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+}
+
+// Unprepares until the device has returned the header.
+void WaitReturned(HWAVEOUT device, WAVEHDR& header, DWORD limitMs = 10000) {
+    const DWORD start = GetTickCount();
+    while (waveOutUnprepareHeader(device, &header, sizeof header) == WAVERR_STILLPLAYING) {
+        if (GetTickCount() - start > limitMs) {
+            ADD_FAILURE() << "header not returned after " << limitMs << " ms";
+            return;
+        }
+        Sleep(2);
+    }
+}
+
+void WaitPlayEnd(DWORD limitMs = 15000) {
+    const DWORD start = GetTickCount();
+    while (KxPlayStatus() != 0) {
+        if (GetTickCount() - start > limitMs) {
+            ADD_FAILURE() << "still playing after " << limitMs << " ms";
+            return;
+        }
+    }
+}
+
+// The data of a recording whose header is complete.
+Bytes RecordedData(const std::string& path) {
+    const Bytes file = kxtest::ReadFile(path);
+    if (file.size() < 44) {
+        ADD_FAILURE() << path << " holds " << file.size() << " bytes";
+        return {};
+    }
+    EXPECT_EQ(kxtest::ReadLe32(file, 4), file.size() - 8);
+    EXPECT_EQ(kxtest::ReadLe32(file, 40), file.size() - 44);
+    return Bytes(file.begin() + 44, file.end());
+}
+
+// KALDRIX_AUDIO=alsa, a private log, stderr kept; each test must leave
+// nothing open and nothing on stderr.
+class AlsaFixture : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (IsSkipped())
+            return;
+        ExpectNothingHeld();
+        EXPECT_EQ(m_stderr.Text(), "") << "ALSA and its plugins must not write to stderr";
+    }
+
+    static void ExpectNothingHeld() {
+        EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
+        EXPECT_EQ(kxtest::OpenWaveInDevices(), 0u);
+        EXPECT_EQ(kxtest::OpenAlsaPcms(), 0);
+        EXPECT_EQ(kxtest::RunningAlsaThreads(), 0);
+    }
+
+    std::string Path(const char* name) const { return m_dir.File(name); }
+
+    std::string Wave(const char* name, const Bytes& data) const {
+        kxtest::WriteFile(Path(name), kxtest::PcmWave(1, 8000, 16, data));
+        return Path(name);
+    }
+
+    kxtest::StderrCapture m_stderr;
+    kxtest::TempDir m_dir;
+    kxtest::ScopedEnv m_audio{"KALDRIX_AUDIO", "alsa"};
+    kxtest::LogCapture m_log;
+};
+
+// ---- without the server ----
+
+TEST(AlsaFormats, EachWaveFormatMapsToTheAlsaFormatOfTheSameBytesOrNone) {
+    const auto extensible = [](WORD bits, WORD validBits, DWORD subFormatTag, WORD cbSize = 22) {
+        WAVEFORMATEXTENSIBLE format{};
+        format.Format = Mono16();
+        format.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+        format.Format.nChannels = 2;
+        format.Format.wBitsPerSample = bits;
+        format.Format.nBlockAlign = static_cast<WORD>(2 * bits / 8);
+        format.Format.cbSize = cbSize;
+        format.Samples.wValidBitsPerSample = validBits;
+        format.SubFormat =
+            GUID{subFormatTag, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+        return format;
+    };
+    const auto pcm = [](WORD tag, WORD channels, WORD bits, WORD blockAlign) {
+        WAVEFORMATEXTENSIBLE format{};
+        format.Format = Mono16();
+        format.Format.wFormatTag = tag;
+        format.Format.nChannels = channels;
+        format.Format.wBitsPerSample = bits;
+        format.Format.nBlockAlign = blockAlign;
+        return format;
+    };
+    WAVEFORMATEXTENSIBLE strangeGuid = extensible(16, 16, WAVE_FORMAT_PCM);
+    strangeGuid.SubFormat.Data4[7] = 0x72;
+    const struct {
+        const char* name;
+        WAVEFORMATEXTENSIBLE format;
+        snd_pcm_format_t expected;
+    } cases[] = {
+        {"pcm 8", pcm(WAVE_FORMAT_PCM, 1, 8, 1), SND_PCM_FORMAT_U8},
+        {"pcm 16 stereo", pcm(WAVE_FORMAT_PCM, 2, 16, 4), SND_PCM_FORMAT_S16_LE},
+        {"pcm 24 packed", pcm(WAVE_FORMAT_PCM, 1, 24, 3), SND_PCM_FORMAT_S24_3LE},
+        {"pcm 32", pcm(WAVE_FORMAT_PCM, 1, 32, 4), SND_PCM_FORMAT_S32_LE},
+        {"float 32", pcm(WAVE_FORMAT_IEEE_FLOAT, 1, 32, 4), SND_PCM_FORMAT_FLOAT_LE},
+        {"extensible 24 in 32", extensible(32, 24, WAVE_FORMAT_PCM), SND_PCM_FORMAT_S24_LE},
+        {"extensible 16", extensible(16, 16, WAVE_FORMAT_PCM), SND_PCM_FORMAT_S16_LE},
+        {"extensible float", extensible(32, 32, WAVE_FORMAT_IEEE_FLOAT), SND_PCM_FORMAT_FLOAT_LE},
+        {"pcm 12", pcm(WAVE_FORMAT_PCM, 1, 12, 2), SND_PCM_FORMAT_UNKNOWN},
+        {"float 64", pcm(WAVE_FORMAT_IEEE_FLOAT, 1, 64, 8), SND_PCM_FORMAT_UNKNOWN},
+        {"block align off", pcm(WAVE_FORMAT_PCM, 2, 16, 2), SND_PCM_FORMAT_UNKNOWN},
+        {"no channels", pcm(WAVE_FORMAT_PCM, 0, 16, 0), SND_PCM_FORMAT_UNKNOWN},
+        {"a-law", pcm(6, 1, 8, 1), SND_PCM_FORMAT_UNKNOWN},
+        {"extensible 20 in 24", extensible(24, 20, WAVE_FORMAT_PCM), SND_PCM_FORMAT_UNKNOWN},
+        {"extensible short", extensible(16, 16, WAVE_FORMAT_PCM, 20), SND_PCM_FORMAT_UNKNOWN},
+        {"extensible a-law", extensible(8, 8, 6), SND_PCM_FORMAT_UNKNOWN},
+        {"extensible strange guid", strangeGuid, SND_PCM_FORMAT_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        const auto* extra = reinterpret_cast<const BYTE*>(&c.format) + sizeof(WAVEFORMATEX);
+        EXPECT_EQ(AlsaFormatOf(c.format.Format, extra), c.expected) << c.name;
+    }
+}
+
+using AlsaWithoutDevice = AlsaFixture;
+
+TEST_F(AlsaWithoutDevice, AlsaOffersNoDeviceAutoTheVirtualOnesAndTheEnginesFailAsWithout) {
+    kxtest::AlsaWithoutDevices noDevice;
+    const WAVEFORMATEX format = Mono16();
+    EXPECT_EQ(waveOutGetNumDevs(), 0u);
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+    HWAVEOUT out = nullptr;
+    EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    HWAVEIN in = nullptr;
+    EXPECT_NE(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+
+    EXPECT_EQ(KxStartPlayFile(Wave("a.wav", kxtest::Pattern(3200)).c_str()), -1);
+    EXPECT_EQ(m_log.Records(), Records{kxtest::Format(LogText::kPlayDeviceOpenError, 1)});
+    EXPECT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 0);
+    EXPECT_EQ(m_log.Records(), (Records{kxtest::Format(LogText::kPlayDeviceOpenError, 1),
+                                        LogText::kRecDeviceOpenError}));
+    EXPECT_EQ(KxStopRecFile(), 1);
+
+    for (const char* choice : {"auto", ""}) {
+        kxtest::ScopedEnv audio("KALDRIX_AUDIO", choice);
+        ASSERT_EQ(waveOutGetNumDevs(), 1u) << choice;
+        ASSERT_EQ(waveInGetNumDevs(), 1u) << choice;
+        WAVEOUTCAPSA outCaps{};
+        ASSERT_EQ(waveOutGetDevCapsA(0, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);
+        EXPECT_STREQ(outCaps.szPname, "KALDRIX VIRTUAL OUT");
+        WAVEINCAPSA inCaps{};
+        ASSERT_EQ(waveInGetDevCapsA(0, &inCaps, sizeof inCaps), MMSYSERR_NOERROR);
+        EXPECT_STREQ(inCaps.szPname, "KALDRIX VIRTUAL IN");
+    }
+}
+
+// ---- against the server ----
+
+class AlsaServerFixture : public AlsaFixture {
+protected:
+    void SetUp() override {
+        if (!kxtest::AudioRigRunning())
+            GTEST_SKIP() << "no audio server: run scripts/alsa-tests.sh";
+    }
+};
+
+using AlsaServer = AlsaServerFixture;
+using AlsaRealTime = AlsaServerFixture;
+
+TEST_F(AlsaServer, AlsaAndAutoOfferTheDefaultPcmFirstAndQueriesOpenNothing) {
+    for (const char* choice : {"alsa", "auto", ""}) {
+        kxtest::ScopedEnv audio("KALDRIX_AUDIO", choice);
+        ASSERT_GE(waveOutGetNumDevs(), 1u) << choice;
+        ASSERT_GE(waveInGetNumDevs(), 1u) << choice;
+        WAVEOUTCAPSA outCaps{};
+        ASSERT_EQ(waveOutGetDevCapsA(0, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);
+        EXPECT_STREQ(outCaps.szPname, "ALSA default device") << choice;
+        WAVEINCAPSA inCaps{};
+        ASSERT_EQ(waveInGetDevCapsA(0, &inCaps, sizeof inCaps), MMSYSERR_NOERROR);
+        EXPECT_STREQ(inCaps.szPname, "ALSA default device") << choice;
+    }
+    WAVEFORMATEX format = Mono16();
+    EXPECT_EQ(waveOutOpen(nullptr, 0, &format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInOpen(nullptr, 0, &format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    format.wBitsPerSample = 12;
+    EXPECT_EQ(waveOutOpen(nullptr, 0, &format, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveInOpen(nullptr, 0, &format, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(kxtest::OpenAlsaPcms(), 0);
+}
+
+TEST_F(AlsaRealTime, PlayedFileReachesTheSinkByteExact) {
+    const Bytes data = kxtest::Pattern(kByteRate, 11);
+    const std::string path = Wave("a.wav", data);
+    kxtest::SinkRecorder sink(Path("played.raw"));
+    ASSERT_TRUE(sink.WaitStreaming());
+    ASSERT_EQ(KxStartPlayFile(path.c_str()), 1);
+    WaitPlayEnd();
+    const Bytes played = sink.Stop();
+    const size_t at = Locate(played, data);
+    ASSERT_NE(at, std::string::npos) << "the file's data never reached the sink";
+    EXPECT_EQ(CommonPrefix(played, at, data), data.size());
+    EXPECT_EQ(Locate(played, data, at + 1), std::string::npos) << "played once";
+}
+
+// Two headers that split a frame between them, then a pause long enough for
+// the PCM to run dry, then a header of an odd length.
+TEST_F(AlsaRealTime, HeadersAreDoneWhenHeardAndTheStreamGoesOnAfterAnUnderrun) {
+    Bytes first = kxtest::Pattern(1601, 21);
+    Bytes second = kxtest::Pattern(999, 22);
+    Bytes third = kxtest::Pattern(3201, 23);
+    kxtest::SinkRecorder sink(Path("played.raw"));
+    ASSERT_TRUE(sink.WaitStreaming());
+    const WAVEFORMATEX format = Mono16();
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    WAVEHDR headers[3];
+    const DWORD start = GetTickCount();
+    Queue(out, headers[0], first);
+    Queue(out, headers[1], second);
+    WaitReturned(out, headers[1]);
+    EXPECT_GE(GetTickCount() - start, 130u)
+        << "2600 bytes last 162 ms: the header is done when heard, not when written";
+    EXPECT_EQ(waveOutUnprepareHeader(out, &headers[0], sizeof headers[0]), MMSYSERR_NOERROR);
+    Sleep(400);
+    const int recovered = kxtest::RecoveredAlsaXruns();
+    Queue(out, headers[2], third);
+    WaitReturned(out, headers[2]);
+    EXPECT_GT(kxtest::RecoveredAlsaXruns(), recovered) << "the PCM did not under-run";
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    Sleep(200);
+    const Bytes played = sink.Stop();
+
+    const Bytes joined = Concat(first, second);
+    const size_t at = Locate(played, joined);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(CommonPrefix(played, at, joined), joined.size());
+    const size_t thirdAt = Locate(played, third, at + joined.size());
+    ASSERT_NE(thirdAt, std::string::npos) << "nothing played after the under-run";
+    EXPECT_EQ(CommonPrefix(played, thirdAt, third), third.size());
+    EXPECT_TRUE(AllZero(Slice(played, at + joined.size(), thirdAt - at - joined.size())));
+}
+
+TEST_F(AlsaRealTime, ResetDropsWhatIsQueuedAtOnceAndTheStreamPlaysOn) {
+    Bytes longer = kxtest::Pattern(3 * kByteRate, 31);
+    Bytes after = kxtest::Pattern(3200, 32);
+    kxtest::SinkRecorder sink(Path("played.raw"));
+    ASSERT_TRUE(sink.WaitStreaming());
+    const WAVEFORMATEX format = Mono16();
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    WAVEHDR header;
+    const DWORD start = GetTickCount();
+    Queue(out, header, longer);
+    Sleep(400);
+    EXPECT_EQ(kxtest::RunningAlsaThreads(), 1);
+    EXPECT_EQ(kxtest::OpenAlsaPcms(), 1);
+    const DWORD resetAt = GetTickCount();
+    EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    const DWORD resetDone = GetTickCount();
+    EXPECT_LT(resetDone - resetAt, 1000u);
+    EXPECT_TRUE(header.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    Sleep(600);
+    Queue(out, header, after);
+    WaitReturned(out, header);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    Sleep(200);
+    const Bytes played = sink.Stop();
+
+    const size_t at = Locate(played, longer);
+    ASSERT_NE(at, std::string::npos);
+    const size_t heard = CommonPrefix(played, at, longer);
+    EXPECT_GE(heard, 1600u) << "100 ms at least were played before the reset";
+    EXPECT_LE(heard, (resetDone - start + 100) * kByteRate / 1000)
+        << "the PCM's buffer was dropped at the reset, not played out";
+    const size_t afterAt = Locate(played, after, at + heard);
+    ASSERT_NE(afterAt, std::string::npos) << "nothing played after the reset";
+    EXPECT_EQ(CommonPrefix(played, afterAt, after), after.size());
+    EXPECT_TRUE(AllZero(Slice(played, at + heard, afterAt - at - heard)))
+        << "nothing of the dropped data came after the reset";
+}
+
+TEST_F(AlsaRealTime, StopDuringPlaybackClosesTheDeviceAndEndsItsThread) {
+    const Bytes data = kxtest::Pattern(3 * kByteRate, 41);
+    const std::string path = Wave("a.wav", data);
+    kxtest::SinkRecorder sink(Path("played.raw"));
+    ASSERT_TRUE(sink.WaitStreaming());
+    ASSERT_EQ(KxStartPlayFile(path.c_str()), 1);
+    Sleep(500);
+    const unsigned handles = kxtest::OpenHandleCount();
+    EXPECT_EQ(kxtest::RunningAlsaThreads(), 1);
+    EXPECT_EQ(kxtest::OpenAlsaPcms(), 1);
+    EXPECT_EQ(KxStopPlayFile(), 0);
+    EXPECT_EQ(KxPlayStatus(), 0);
+    ExpectNothingHeld();
+    EXPECT_EQ(kxtest::OpenHandleCount(), handles - 1) << "the play thread's handle is closed";
+    Sleep(200);
+    const Bytes played = sink.Stop();
+    const size_t at = Locate(played, data);
+    ASSERT_NE(at, std::string::npos);
+    const size_t heard = CommonPrefix(played, at, data);
+    EXPECT_LT(heard, 2 * kByteRate) << "the stop came 2.5 s before the end";
+    EXPECT_TRUE(AllZero(Slice(played, at + heard, played.size())));
+}
+
+TEST_F(AlsaRealTime, RecordingIsAnExactContinuousSliceOfWhatWasFed) {
+    const Bytes fed = kxtest::Pattern(4 * kByteRate, 51);
+    kxtest::WriteFile(Path("fed.raw"), fed);
+    kxtest::FeedPlayer feed(Path("fed.raw"));
+    ASSERT_TRUE(feed.started());
+    Sleep(500);
+    ASSERT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 1);
+    Sleep(300);
+    EXPECT_EQ(kxtest::RunningAlsaThreads(), 1);
+    EXPECT_EQ(kxtest::OpenAlsaPcms(), 1);
+    Sleep(700);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    ExpectNothingHeld();
+    const Bytes data = RecordedData(Path("rec.wav"));
+    EXPECT_GE(data.size(), 8u * 960) << "1 s at 16000 bytes/s";
+    const size_t at = Locate(fed, data);
+    ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
+    EXPECT_EQ(CommonPrefix(fed, at, data), data.size());
+}
+
+// The reader stalls for more than three times the PCM's buffer, as on a
+// machine too busy to read in time: the recording catches up and is still
+// one exact slice of the feed, as long as the time it ran.
+TEST_F(AlsaRealTime, ReaderThatFallsBehindCatchesUpWithoutLosingAByte) {
+    const Bytes fed = kxtest::Pattern(5 * kByteRate, 71);
+    kxtest::WriteFile(Path("fed.raw"), fed);
+    kxtest::FeedPlayer feed(Path("fed.raw"));
+    ASSERT_TRUE(feed.started());
+    Sleep(500);
+    ASSERT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 1);
+    Sleep(400);
+    kxtest::StallAlsaCapture(700);
+    Sleep(1600);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    const Bytes data = RecordedData(Path("rec.wav"));
+    EXPECT_GE(data.size(), 25u * 960) << "2 s at 16000 bytes/s";
+    const size_t at = Locate(fed, data);
+    ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
+    EXPECT_EQ(CommonPrefix(fed, at, data), data.size());
+}
+
+// A small header comes back when full, a large one at the reset with what it
+// holds; together they are a continuous slice of the feed.
+TEST_F(AlsaRealTime, WaveInReturnsFullHeadersAndAtTheResetThePartlyFilledOne) {
+    const Bytes fed = kxtest::Pattern(2 * kByteRate, 61);
+    kxtest::WriteFile(Path("fed.raw"), fed);
+    kxtest::FeedPlayer feed(Path("fed.raw"));
+    ASSERT_TRUE(feed.started());
+    Sleep(400);
+    const WAVEFORMATEX format = Mono16();
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    Bytes small(960), large(kByteRate);
+    WAVEHDR headers[2] = {};
+    headers[0].lpData = reinterpret_cast<LPSTR>(small.data());
+    headers[0].dwBufferLength = static_cast<DWORD>(small.size());
+    headers[1].lpData = reinterpret_cast<LPSTR>(large.data());
+    headers[1].dwBufferLength = static_cast<DWORD>(large.size());
+    for (WAVEHDR& header : headers) {
+        ASSERT_EQ(waveInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    Sleep(400);
+    // The device's thread sets these fields: read as atomically as written.
+    EXPECT_TRUE(__atomic_load_n(&headers[0].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE);
+    EXPECT_EQ(__atomic_load_n(&headers[0].dwBytesRecorded, __ATOMIC_ACQUIRE), small.size());
+    EXPECT_FALSE(__atomic_load_n(&headers[1].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE);
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    EXPECT_TRUE(headers[1].dwFlags & WHDR_DONE);
+    const DWORD partial = headers[1].dwBytesRecorded;
+    EXPECT_GT(partial, 0u);
+    EXPECT_LT(partial, large.size());
+    EXPECT_EQ(partial % 2, 0u);
+    for (WAVEHDR& header : headers)
+        EXPECT_EQ(waveInUnprepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+
+    const Bytes recorded = Concat(small, Slice(large, 0, partial));
+    const size_t at = Locate(fed, recorded);
+    ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
+    EXPECT_EQ(CommonPrefix(fed, at, recorded), recorded.size());
+}
+
+} // namespace
