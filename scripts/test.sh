@@ -77,6 +77,8 @@ ctest_sanitized() {
 
 step "native build" build native
 step "native tests" ctest_all native
+step "ALSA against the audio server" bash scripts/alsa-tests.sh build/native
+step "kaldrix against the audio server (ALSA)" bash scripts/kaldrix-server-test.sh native
 for preset in asan tsan; do
     step "$preset build" build "$preset"
     step "$preset tests" ctest_sanitized "$preset"

@@ -69,27 +69,6 @@ bool AllZero(const Bytes& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; });
 }
 
-// Prepares and writes a header over `data`.
-void Queue(HWAVEOUT device, WAVEHDR& header, Bytes& data) {
-    header = WAVEHDR{};
-    header.lpData = reinterpret_cast<LPSTR>(data.data());
-    header.dwBufferLength = static_cast<DWORD>(data.size());
-    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
-}
-
-// Unprepares until the device has returned the header.
-void WaitReturned(HWAVEOUT device, WAVEHDR& header, DWORD limitMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (waveOutUnprepareHeader(device, &header, sizeof header) == WAVERR_STILLPLAYING) {
-        if (GetTickCount() - start > limitMs) {
-            ADD_FAILURE() << "header not returned after " << limitMs << " ms";
-            return;
-        }
-        Sleep(2);
-    }
-}
-
 void WaitPlayEnd(DWORD limitMs = 15000) {
     const DWORD start = GetTickCount();
     while (KxPlayStatus() != 0) {
@@ -292,16 +271,16 @@ TEST_F(AlsaRealTime, HeadersAreDoneWhenHeardAndTheStreamGoesOnAfterAnUnderrun) {
     ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     WAVEHDR headers[3];
     const DWORD start = GetTickCount();
-    Queue(out, headers[0], first);
-    Queue(out, headers[1], second);
-    WaitReturned(out, headers[1]);
+    kxtest::QueueHeader(out, headers[0], first);
+    kxtest::QueueHeader(out, headers[1], second);
+    kxtest::WaitReturned(out, headers[1]);
     EXPECT_GE(GetTickCount() - start, 130u)
         << "2600 bytes last 162 ms: the header is done when heard, not when written";
     EXPECT_EQ(waveOutUnprepareHeader(out, &headers[0], sizeof headers[0]), MMSYSERR_NOERROR);
     Sleep(400);
     const int recovered = kxtest::RecoveredAlsaXruns();
-    Queue(out, headers[2], third);
-    WaitReturned(out, headers[2]);
+    kxtest::QueueHeader(out, headers[2], third);
+    kxtest::WaitReturned(out, headers[2]);
     EXPECT_GT(kxtest::RecoveredAlsaXruns(), recovered) << "the PCM did not under-run";
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     Sleep(200);
@@ -327,7 +306,7 @@ TEST_F(AlsaRealTime, ResetDropsWhatIsQueuedAtOnceAndTheStreamPlaysOn) {
     ASSERT_EQ(waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     WAVEHDR header;
     const DWORD start = GetTickCount();
-    Queue(out, header, longer);
+    kxtest::QueueHeader(out, header, longer);
     Sleep(400);
     EXPECT_EQ(kxtest::RunningAlsaThreads(), 1);
     EXPECT_EQ(kxtest::OpenAlsaPcms(), 1);
@@ -338,8 +317,8 @@ TEST_F(AlsaRealTime, ResetDropsWhatIsQueuedAtOnceAndTheStreamPlaysOn) {
     EXPECT_TRUE(header.dwFlags & WHDR_DONE);
     EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
     Sleep(600);
-    Queue(out, header, after);
-    WaitReturned(out, header);
+    kxtest::QueueHeader(out, header, after);
+    kxtest::WaitReturned(out, header);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     Sleep(200);
     const Bytes played = sink.Stop();

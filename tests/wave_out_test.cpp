@@ -36,28 +36,6 @@ HWAVEOUT Open(const Format& format) {
     return device;
 }
 
-// Prepares and writes a header over `data`.
-void Queue(HWAVEOUT device, WAVEHDR& header, Bytes& data) {
-    header = WAVEHDR{};
-    header.lpData = reinterpret_cast<LPSTR>(data.data());
-    header.dwBufferLength = static_cast<DWORD>(data.size());
-    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
-}
-
-// Unprepares until the device has returned the header; the milliseconds it took.
-DWORD WaitReturned(HWAVEOUT device, WAVEHDR& header, DWORD limitMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (waveOutUnprepareHeader(device, &header, sizeof header) == WAVERR_STILLPLAYING) {
-        if (GetTickCount() - start > limitMs) {
-            ADD_FAILURE() << "header not returned";
-            break;
-        }
-        Sleep(2);
-    }
-    return GetTickCount() - start;
-}
-
 TEST(WaveOut, DevicesFollowKaldrixAudioAtEachCall) {
     {
         kxtest::ScopedEnv audio("KALDRIX_AUDIO", "virtual");
@@ -153,7 +131,7 @@ TEST(WaveOut, HeaderProtocolGivesTheWindowsResults) {
     EXPECT_EQ(waveOutWrite(device, &header, sizeof header), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING) << "a queued header keeps it open";
-    WaitReturned(device, header);
+    kxtest::WaitReturned(device, header);
     EXPECT_EQ(header.dwFlags, WHDR_DONE);
     EXPECT_EQ(kxtest::PreparedWaveOutHeaders(), 0);
     EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR)
@@ -205,7 +183,7 @@ TEST(WaveOut, StuckHeaderOutlivesResetsUntilReleased) {
     Bytes data = kxtest::Pattern(16);
     WAVEHDR header;
     kxtest::HoldWaveOutHeaders();
-    Queue(device, header, data);
+    kxtest::QueueHeader(device, header, data);
     Sleep(20);
     for (int pass = 0; pass < 3; ++pass) {
         EXPECT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
@@ -228,14 +206,14 @@ TEST(WaveOutRealTime, HeadersFinishInOrderWhenTheirTimeHasPassed) {
     const DWORD start = GetTickCount();
     for (int i = 0; i < 8; ++i) {
         data[i] = kxtest::Pattern(800, i + 1); // 50 ms each
-        Queue(device, headers[i], data[i]);
+        kxtest::QueueHeader(device, headers[i], data[i]);
     }
     // In order: once the fourth is back, the three before it are done too.
-    WaitReturned(device, headers[3]);
+    kxtest::WaitReturned(device, headers[3]);
     for (int earlier = 0; earlier < 3; ++earlier)
         EXPECT_EQ(headers[earlier].dwFlags, WHDR_PREPARED | WHDR_DONE) << "header " << earlier;
     for (int i = 3; i < 8; ++i) {
-        WaitReturned(device, headers[i]);
+        kxtest::WaitReturned(device, headers[i]);
         // Never before its time, counted from the first write.
         EXPECT_GE(GetTickCount() - start + 2, DWORD(50 * (i + 1))) << "header " << i;
     }
@@ -255,7 +233,7 @@ TEST(WaveOutRealTime, ResetKeepsExactlyWhatWasPlayedAndThePathIsReadAtEachOpen) 
     {
         kxtest::ScopedEnv out("KALDRIX_VIRTUAL_OUT", dir.File("a.raw"));
         HWAVEOUT device = Open(Pcm(1, 8000, 16));
-        Queue(device, header, first);
+        kxtest::QueueHeader(device, header, first);
         Sleep(200);
         EXPECT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
         EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE) << "returned at once";
@@ -265,8 +243,8 @@ TEST(WaveOutRealTime, ResetKeepsExactlyWhatWasPlayedAndThePathIsReadAtEachOpen) 
         EXPECT_EQ(played.size() % 2, 0u) << "whole frames";
         EXPECT_TRUE(std::equal(played.begin(), played.end(), first.begin())) << "a prefix";
         // After a reset the device starts again from the next header.
-        Queue(device, header, second);
-        WaitReturned(device, header);
+        kxtest::QueueHeader(device, header, second);
+        kxtest::WaitReturned(device, header);
         Bytes expected = played;
         expected.insert(expected.end(), second.begin(), second.end());
         EXPECT_EQ(kxtest::ReadFile(dir.File("a.raw")), expected);
@@ -274,8 +252,8 @@ TEST(WaveOutRealTime, ResetKeepsExactlyWhatWasPlayedAndThePathIsReadAtEachOpen) 
     }
     kxtest::ScopedEnv out("KALDRIX_VIRTUAL_OUT", dir.File("b.raw"));
     HWAVEOUT device = Open(Pcm(2, 44100, 16));
-    Queue(device, header, second);
-    WaitReturned(device, header);
+    kxtest::QueueHeader(device, header, second);
+    kxtest::WaitReturned(device, header);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     EXPECT_EQ(kxtest::ReadFile(dir.File("b.raw")), second);
 }

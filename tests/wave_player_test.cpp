@@ -1,6 +1,6 @@
 // The player through its exports and as a CWavePlayer of its own, on the
 // virtual device: every byte of the data chunk reaches KALDRIX_VIRTUAL_OUT in
-// order, for fast and slow formats; the edge cases; the mended faults (no
+// order, for fast and slow formats; the edge cases; the guarantees against faults (no
 // second play thread, nothing leaked, files that end by themselves, the full
 // format, start failures, a stuck device, an unload while playing, host
 // threads calling at once).

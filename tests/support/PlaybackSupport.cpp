@@ -1,6 +1,7 @@
 #include "support/PlaybackSupport.h"
 
 #include <cstdarg>
+#include <gtest/gtest.h>
 #include <cstdio>
 
 namespace kxtest {
@@ -41,5 +42,25 @@ Bytes WaveFile(const Bytes& formatBody, const Bytes& data) {
 }
 
 uint32_t ByteRateOf(const Bytes& formatBody) { return ReadLe32(formatBody, 8); }
+
+void QueueHeader(HWAVEOUT device, WAVEHDR& header, Bytes& data) {
+    header = WAVEHDR{};
+    header.lpData = reinterpret_cast<LPSTR>(data.data());
+    header.dwBufferLength = static_cast<DWORD>(data.size());
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+}
+
+DWORD WaitReturned(HWAVEOUT device, WAVEHDR& header, DWORD limitMs) {
+    const DWORD start = GetTickCount();
+    while (waveOutUnprepareHeader(device, &header, sizeof header) == WAVERR_STILLPLAYING) {
+        if (GetTickCount() - start > limitMs) {
+            ADD_FAILURE() << "header not returned after " << limitMs << " ms";
+            break;
+        }
+        Sleep(2);
+    }
+    return GetTickCount() - start;
+}
 
 } // namespace kxtest

@@ -2,6 +2,7 @@
 // tried with.
 #pragma once
 
+#include "platform/platform.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
@@ -21,5 +22,11 @@ Bytes ExtensibleFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsP
 Bytes WaveFile(const Bytes& formatBody, const Bytes& data);
 // The byte rate of a "fmt " body.
 uint32_t ByteRateOf(const Bytes& formatBody);
+
+// Prepares a header over `data` and writes it to the device.
+void QueueHeader(HWAVEOUT device, WAVEHDR& header, Bytes& data);
+// Unprepares until the device has returned the header; the milliseconds it
+// took (a test failure after `limitMs`).
+DWORD WaitReturned(HWAVEOUT device, WAVEHDR& header, DWORD limitMs = 10000);
 
 } // namespace kxtest
