@@ -64,7 +64,8 @@ MATCHED_BUFFER = ["--buffer-time=200000", "--period-time=50000"]
 
 
 def cpu_clock(pid):
-    """The process-wide CPU clock of another process (all threads, in ns)."""
+    """The process-wide CPU clock of another process (all threads, counted in
+    ns): the kernel's clock id for a pid, (~pid << 3) | CPUCLOCK_SCHED."""
     return ((~pid) << 3) | 2
 
 
@@ -225,7 +226,7 @@ class Run:
     def _read(self):
         for line in self.process.stdout:
             words = line.split()
-            if words and words[0] in ("start", "stop", "cpu"):
+            if words and words[0] in ("start", "stop"):
                 with self.line_seen:
                     self.lines[words[0]] = [float(word) for word in words[1:]]
                     self.line_seen.notify_all()
