@@ -8,7 +8,7 @@ namespace {
 
 // The reader sleeps no longer than this, so that a start, a stop or the
 // close reaches it promptly; the stream's worker looks again as often.
-constexpr int kPollMs = 10;
+constexpr int kPollMs = 20;
 constexpr size_t kRingSeconds = 2;
 // How long Read waits for bytes that the reader is late with.
 constexpr std::chrono::milliseconds kLateLimit(500);

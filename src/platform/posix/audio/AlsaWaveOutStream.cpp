@@ -9,7 +9,7 @@ namespace {
 
 // The writer sleeps no longer than this, so that a stop or the close reaches
 // it promptly; while the PCM plays out, it looks at the delay as often.
-constexpr int kPollMs = 10;
+constexpr int kPollMs = 20;
 // Slack on the rate for a device whose clock runs a little fast.
 constexpr double kFastClock = 1.01;
 
