@@ -28,16 +28,7 @@ build=$(cd "${2:-$default_build}" 2>/dev/null && pwd) || {
     exit 1
 }
 
-passed=0
-failed=0
-pass() {
-    passed=$((passed + 1))
-    echo "ok: $1"
-}
-fail() {
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-}
+. scripts/lib/checks.sh
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-server-test.XXXXXX")
 bin=$run/bin
@@ -204,5 +195,4 @@ fi
 expect "duplex through the server" 0 "recorded duplex.wav" -- duplex good.wav duplex.wav
 check_wave "the duplex recording spans the playback" "$bin/duplex.wav" "$bin/source.raw" 16000 160000
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

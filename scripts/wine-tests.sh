@@ -20,16 +20,7 @@ build=$(cd "${1:-build/mingw}" 2>/dev/null && pwd) || {
 dll=$build/KALDRIX.dll
 programs=$build/wine-tests
 
-passed=0
-failed=0
-pass() {
-    passed=$((passed + 1))
-    echo "ok: $1"
-}
-fail() {
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-}
+. scripts/lib/checks.sh
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-wine.XXXXXX")
 export WINEPREFIX=$run/prefix WINEARCH=win32 WINEDEBUG=-all
@@ -154,5 +145,4 @@ else
 fi
 
 echo "Windows checks took $SECONDS s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
