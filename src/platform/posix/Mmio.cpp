@@ -32,6 +32,22 @@ MmioFile* FileOf(HMMIO handle) {
     return it == table.files.end() ? nullptr : it->second.get();
 }
 
+// The common entry of the operations on an open file: the file behind the
+// handle, the argument that the operation needs, and a failure that a test
+// asked for.
+MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven, MmioFile** file) {
+    ParkIfTerminated();
+    *file = FileOf(handle);
+    if (!*file)
+        return MMSYSERR_INVALHANDLE;
+    if (!argumentGiven)
+        return MMSYSERR_INVALPARAM;
+    DWORD code = 0;
+    if (InjectedFailure(operation, &code))
+        return code;
+    return MMSYSERR_NOERROR;
+}
+
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
 constexpr int64_t kHeaderSize = 8;
@@ -108,15 +124,9 @@ LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
 }
 
 MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT flags) {
-    ParkIfTerminated();
-    MmioFile* file = FileOf(handle);
-    if (!file)
-        return MMSYSERR_INVALHANDLE;
-    if (!chunk)
-        return MMSYSERR_INVALPARAM;
-    DWORD code = 0;
-    if (InjectedFailure("mmioDescend", &code))
-        return code;
+    MmioFile* file = nullptr;
+    if (const MMRESULT entry = EnterOperation("mmioDescend", handle, chunk != nullptr, &file))
+        return entry;
 
     int64_t position = file->Position();
     int64_t end = kRiffLimit;
@@ -171,15 +181,9 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
-    ParkIfTerminated();
-    MmioFile* file = FileOf(handle);
-    if (!file)
-        return MMSYSERR_INVALHANDLE;
-    if (!chunk)
-        return MMSYSERR_INVALPARAM;
-    DWORD code = 0;
-    if (InjectedFailure("mmioAscend", &code))
-        return code;
+    MmioFile* file = nullptr;
+    if (const MMRESULT entry = EnterOperation("mmioAscend", handle, chunk != nullptr, &file))
+        return entry;
     if (chunk->dwFlags & MMIO_DIRTY)
         return MMIOERR_CANNOTWRITE; // a chunk created for writing; files are only read here
     file->Seek(ChunkEnd(chunk->dwDataOffset, chunk->cksize));
@@ -187,42 +191,26 @@ MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
 }
 
 MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
-    ParkIfTerminated();
-    MmioFile* file = FileOf(handle);
-    if (!file)
-        return MMSYSERR_INVALHANDLE;
-    if (!info)
-        return MMSYSERR_INVALPARAM;
-    DWORD code = 0;
-    if (InjectedFailure("mmioGetInfo", &code))
-        return code;
+    MmioFile* file = nullptr;
+    if (const MMRESULT entry = EnterOperation("mmioGetInfo", handle, info != nullptr, &file))
+        return entry;
     *info = file->Info();
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
-    ParkIfTerminated();
-    MmioFile* file = FileOf(handle);
-    if (!file)
-        return MMSYSERR_INVALHANDLE;
-    if (!info)
-        return MMSYSERR_INVALPARAM;
-    DWORD code = 0;
-    if (InjectedFailure("mmioSetInfo", &code))
-        return code;
+    MmioFile* file = nullptr;
+    if (const MMRESULT entry = EnterOperation("mmioSetInfo", handle, info != nullptr, &file))
+        return entry;
     return file->SetNext(info->pchNext) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
 }
 
 MMRESULT mmioAdvance(HMMIO handle, LPMMIOINFO info, UINT flags) {
-    ParkIfTerminated();
-    MmioFile* file = FileOf(handle);
-    if (!file)
-        return MMSYSERR_INVALHANDLE;
+    MmioFile* file = nullptr;
+    if (const MMRESULT entry = EnterOperation("mmioAdvance", handle, true, &file))
+        return entry;
     if (flags != MMIO_READ)
         return MMSYSERR_INVALFLAG;
-    DWORD code = 0;
-    if (InjectedFailure("mmioAdvance", &code))
-        return code;
     // The next buffer is the one after the loaded bytes, wherever the
     // caller's pchNext stood; the caller's copy then shows it.
     const bool loaded = file->Refill();
