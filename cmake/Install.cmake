@@ -47,12 +47,3 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrix.pc.in
     ${PROJECT_BINARY_DIR}/package/kaldrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/kaldrix.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-
-# The install tree proven in the test run: the example host builds from it
-# through find_package and through pkg-config, and runs. Sanitized builds are
-# left out, as a plain C host cannot load a sanitized library.
-if(KALDRIX_TESTS AND NOT KALDRIX_SANITIZE)
-    add_test(NAME InstallTreeRealTime.ExampleBuildsAndRuns
-        COMMAND sh ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${PROJECT_BINARY_DIR})
-    set_tests_properties(InstallTreeRealTime.ExampleBuildsAndRuns PROPERTIES TIMEOUT 300)
-endif()

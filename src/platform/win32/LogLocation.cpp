@@ -1,7 +1,5 @@
 #include "platform/LogLocation.h"
 
-std::string LogMarkerPath() { return "C:\\temp\\tracelog.is"; }
-
-std::string LogFilePath(const char* fileName) { return std::string("C:\\temp\\") + fileName; }
+std::string LogFolder() { return "C:\\temp\\"; }
 
 const char kLogAppendMode[] = "at";

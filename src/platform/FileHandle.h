@@ -1,0 +1,38 @@
+// The system calls under CFile, one small file per platform
+// (platform/posix/FileHandle.cpp, platform/win32/FileHandle.cpp). Each
+// returns false on failure and leaves the system's error code for
+// LastFileError(); CFile (platform/File.cpp) turns that into its exceptions.
+#pragma once
+
+#include <cstdint>
+
+namespace system_file {
+
+constexpr intptr_t kInvalid = -1;
+
+enum class Access { read, write, readWrite };
+enum class Creation { openExisting, openAlways, createAlways };
+
+// The system's codes for the failures CFile reports without a system call.
+extern const long kBadPathError;
+extern const long kNotOpenError;
+extern const long kDiskFullError;
+
+// kInvalid on failure.
+intptr_t Open(const char* fileName, Access access, bool shareDenyNone, Creation creation);
+// Writes some of `data`; *written may be less than count.
+bool Write(intptr_t file, const void* data, unsigned count, unsigned* written);
+bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position);
+bool Length(intptr_t file, uint64_t* length);
+// Cuts or extends the file; the file position stays where it was.
+bool SetLength(intptr_t file, uint64_t length);
+bool Close(intptr_t file);
+
+long LastFileError();
+// The CFileException cause of a system error code.
+int CauseOf(long error);
+// True when a test has asked this call of `operation` to fail; *error is the
+// code to fail with. Never on Windows.
+bool InjectedFailure(const char* operation, long* error);
+
+} // namespace system_file

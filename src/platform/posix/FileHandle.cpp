@@ -1,0 +1,115 @@
+// CFile's system calls over a file descriptor.
+#include "platform/FileHandle.h"
+#include "platform/File.h"
+#include "platform/posix/FaultInjection.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace system_file {
+
+const long kBadPathError = ENOENT;
+const long kNotOpenError = EBADF;
+const long kDiskFullError = ENOSPC;
+
+intptr_t Open(const char* fileName, Access access, bool, Creation creation) {
+    int flags = O_CLOEXEC;
+    switch (access) {
+    case Access::write:
+        flags |= O_WRONLY;
+        break;
+    case Access::readWrite:
+        flags |= O_RDWR;
+        break;
+    case Access::read:
+        flags |= O_RDONLY;
+        break;
+    }
+    if (creation == Creation::openAlways)
+        flags |= O_CREAT;
+    else if (creation == Creation::createAlways)
+        flags |= O_CREAT | O_TRUNC;
+    const int fd = ::open(fileName, flags, 0666);
+    return fd < 0 ? kInvalid : fd;
+}
+
+bool Write(intptr_t file, const void* data, unsigned count, unsigned* written) {
+    ssize_t done;
+    do
+        done = ::write(static_cast<int>(file), data, count);
+    while (done < 0 && errno == EINTR);
+    if (done < 0)
+        return false;
+    *written = static_cast<unsigned>(done);
+    return true;
+}
+
+bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position) {
+    const int whence = from == CFile::end ? SEEK_END : from == CFile::current ? SEEK_CUR : SEEK_SET;
+    const off_t reached = ::lseek(static_cast<int>(file), offset, whence);
+    if (reached < 0)
+        return false;
+    *position = static_cast<uint64_t>(reached);
+    return true;
+}
+
+bool Length(intptr_t file, uint64_t* length) {
+    const int fd = static_cast<int>(file);
+    const off_t here = ::lseek(fd, 0, SEEK_CUR);
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (here < 0 || end < 0)
+        return false;
+    ::lseek(fd, here, SEEK_SET);
+    *length = static_cast<uint64_t>(end);
+    return true;
+}
+
+bool SetLength(intptr_t file, uint64_t length) {
+    return ::ftruncate(static_cast<int>(file), static_cast<off_t>(length)) == 0;
+}
+
+// A close interrupted by a signal has still released the descriptor.
+bool Close(intptr_t file) { return ::close(static_cast<int>(file)) == 0 || errno == EINTR; }
+
+long LastFileError() { return errno; }
+
+int CauseOf(long error) {
+    switch (error) {
+    case ENOENT:
+        return CFileException::fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return CFileException::badPath;
+    case EMFILE:
+    case ENFILE:
+        return CFileException::tooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return CFileException::accessDenied;
+    case EBADF:
+        return CFileException::invalidFile;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+        return CFileException::diskFull;
+    case ESPIPE:
+    case EINVAL:
+        return CFileException::badSeek;
+    case EIO:
+        return CFileException::hardIO;
+    default:
+        return CFileException::genericException;
+    }
+}
+
+bool InjectedFailure(const char* operation, long* error) {
+    DWORD code = 0;
+    if (!::InjectedFailure(operation, &code))
+        return false;
+    *error = static_cast<long>(code);
+    return true;
+}
+
+} // namespace system_file
