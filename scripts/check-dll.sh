@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks KALDRIX.dll as a file, with winedump:
-#   exports DLL EXPECTED  ordinal base 2, and exactly the "ORDINAL NAME" lines
-#                         of EXPECTED (generated from the export table),
-#                         undecorated
+#   exports DLL EXPECTED  exactly the "ORDINAL NAME" lines of EXPECTED
+#                         (generated from the export table), undecorated,
+#                         the first ordinal the base
 #   imports DLL           system DLLs only
 set -uo pipefail
 check=${1:-}
@@ -17,12 +17,13 @@ exports)
     dump=$(winedump -j export "$dll") || exit 1
     expected=$(cat "$3")
     count=$(wc -l <"$3")
+    base=$(awk 'NR == 1 { print $1 }' "$3")
     actual=$(awk '/Entry Pt +Ordn +Name/ { table = 1; next } table && NF == 0 { exit } table { print $2, $3 }' <<<"$dump")
-    if grep -Eq 'Ordinal base: +2$' <<<"$dump" &&
+    if grep -Eq "Ordinal base: +$base\$" <<<"$dump" &&
         grep -Eq "# of functions: +$count\$" <<<"$dump" &&
         grep -Eq "# of Names: +$count\$" <<<"$dump" &&
         [ "$actual" = "$expected" ]; then
-        echo "export table: base 2, the $count names of the table at their ordinals"
+        echo "export table: base $base, the $count names of the table at their ordinals"
         exit 0
     fi
     echo "$dump"

@@ -135,8 +135,9 @@ protected:
     unsigned m_devicesLeftOpen = 0;
 };
 
-// Suites that wait on the clock; those that free buffers and can leak stay
-// out of "RealTime", so that the address sanitizer's run checks them too.
+// Suites that wait on the clock (label realtime in tests/CMakeLists.txt);
+// those that free buffers and can leak are not labelled so, so that the
+// address sanitizer's run checks them too.
 using RecorderRealTimeThreads = RecorderFixture;
 using RecorderBufferThreads = RecorderFixture;
 

@@ -1,5 +1,5 @@
 // Playback through KALDRIX.dll and Wine's own winmm: with no device, and
-// against the private audio server, where scripts/wine-tests.sh captures
+// against the private audio server, where scripts/wine-run.sh --fed captures
 // everything that reaches the default sink.
 #include "HostSupport.h"
 #include "log/LogText.h"
@@ -51,7 +51,7 @@ TEST(WineNoDevicePlayback, AMissingFileAndAMissingDeviceEachFailWithTheirRecord)
 
 TEST(WineAudioServerPlayback, AFileReachesTheSinkByteExactAndStatusFallsToZeroByItself) {
     const std::string playedPath = kxhost::RigFile("KALDRIX_WINE_PLAYED");
-    ASSERT_FALSE(playedPath.empty()) << "run by scripts/wine-tests.sh, which captures the sink";
+    ASSERT_FALSE(playedPath.empty()) << "run by scripts/wine-run.sh --fed, which captures the sink";
     kxtest::TempDir dir;
     const std::string wave = dir.File("played.wav");
     // 2.5 blocks of 16384 bytes: 2.56 s at 16000 bytes a second.

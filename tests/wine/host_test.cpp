@@ -196,7 +196,7 @@ TEST(WineHost, StopAndStatusBeforeAnyStartAnswerZeroAndLogNothing) {
     EXPECT_EQ(echo, "");
 }
 
-// The device tests below run in two passes of scripts/wine-tests.sh: with
+// The device tests below run in two passes of the mingw build's ctest: with
 // Wine's audio drivers switched off, and ("AudioServer" suites) against the
 // private PulseAudio server.
 TEST(WineNoDevice, NoWaveDeviceIsSeen) {
