@@ -9,7 +9,7 @@
 # Checked: without an audio device, info and the statuses for a missing file,
 # a malformed file and no device; with the server, a recording of what is fed
 # to its source, played back onto its sink, and a duplex run, each through
-# the files and the exit status. WAVE_TOOL (tests/tools/wave_tool.cpp, built
+# the files and the exit status. WAVE_TOOL (tests/support/wave_tool.cpp, built
 # for the same platform) writes the test files and checks the results.
 # Prints a line per check; exits non-zero when any failed.
 #
