@@ -42,8 +42,7 @@ public:
 
     // Starts and stops of the recording exports take this lock, so two host
     // threads cannot both pass the recording check; the status does not.
-    void LockExports() { EnterCriticalSection(&m_exportsLock); }
-    void UnlockExports() { LeaveCriticalSection(&m_exportsLock); }
+    CRITICAL_SECTION& ExportLock() { return m_exportsLock; }
 
     // Test hook: the count of bytes recorded goes on from `bytes`, to reach
     // the limit of the size fields without recording for days.
