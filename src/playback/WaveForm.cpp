@@ -56,6 +56,10 @@ bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     m_riffChunk.fccType = mmioFOURCC('W', 'A', 'V', 'E');
     if (mmioDescend(m_file, &m_riffChunk, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
         return false;
+    // A streamed file declares 0xFFFFFFFF: the chunks are searched up to the
+    // largest end a 32-bit offset can name, which the search's own sum of
+    // offset and size must not pass.
+    m_riffChunk.cksize = std::min(m_riffChunk.cksize, 0xFFFFFFFFu - m_riffChunk.dwDataOffset);
     m_formatChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
     if (mmioDescend(m_file, &m_formatChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR ||
         !ReadFormat(format))

@@ -64,7 +64,8 @@ TEST(WineAudioServerPlayback, FilesReachTheSinkByteExactAndStatusFallsToZeroByIt
     slowRate[29] = slowRate[30] = slowRate[31] = 0;
     Bytes streamed = kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(40960, 9));
     for (size_t offset : {4, 40})
-        streamed[offset] = streamed[offset + 1] = streamed[offset + 2] = streamed[offset + 3] = 0xFF;
+        streamed[offset] = streamed[offset + 1] = streamed[offset + 2] = streamed[offset + 3] =
+            0xFF;
     const std::pair<const char*, const Bytes*> files[] = {
         {"plain", &plain}, {"rate of 1 byte/s", &slowRate}, {"streamed", &streamed}};
 
