@@ -22,17 +22,17 @@ constexpr int kDeviceErrorExitCode = -2;
 } // namespace
 
 CWavePlayer::CWavePlayer() {
-    for (WAVEHDR*& header : m_headers)
-        header = static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR)));
+    for (auto& header : m_headers)
+        header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
     m_stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     InitializeCriticalSection(&m_exportLock);
 }
 
 // Leaves a running thread, a stored thread handle and an open device alone:
-// the unload stops the playback before the globals go.
+// the unload stops the playback before the globals go. The file object of a
+// play thread that had to be terminated is kept: the thread may still reach it.
 CWavePlayer::~CWavePlayer() {
-    for (WAVEHDR* header : m_headers)
-        LocalFree(header);
+    m_waveFile.release();
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
     DeleteCriticalSection(&m_exportLock);
@@ -64,15 +64,15 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
     // a second one must never run beside it.
     if (m_state == kPlaying && StopPlayFile() != 0)
         return 1;
-    for (WAVEHDR* header : m_headers) {
+    for (auto& header : m_headers) {
         if (header)
-            std::memset(header, 0, sizeof(WAVEHDR));
+            std::memset(header.get(), 0, sizeof(WAVEHDR));
     }
 
     // A start that an exception ended may have left its file object, and
     // its file open, behind.
     CloseWaveFile();
-    m_waveFile = new CWaveForm(fileName);
+    m_waveFile = std::make_unique<CWaveForm>(fileName);
     m_blockCounter = &m_waveFile->BlockCounter();
     int rc = m_waveFile->OpenWaveForm(m_format);
     if (rc != 0) {
@@ -286,8 +286,7 @@ void CWavePlayer::CleanUp() {
     waveOutReset(m_device);
     if (m_waveFile->CloseWaveForm() != 0)
         g_Log.Write("CloseWaveForm FAILED");
-    delete m_waveFile;
-    m_waveFile = nullptr;
+    m_waveFile.reset();
     m_blockCounter = nullptr;
     CloseDevice();
     m_state = kIdle; // last: from here on a start may use every field again
@@ -308,7 +307,6 @@ void CWavePlayer::CloseEndedThread() {
 }
 
 void CWavePlayer::CloseWaveFile() {
-    delete m_waveFile; // closes the file if it is open
-    m_waveFile = nullptr;
+    m_waveFile.reset(); // closes the file if it is open
     m_blockCounter = nullptr;
 }
