@@ -51,6 +51,9 @@ MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven,
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
 constexpr int64_t kHeaderSize = 8;
+// A search gives up after this many chunks: a sparse or zero-filled file
+// would otherwise walk empty 8-byte chunks through 4 GiB.
+constexpr int kMaxChunksPerSearch = 65536;
 
 bool HasFormType(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 
@@ -129,7 +132,7 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         return entry;
 
     int64_t position = file->Position();
-    int64_t end = kRiffLimit;
+    int64_t end = std::min(kRiffLimit, file->Size());
     if (parent) {
         // The search stays inside the parent's data, from the current
         // position on.
@@ -152,7 +155,7 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         wantedType = chunk->fccType;
     }
 
-    for (;;) {
+    for (int chunks = 0; chunks < kMaxChunksPerSearch; ++chunks) {
         unsigned char header[12];
         file->Seek(position);
         if (position + kHeaderSize > end || file->Read(reinterpret_cast<char*>(header), 8) != 8)
@@ -178,6 +181,7 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         }
         position = ChunkEnd(position + kHeaderSize, size);
     }
+    return MMIOERR_CHUNKNOTFOUND;
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
