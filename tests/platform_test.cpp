@@ -250,4 +250,43 @@ TEST(PlatformThreads, TerminatedThreadParksInEveryFileOperation) {
     }
 }
 
+struct SectionCall {
+    CRITICAL_SECTION section;
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> entered{false};
+};
+
+DWORD WINAPI EnterSection(LPVOID parameter) {
+    auto* call = static_cast<SectionCall*>(parameter);
+    call->waiting.store(true);
+    EnterCriticalSection(&call->section);
+    call->entered.store(true);
+    return 0;
+}
+
+// A thread terminated while it waits for a critical section never owns it:
+// it parks, and the section is free for the others.
+TEST(PlatformThreads, ThreadTerminatedWhileWaitingForASectionParksWithoutIt) {
+    auto* call = new SectionCall; // left to the parked thread for good
+    InitializeCriticalSection(&call->section);
+    EnterCriticalSection(&call->section);
+    HANDLE thread = CreateThread(nullptr, 0, EnterSection, call, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(SetSoon(call->waiting));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(TerminateThread(thread, 0));
+    LeaveCriticalSection(&call->section);
+    EXPECT_FALSE(SetSoon(call->entered)) << "the thread ran on";
+    std::atomic<bool> free{false};
+    std::thread other([&] {
+        if (TryEnterCriticalSection(&call->section)) {
+            free.store(true);
+            LeaveCriticalSection(&call->section);
+        }
+    });
+    other.join();
+    EXPECT_TRUE(free.load()) << "the parked thread holds the section";
+    CloseHandle(thread);
+}
+
 } // namespace

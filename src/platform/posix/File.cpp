@@ -77,16 +77,6 @@ void WaitIfHeld() {
     hold.changed.wait(lock, [&hold] { return !hold.holding; });
 }
 
-// Parks a terminated thread on entry to an operation and again when the
-// operation returns (see ParkIfTerminated).
-class ParkOnReturn {
-public:
-    ParkOnReturn() { ParkIfTerminated(); }
-    ~ParkOnReturn() { ParkIfTerminated(); }
-    ParkOnReturn(const ParkOnReturn&) = delete;
-    ParkOnReturn& operator=(const ParkOnReturn&) = delete;
-};
-
 } // namespace
 
 namespace kxtest {
@@ -120,7 +110,7 @@ CFile::~CFile() {
 }
 
 int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error) {
-    ParkOnReturn park;
+    const ParkAround park;
     if (IsOpen())
         Close();
     if (!fileName || !*fileName) {
@@ -164,7 +154,7 @@ int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error)
 void CFile::ThrowLastError() const { throw new CFileException(CauseOf(errno), errno); }
 
 void CFile::Write(const void* data, unsigned count) {
-    ParkOnReturn park;
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     ApplyInjectedFailure("CFile::Write");
@@ -185,7 +175,7 @@ void CFile::Write(const void* data, unsigned count) {
 }
 
 uint64_t CFile::Seek(int64_t offset, unsigned from) {
-    ParkOnReturn park;
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     ApplyInjectedFailure("CFile::Seek");
@@ -197,7 +187,7 @@ uint64_t CFile::Seek(int64_t offset, unsigned from) {
 }
 
 uint64_t CFile::GetLength() const {
-    ParkOnReturn park;
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     const off_t here = ::lseek(static_cast<int>(m_hFile), 0, SEEK_CUR);
@@ -209,7 +199,7 @@ uint64_t CFile::GetLength() const {
 }
 
 void CFile::SetLength(uint64_t newLength) {
-    ParkOnReturn park;
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     if (::ftruncate(static_cast<int>(m_hFile), static_cast<off_t>(newLength)) != 0)
@@ -217,7 +207,7 @@ void CFile::SetLength(uint64_t newLength) {
 }
 
 void CFile::Close() {
-    ParkOnReturn park;
+    const ParkAround park;
     if (!IsOpen())
         return;
     const int fd = static_cast<int>(m_hFile);

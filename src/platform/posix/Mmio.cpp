@@ -36,7 +36,6 @@ MmioFile* FileOf(HMMIO handle) {
 // handle, the argument that the operation needs, and a failure that a test
 // asked for.
 MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven, MmioFile** file) {
-    ParkIfTerminated();
     *file = FileOf(handle);
     if (!*file)
         return MMSYSERR_INVALHANDLE;
@@ -69,7 +68,7 @@ int64_t ChunkEnd(int64_t dataOffset, DWORD size) { return dataOffset + size + (s
 } // namespace
 
 HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
-    ParkIfTerminated();
+    const ParkAround park;
     UINT error = MMSYSERR_NOERROR;
     DWORD code = 0;
     std::unique_ptr<MmioFile> file;
@@ -99,7 +98,7 @@ HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
 }
 
 MMRESULT mmioClose(HMMIO handle, UINT) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     std::unique_ptr<MmioFile> file;
     {
@@ -118,7 +117,7 @@ MMRESULT mmioClose(HMMIO handle, UINT) {
 }
 
 LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
-    ParkIfTerminated();
+    const ParkAround park;
     MmioFile* file = FileOf(handle);
     DWORD code = 0;
     if (!file || InjectedFailure("mmioRead", &code))
@@ -127,6 +126,7 @@ LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
 }
 
 MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT flags) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioDescend", handle, chunk != nullptr, &file))
         return entry;
@@ -185,6 +185,7 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioAscend", handle, chunk != nullptr, &file))
         return entry;
@@ -195,6 +196,7 @@ MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
 }
 
 MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioGetInfo", handle, info != nullptr, &file))
         return entry;
@@ -203,6 +205,7 @@ MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
 }
 
 MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioSetInfo", handle, info != nullptr, &file))
         return entry;
@@ -210,6 +213,7 @@ MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
 }
 
 MMRESULT mmioAdvance(HMMIO handle, LPMMIOINFO info, UINT flags) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioAdvance", handle, true, &file))
         return entry;
