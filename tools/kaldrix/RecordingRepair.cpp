@@ -11,13 +11,16 @@ namespace cli {
 
 namespace {
 
-// The header the recorder writes at the start: RIFF (size 0) / WAVE /
-// "fmt " of 16 bytes: PCM, 1 channel, 8000 samples/s, 16000 bytes/s, 2-byte
-// blocks, 16 bits / "data" (size 0).
+// The header the recorder writes when a recording starts.
+// clang-format off
 const unsigned char kStartHeader[kRecordingHeaderSize] = {
-    'R', 'I', 'F', 'F', 0,  0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
-    ' ', 16,  0,   0,   0,  1, 0,   1,   0,   0x40, 0x1F, 0,   0,   0x80, 0x3E,
-    0,   0,   2,   0,   16, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
+    'R', 'I', 'F', 'F', 0, 0, 0, 0,         // RIFF, size 0
+    'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', // WAVE, "fmt "
+    16, 0, 0, 0, 1, 0, 1, 0,                // 16 bytes: PCM, 1 channel
+    0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0,     // 8000 samples/s, 16000 bytes/s
+    2, 0, 16, 0,                            // 2-byte blocks of 16 bits
+    'd', 'a', 't', 'a', 0, 0, 0, 0};        // "data", size 0
+// clang-format on
 
 constexpr size_t kRiffSizeAt = 4;
 constexpr size_t kDataSizeAt = 40;
