@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <regex>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -605,6 +607,37 @@ TEST_F(KaldrixCliRealTime, LogIsConvertedOnAUtf8TerminalPassedOnUnchangedOffItAn
             EXPECT_TRUE(shown[record - 1] == '\r' || shown[record - 1] == '\n') << shown;
         }
     }
+}
+
+// Every command, option, exit status and variable that --help names has an
+// entry of its own in the manual page.
+TEST_F(KaldrixCli, ManualPageDescribesAllThatTheHelpNames) {
+    const std::string source = __FILE__;
+    const std::string manual = source.substr(0, source.rfind('/')) + "/../tools/kaldrix/kaldrix.1";
+    const std::string page = std::regex_replace(Text(ReadFile(manual)), std::regex(R"(\\-)"), "-");
+    const Outcome help = RunKaldrix(dir, {"--help"});
+    ASSERT_EQ(help.status, 0);
+
+    const auto words = [](const std::string& text, const char* pattern) {
+        std::set<std::string> found;
+        const std::regex word(pattern);
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
+             it != std::sregex_iterator(); ++it)
+            found.insert((*it)[1].str());
+        return found;
+    };
+    std::set<std::string> entries; // the words of the page's tagged paragraphs
+    for (const std::string& line : words(page, R"(\n\.TP\n\.B[IR]? ([^\n]*))"))
+        for (const std::string& word : words(line, R"(([^\s",]+))"))
+            entries.insert(word);
+    std::set<std::string> named;
+    for (const char* pattern : {R"(\n  kaldrix ([a-z]+) )", R"((?:^|[\s\[])(--?[a-z]+))",
+                                R"((?:status: |, |\n)(\d+) )", R"((KALDRIX_[A-Z]+))"})
+        for (const std::string& word : words(help.out, pattern))
+            named.insert(word);
+    EXPECT_EQ(named.size(), 6u + 5 + 9 + 1) << ::testing::PrintToString(named);
+    for (const std::string& word : named)
+        EXPECT_EQ(entries.count(word), 1u) << word;
 }
 
 } // namespace
