@@ -10,6 +10,7 @@
 #include <locale.h>
 #include <string>
 #include <strings.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -152,10 +153,18 @@ void SendToNowhere() {
 
 LibraryLog::LibraryLog(bool quiet) {
     g_quiet = quiet;
-    if (g_pipe >= 0)
+    if (g_pipe < 0) {
+        if (quiet)
+            SendToNowhere(); // what stdio still holds goes there too
+        return;
+    }
+    try {
         g_reader = std::thread(Pump, quiet, TerminalCodeset());
-    else if (quiet)
-        SendToNowhere(); // what stdio still holds goes there too
+    } catch (const std::system_error&) {
+        // Nobody would empty the pipe: the records go to the terminal as they are.
+        ::dup2(g_terminal, STDOUT_FILENO);
+        g_pipe = -1;
+    }
 }
 
 LibraryLog::~LibraryLog() {
