@@ -294,8 +294,10 @@ TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
         ExpectFailure(RunKaldrix(dir, args), kUsage, "kaldrix --help");
     }
 
-    const Outcome help = RunKaldrix(dir, {"record", "--help"});
+    // --quiet hides the library's log, never the help.
+    const Outcome help = RunKaldrix(dir, {"record", "--help", "--quiet"});
     EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: kaldrix", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("kaldrix record FILE [--seconds N]"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "");
     const Outcome version = RunKaldrix(dir, {"--version"});
@@ -613,6 +615,8 @@ TEST_F(KaldrixCliRealTime, LogIsConvertedOnAUtf8TerminalPassedOnUnchangedOffItAn
             EXPECT_TRUE(shown[record - 1] == '\r' || shown[record - 1] == '\n') << shown;
         }
     }
+    const Outcome version = RunOnTerminal({"--quiet", "--version"}, "", {});
+    EXPECT_EQ(version.err.rfind("kaldrix ", 0), 0u) << "quiet keeps kaldrix's own output";
 }
 
 // Every command, option, exit status and variable that --help names has an

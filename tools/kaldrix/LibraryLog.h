@@ -17,6 +17,10 @@ public:
     ~LibraryLog();
     LibraryLog(const LibraryLog&) = delete;
     LibraryLog& operator=(const LibraryLog&) = delete;
+
+    // kaldrix's own standard output (the help, the version): never hidden
+    // and never converted.
+    static void WriteOwn(const char* text);
 };
 
 } // namespace cli

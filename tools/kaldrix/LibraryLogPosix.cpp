@@ -140,6 +140,7 @@ void Pump(bool quiet, const std::string& codeset) {
 
 std::thread g_reader;
 bool g_quiet = false;
+int g_own = -1; // where kaldrix's own output goes while standard output goes nowhere
 
 void SendToNowhere() {
     const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -154,8 +155,10 @@ void SendToNowhere() {
 LibraryLog::LibraryLog(bool quiet) {
     g_quiet = quiet;
     if (g_pipe < 0) {
-        if (quiet)
+        if (quiet) {
+            g_own = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
             SendToNowhere(); // what stdio still holds goes there too
+        }
         return;
     }
     try {
@@ -179,6 +182,17 @@ LibraryLog::~LibraryLog() {
         ::dup2(g_terminal, STDOUT_FILENO);
     if (g_reader.joinable())
         g_reader.join();
+}
+
+void LibraryLog::WriteOwn(const char* text) {
+    // Quiet, the pipe's reader drops what it reads; otherwise the text goes
+    // through it, after what the library wrote before.
+    if (g_pipe >= 0 && g_quiet)
+        WriteBesideProgress([&] { WriteAll(g_terminal, text); });
+    else if (g_own >= 0)
+        WriteAll(g_own, text);
+    else
+        std::fputs(text, stdout);
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 #include "StatusLine.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -19,6 +20,7 @@ int g_pipe = -1;    // the pipe's read end
 HANDLE g_reader = nullptr;
 bool g_quiet = false;
 bool g_convert = false;
+int g_own = -1; // where kaldrix's own output goes while standard output goes nowhere
 
 void WriteAll(HANDLE console, const std::string& text) {
     if (!g_convert) {
@@ -75,8 +77,10 @@ LibraryLog::LibraryLog(bool quiet) {
     g_quiet = quiet;
     DWORD mode = 0;
     if (!_isatty(1) || !GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(1)), &mode)) {
-        if (quiet)
+        if (quiet) {
+            g_own = _dup(1);
             SendToNowhere();
+        }
         return;
     }
     // A console showing code page 936 takes the records as they are.
@@ -119,6 +123,18 @@ LibraryLog::~LibraryLog() {
         WaitForSingleObject(g_reader, INFINITE);
         CloseHandle(g_reader);
     }
+}
+
+void LibraryLog::WriteOwn(const char* text) {
+    const unsigned length = static_cast<unsigned>(std::strlen(text));
+    // Quiet, the pipe's reader drops what it reads; otherwise the text goes
+    // through it, after what the library wrote before.
+    if (g_pipe >= 0 && g_quiet)
+        WriteBesideProgress([&] { _write(g_console, text, length); });
+    else if (g_own >= 0)
+        _write(g_own, text, length);
+    else
+        std::fputs(text, stdout);
 }
 
 } // namespace cli

@@ -16,10 +16,10 @@ int Run(const cli::Invocation& invocation) {
     using Command = cli::Invocation::Command;
     switch (invocation.command) {
     case Command::Help:
-        std::fputs(cli::UsageText(), stdout);
+        cli::LibraryLog::WriteOwn(cli::UsageText());
         return cli::kSuccess;
     case Command::Version:
-        std::puts("kaldrix " KALDRIX_VERSION);
+        cli::LibraryLog::WriteOwn("kaldrix " KALDRIX_VERSION "\n");
         return cli::kSuccess;
     case Command::Info:
         return cli::RunInfo(invocation);
