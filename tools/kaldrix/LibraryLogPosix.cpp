@@ -1,4 +1,5 @@
 #include "LibraryLog.h"
+#include "LogLines.h"
 #include "StatusLine.h"
 
 #include <cerrno>
@@ -108,7 +109,7 @@ void WriteAll(int descriptor, const std::string& text) {
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
-// complete; GBK has no '\n' inside a character, so lines split safely.
+// complete.
 void Pump(bool quiet, const std::string& codeset) {
     const bool gbk =
         ::strcasecmp(codeset.c_str(), "GBK") == 0 || ::strcasecmp(codeset.c_str(), "GB18030") == 0;
@@ -120,7 +121,7 @@ void Pump(bool quiet, const std::string& codeset) {
         const std::string text = convert ? converter.Convert(line) : line;
         WriteBesideProgress([&] { WriteAll(g_terminal, text); });
     };
-    std::string pending;
+    LogLines lines;
     char buffer[4096];
     for (;;) {
         const ssize_t count = ::read(g_pipe, buffer, sizeof buffer);
@@ -128,14 +129,9 @@ void Pump(bool quiet, const std::string& codeset) {
             continue;
         if (count <= 0)
             break;
-        pending.append(buffer, static_cast<size_t>(count));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            show(pending.substr(0, end + 1));
-            pending.erase(0, end + 1);
-        }
+        lines.Add(buffer, static_cast<size_t>(count), show);
     }
-    if (!pending.empty())
-        show(pending);
+    lines.Finish(show);
 }
 
 std::thread g_reader;

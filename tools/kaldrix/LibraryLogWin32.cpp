@@ -1,4 +1,5 @@
 #include "LibraryLog.h"
+#include "LogLines.h"
 #include "StatusLine.h"
 
 #include <cstdio>
@@ -39,25 +40,19 @@ void WriteAll(HANDLE console, const std::string& text) {
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
-// complete; GBK has no '\n' inside a character, so lines split safely.
+// complete.
 DWORD WINAPI Pump(LPVOID) {
     const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(g_console));
     const auto show = [&](const std::string& line) {
         if (!g_quiet)
             WriteBesideProgress([&] { WriteAll(console, line); });
     };
-    std::string pending;
+    LogLines lines;
     char buffer[4096];
     int count;
-    while ((count = _read(g_pipe, buffer, sizeof buffer)) > 0) {
-        pending.append(buffer, static_cast<size_t>(count));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            show(pending.substr(0, end + 1));
-            pending.erase(0, end + 1);
-        }
-    }
-    if (!pending.empty())
-        show(pending);
+    while ((count = _read(g_pipe, buffer, sizeof buffer)) > 0)
+        lines.Add(buffer, static_cast<size_t>(count), show);
+    lines.Finish(show);
     return 0;
 }
 
