@@ -6,8 +6,9 @@
 #           (KALDRIX_AUDIO=alsa and ALSA's pulse plugin)
 #   wine    kaldrix.exe under Wine against the KALDRIX.dll beside it; the
 #           Wine prefix is WINEPREFIX when set, else a fresh one
-# Checked: without an audio device, info and the statuses for a missing file,
-# a malformed file and no device; with the server, a recording of what is fed
+# Checked: without an audio device, info, the statuses for a missing file,
+# a malformed file and no device, and the devices listed (none, and why);
+# with the server, the devices listed, a recording of what is fed
 # to its source, played back onto its sink, and a duplex run, each through
 # the files and the exit status. WAVE_TOOL (tests/support/wave_tool.cpp, built
 # for the same platform) writes the test files and checks the results.
@@ -137,6 +138,7 @@ expect "play of a missing file: status 3" 3 "cannot read missing.wav" -- play mi
 expect "play of a malformed file: status 4" 4 "not a playable WAVE file" -- play broken.wav
 expect "play without a device: status 5" 5 "playback device" -- play good.wav
 expect "record without a device: status 5" 5 "recording device" -- record none.wav --seconds 1
+expect "devices without a device: status 5, and why" 5 "no wave-out device: " -- devices
 if [ -e "$bin/none.wav" ]; then
     fail "a failed recording leaves no file"
 else
@@ -145,6 +147,13 @@ fi
 
 # --- the private audio server -------------------------------------------------
 with_server
+
+if [ "$mode" = wine ]; then
+    expect "devices lists Wine's devices, play's first" 0 "  <- play" -- devices
+else
+    expect "devices lists ALSA's default device for play" 0 "wave-out 0: ALSA default device  <- play" -- devices
+fi
+expect "devices marks the device record uses" 0 "  <- record" -- devices
 
 pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$bin/source.raw" &
 feeder=$!

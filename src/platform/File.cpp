@@ -44,6 +44,7 @@ CFile::~CFile() {
 }
 
 int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error) {
+    const system_file::OperationScope scope;
     if (IsOpen())
         Close();
     if (!fileName || !*fileName) {
@@ -68,9 +69,11 @@ void CFile::ThrowLastError() const { Throw(system_file::LastFileError()); }
 // Writes all of `data` or throws: a write that the system cuts short goes on
 // from where it stopped, and one that writes nothing means the disk is full.
 void CFile::Write(const void* data, unsigned count) {
+    const system_file::OperationScope scope;
     if (!IsOpen())
         ThrowNotOpen();
     ApplyInjectedFailure("CFile::Write");
+    system_file::WaitIfWriteHeld();
     const char* next = static_cast<const char*>(data);
     while (count > 0) {
         unsigned written = 0;
@@ -84,6 +87,7 @@ void CFile::Write(const void* data, unsigned count) {
 }
 
 uint64_t CFile::Seek(int64_t offset, unsigned from) {
+    const system_file::OperationScope scope;
     if (!IsOpen())
         ThrowNotOpen();
     ApplyInjectedFailure("CFile::Seek");
@@ -94,6 +98,7 @@ uint64_t CFile::Seek(int64_t offset, unsigned from) {
 }
 
 uint64_t CFile::GetLength() const {
+    const system_file::OperationScope scope;
     if (!IsOpen())
         ThrowNotOpen();
     uint64_t length = 0;
@@ -103,6 +108,7 @@ uint64_t CFile::GetLength() const {
 }
 
 void CFile::SetLength(uint64_t newLength) {
+    const system_file::OperationScope scope;
     if (!IsOpen())
         ThrowNotOpen();
     if (!system_file::SetLength(m_hFile, newLength))
@@ -110,6 +116,7 @@ void CFile::SetLength(uint64_t newLength) {
 }
 
 void CFile::Close() {
+    const system_file::OperationScope scope;
     if (!IsOpen())
         return;
     const intptr_t file = m_hFile;

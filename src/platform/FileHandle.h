@@ -18,6 +18,17 @@ extern const long kBadPathError;
 extern const long kNotOpenError;
 extern const long kDiskFullError;
 
+// Held by each CFile operation from its entry to its return, declared first:
+// on POSIX a thread that TerminateThread has ended parks at either end and
+// never runs on; nothing on Windows.
+class OperationScope {
+public:
+    OperationScope();
+    ~OperationScope();
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+};
+
 // kInvalid on failure.
 intptr_t Open(const char* fileName, Access access, bool shareDenyNone, Creation creation);
 // Writes some of `data`; *written may be less than count.
@@ -34,5 +45,8 @@ int CauseOf(long error);
 // True when a test has asked this call of `operation` to fail; *error is the
 // code to fail with. Never on Windows.
 bool InjectedFailure(const char* operation, long* error);
+// Waits while a test holds this write (POSIX layer threads only); returns at
+// once on Windows.
+void WaitIfWriteHeld();
 
 } // namespace system_file

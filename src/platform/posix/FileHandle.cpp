@@ -2,12 +2,64 @@
 #include "platform/FileHandle.h"
 #include "platform/File.h"
 #include "platform/posix/FaultInjection.h"
+#include "platform/posix/Immortal.h"
+#include "platform/posix/TestInterface.h"
+#include "platform/posix/ThreadState.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
+namespace {
+
+// A write that a test holds on a layer thread (see kxtest::HoldNextFileWrite).
+struct WriteHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool holding = false;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+WriteHold& Hold() {
+    static WriteHold* hold = MakeImmortal<WriteHold>();
+    return *hold;
+}
+
+} // namespace
+
+namespace kxtest {
+
+void HoldNextFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = true;
+}
+
+bool WaitForHeldFileWrite(DWORD milliseconds) {
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    return hold.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&hold] { return hold.holding; });
+}
+
+void ReleaseFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = false;
+    hold.holding = false;
+    hold.changed.notify_all();
+}
+
+} // namespace kxtest
+
 namespace system_file {
+
+OperationScope::OperationScope() { ParkIfTerminated(); }
+
+OperationScope::~OperationScope() { ParkIfTerminated(); }
 
 const long kBadPathError = ENOENT;
 const long kNotOpenError = EBADF;
@@ -30,8 +82,19 @@ intptr_t Open(const char* fileName, Access access, bool, Creation creation) {
         flags |= O_CREAT;
     else if (creation == Creation::createAlways)
         flags |= O_CREAT | O_TRUNC;
-    const int fd = ::open(fileName, flags, 0666);
-    return fd < 0 ? kInvalid : fd;
+    // Without blocking, so that a FIFO with no reader fails at once instead
+    // of waiting for one; writes block again as usual once it is open.
+    const int fd = ::open(fileName, flags | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return kInvalid;
+    const int statusFlags = ::fcntl(fd, F_GETFL);
+    if (statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return kInvalid;
+    }
+    return fd;
 }
 
 bool Write(intptr_t file, const void* data, unsigned count, unsigned* written) {
@@ -102,6 +165,19 @@ int CauseOf(long error) {
     default:
         return CFileException::genericException;
     }
+}
+
+void WaitIfWriteHeld() {
+    if (!IsLayerThread())
+        return;
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    if (!hold.armed)
+        return;
+    hold.armed = false;
+    hold.holding = true;
+    hold.changed.notify_all();
+    hold.changed.wait(lock, [&hold] { return !hold.holding; });
 }
 
 bool InjectedFailure(const char* operation, long* error) {

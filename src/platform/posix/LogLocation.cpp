@@ -7,4 +7,5 @@ std::string LogFolder() {
     return std::string(folder && *folder ? folder : "/tmp") + "/";
 }
 
-const char kLogAppendMode[] = "a";
+// "e": close-on-exec.
+std::FILE* OpenLogForAppend(const std::string& path) { return std::fopen(path.c_str(), "ae"); }

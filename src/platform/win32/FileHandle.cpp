@@ -8,6 +8,10 @@ namespace {
 HANDLE HandleOf(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 } // namespace
 
+OperationScope::OperationScope() {}
+
+OperationScope::~OperationScope() {}
+
 const long kBadPathError = ERROR_PATH_NOT_FOUND;
 const long kNotOpenError = ERROR_INVALID_HANDLE;
 const long kDiskFullError = ERROR_DISK_FULL;
@@ -117,5 +121,7 @@ int CauseOf(long error) {
 }
 
 bool InjectedFailure(const char*, long*) { return false; }
+
+void WaitIfWriteHeld() {}
 
 } // namespace system_file
