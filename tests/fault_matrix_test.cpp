@@ -1,7 +1,8 @@
 // The fault matrix: each scenario is run once to learn which operations the
 // library calls and how often; then once for each operation and each of its
 // 1st, 2nd, 3rd and last calls (every call with KALDRIX_MATRIX_ALL_K=1)
-// with that call failing, and once for each operation that a library thread
+// with that call failing, once more for the 1st to 3rd with every call from
+// there on failing, and once for each operation that a library thread
 // calls with its first and last such call held for 6 s (a slow disk or
 // driver). Every run is a child process of its own, so a crash, a sanitizer
 // report or a hang is one finding among the others; many run side by side.
@@ -49,10 +50,15 @@ struct Fault {
     std::string operation; // empty: the counting run
     unsigned k = 0;
     bool hold = false;
+    bool persistent = false; // every call from the kth on fails: a dead device or disk
 };
 
 std::string Describe(const Fault& f) {
-    return f.operation + (f.hold ? " held at call " : " fails at call ") + std::to_string(f.k);
+    return f.operation +
+           (f.hold         ? " held at call "
+            : f.persistent ? " fails from call "
+                           : " fails at call ") +
+           std::to_string(f.k) + (f.persistent ? " on" : "");
 }
 
 // One child's run of a scenario: its files, what the exports answered, and
@@ -111,8 +117,9 @@ public:
         if (KxPlayStatus() != 0 || KxRecordStatus() != 0)
             Find("a status is not 0 after the scenario's stops");
         kxtest::Allowance allowed;
-        allowed.devices = !m_fault.hold && (m_fault.operation == "waveInClose" ||
-                                            m_fault.operation == "waveOutClose");
+        if (!m_fault.hold &&
+            (m_fault.operation == "waveInClose" || m_fault.operation == "waveOutClose"))
+            allowed.devices = m_fault.persistent ? 2 : 1;
         allowed.threads = static_cast<unsigned>(log.Count(LogText::kRecThreadStopped) +
                                                 log.Count("Unable to terminate Play Thread"));
         // The unload's own stop: its answer is only in the log.
@@ -306,7 +313,8 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     else if (fault.hold)
         kxtest::DelayOperation(fault.operation.c_str(), kHoldMs, fault.k);
     else
-        kxtest::FailOperation(fault.operation.c_str(), CodeFor(fault.operation), fault.k);
+        kxtest::FailOperation(fault.operation.c_str(), CodeFor(fault.operation), fault.k,
+                              fault.persistent ? 0 : 1);
     scenario.body(run);
     if (fault.operation.empty()) {
         std::vector<std::string> lines;
@@ -423,19 +431,23 @@ void AddCases(std::vector<Case>& cases, const Case& counting, bool everyK) {
         if (everyK)
             for (unsigned k = 1; k <= calls; ++k)
                 ks.insert(k);
-        for (unsigned k : ks)
-            if (k >= 1 && k <= calls)
-                cases.push_back(Case{counting.scenario, Fault{op, k, false}, "", -1, {}, {}});
+        for (unsigned k : ks) {
+            if (k < 1 || k > calls)
+                continue;
+            cases.push_back(Case{counting.scenario, Fault{op, k, false, false}, "", -1, {}, {}});
+            if (k <= 3 && k < calls)
+                cases.push_back(Case{counting.scenario, Fault{op, k, false, true}, "", -1, {}, {}});
+        }
         for (unsigned k : std::set<unsigned>{firstOnThread, lastOnThread})
             if (k > 0)
-                cases.push_back(Case{counting.scenario, Fault{op, k, true}, "", -1, {}, {}});
+                cases.push_back(Case{counting.scenario, Fault{op, k, true, false}, "", -1, {}, {}});
     }
 }
 
-TEST(FaultMatrix, EveryFailingOrSlowCallOfEveryScenarioEndsCleanly) {
+TEST(FaultMatrix, EveryFailingDeadOrSlowCallOfEveryScenarioEndsCleanly) {
     const auto begun = std::chrono::steady_clock::now();
     kxtest::TempDir root;
-    const unsigned jobs = EnvNumber("KALDRIX_MATRIX_JOBS", 24);
+    const unsigned jobs = EnvNumber("KALDRIX_MATRIX_JOBS", 32);
     std::vector<Case> counting;
     for (const Scenario& scenario : Scenarios())
         counting.push_back(Case{&scenario, Fault{}, "", -1, {}, {}});
@@ -470,7 +482,8 @@ TEST(FaultMatrix, EveryFailingOrSlowCallOfEveryScenarioEndsCleanly) {
     }
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
-    printf("fault matrix: %zu scenarios x %zu operations -> %zu runs (k = 1, 2, 3, last%s; held "
+    printf("fault matrix: %zu scenarios x %zu operations -> %zu runs (k = 1, 2, 3, last%s; from k "
+           "= 1-3 on; held "
            "calls on library threads, 6 s), %zu with findings, %lld s with %u at a time\n",
            Scenarios().size(), operations.size(), cases.size(),
            EnvNumber("KALDRIX_MATRIX_ALL_K", 0) ? ", every k" : "", failed,
