@@ -109,9 +109,10 @@ protected:
 
     void TearDown() override {
         kxtest::ClearFailures();
+        kxtest::ReleaseFileWrite();
         if (KxRecordStatus())
             KxStopRecFile();
-        EXPECT_EQ(kxtest::OpenWaveInDevices(), m_devicesLeftOpen);
+        EXPECT_EQ(kxtest::OpenWaveInDevices(), 0u);
         EXPECT_EQ(kxtest::PreparedWaveInHeaders(), 0u);
         EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     }
@@ -132,7 +133,6 @@ protected:
     kxtest::ScopedEnv m_input{"KALDRIX_VIRTUAL_IN", m_dir.File("in.raw")};
     kxtest::LogCapture m_log;
     unsigned m_handles = 0;
-    unsigned m_devicesLeftOpen = 0;
 };
 
 // Suites that wait on the clock; those that free buffers and can leak stay
@@ -315,6 +315,69 @@ TEST_F(RecorderBufferThreads, UnprepareFailingAtTheStopLeaksNothingAndAllowsTheN
     EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
 }
 
+// A device that cannot be reset keeps its buffers and cannot be closed: they
+// stay allocated while it may write into them (the address sanitizer sees any
+// write into freed ones), and the next start closes it and frees them.
+TEST_F(RecorderBufferThreads, BuffersOfADeviceThatCannotBeClosedAreKeptUntilItCloses) {
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    Sleep(300);
+    kxtest::FailOperation("waveInReset", MMSYSERR_ERROR, 1, 0);
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1) << "the file is complete";
+    Records expected{LogText::kRecCloseError};
+    expected.insert(expected.end(), 10, LogText::kRecReleaseBufferError);
+    expected.insert(expected.end(), {LogText::kRecCloseError, kStopOk});
+    EXPECT_EQ(HostRecords(Since(mark)), expected);
+    CompletedData(Path("a.wav"));
+    EXPECT_EQ(kxtest::OpenWaveInDevices(), 1u);
+    EXPECT_EQ(kxtest::OpenHandleCount(), m_handles) << "the thread was stopped";
+    Sleep(200); // the device goes on filling what it holds
+    kxtest::ClearFailures();
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    EXPECT_EQ(kxtest::OpenWaveInDevices(), 1u) << "the start closed the device left open";
+    EXPECT_EQ(kxtest::PreparedWaveInHeaders(), 10u);
+    Sleep(300);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
+}
+
+// A capture thread held inside a write past the stop's wait is terminated;
+// once its write returns it must touch nothing of the next recording.
+TEST_F(RecorderRealTimeThreads, ThreadTerminatedInsideAWriteNeverReachesTheNextRecording) {
+    kxtest::HoldNextFileWrite();
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    ASSERT_TRUE(kxtest::WaitForHeldFileWrite(5000));
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(Count(Since(mark), LogText::kRecThreadStopped), 1);
+    EXPECT_TRUE(CompletedData(Path("a.wav")).empty());
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    kxtest::ReleaseFileWrite(); // the held write returns while b records
+    Sleep(600);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    const Bytes data = CompletedData(Path("b.wav"));
+    EXPECT_FALSE(data.empty());
+    EXPECT_EQ(data, PatternPrefix(data.size())) << "b holds only its own input";
+}
+
+// A header cut short by a full disk at the start is never reported complete.
+TEST_F(RecorderRealTimeThreads, StopAfterAHeaderCutShortFails) {
+    for (unsigned failingWrite : {1u, 2u, 6u}) {
+        SCOPED_TRACE(failingWrite);
+        kxtest::FailOperation("CFile::Write", ENOSPC, failingWrite);
+        EXPECT_EQ(KxStartRecFile(Path("a.wav").c_str()), -1);
+        const size_t mark = Mark();
+        EXPECT_EQ(KxStopRecFile(), -1);
+        EXPECT_EQ(
+            HostRecords(Since(mark)),
+            (Records{LogText::kRecAlreadyOpenError, LogText::kRecReleaseBufferError,
+                     LogText::kRecDeviceNotOpen, LogText::kRecordFileCloseError, kStopFailed}));
+        EXPECT_EQ(KxRecordStatus(), 0);
+    }
+}
+
 // The write stops at a file size limit part-way through a buffer.
 TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopCutsTheFileBack) {
     struct rlimit old {};
@@ -358,10 +421,11 @@ TEST_F(RecorderRealTimeThreads, FailedCloseStillStopsTheThreadSoTheNextStartReco
     const size_t mark = Mark();
     EXPECT_EQ(KxStopRecFile(), 1);
     EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecCloseError, kStopOk}));
-    m_devicesLeftOpen = 1; // the layer keeps the device whose close failed
+    EXPECT_EQ(kxtest::OpenWaveInDevices(), 1u) << "the device whose close failed stays open";
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles) << "the thread was stopped";
 
     ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    EXPECT_EQ(kxtest::OpenWaveInDevices(), 1u) << "the next start closed the one left open";
     Sleep(300);
     EXPECT_EQ(KxStopRecFile(), 1);
     EXPECT_FALSE(CompletedData(Path("b.wav")).empty());

@@ -27,14 +27,19 @@
 // free, so that every pair matches (GCC still sees a mismatch where it
 // inlines them). Allocations of at least g_failAllocationsFrom bytes throw
 // std::bad_alloc while it is not 0: a test can run the library out of memory
-// at the one big allocation of a start, the wave file object.
+// at the one big allocation of a start, the wave file object. The next
+// allocation of exactly g_failAllocationOf bytes throws once.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 static std::atomic<size_t> g_failAllocationsFrom{0};
+static std::atomic<size_t> g_failAllocationOf{0};
 
 void* operator new(size_t size) {
     const size_t from = g_failAllocationsFrom.load();
     if (from != 0 && size >= from)
+        throw std::bad_alloc();
+    size_t exact = size;
+    if (size != 0 && g_failAllocationOf.compare_exchange_strong(exact, 0))
         throw std::bad_alloc();
     if (void* memory = std::malloc(size ? size : 1))
         return memory;
@@ -238,6 +243,22 @@ TEST_F(Player, OutOfMemoryInStartAnswersMinusOne) {
     EXPECT_EQ(KxStopPlayFile(), 0);
 }
 
+// Memory running out after the file was opened: reading the format's extra
+// bytes, or copying the format for the device. No file stays open once the
+// next start has run.
+TEST_F(Player, OutOfMemoryAfterTheFileIsOpenLeavesNoFileOpen) {
+    const std::string path =
+        Wave("play.wav", kxtest::ExtensibleFormat(2, 8000, 16, 1), Bytes(3200));
+    for (size_t size : {size_t{22}, sizeof(WAVEFORMATEX)}) {
+        g_failAllocationOf = size;
+        EXPECT_EQ(KxStartPlayFile(path.c_str()), -1) << size;
+        g_failAllocationOf = 0;
+        EXPECT_EQ(KxStartPlayFile(dir.File("missing.wav").c_str()), -1);
+        EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore) << size;
+    }
+    EXPECT_EQ(log.Count("\nException  KxStartPlayFile"), 2);
+}
+
 TEST_F(Player, HeaderOrEventThatCannotBeCreatedFailsEveryStart) {
     const std::string path = Wave("play.wav", kxtest::PcmFormat(1, 8000, 16), Bytes(3200));
     struct Case {
@@ -310,6 +331,46 @@ TEST_F(Player, UnexpectedUnprepareErrorEndsTheThreadWithItsCleanUp) {
 // ---- mostly waiting ----
 
 using PlayerEndRealTime = PlayerTest;
+
+// Files whose sizes or rate say other than what they hold play what they
+// hold and end by themselves: a PCM rate declared at 1 byte/s, a streamed
+// file's 0xFFFFFFFF sizes, a data size of 2^31, a recording cut off inside a
+// sample frame.
+TEST_F(PlayerEndRealTime, FilesThatMisstateTheirSizesPlayWhatTheyHoldAndEnd) {
+    const Bytes data = kxtest::Pattern(20002);
+    Bytes slowRate = kxtest::PcmFormat(1, 8000, 16);
+    slowRate[8] = 1;
+    slowRate[9] = slowRate[10] = slowRate[11] = 0;
+    const Bytes stereo = kxtest::WaveFile(kxtest::PcmFormat(2, 8000, 16), data);
+    Bytes streamed = kxtest::WaveFile(kxtest::PcmFormat(1, 8000, 16), data);
+    Bytes huge = streamed;
+    for (size_t offset : {4, 40})
+        streamed[offset] = streamed[offset + 1] = streamed[offset + 2] = streamed[offset + 3] =
+            0xFF;
+    huge[43] = 0x80;
+    huge[40] = huge[41] = huge[42] = 0;
+    struct Case {
+        const char* name;
+        Bytes file;
+        size_t played;
+    };
+    const Case cases[] = {
+        {"rate of 1 byte/s", kxtest::WaveFile(slowRate, data), data.size()},
+        {"streamed", streamed, data.size()},
+        {"2^31 declared", huge, data.size()},
+        {"cut inside a frame", Bytes(stereo.begin(), stereo.end() - 3), data.size() - 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.File("played.raw").c_str());
+        kxtest::WriteFile(dir.File("play.wav"), c.file);
+        const DWORD start = GetTickCount();
+        ASSERT_EQ(KxStartPlayFile(dir.File("play.wav").c_str()), 1);
+        EXPECT_LT(WaitIdle(start, 10000), 10000u);
+        EXPECT_EQ(KxStopPlayFile(), 0);
+        EXPECT_EQ(Played(), kxtest::Pattern(c.played));
+    }
+}
 
 TEST_F(PlayerEndRealTime, NothingToPlayEndsByItselfAfterThePause) {
     const Bytes format = kxtest::PcmFormat(1, 8000, 16);

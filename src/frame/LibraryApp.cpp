@@ -15,18 +15,20 @@ int CLibraryApp::ExitInstance() {
     return CWinApp::ExitInstance();
 }
 
-void LibraryAttach() {
-    theApp.InitInstance();
-}
+void LibraryAttach() { theApp.InitInstance(); }
 
 // The playback is stopped first, so that no play thread runs on once the
-// globals go; at process exit the other threads are gone already and nothing
-// may wait on them.
+// globals go, and a recording device whose close failed earlier is closed
+// now, so that no device thread writes into the library's buffers after the
+// unload. At process exit the other threads are gone already and nothing may
+// wait on them.
 void LibraryDetach(bool processExit) {
     if (processExit)
         g_Log.SetProcessExiting();
     else
         g_Player.StopBeforeUnload();
     CompleteRecordingAtDetach(processExit);
+    if (!processExit)
+        g_Recorder.CloseUnclosedDevices();
     theApp.ExitInstance();
 }

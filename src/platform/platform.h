@@ -22,4 +22,5 @@
 #include "LibraryEntry.h"
 #include "LogLocation.h"
 #include "ModuleReference.h"
+#include "PlaybackRate.h"
 #include "WinApp.h"

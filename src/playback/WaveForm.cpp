@@ -32,19 +32,34 @@ int CWaveForm::OpenWaveForm(WAVEFORMATEX& format) {
     m_file = mmioOpenA(m_fileName, nullptr, MMIO_ALLOCBUF | MMIO_READ);
     if (!m_file)
         return 1;
-    if (!FindFormatAndData(format)) {
-        mmioClose(m_file, 0);
-        m_file = nullptr;
+    bool found = false;
+    try {
+        found = FindFormatAndData(format);
+    } catch (...) {
+        CloseFailedOpen(); // an allocation failed: the file must not stay open unflagged
+        throw;
+    }
+    if (!found) {
+        CloseFailedOpen();
         return 1;
     }
     m_open = 1;
     return 0;
 }
 
+void CWaveForm::CloseFailedOpen() {
+    mmioClose(m_file, 0);
+    m_file = nullptr;
+}
+
 bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     m_riffChunk.fccType = mmioFOURCC('W', 'A', 'V', 'E');
     if (mmioDescend(m_file, &m_riffChunk, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
         return false;
+    // A streamed file declares 0xFFFFFFFF: the chunks are searched up to the
+    // largest end a 32-bit offset can name, which the search's own sum of
+    // offset and size must not pass.
+    m_riffChunk.cksize = std::min(m_riffChunk.cksize, 0xFFFFFFFFu - m_riffChunk.dwDataOffset);
     m_formatChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
     if (mmioDescend(m_file, &m_formatChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR ||
         !ReadFormat(format))
@@ -54,9 +69,9 @@ bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     m_dataChunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
     if (mmioDescend(m_file, &m_dataChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
         return false;
-    // A chunk declared at 2^31 bytes or more turns negative and delivers
-    // nothing.
-    m_bytesRemaining = static_cast<int>(m_dataChunk.cksize);
+    // The size is unsigned: a streamed file declares 0xFFFFFFFF and plays to
+    // its end.
+    m_bytesRemaining = m_dataChunk.cksize;
     return mmioGetInfo(m_file, &m_mmioInfo, 0) == MMSYSERR_NOERROR;
 }
 
@@ -83,25 +98,24 @@ bool CWaveForm::ReadFormat(WAVEFORMATEX& format) {
         record.cbSize = extraSize;
     }
     format = record;
+    m_blockAlign = std::max<WORD>(record.nBlockAlign, 1);
     return true;
 }
 
 int CWaveForm::ReadBlock() {
-    if (m_bytesRemaining < 0)
-        return 0;
-    const int count = std::min(m_bytesRemaining, kBlockSize);
+    const int count = static_cast<int>(std::min<DWORD>(m_bytesRemaining, kBlockSize));
     char* block = m_blocks[CurrentBlock()];
     // The bytes are taken straight out of the I/O buffer, one run per
     // buffer load.
     int copied = 0;
     while (copied < count) {
         if (m_mmioInfo.pchNext == m_mmioInfo.pchEndRead) {
-            if (mmioAdvance(m_file, &m_mmioInfo, MMIO_READ) != MMSYSERR_NOERROR ||
-                m_mmioInfo.pchNext == m_mmioInfo.pchEndRead) {
-                // The file ends before its data chunk does, or cannot be read.
+            if (mmioAdvance(m_file, &m_mmioInfo, MMIO_READ) != MMSYSERR_NOERROR) {
                 mmioSetInfo(m_file, &m_mmioInfo, 0);
                 return -1;
             }
+            if (m_mmioInfo.pchNext == m_mmioInfo.pchEndRead)
+                return EndOfFile(copied);
         }
         const int run =
             std::min(count - copied, static_cast<int>(m_mmioInfo.pchEndRead - m_mmioInfo.pchNext));
@@ -109,8 +123,16 @@ int CWaveForm::ReadBlock() {
         m_mmioInfo.pchNext += run;
         copied += run;
     }
-    m_bytesRemaining -= count;
+    m_bytesRemaining -= static_cast<DWORD>(count);
     return count;
+}
+
+// The file ends inside its data chunk (an interrupted recording, or a
+// streamed file): the bytes read so far play, cut to whole sample frames, and
+// the data ends there.
+int CWaveForm::EndOfFile(int copied) {
+    m_bytesRemaining = 0;
+    return copied - copied % m_blockAlign;
 }
 
 char* CWaveForm::NextBuffer() {

@@ -21,7 +21,8 @@ public:
     // extra format bytes (cbSize of them) are kept, see ExtraFormatBytes.
     int OpenWaveForm(WAVEFORMATEX& format);
     // Bytes read into the current block buffer (1..16384), 0 when the data is
-    // exhausted, -1 when the file ends early or cannot be read.
+    // exhausted, -1 when the file cannot be read. A file that ends before its
+    // data chunk does delivers what it holds, in whole sample frames, then 0.
     int ReadBlock();
     // The current block buffer; then advances the block counter.
     char* NextBuffer();
@@ -37,6 +38,9 @@ private:
     // Steps of OpenWaveForm after the file is open: false on any failure.
     bool FindFormatAndData(WAVEFORMATEX& format);
     bool ReadFormat(WAVEFORMATEX& format);
+    void CloseFailedOpen();
+    // ReadBlock's result when the file ends after `copied` bytes of a block.
+    int EndOfFile(int copied);
     // The block buffer that the next ReadBlock fills and NextBuffer hands out.
     unsigned CurrentBlock() const { return static_cast<unsigned>(m_blockCounter) % 2; }
 
@@ -46,7 +50,8 @@ private:
     MMCKINFO m_riffChunk{};
     MMCKINFO m_formatChunk{};
     MMCKINFO m_dataChunk{};
-    int m_bytesRemaining = 0;
+    DWORD m_bytesRemaining = 0;
+    WORD m_blockAlign = 1; // the format's sample frame, which a last block is cut to
     char m_blocks[2][kBlockSize];
     char m_fileName[kNameSize];
     HMMIO m_file = nullptr;

@@ -69,6 +69,9 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
             std::memset(header, 0, sizeof(WAVEHDR));
     }
 
+    // A start that an exception ended may have left its file object, and
+    // its file open, behind.
+    CloseWaveFile();
     m_waveFile = new CWaveForm(fileName);
     m_blockCounter = &m_waveFile->BlockCounter();
     int rc = m_waveFile->OpenWaveForm(m_format);
@@ -291,7 +294,7 @@ void CWavePlayer::CleanUp() {
 }
 
 DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {
-    const DWORD rate = m_format.nAvgBytesPerSec;
+    const DWORD rate = PlaybackByteRate(m_format);
     return rate ? static_cast<DWORD>((static_cast<ULONGLONG>(bytes) * 1000 + rate - 1) / rate) : 0;
 }
 

@@ -2,17 +2,9 @@
 #include "frame/Globals.h"
 #include "log/LogText.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 namespace {
-
-// The format chunk's size and body: PCM, 1 channel, 8000 samples/s,
-// 16000 bytes/s, block alignment 2, 16 bits. Written as it stands, not built
-// from the recorder's fields.
-const unsigned char kFormatBlock[20] = {16, 0, 0,    0,    1, 0, 1, 0, 0x40, 0x1F,
-                                        0,  0, 0x80, 0x3E, 0, 0, 2, 0, 16,   0};
 
 constexpr DWORD kStopPauseMs = 1500;
 constexpr int kThreadStopPolls = 50;
@@ -21,41 +13,29 @@ constexpr DWORD kThreadQueueWaitMs = 1000;
 constexpr int kReclaimPolls = 100;
 constexpr DWORD kReclaimPollMs = 10;
 constexpr DWORD kUnprepareFailureMs = 100;
-constexpr DWORD kRiffSizeBase = 36; // RIFF size = 36 + data size
-constexpr uint64_t kSizeFieldMax = 0xFFFFFFFFu;
 // Posted to see whether the capture thread's queue exists; the thread
 // ignores it.
 constexpr UINT kQueueProbe = WM_USER;
-
-void WriteLe32(CFile& file, DWORD value) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    file.Write(bytes, sizeof bytes);
-}
 
 } // namespace
 
 CWaveRecorder::CWaveRecorder() { InitializeCriticalSection(&m_exportsLock); }
 
-// Closes the file if it is still open (the CFile member does that); capture,
-// buffers and device are left as they are.
-CWaveRecorder::~CWaveRecorder() { DeleteCriticalSection(&m_exportsLock); }
+// Closes the file if it is still open (the file object does that); capture
+// and device are left as they are, and buffers that a device which could not
+// be closed may still write into are never freed.
+CWaveRecorder::~CWaveRecorder() {
+    for (UnclosedDevice& unclosed : m_unclosedDevices)
+        unclosed.buffers.release();
+    DeleteCriticalSection(&m_exportsLock);
+}
 
 int CWaveRecorder::StartRecordFile(const char* fileName) {
     m_recording.store(1);
-    m_bytesRecorded.store(0);
-    m_appendStopped = false;
-    m_headersOut.store(0);
-    CloseLeftFile();
+    CloseUnclosedDevices();
+    NewOutput();
     try {
-        m_file.Open(fileName, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
-        m_file.Write("RIFF", 4);
-        WriteLe32(m_file, 0);
-        m_file.Write("WAVEfmt ", 8);
-        m_file.Write(kFormatBlock, sizeof kFormatBlock);
-        m_file.Write("data", 4);
-        WriteLe32(m_file, 0);
+        m_output->Create(fileName);
     } catch (CFileException* e) {
         g_Log.Write(LogText::kRecordFileOpenError);
         e->Delete();
@@ -68,17 +48,14 @@ int CWaveRecorder::StartRecordFile(const char* fileName) {
         return 0;
     }
     if (!PrepareBuffers()) {
-        UndoPreparation();
-        CloseDevice();
-        StopThread();
-        DiscardBuffers();
+        if (m_buffers)
+            FreeBuffers(false);
+        UndoDevice();
         return 0;
     }
     if (!StartCapture()) {
         ReleaseBuffers();
-        CloseDevice();
-        StopThread();
-        DiscardBuffers();
+        UndoDevice();
         return 0;
     }
     return 1;
@@ -91,11 +68,9 @@ int CWaveRecorder::StopRecordFile() {
     ReleaseBuffers();
     // The thread is stopped even when the close failed: the handle is gone
     // either way, and a later start must be able to record again.
-    CloseDevice();
-    StopThread();
-    DiscardBuffers();
+    UndoDevice();
     try {
-        CompleteFile();
+        m_output->Complete();
     } catch (CFileException* e) {
         g_Log.Write(LogText::kRecordFileCloseError);
         e->Delete();
@@ -109,6 +84,7 @@ int CWaveRecorder::StartThread() {
         g_Log.Write(LogText::kRecThreadAlreadyStarted);
         return 0;
     }
+    m_threadTerminated = false;
     m_threadModule.store(AcquireModuleReference());
     m_thread = CreateThread(nullptr, 0, CaptureThreadEntry, this, 0, &m_threadId);
     if (!m_thread) {
@@ -179,12 +155,16 @@ int CWaveRecorder::OpenDevice() {
     return 1;
 }
 
+// A device that cannot be closed keeps its handle for a later try, and with
+// it every buffer it may still write into.
 int CWaveRecorder::CloseDevice() {
     if (!m_deviceOpen || !m_device) {
         g_Log.Write(LogText::kRecDeviceNotOpen);
         return 0;
     }
     const MMRESULT result = waveInClose(m_device);
+    if (result != MMSYSERR_NOERROR)
+        m_unclosedDevices.push_back(UnclosedDevice{m_device, nullptr});
     m_device = nullptr;
     m_deviceOpen = 0;
     if (result != MMSYSERR_NOERROR) {
@@ -194,7 +174,7 @@ int CWaveRecorder::CloseDevice() {
     return 1;
 }
 
-// A failure part-way leaves what was done so far for UndoPreparation.
+// A failure part-way leaves what was done so far for the start's undo.
 int CWaveRecorder::PrepareBuffers() {
     if (m_buffersPrepared) {
         g_Log.Write(LogText::kRecBufferError);
@@ -204,12 +184,10 @@ int CWaveRecorder::PrepareBuffers() {
         g_Log.Write(LogText::kRecResetError);
         return 0;
     }
-    m_headers = new WAVEHDR[kBufferCount]();
+    m_buffers = std::make_unique<CCaptureBuffers>(kBufferCount, kBufferSize);
     for (DWORD i = 0; i < kBufferCount; ++i) {
-        WAVEHDR& header = m_headers[i];
-        std::memset(&header, 0, sizeof header);
-        header.lpData = new char[kBufferSize];
-        header.dwBufferLength = kBufferSize;
+        m_buffers->Allocate(i);
+        WAVEHDR& header = m_buffers->Header(i);
         if (waveInPrepareHeader(m_device, &header, sizeof header) != MMSYSERR_NOERROR) {
             g_Log.Write(LogText::kRecPrepareError);
             return 0;
@@ -218,14 +196,14 @@ int CWaveRecorder::PrepareBuffers() {
             g_Log.Write(LogText::kRecAddBufferError);
             return 0;
         }
-        m_headersOut.fetch_add(1);
+        m_buffers->CountOut();
     }
     m_buffersPrepared = 1;
     return 1;
 }
 
 int CWaveRecorder::ReleaseBuffers() {
-    if (!m_buffersPrepared || !m_headers) {
+    if (!m_buffersPrepared || !m_buffers) {
         g_Log.Write(LogText::kRecReleaseBufferError);
         return 0;
     }
@@ -269,7 +247,10 @@ DWORD WINAPI CWaveRecorder::CaptureThreadEntry(LPVOID parameter) {
     return ExitLibraryThread(recorder->m_threadModule.exchange(nullptr), exitCode);
 }
 
+// The file is the one of the start that created this thread, taken once: a
+// later start never changes what this thread writes to.
 DWORD CWaveRecorder::CaptureThreadProc(CWaveRecorder* recorder) {
+    CRecordingFile* const output = recorder->m_output.get();
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         switch (msg.message) {
@@ -280,8 +261,8 @@ DWORD CWaveRecorder::CaptureThreadProc(CWaveRecorder* recorder) {
             g_Log.Write(LogText::kRecDeviceClosed);
             break;
         case MM_WIM_DATA:
-            recorder->OnBufferDone(reinterpret_cast<HWAVEIN>(msg.wParam),
-                                   reinterpret_cast<LPWAVEHDR>(msg.lParam));
+            OnBufferDone(output, reinterpret_cast<HWAVEIN>(msg.wParam),
+                         reinterpret_cast<LPWAVEHDR>(msg.lParam));
             break;
         default:
             break;
@@ -291,52 +272,30 @@ DWORD CWaveRecorder::CaptureThreadProc(CWaveRecorder* recorder) {
 }
 
 // A full buffer is appended and given back to the device that returned it;
-// any other (the part-filled or empty ones of a reset) is dropped.
-void CWaveRecorder::OnBufferDone(HWAVEIN device, LPWAVEHDR header) {
+// any other (the part-filled or empty ones of a reset) is dropped. The header
+// is counted back against its own set of buffers.
+void CWaveRecorder::OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEHDR header) {
     waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
-    if (header->dwBytesRecorded == kBufferSize && AppendBuffer(*header)) {
-        waveInPrepareHeader(device, header, sizeof(WAVEHDR));
-        if (waveInAddBuffer(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-            return; // the device holds it again
+    if (header->dwBytesRecorded == kBufferSize && output) {
+        char staging[kBufferSize];
+        std::memcpy(staging, header->lpData, kBufferSize);
+        if (output->Append(staging, kBufferSize)) {
+            waveInPrepareHeader(device, header, sizeof(WAVEHDR));
+            if (waveInAddBuffer(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+                return; // the device holds it again
+        }
     }
-    m_headersOut.fetch_sub(1);
+    CCaptureBuffers::Of(*header).CountBack();
 }
 
-// Once a write has failed, or the size fields would overflow, nothing more is
-// appended (with one record), so the file always ends on a whole buffer that
-// the count includes.
-bool CWaveRecorder::AppendBuffer(const WAVEHDR& header) {
-    if (m_appendStopped)
-        return false;
-    if (kRiffSizeBase + uint64_t{m_bytesRecorded.load()} + kBufferSize > kSizeFieldMax) {
-        m_appendStopped = true;
-        g_Log.Write(LogText::kRecordFileTooLarge);
-        return false;
-    }
-    char staging[kBufferSize];
-    std::memcpy(staging, header.lpData, kBufferSize);
-    try {
-        m_file.Write(staging, kBufferSize);
-    } catch (CFileException* e) {
-        e->Delete();
-        m_appendStopped = true;
-        g_Log.Write(LogText::kRecordFileWriteError);
-        return false;
-    }
-    m_bytesRecorded.fetch_add(kBufferSize);
-    return true;
-}
-
-// A failed stop leaves its file open; it is closed, silently, before the next
-// file is opened on the same object.
-void CWaveRecorder::CloseLeftFile() {
-    if (!m_file.IsOpen())
-        return;
-    try {
-        m_file.Close();
-    } catch (CFileException* e) {
-        e->Delete();
-    }
+// The file object of an earlier recording goes, unless a terminated capture
+// thread may still reach it.
+void CWaveRecorder::NewOutput() {
+    if (m_output && m_threadTerminated)
+        m_abandonedFiles.push_back(std::move(m_output));
+    else if (m_output)
+        m_output->CloseQuietly();
+    m_output = std::make_unique<CRecordingFile>();
 }
 
 // A successful post shows that the capture thread's queue exists.
@@ -354,6 +313,7 @@ bool CWaveRecorder::WaitForThreadQueue() {
 void CWaveRecorder::TerminateCaptureThread() {
     TerminateThread(m_thread, 0);
     ReleaseModuleReference(m_threadModule.exchange(nullptr));
+    m_threadTerminated = true;
 }
 
 // Waits, bounded, until the device has given back every header and the
@@ -361,7 +321,7 @@ void CWaveRecorder::TerminateCaptureThread() {
 // thread gave back to the device after an earlier reset. True when all are
 // back.
 bool CWaveRecorder::ReclaimHeaders() {
-    for (int poll = 0; m_headersOut.load() > 0; ++poll) {
+    for (int poll = 0; m_buffers->Out() > 0; ++poll) {
         if (poll == kReclaimPolls)
             return false;
         if (m_device)
@@ -373,88 +333,77 @@ bool CWaveRecorder::ReclaimHeaders() {
 
 // Unprepares and frees every buffer; one that cannot be unprepared is kept,
 // and so is every one while a notification may still be on its way. With
-// `report`, each kept buffer costs 100 ms and a record. The array goes once
+// `report`, each kept buffer costs 100 ms and a record. The set goes once
 // no buffer is left.
 void CWaveRecorder::FreeBuffers(bool report) {
     const bool allBack = ReclaimHeaders();
-    bool allFreed = true;
-    for (DWORD i = 0; i < kBufferCount; ++i) {
-        WAVEHDR& header = m_headers[i];
+    for (DWORD i = 0; i < m_buffers->Count(); ++i) {
+        WAVEHDR& header = m_buffers->Header(i);
         if (!header.lpData)
             continue; // never allocated, or freed by an earlier release
         if (!allBack ||
             waveInUnprepareHeader(m_device, &header, sizeof header) != MMSYSERR_NOERROR) {
-            allFreed = false;
             if (report) {
                 Sleep(kUnprepareFailureMs);
                 g_Log.Write(LogText::kRecReleaseBufferError);
             }
             continue;
         }
-        delete[] header.lpData;
-        header.lpData = nullptr;
+        m_buffers->FreeData(i);
     }
-    if (allFreed) {
-        delete[] m_headers;
-        m_headers = nullptr;
+    if (m_buffers->Empty()) {
+        m_buffers.reset();
         m_buffersPrepared = 0;
     }
 }
 
-// The silent release of a preparation that failed part-way.
-void CWaveRecorder::UndoPreparation() {
-    if (m_headers)
-        FreeBuffers(false);
+// Closes the device and ends the capture thread, then settles what the
+// buffers became.
+void CWaveRecorder::UndoDevice() {
+    const size_t unclosedBefore = m_unclosedDevices.size();
+    CloseDevice();
+    StopThread();
+    SettleBuffers(m_unclosedDevices.size() > unclosedBefore);
 }
 
-// Once the device is closed and the capture thread has ended, nothing can
-// reach the buffers any more: whatever a release had to keep goes now.
-void CWaveRecorder::DiscardBuffers() {
-    if (!m_headers)
-        return;
-    for (DWORD i = 0; i < kBufferCount; ++i)
-        delete[] m_headers[i].lpData;
-    delete[] m_headers;
-    m_headers = nullptr;
+// Buffers a release had to keep are freed once nothing can reach them: the
+// device was closed and the capture thread ended by itself. Otherwise they
+// stay allocated: held with a device that could not be closed, or for good
+// when a terminated thread may still hold one.
+void CWaveRecorder::SettleBuffers(bool deviceKept) {
     m_buffersPrepared = 0;
-    m_headersOut.store(0);
+    if (!m_buffers)
+        return;
+    if (m_threadTerminated)
+        m_abandonedBuffers.push_back(std::move(m_buffers));
+    else if (deviceKept)
+        m_unclosedDevices.back().buffers = std::move(m_buffers);
+    m_buffers.reset();
 }
 
-// A failed write may have left part of a buffer behind the counted data: the
-// file is cut back to the header and the whole buffers.
-void CWaveRecorder::CompleteFile() {
-    const DWORD dataBytes = m_bytesRecorded.load();
-    if (m_file.GetLength() > uint64_t{kHeaderSize} + dataBytes)
-        m_file.SetLength(uint64_t{kHeaderSize} + dataBytes);
-    PatchSizes(dataBytes);
-    m_file.Close();
-}
-
-void CWaveRecorder::PatchSizes(DWORD dataBytes) {
-    m_file.Seek(4, CFile::begin);
-    WriteLe32(m_file, kRiffSizeBase + dataBytes);
-    m_file.Seek(40, CFile::begin);
-    WriteLe32(m_file, dataBytes);
+void CWaveRecorder::CloseUnclosedDevices() {
+    for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
+        waveInReset(it->device);
+        if (it->buffers) {
+            for (DWORD i = 0; i < it->buffers->Count(); ++i) {
+                WAVEHDR& header = it->buffers->Header(i);
+                if (header.lpData)
+                    waveInUnprepareHeader(it->device, &header, sizeof header);
+            }
+        }
+        if (waveInClose(it->device) == MMSYSERR_NOERROR)
+            it = m_unclosedDevices.erase(it);
+        else
+            ++it;
+    }
 }
 
 int CWaveRecorder::CompleteAtProcessExit() {
     if (!m_recording.load())
         return 0;
     m_recording.store(0);
-    int result = 1;
-    try {
-        const uint64_t length = m_file.GetLength();
-        const uint64_t written = length > kHeaderSize ? length - kHeaderSize : 0;
-        const uint64_t dataBytes =
-            std::min<uint64_t>(written, kSizeFieldMax - kRiffSizeBase) / kBufferSize * kBufferSize;
-        m_file.SetLength(kHeaderSize + dataBytes);
-        PatchSizes(static_cast<DWORD>(dataBytes));
-        m_file.Close();
-    } catch (CFileException* e) {
-        e->Delete();
-        result = -1;
-    }
-    if (result < 0)
-        g_Log.Write(LogText::kRecordFileCloseError);
-    return result;
+    if (m_output->CompleteFromLength(kBufferSize))
+        return 1;
+    g_Log.Write(LogText::kRecordFileCloseError);
+    return -1;
 }

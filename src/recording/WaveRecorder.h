@@ -1,8 +1,12 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "recording/CaptureBuffers.h"
+#include "recording/RecordingFile.h"
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 // Records from the wave mapper into a new WAVE file of fixed format (PCM,
 // 8000 Hz, 16 bits, one channel): a 44-byte header with zero sizes at the
@@ -39,6 +43,9 @@ public:
     // writes the stop's records. Waits on nothing. 0 when not recording, else
     // what a stop returns.
     int CompleteAtProcessExit();
+    // Closes the devices whose close failed at an earlier stop, and frees the
+    // buffers each held once it is closed. Called by each start and at unload.
+    void CloseUnclosedDevices();
 
     // Starts and stops of the recording exports take this lock, so two host
     // threads cannot both pass the recording check; the status does not.
@@ -47,48 +54,53 @@ public:
 
     // Test hook: the count of bytes recorded goes on from `bytes`, to reach
     // the limit of the size fields without recording for days.
-    void SetBytesRecorded(DWORD bytes) { m_bytesRecorded.store(bytes); }
+    void SetBytesRecorded(DWORD bytes) { m_output->SetBytesRecorded(bytes); }
 
     static constexpr DWORD kBufferCount = 10;
     static constexpr DWORD kBufferSize = 960;
-    static constexpr DWORD kHeaderSize = 44;
+    static constexpr DWORD kHeaderSize = CRecordingFile::kHeaderSize;
 
 private:
     static DWORD WINAPI CaptureThreadEntry(LPVOID parameter);
-    void OnBufferDone(HWAVEIN device, LPWAVEHDR header);
-    bool AppendBuffer(const WAVEHDR& header);
-    void CloseLeftFile();
+    static void OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEHDR header);
+    void NewOutput();
     bool WaitForThreadQueue();
     void TerminateCaptureThread();
     bool ReclaimHeaders();
     void FreeBuffers(bool report);
-    void DiscardBuffers();
-    void UndoPreparation();
-    void CompleteFile();
-    void PatchSizes(DWORD dataBytes);
+    void SettleBuffers(bool deviceKept);
+    void UndoDevice();
 
-    CFile m_file;
-    std::atomic<DWORD> m_bytesRecorded{0};
+    std::unique_ptr<CRecordingFile> m_output;
     WORD m_channels = 1;
     DWORD m_samplesPerSec = 8000;
     WORD m_bitsPerSample = 16;
     HWAVEIN m_device = nullptr;
     DWORD m_threadId = 0;
     HANDLE m_thread = nullptr;
-    WAVEHDR* m_headers = nullptr;
+    std::unique_ptr<CCaptureBuffers> m_buffers;
     int m_threadRunning = 0;
     int m_deviceOpen = 0;
     int m_buffersPrepared = 0;
     std::atomic<int> m_recording{0};
 
-    // Headers given to the device whose MM_WIM_DATA the capture thread has not
-    // handled yet; the buffers are freed only when it is 0.
-    std::atomic<int> m_headersOut{0};
     // The capture thread's hold on the library, taken before it is created;
     // whoever ends the thread (itself, or a terminating stop) releases it.
     std::atomic<void*> m_threadModule{nullptr};
-    // Set by the capture thread once it stopped appending after a failed write
-    // or at the size limit; cleared by the start.
-    bool m_appendStopped = false;
+    // Set when the stop had to terminate the capture thread: what it may
+    // still reach (this recording's file object and buffers) is never freed
+    // or reused.
+    bool m_threadTerminated = false;
+    // Devices whose close failed, each with the buffers it may still write
+    // into: closed again at the next start and at unload, the buffers freed
+    // only then.
+    struct UnclosedDevice {
+        HWAVEIN device;
+        std::unique_ptr<CCaptureBuffers> buffers;
+    };
+    std::vector<UnclosedDevice> m_unclosedDevices;
+    // Objects a terminated capture thread may still reach: kept for good.
+    std::vector<std::unique_ptr<CRecordingFile>> m_abandonedFiles;
+    std::vector<std::unique_ptr<CCaptureBuffers>> m_abandonedBuffers;
     CRITICAL_SECTION m_exportsLock;
 };

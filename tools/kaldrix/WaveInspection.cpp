@@ -1,5 +1,6 @@
 #include "WaveInspection.h"
 #include "Failure.h"
+#include "RecordingRepair.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,10 +11,6 @@
 namespace cli {
 
 namespace {
-
-// The player reads the data chunk's size as a signed 32-bit count and plays
-// nothing (and never ends by itself) for a size of 2^31 or more.
-constexpr uint64_t kLargestData = 0x7FFFFFFF;
 
 uint32_t Le32(const unsigned char* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
@@ -114,6 +111,13 @@ double WaveFile::Seconds() const {
 
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
+    unsigned char start[kRecordingHeaderSize];
+    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start))
+        throw Failure(kMalformed, path +
+                                      " is an unfinished recording: its header still declares "
+                                      "no sound, as its host ended before the recording; "
+                                      "'kaldrix repair " +
+                                      path + "' completes it");
     const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
     reader.Read(riff, head, sizeof head);
@@ -166,10 +170,6 @@ WaveFile InspectWave(const std::string& path) {
         reader.Malformed(beyondRiff ? riffTooSmall : "it has no \"data\" chunk");
     }
     CheckFormat(reader, wave.format);
-    if (wave.dataSize > kLargestData)
-        reader.Malformed("its \"data\" chunk declares " + std::to_string(wave.dataSize) +
-                         " bytes, more than the 2147483647 the player can take");
-
     const uint64_t available =
         reader.size() > wave.dataOffset ? reader.size() - wave.dataOffset : 0;
     wave.dataPresent = available < wave.dataSize ? available : wave.dataSize;

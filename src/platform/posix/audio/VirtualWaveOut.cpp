@@ -1,5 +1,6 @@
 #include "platform/posix/audio/VirtualWaveOut.h"
 #include "platform/posix/audio/PlayableFormat.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <chrono>
@@ -118,6 +119,6 @@ MMRESULT VirtualWaveOut::Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOu
         if (dump < 0)
             return MMSYSERR_ERROR;
     }
-    stream->reset(new VirtualWaveOutStream(format.nAvgBytesPerSec, format.nBlockAlign, dump));
+    stream->reset(new VirtualWaveOutStream(PlaybackByteRate(format), format.nBlockAlign, dump));
     return MMSYSERR_NOERROR;
 }

@@ -107,7 +107,7 @@ bool ResolveDevice(UINT deviceId, std::shared_ptr<WaveOutDevice>* device) {
 } // namespace
 
 UINT waveOutGetNumDevs() {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutGetNumDevs", &code))
         return 0;
@@ -115,7 +115,7 @@ UINT waveOutGetNumDevs() {
 }
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutGetDevCapsA", &code))
         return code;
@@ -134,7 +134,7 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
 
 MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR, DWORD_PTR,
                      DWORD flags) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutOpen", &code))
         return code;
@@ -164,7 +164,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, D
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutPrepareHeader", &code))
         return code;
@@ -184,7 +184,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutWrite", &code))
         return code;
@@ -210,7 +210,7 @@ MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutUnprepareHeader", &code))
         return code;
@@ -229,7 +229,7 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 
 // Stops at once and returns every queued header, except held ones.
 MMRESULT waveOutReset(HWAVEOUT device) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutReset", &code))
         return code;
@@ -249,7 +249,7 @@ MMRESULT waveOutReset(HWAVEOUT device) {
 }
 
 MMRESULT waveOutClose(HWAVEOUT device) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutClose", &code))
         return code;

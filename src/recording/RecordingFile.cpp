@@ -1,0 +1,119 @@
+#include "recording/RecordingFile.h"
+#include "frame/Globals.h"
+#include "log/LogText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+// The format chunk's size and body: PCM, 1 channel, 8000 samples/s,
+// 16000 bytes/s, block alignment 2, 16 bits. Written as it stands, not built
+// from the recorder's fields.
+const unsigned char kFormatBlock[20] = {16, 0, 0,    0,    1, 0, 1, 0, 0x40, 0x1F,
+                                        0,  0, 0x80, 0x3E, 0, 0, 2, 0, 16,   0};
+
+constexpr DWORD kRiffSizeBase = 36; // RIFF size = 36 + data size
+constexpr uint64_t kSizeFieldMax = 0xFFFFFFFFu;
+
+void WriteLe32(CFile& file, DWORD value) {
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    file.Write(bytes, sizeof bytes);
+}
+
+} // namespace
+
+void CRecordingFile::Create(const char* fileName) {
+    m_file.Open(fileName, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
+    m_file.Write("RIFF", 4);
+    WriteLe32(m_file, 0);
+    m_file.Write("WAVEfmt ", 8);
+    m_file.Write(kFormatBlock, sizeof kFormatBlock);
+    m_file.Write("data", 4);
+    WriteLe32(m_file, 0);
+    m_headerWhole = true;
+}
+
+// Once a write has failed, or the size fields would overflow, nothing more is
+// appended, so the file always ends on a whole buffer that the count includes.
+bool CRecordingFile::Append(const char* data, DWORD size) {
+    if (m_appendStopped)
+        return false;
+    if (kRiffSizeBase + uint64_t{m_bytesRecorded.load()} + size > kSizeFieldMax) {
+        m_appendStopped = true;
+        g_Log.Write(LogText::kRecordFileTooLarge);
+        return false;
+    }
+    try {
+        m_file.Write(data, size);
+    } catch (CFileException* e) {
+        e->Delete();
+        m_appendStopped = true;
+        g_Log.Write(LogText::kRecordFileWriteError);
+        return false;
+    }
+    m_bytesRecorded.fetch_add(size);
+    return true;
+}
+
+// A failed write may have left part of a buffer behind the counted data: the
+// file is cut back to the header and the whole buffers first. A header that
+// was never written whole, or a file that lost bytes it counted, cannot be
+// completed.
+void CRecordingFile::Complete() {
+    const DWORD dataBytes = m_bytesRecorded.load();
+    const uint64_t expected = uint64_t{kHeaderSize} + dataBytes - m_bytesPreset.load();
+    if (!m_headerWhole)
+        ThrowIncomplete();
+    if (m_file.GetLength() > expected)
+        m_file.SetLength(expected);
+    PatchSizes(dataBytes);
+    if (m_file.GetLength() != expected)
+        ThrowIncomplete();
+    m_file.Close();
+}
+
+bool CRecordingFile::CompleteFromLength(DWORD bufferSize) {
+    if (!m_headerWhole)
+        return false;
+    try {
+        const uint64_t length = m_file.GetLength();
+        const uint64_t written = length > kHeaderSize ? length - kHeaderSize : 0;
+        const uint64_t dataBytes =
+            std::min<uint64_t>(written, kSizeFieldMax - kRiffSizeBase) / bufferSize * bufferSize;
+        m_file.SetLength(kHeaderSize + dataBytes);
+        PatchSizes(static_cast<DWORD>(dataBytes));
+        m_file.Close();
+    } catch (CFileException* e) {
+        e->Delete();
+        return false;
+    }
+    return true;
+}
+
+void CRecordingFile::SetBytesRecorded(DWORD bytes) {
+    m_bytesPreset.store(bytes - (m_bytesRecorded.load() - m_bytesPreset.load()));
+    m_bytesRecorded.store(bytes);
+}
+
+void CRecordingFile::CloseQuietly() {
+    try {
+        m_file.Close();
+    } catch (CFileException* e) {
+        e->Delete();
+    }
+}
+
+void CRecordingFile::PatchSizes(DWORD dataBytes) {
+    m_file.Seek(4, CFile::begin);
+    WriteLe32(m_file, kRiffSizeBase + dataBytes);
+    m_file.Seek(40, CFile::begin);
+    WriteLe32(m_file, dataBytes);
+}
+
+void CRecordingFile::ThrowIncomplete() {
+    throw new CFileException(CFileException::invalidFile, EINVAL);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <atomic>
+
+// The WAVE file of one recording: a 44-byte header with zero sizes written at
+// the start, whole buffers appended by the capture thread, and the two sizes
+// patched at the end. Each recording has an object of its own, so that a
+// capture thread that had to be terminated can never write into, or count
+// towards, the next recording's file.
+class CRecordingFile {
+public:
+    static constexpr DWORD kHeaderSize = 44;
+
+    CRecordingFile() = default;
+    CRecordingFile(const CRecordingFile&) = delete;
+    CRecordingFile& operator=(const CRecordingFile&) = delete;
+
+    // Creates or truncates the file and writes the header with zero sizes.
+    // Throws CFileException*.
+    void Create(const char* fileName);
+    // The capture thread's append of one whole buffer. False once nothing
+    // more is appended: after a failed write, or where the size fields would
+    // overflow (each written once as a record).
+    bool Append(const char* data, DWORD size);
+    // Patches the sizes and closes the file. Throws CFileException* when the
+    // file cannot be completed, or when its header is not whole or does not
+    // match its length; the file then stays open.
+    void Complete();
+    // For a process exit, with the capture thread gone: the sizes come from
+    // the file's length (whole buffers only). False when the file could not
+    // be completed.
+    bool CompleteFromLength(DWORD bufferSize);
+    // Closes the file silently if it is still open.
+    void CloseQuietly();
+
+    DWORD BytesRecorded() const { return m_bytesRecorded.load(); }
+    // Test hook: counting goes on from `bytes`, as if they had been written.
+    void SetBytesRecorded(DWORD bytes);
+
+private:
+    void PatchSizes(DWORD dataBytes);
+    [[noreturn]] static void ThrowIncomplete();
+
+    CFile m_file;
+    std::atomic<DWORD> m_bytesRecorded{0};
+    // Bytes the count holds that were never written (only the test hook
+    // sets any); the file's length is checked against the rest.
+    std::atomic<DWORD> m_bytesPreset{0};
+    bool m_headerWhole = false;
+    bool m_appendStopped = false; // the capture thread's own
+};
