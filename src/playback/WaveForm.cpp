@@ -105,7 +105,7 @@ bool CWaveForm::ReadFormat(WAVEFORMATEX& format) {
 }
 
 int CWaveForm::ReadBlock() {
-    const int count = static_cast<int>(std::min<DWORD>(m_bytesRemaining, kBlockSize));
+    const int count = static_cast<int>(std::min<DWORD>(m_bytesRemaining, BlockLimit()));
     char* block = m_blocks[CurrentBlock()];
     // The bytes are taken straight out of the I/O buffer, one run per
     // buffer load.
@@ -126,20 +126,21 @@ int CWaveForm::ReadBlock() {
         copied += run;
     }
     m_bytesRemaining -= static_cast<DWORD>(count);
-    m_bytesDelivered += static_cast<DWORD>(count);
     return count;
 }
 
+// Every block holds whole sample frames (16384 is no multiple of 3 or 6), so
+// that wherever the file ends, the device has only whole frames.
+int CWaveForm::BlockLimit() const {
+    return m_blockAlign <= kBlockSize ? kBlockSize - kBlockSize % m_blockAlign : kBlockSize;
+}
+
 // The file ends inside its data chunk (an interrupted recording, or a
-// streamed file): the bytes read so far play, cut so that the stream ends on
-// a whole sample frame, and the data ends there. Blocks need not hold whole
-// frames (16384 is no multiple of 3 or 6), so the cut counts from the start
-// of the data.
+// streamed file): the bytes read so far play, cut to whole sample frames, and
+// the data ends there.
 int CWaveForm::EndOfFile(int copied) {
     m_bytesRemaining = 0;
-    const int partial =
-        static_cast<int>((m_bytesDelivered + static_cast<uint64_t>(copied)) % m_blockAlign);
-    return copied >= partial ? copied - partial : 0;
+    return copied - copied % m_blockAlign;
 }
 
 char* CWaveForm::NextBuffer() {
@@ -151,7 +152,6 @@ char* CWaveForm::NextBuffer() {
 MMRESULT CWaveForm::CloseWaveForm() {
     m_blockCounter = 0;
     m_bytesRemaining = 0;
-    m_bytesDelivered = 0;
     m_fileName[0] = '\0';
     MMRESULT result = mmioSetInfo(m_file, &m_mmioInfo, 0);
     if (result != MMSYSERR_NOERROR)

@@ -2,7 +2,6 @@
 
 #include "platform/platform.h"
 
-#include <cstdint>
 #include <vector>
 
 // One WAVE file opened for one playback: its format record, then the sound
@@ -21,7 +20,8 @@ public:
     // 0 on success, 1 on any failure. `format` receives the 18-byte record;
     // extra format bytes (cbSize of them) are kept, see ExtraFormatBytes.
     int OpenWaveForm(WAVEFORMATEX& format);
-    // Bytes read into the current block buffer (1..16384), 0 when the data is
+    // Bytes read into the current block buffer (1..16384, whole sample
+    // frames), 0 when the data is
     // exhausted, -1 when the file cannot be read. A file that ends before its
     // data chunk does delivers what it holds, in whole sample frames, then 0.
     int ReadBlock();
@@ -42,6 +42,7 @@ private:
     void CloseFailedOpen();
     // ReadBlock's result when the file ends after `copied` bytes of a block.
     int EndOfFile(int copied);
+    int BlockLimit() const;
     // The block buffer that the next ReadBlock fills and NextBuffer hands out.
     unsigned CurrentBlock() const { return static_cast<unsigned>(m_blockCounter) % 2; }
 
@@ -53,7 +54,6 @@ private:
     MMCKINFO m_dataChunk{};
     DWORD m_bytesRemaining = 0;
     WORD m_blockAlign = 1; // the format's sample frame, which a last block is cut to
-    uint64_t m_bytesDelivered = 0;
     char m_blocks[2][kBlockSize];
     char m_fileName[kNameSize];
     HMMIO m_file = nullptr;

@@ -39,11 +39,13 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
     return Bytes(bytes.begin() + long(offset), bytes.begin() + long(offset + size));
 }
 
-// The results that a data chunk of `size` bytes gives, up to the final 0.
-std::vector<int> BlockResults(size_t size) {
-    std::vector<int> results(size / kBlock, kBlock);
-    if (size % kBlock)
-        results.push_back(int(size % kBlock));
+// The results that a data chunk of `size` bytes gives in blocks of whole
+// `frame`-byte sample frames, up to the final 0.
+std::vector<int> BlockResults(size_t size, size_t frame = 1) {
+    const size_t block = kBlock - kBlock % frame;
+    std::vector<int> results(size / block, int(block));
+    if (size % block)
+        results.push_back(int(size % block));
     results.push_back(0);
     return results;
 }
@@ -276,7 +278,8 @@ TEST_F(WaveFormTest, RealWorldLayoutsDeliverTheirFormatAndExactData) {
         EXPECT_EQ(format.cbSize, c.cbSize);
         EXPECT_EQ(wave->ExtraFormatBytes(), c.extra);
         const Stream stream = ReadAll(*wave);
-        EXPECT_EQ(stream.results, BlockResults(c.data.size()));
+        EXPECT_EQ(stream.results,
+                  BlockResults(c.data.size(), std::max<size_t>(format.nBlockAlign, 1)));
         EXPECT_TRUE(stream.data == c.data) << "the data chunk's bytes, nothing else";
         EXPECT_EQ(wave->CloseWaveForm(), kNoError);
     }
