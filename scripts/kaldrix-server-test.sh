@@ -42,7 +42,7 @@ if [ "$mode" = wine ] && [ -z "${WINEPREFIX:-}" ]; then
     own_prefix=1
     export WINEPREFIX=$run/prefix
 fi
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 export KALDRIX_LOG_DIR=$run
 quiet_overrides="mscoree,mshtml="
 feeder=

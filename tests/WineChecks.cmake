@@ -1,6 +1,7 @@
-# The checks of the Windows build: KALDRIX.dll as a file, and the
+# The checks of the Windows builds: KALDRIX.dll as a file, and the
 # cross-built programs of tests/wine under Wine, with no audio device and
-# against the private audio server. The programs are a project of their own
+# against the private audio server. The 32-bit and the 64-bit build register
+# the same checks, for their own DLL, in a Wine prefix of its architecture. The programs are a project of their own
 # (GoogleTest needs the compiler's posix thread model, the DLL keeps the
 # default one), built after the DLL into this build's folder.
 include(ExternalProject)
@@ -8,7 +9,7 @@ ExternalProject_Add(kaldrix_wine_tests
     SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/wine
     BINARY_DIR ${PROJECT_BINARY_DIR}/wine-tests
     CMAKE_ARGS
-        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686-posix.cmake
+        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${CMAKE_SYSTEM_PROCESSOR}-posix.cmake
         -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
         -DKALDRIX_IMPORT_LIBRARY=$<TARGET_LINKER_FILE:KALDRIX>
         -DKALDRIX_OUTPUT_DIR=${PROJECT_BINARY_DIR}
@@ -24,17 +25,23 @@ set(wine_run bash ${scripts}/wine-run.sh)
 
 # One Wine prefix for the run, its server kept up between programs.
 set(KALDRIX_WINE_PREFIX ${PROJECT_BINARY_DIR}/wine-prefix)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KALDRIX_WINE_ARCH win64)
+else()
+    set(KALDRIX_WINE_ARCH win32)
+endif()
 add_test(NAME wine.PrefixStart COMMAND bash ${scripts}/wine-prefix.sh start ${KALDRIX_WINE_PREFIX})
 add_test(NAME wine.PrefixStop COMMAND bash ${scripts}/wine-prefix.sh stop ${KALDRIX_WINE_PREFIX})
 set_tests_properties(wine.PrefixStart PROPERTIES FIXTURES_SETUP wine_prefix LABELS wine)
 set_tests_properties(wine.PrefixStop PROPERTIES FIXTURES_CLEANUP wine_prefix LABELS wine)
+set_tests_properties(wine.PrefixStart wine.PrefixStop PROPERTIES ENVIRONMENT WINEARCH=${KALDRIX_WINE_ARCH})
 
 # kaldrix_add_wine_test(NAME LABELS... COMMAND...): a test in the prefix.
 # The programs share the prefix's C:\temp, where the log's marker lives, so
 # they run one at a time.
 function(kaldrix_wine_test name)
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "WINEPREFIX=${KALDRIX_WINE_PREFIX}"
+        ENVIRONMENT "WINEPREFIX=${KALDRIX_WINE_PREFIX};WINEARCH=${KALDRIX_WINE_ARCH}"
         FIXTURES_REQUIRED "wine_prefix;${ARGN}"
         RESOURCE_LOCK wine_prefix
         TIMEOUT 600)
