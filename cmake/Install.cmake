@@ -4,7 +4,8 @@
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
 # pkg-config and the kaldrix program with its manual page.
 # Windows: KALDRIX.dll (target KALDRIX of src/CMakeLists.txt) and kaldrix.exe
-# in bin/, the import library for mingw hosts in lib/, and the header.
+# in bin/, the import libraries for mingw hosts and for Microsoft's linker
+# (KALDRIX.lib) in lib/, and the header.
 include(CMakePackageConfigHelpers)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -16,6 +17,7 @@ if(WIN32)
     install(TARGETS KALDRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES $<TARGET_LINKER_FILE:KALDRIX> DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RENAME libkaldrix.dll.a)
+    install(FILES ${PROJECT_BINARY_DIR}/KALDRIX.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
     return()
 endif()
 

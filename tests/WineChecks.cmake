@@ -58,6 +58,12 @@ add_test(NAME wine.LinkHost COMMAND ${wine_run} --no-audio ${bin}/kaldrix_link_h
 set_tests_properties(wine.LinkHost PROPERTIES LABELS wine)
 kaldrix_wine_test(wine.LinkHost)
 
+# A host linked by lld-link against KALDRIX.lib, as Microsoft's linker would.
+add_test(NAME wine.MsvcLinkerHost
+    COMMAND bash ${scripts}/check-lib.sh ${bin} ${KALDRIX_EXPORTS_DIR}/KALDRIX.def)
+set_tests_properties(wine.MsvcLinkerHost PROPERTIES LABELS wine)
+kaldrix_wine_test(wine.MsvcLinkerHost)
+
 # The GoogleTest programs with no audio device. Left out under Wine, where
 # Wine itself differs from Windows: its mmioDescend searches on past the end
 # of the parent chunk.
