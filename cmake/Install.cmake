@@ -8,8 +8,12 @@
 # (KALDRIX.lib) in lib/, and the header.
 include(CMakePackageConfigHelpers)
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# On Linux every file belongs to one of the components that the Debian
+# packages of cmake/Packaging.cmake are made of: runtime (libkaldrix1),
+# development (libkaldrix-dev) and tools (kaldrix-tools).
+install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT development)
+install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 if(WIN32)
     # The import library that src/CMakeLists.txt builds from the module
@@ -21,7 +25,8 @@ if(WIN32)
     return()
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT tools)
 
 set(KALDRIX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)
 
@@ -29,8 +34,9 @@ target_include_directories(kaldrix INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kaldrix EXPORT kaldrixTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT kaldrixTargets NAMESPACE kaldrix:: DESTINATION ${KALDRIX_PACKAGE_DIR})
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+install(EXPORT kaldrixTargets NAMESPACE kaldrix:: DESTINATION ${KALDRIX_PACKAGE_DIR}
+    COMPONENT development)
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrixConfig.cmake.in
     ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
@@ -40,7 +46,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/kaldrixConfigVers
 install(FILES
     ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
     ${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
-    DESTINATION ${KALDRIX_PACKAGE_DIR})
+    DESTINATION ${KALDRIX_PACKAGE_DIR} COMPONENT development)
 
 # kaldrix.pc names its prefix relative to its own folder, so the tree works
 # wherever `cmake --install --prefix` puts it.
@@ -50,4 +56,6 @@ string(REGEX REPLACE "/$" "" KALDRIX_PC_TO_PREFIX "${KALDRIX_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrix.pc.in
     ${PROJECT_BINARY_DIR}/package/kaldrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/kaldrix.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
