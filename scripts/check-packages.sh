@@ -29,8 +29,20 @@ fail() {
     exit 1
 }
 
+# dpkg takes no lock timeout: another apt or dpkg run may hold it a while.
+dpkg_locked() {
+    local attempt output
+    for attempt in $(seq 60); do
+        output=$("$@" 2>&1) && return 0
+        grep -q "lock" <<<"$output" || break
+        sleep 5
+    done
+    echo "$output" >&2
+    return 1
+}
+
 purge_left_over() {
-    [ ! -e "$marker" ] || { dpkg --purge "${packages[@]}" >/dev/null && rm -f "$marker"; }
+    [ ! -e "$marker" ] || { dpkg_locked dpkg --purge "${packages[@]}" && rm -f "$marker"; }
 }
 if [ "${2:-}" = purge ]; then
     purge_left_over
@@ -50,23 +62,11 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-packages.XXXXXX")
 installed=
 cleanup() {
-    [ -n "$installed" ] && dpkg --purge "${packages[@]}" >/dev/null && rm -f "$marker"
+    [ -n "$installed" ] && dpkg_locked dpkg --purge "${packages[@]}" && rm -f "$marker"
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
-
-# dpkg takes no lock timeout: another apt or dpkg run may hold it a while.
-dpkg_locked() {
-    local attempt output
-    for attempt in $(seq 60); do
-        output=$("$@" 2>&1) && return 0
-        grep -q "lock" <<<"$output" || break
-        sleep 5
-    done
-    echo "$output" >&2
-    return 1
-}
 
 cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/debs" >"$work/cpack.txt" 2>&1 ||
     fail "cpack failed: $(cat "$work/cpack.txt")"
