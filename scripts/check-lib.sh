@@ -57,6 +57,7 @@ imports=$(winedump -j import "$bin/kaldrix_msvc_host.exe" |
          table && NF < 3 { exit } table { print $3 }' | sort | tr '\n' ' ')
 expected=$(sed 's/@.*//' <<<"$names" | sort | tr '\n' ' ')
 [ "$imports" = "$expected" ] || fail "the host imports '$imports' from KALDRIX.dll, not '$expected'"
+echo "KALDRIX.lib:" $symbols "-> KALDRIX.dll:" $imports
 
 output=$(bash "$source_dir/scripts/wine-run.sh" --no-audio "$bin/kaldrix_msvc_host.exe") ||
     fail "the host failed: $output"
