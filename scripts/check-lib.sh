@@ -33,7 +33,7 @@ if file "$bin/KALDRIX.dll" | grep -q "PE32+"; then
 else
     # i386 C symbols carry a leading underscore.
     target=i686-pc-windows-msvc machine=x86 dlltool=(-m i386 -k)
-    symbols=$(sed 's/^/_/' <<<"$names")
+    symbols=$(awk '{ print "_" $0 }' <<<"$names")
     printf 'LIBRARY kernel32\nEXPORTS\nGetStdHandle@4\nWriteFile@20\nExitProcess@4\n' >"$work/kernel32.def"
 fi
 
@@ -55,9 +55,9 @@ lld-link -nologo -nodefaultlib -entry:HostMain -subsystem:console -machine:$mach
 imports=$(winedump -j import "$bin/kaldrix_msvc_host.exe" |
     awk '/offset .* KALDRIX.dll/ { dll = 1 } dll && /Thunk +Ordn +Name/ { table = 1; next }
          table && NF < 3 { exit } table { print $3 }' | sort | tr '\n' ' ')
-expected=$(sed 's/@.*//' <<<"$names" | sort | tr '\n' ' ')
+expected=$(cut -d@ -f1 <<<"$names" | sort | tr '\n' ' ')
 [ "$imports" = "$expected" ] || fail "the host imports '$imports' from KALDRIX.dll, not '$expected'"
-echo "KALDRIX.lib:" $symbols "-> KALDRIX.dll:" $imports
+echo "KALDRIX.lib: $(tr '\n' ' ' <<<"$symbols")-> KALDRIX.dll: $imports"
 
 output=$(bash "$source_dir/scripts/wine-run.sh" --no-audio "$bin/kaldrix_msvc_host.exe") ||
     fail "the host failed: $output"

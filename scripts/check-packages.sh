@@ -31,8 +31,8 @@ fail() {
 
 # dpkg takes no lock timeout: another apt or dpkg run may hold it a while.
 dpkg_locked() {
-    local attempt output
-    for attempt in $(seq 60); do
+    local _ output
+    for _ in $(seq 60); do
         output=$("$@" 2>&1) && return 0
         grep -q "lock" <<<"$output" || break
         sleep 5
