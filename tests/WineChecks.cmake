@@ -1,9 +1,10 @@
 # The checks of the Windows builds: KALDRIX.dll as a file, and the
 # cross-built programs of tests/wine under Wine, with no audio device and
 # against the private audio server. The 32-bit and the 64-bit build register
-# the same checks, for their own DLL, in a Wine prefix of its architecture. The programs are a project of their own
-# (GoogleTest needs the compiler's posix thread model, the DLL keeps the
-# default one), built after the DLL into this build's folder.
+# the same checks, for their own DLL, in a Wine prefix of its architecture.
+# The programs are a project of their own (GoogleTest needs the compiler's
+# posix thread model, the DLL keeps the default one), built after the DLL
+# into this build's folder.
 include(ExternalProject)
 ExternalProject_Add(kaldrix_wine_tests
     SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/wine
