@@ -1,20 +1,21 @@
 #!/bin/sh
-# Runs one fuzz target for KALDRIX_FUZZ_SECONDS (default 60) from its
-# committed seeds; ctest runs every target this way (fuzz/CMakeLists.txt):
+# Runs one fuzz target from its committed seeds for its share of
+# KALDRIX_FUZZ_SECONDS (default 60), which the SHARES targets of the build
+# divide equally; ctest runs every target this way (fuzz/CMakeLists.txt):
 #   cmake --workflow --preset fuzz
 #   KALDRIX_FUZZ_SECONDS=600 ctest --preset fuzz
 # Any crash, leak, time-out or sanitizer report fails the run; the input that
 # caused it is kept in ARTIFACTS.
-#   fuzz/run.sh TARGET CORPUS ARTIFACTS
+#   fuzz/run.sh TARGET CORPUS ARTIFACTS SHARES
 set -eu
-[ $# -eq 3 ] || {
-    echo "usage: $0 TARGET CORPUS ARTIFACTS" >&2
+[ $# -eq 4 ] || {
+    echo "usage: $0 TARGET CORPUS ARTIFACTS SHARES" >&2
     exit 2
 }
 target=$1
 seeds=$2
 artifacts=$3
-seconds=${KALDRIX_FUZZ_SECONDS:-60}
+seconds=$((${KALDRIX_FUZZ_SECONDS:-60} / $4))
 name=$(basename "$target")
 
 # New finds go to a scratch copy, so the committed seeds stay as they are.
@@ -29,7 +30,7 @@ status=0
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
     TMPDIR="$work" "$target" \
     -max_total_time="$seconds" -max_len=40000 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$work/corpus" \
+    -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$work/corpus" \
     >"$log" 2>&1 || status=$?
 
 grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' "$log" || true

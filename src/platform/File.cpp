@@ -5,9 +5,17 @@
 
 namespace {
 
-[[noreturn]] void Throw(long error) {
-    throw new CFileException(system_file::CauseOf(error), error);
+int CauseOf(long error) {
+    for (size_t row = 0; row < system_file::kCauseCodeRows; ++row) {
+        for (long code : system_file::kCauseCodes[row].codes) {
+            if (code != 0 && code == error)
+                return system_file::kCauseCodes[row].cause;
+        }
+    }
+    return CFileException::genericException;
 }
+
+[[noreturn]] void Throw(long error) { throw new CFileException(CauseOf(error), error); }
 
 [[noreturn]] void ThrowNotOpen() { Throw(system_file::kNotOpenError); }
 
@@ -57,7 +65,7 @@ int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error)
     if (file == system_file::kInvalid) {
         const long code = system_file::LastFileError();
         if (error)
-            *error = CFileException(system_file::CauseOf(code), code);
+            *error = CFileException(CauseOf(code), code);
         return 0;
     }
     m_hFile = file;

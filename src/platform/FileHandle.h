@@ -4,6 +4,7 @@
 // LastFileError(); CFile (platform/File.cpp) turns that into its exceptions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace system_file {
@@ -40,8 +41,15 @@ bool SetLength(intptr_t file, uint64_t length);
 bool Close(intptr_t file);
 
 long LastFileError();
-// The CFileException cause of a system error code.
-int CauseOf(long error);
+
+// The CFileException causes of the system's error codes: each row lists the
+// codes of one cause; a code in no row is a genericException.
+struct CauseCodes {
+    int cause;
+    long codes[5]; // zero-padded
+};
+extern const CauseCodes kCauseCodes[];
+extern const size_t kCauseCodeRows;
 // True when a test has asked this call of `operation` to fail; *error is the
 // code to fail with. Never on Windows.
 bool InjectedFailure(const char* operation, long* error);

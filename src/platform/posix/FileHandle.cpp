@@ -137,35 +137,17 @@ bool Close(intptr_t file) { return ::close(static_cast<int>(file)) == 0 || errno
 
 long LastFileError() { return errno; }
 
-int CauseOf(long error) {
-    switch (error) {
-    case ENOENT:
-        return CFileException::fileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-        return CFileException::badPath;
-    case EMFILE:
-    case ENFILE:
-        return CFileException::tooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return CFileException::accessDenied;
-    case EBADF:
-        return CFileException::invalidFile;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-        return CFileException::diskFull;
-    case ESPIPE:
-    case EINVAL:
-        return CFileException::badSeek;
-    case EIO:
-        return CFileException::hardIO;
-    default:
-        return CFileException::genericException;
-    }
-}
+const CauseCodes kCauseCodes[] = {
+    {CFileException::fileNotFound, {ENOENT}},
+    {CFileException::badPath, {ENOTDIR, ENAMETOOLONG}},
+    {CFileException::tooManyOpenFiles, {EMFILE, ENFILE}},
+    {CFileException::accessDenied, {EACCES, EPERM, EROFS}},
+    {CFileException::invalidFile, {EBADF}},
+    {CFileException::diskFull, {ENOSPC, EFBIG, EDQUOT}},
+    {CFileException::badSeek, {ESPIPE, EINVAL}},
+    {CFileException::hardIO, {EIO}},
+};
+const size_t kCauseCodeRows = sizeof kCauseCodes / sizeof kCauseCodes[0];
 
 void WaitIfWriteHeld() {
     if (!IsLayerThread())

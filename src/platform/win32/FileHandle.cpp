@@ -76,49 +76,25 @@ bool Close(intptr_t file) { return CloseHandle(HandleOf(file)) != 0; }
 long LastFileError() { return static_cast<long>(GetLastError()); }
 
 // The framework's mapping of system error codes to causes.
-int CauseOf(long error) {
-    switch (static_cast<DWORD>(error)) {
-    case ERROR_FILE_NOT_FOUND:
-        return CFileException::fileNotFound;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-        return CFileException::badPath;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return CFileException::tooManyOpenFiles;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-        return CFileException::accessDenied;
-    case ERROR_INVALID_HANDLE:
-        return CFileException::invalidFile;
-    case ERROR_CURRENT_DIRECTORY:
-        return CFileException::removeCurrentDir;
-    case ERROR_CANNOT_MAKE:
-        return CFileException::directoryFull;
-    case ERROR_SEEK:
-    case ERROR_NEGATIVE_SEEK:
-        return CFileException::badSeek;
-    case ERROR_WRITE_FAULT:
-    case ERROR_READ_FAULT:
-    case ERROR_GEN_FAILURE:
-    case ERROR_CRC:
-    case ERROR_NOT_READY:
-        return CFileException::hardIO;
-    case ERROR_SHARING_VIOLATION:
-        return CFileException::sharingViolation;
-    case ERROR_LOCK_VIOLATION:
-        return CFileException::lockViolation;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return CFileException::diskFull;
-    case ERROR_HANDLE_EOF:
-        return CFileException::endOfFile;
-    default:
-        return CFileException::genericException;
-    }
-}
+const CauseCodes kCauseCodes[] = {
+    {CFileException::fileNotFound, {ERROR_FILE_NOT_FOUND}},
+    {CFileException::badPath,
+     {ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE, ERROR_INVALID_NAME, ERROR_BAD_PATHNAME,
+      ERROR_FILENAME_EXCED_RANGE}},
+    {CFileException::tooManyOpenFiles, {ERROR_TOO_MANY_OPEN_FILES}},
+    {CFileException::accessDenied, {ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT}},
+    {CFileException::invalidFile, {ERROR_INVALID_HANDLE}},
+    {CFileException::removeCurrentDir, {ERROR_CURRENT_DIRECTORY}},
+    {CFileException::directoryFull, {ERROR_CANNOT_MAKE}},
+    {CFileException::badSeek, {ERROR_SEEK, ERROR_NEGATIVE_SEEK}},
+    {CFileException::hardIO,
+     {ERROR_WRITE_FAULT, ERROR_READ_FAULT, ERROR_GEN_FAILURE, ERROR_CRC, ERROR_NOT_READY}},
+    {CFileException::sharingViolation, {ERROR_SHARING_VIOLATION}},
+    {CFileException::lockViolation, {ERROR_LOCK_VIOLATION}},
+    {CFileException::diskFull, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL}},
+    {CFileException::endOfFile, {ERROR_HANDLE_EOF}},
+};
+const size_t kCauseCodeRows = sizeof kCauseCodes / sizeof kCauseCodes[0];
 
 bool InjectedFailure(const char*, long*) { return false; }
 
