@@ -72,39 +72,4 @@ size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from) 
     return at == whole.end() ? std::string::npos : static_cast<size_t>(at - whole.begin());
 }
 
-size_t FindThroughSilence(const kxtest::Bytes& whole, const kxtest::Bytes& part, int& gaps) {
-    // Long enough that a pseudo-random part matches only where it is.
-    const size_t kAnchor = 32;
-    // Wine's runs last 5 ms to most of a second; a whole block of the
-    // player's (16384 bytes) would be more.
-    const size_t kLongestSilence = 16000;
-    const kxtest::Bytes head(part.begin(), part.begin() + std::min(kAnchor, part.size()));
-    for (size_t start = Find(whole, head); start != std::string::npos;
-         start = Find(whole, head, start + 1)) {
-        gaps = 0;
-        size_t at = start;
-        size_t next = 0;
-        while (next < part.size() && at < whole.size()) {
-            if (whole[at] == part[next]) {
-                ++at;
-                ++next;
-                continue;
-            }
-            // Only silence may come between; the part goes on after it.
-            const size_t silence = at;
-            while (at < whole.size() && whole[at] == 0)
-                ++at;
-            const kxtest::Bytes rest(part.begin() + static_cast<long>(next),
-                                     part.begin() +
-                                         static_cast<long>(std::min(next + kAnchor, part.size())));
-            if (at == silence || at - silence > kLongestSilence || Find(whole, rest, at) != at)
-                break;
-            ++gaps;
-        }
-        if (next == part.size())
-            return start;
-    }
-    return std::string::npos;
-}
-
 } // namespace kxhost

@@ -73,10 +73,4 @@ std::string RigFile(const char* variable);
 // Where `part` starts inside `whole`, or npos.
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from = 0);
 
-// Where `part` starts inside `whole` byte for byte, allowing short runs of
-// silence (zero bytes, up to a second) between its bytes: what Wine's audio
-// path inserts when its own thread falls behind on a busy machine. Counts
-// those runs in `gaps`.
-size_t FindThroughSilence(const kxtest::Bytes& whole, const kxtest::Bytes& part, int& gaps);
-
 } // namespace kxhost

@@ -90,7 +90,7 @@ TEST(WineAudioServerPlayback, FilesReachTheSinkByteExactAndStatusFallsToZeroByIt
         Bytes played;
         for (int attempt = 0; attempt < 50 && at == std::string::npos; ++attempt) {
             played = kxtest::ReadFile(playedPath);
-            at = kxhost::FindThroughSilence(played, expected, gaps);
+            at = kxtest::FindThroughSilence(played, expected, gaps);
             if (at == std::string::npos)
                 Sleep(100);
         }
