@@ -33,6 +33,11 @@ CWavePlayer::CWavePlayer() {
 // play thread that had to be terminated is kept: the thread may still reach it.
 CWavePlayer::~CWavePlayer() {
     m_waveFile.release();
+    for (UnclosedDevice& unclosed : m_unclosedDevices) {
+        for (auto& header : unclosed.headers)
+            header.release();
+        unclosed.waveFile.release();
+    }
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
     DeleteCriticalSection(&m_exportLock);
@@ -64,6 +69,7 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
     // a second one must never run beside it.
     if (m_state == kPlaying && StopPlayFile() != 0)
         return 1;
+    CloseUnclosedDevices();
     for (auto& header : m_headers) {
         if (header)
             std::memset(header.get(), 0, sizeof(WAVEHDR));
@@ -267,7 +273,14 @@ CWavePlayer::WaitResult CWavePlayer::WaitForHeader(int i) {
         result = waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
         Sleep(kUnpreparePollMs);
     }
-    return kReturned; // any other result, an error included, ends the wait
+    // After an error the device may still hold the header: it is never
+    // refilled while it might play, and the playback ends as after any
+    // other device error.
+    if (result != MMSYSERR_NOERROR) {
+        Sleep(kDeviceErrorSleepMs);
+        return kDeviceError;
+    }
+    return kReturned;
 }
 
 // The block on header `last` has only just started when the end of the data
@@ -286,10 +299,38 @@ void CWavePlayer::CleanUp() {
     waveOutReset(m_device);
     if (m_waveFile->CloseWaveForm() != 0)
         g_Log.Write("CloseWaveForm FAILED");
-    m_waveFile.reset();
+    if (m_device && waveOutClose(m_device) != MMSYSERR_NOERROR)
+        KeepWithUnclosedDevice();
+    else
+        m_waveFile.reset();
+    m_device = nullptr;
     m_blockCounter = nullptr;
-    CloseDevice();
     m_state = kIdle; // last: from here on a start may use every field again
+}
+
+// The next playback gets headers of its own; without them its start fails
+// like one whose headers could not be made at first.
+void CWavePlayer::KeepWithUnclosedDevice() {
+    UnclosedDevice unclosed{
+        m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)};
+    m_unclosedDevices.push_back(std::move(unclosed));
+    for (auto& header : m_headers)
+        header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
+}
+
+// A device that closes gives back its headers and the file object, which go
+// with its entry.
+void CWavePlayer::CloseUnclosedDevices() {
+    for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
+        waveOutReset(it->device);
+        for (auto& header : it->headers)
+            waveOutUnprepareHeader(it->device, header.get(), sizeof(WAVEHDR));
+        if (waveOutClose(it->device) != MMSYSERR_NOERROR) {
+            ++it;
+            continue;
+        }
+        it = m_unclosedDevices.erase(it);
+    }
 }
 
 DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {

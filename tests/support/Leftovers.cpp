@@ -9,12 +9,6 @@
 #include <thread>
 
 namespace kxtest {
-// Wave-in headers the recorder keeps on purpose because the device still
-// holds them; weak so that the harness counts them once the layer does.
-unsigned KeptWaveInHeaders() __attribute__((weak));
-} // namespace kxtest
-
-namespace kxtest {
 
 namespace {
 
@@ -36,14 +30,15 @@ std::string Describe(const Holdings& h) {
     std::ostringstream out;
     out << "handles " << h.handles << ", wave-in devices " << h.waveInDevices << " headers "
         << h.waveInHeaders << " (kept " << h.keptWaveInHeaders << "), wave-out handles "
-        << h.waveOutHandles << " headers " << h.waveOutHeaders << ", files " << h.files
-        << ", threads " << h.threads;
+        << h.waveOutHandles << " headers " << h.waveOutHeaders << " (kept " << h.keptWaveOutHeaders
+        << "), files " << h.files << ", threads " << h.threads;
     return out.str();
 }
 
 std::string Excess(const Holdings& before, const Allowance& allowed, const Holdings& now) {
     const unsigned keptHeaders = now.keptWaveInHeaders;
-    const int devices = int(allowed.devices) + (keptHeaders > 0 ? 1 : 0);
+    const int devices =
+        int(allowed.devices) + (keptHeaders > 0 ? 1 : 0) + (now.keptWaveOutHeaders > 0 ? 1 : 0);
     const bool ok = now.handles <= before.handles &&
                     now.waveInDevices <= before.waveInDevices + unsigned(devices) &&
                     now.waveInHeaders <= before.waveInHeaders + keptHeaders &&
@@ -61,7 +56,8 @@ Holdings CurrentHoldings() {
     h.handles = OpenHandleCount();
     h.waveInDevices = OpenWaveInDevices();
     h.waveInHeaders = PreparedWaveInHeaders();
-    h.keptWaveInHeaders = KeptWaveInHeaders ? KeptWaveInHeaders() : 0;
+    h.keptWaveInHeaders = KeptWaveInHeaders();
+    h.keptWaveOutHeaders = KeptWaveOutHeaders();
     h.waveOutHandles = OpenWaveOutHandles();
     h.waveOutHeaders = PreparedWaveOutHeaders();
     h.files = OpenFileCount();

@@ -19,6 +19,7 @@ struct Holdings {
     unsigned keptWaveInHeaders = 0;
     int waveOutHandles = 0;
     int waveOutHeaders = 0;
+    int keptWaveOutHeaders = 0;
     int files = 0;
     int threads = 0;
 };

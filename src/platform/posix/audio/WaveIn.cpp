@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -22,6 +23,8 @@ constexpr WORD kUnmappedId = 0xFFFF;           // MM_UNMAPPED: no registered mak
 struct WaveInTable {
     std::mutex mutex;
     std::map<HWAVEIN, std::shared_ptr<WaveInStream>> streams;
+    // Handles whose close failed: what they hold, the owner keeps on purpose.
+    std::set<HWAVEIN> closeFailed;
     uintptr_t nextHandle = 0x7000;
 };
 
@@ -204,16 +207,16 @@ MMRESULT waveInReset(HWAVEIN device) {
 MMRESULT waveInClose(HWAVEIN device) {
     const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInClose", &result))
-        return result;
     std::shared_ptr<WaveInStream> stream = StreamOf(device);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    result = stream->Close();
+    if (!Injected("waveInClose", &result))
+        result = stream ? stream->Close() : MMSYSERR_INVALHANDLE;
+    WaveInTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
     if (result == MMSYSERR_NOERROR) {
-        WaveInTable& table = Table();
-        std::lock_guard<std::mutex> lock(table.mutex);
         table.streams.erase(device);
+        table.closeFailed.erase(device);
+    } else if (stream) {
+        table.closeFailed.insert(device);
     }
     return result;
 }
@@ -226,6 +229,15 @@ unsigned PreparedWaveInHeaders() {
     size_t count = 0;
     for (const auto& entry : table.streams)
         count += entry.second->PreparedCount();
+    return static_cast<unsigned>(count);
+}
+
+unsigned KeptWaveInHeaders() {
+    WaveInTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    size_t count = 0;
+    for (HWAVEIN device : table.closeFailed)
+        count += table.streams.at(device)->PreparedCount();
     return static_cast<unsigned>(count);
 }
 

@@ -36,6 +36,8 @@ struct WaveOutHandle {
 struct WaveOutTable {
     std::mutex mutex;
     std::map<HWAVEOUT, std::shared_ptr<WaveOutHandle>> handles;
+    // Handles whose close failed: what they hold, the owner keeps on purpose.
+    std::set<HWAVEOUT> closeFailed;
     std::atomic<bool> holdHeaders{false};
 };
 
@@ -251,18 +253,21 @@ MMRESULT waveOutReset(HWAVEOUT device) {
 MMRESULT waveOutClose(HWAVEOUT device) {
     const ParkAround park;
     DWORD code = 0;
-    if (InjectedFailure("waveOutClose", &code))
-        return code;
-    const MMRESULT result = OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
-        if (!handle.queue.empty())
-            return WAVERR_STILLPLAYING;
-        handle.closed = true;
-        return MMSYSERR_NOERROR;
-    });
+    const MMRESULT result = InjectedFailure("waveOutClose", &code)
+                                ? code
+                                : OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
+                                      if (!handle.queue.empty())
+                                          return WAVERR_STILLPLAYING;
+                                      handle.closed = true;
+                                      return MMSYSERR_NOERROR;
+                                  });
+    WaveOutTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
     if (result == MMSYSERR_NOERROR) {
-        WaveOutTable& table = Table();
-        std::lock_guard<std::mutex> lock(table.mutex);
         table.handles.erase(device);
+        table.closeFailed.erase(device);
+    } else if (table.handles.count(device)) {
+        table.closeFailed.insert(device);
     }
     return result;
 }
@@ -293,6 +298,18 @@ int OpenWaveOutHandles() {
     WaveOutTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     return static_cast<int>(table.handles.size());
+}
+
+int KeptWaveOutHeaders() {
+    WaveOutTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    int count = 0;
+    for (HWAVEOUT device : table.closeFailed) {
+        WaveOutHandle& handle = *table.handles.at(device);
+        std::lock_guard<std::mutex> handleLock(handle.mutex);
+        count += static_cast<int>(handle.prepared.size());
+    }
+    return count;
 }
 
 int PreparedWaveOutHeaders() {
