@@ -4,11 +4,16 @@
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
 # pkg-config and the kaldrix program with its manual page.
 # Windows: KALDRIX.dll (target KALDRIX of src/CMakeLists.txt) and kaldrix.exe
-# in bin/, the import library for mingw hosts in lib/, and the header.
+# in bin/, the import libraries for mingw hosts and for Microsoft's linker
+# (KALDRIX.lib) in lib/, and the header.
 include(CMakePackageConfigHelpers)
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# On Linux every file belongs to one of the components that the Debian
+# packages of cmake/Packaging.cmake are made of: runtime (libkaldrix1),
+# development (libkaldrix-dev) and tools (kaldrix-tools).
+install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT development)
+install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 if(WIN32)
     # The import library that src/CMakeLists.txt builds from the module
@@ -16,10 +21,12 @@ if(WIN32)
     install(TARGETS KALDRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES $<TARGET_LINKER_FILE:KALDRIX> DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RENAME libkaldrix.dll.a)
+    install(FILES ${PROJECT_BINARY_DIR}/KALDRIX.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
     return()
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT tools)
 
 set(KALDRIX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)
 
@@ -27,8 +34,9 @@ target_include_directories(kaldrix INTERFACE
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kaldrix EXPORT kaldrixTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT kaldrixTargets NAMESPACE kaldrix:: DESTINATION ${KALDRIX_PACKAGE_DIR})
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+install(EXPORT kaldrixTargets NAMESPACE kaldrix:: DESTINATION ${KALDRIX_PACKAGE_DIR}
+    COMPONENT development)
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrixConfig.cmake.in
     ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
@@ -38,7 +46,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/kaldrixConfigVers
 install(FILES
     ${PROJECT_BINARY_DIR}/package/kaldrixConfig.cmake
     ${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
-    DESTINATION ${KALDRIX_PACKAGE_DIR})
+    DESTINATION ${KALDRIX_PACKAGE_DIR} COMPONENT development)
 
 # kaldrix.pc names its prefix relative to its own folder, so the tree works
 # wherever `cmake --install --prefix` puts it.
@@ -48,4 +56,6 @@ string(REGEX REPLACE "/$" "" KALDRIX_PC_TO_PREFIX "${KALDRIX_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/kaldrix.pc.in
     ${PROJECT_BINARY_DIR}/package/kaldrix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/kaldrix.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

@@ -1,23 +1,3 @@
-# Cross-builds for 32-bit Windows with Debian's mingw-w64.
-#
-# The library uses the compiler's default (win32) thread model: it threads
-# through CreateThread and friends and needs nothing of std::thread. The
-# GoogleTest programs need std::mutex and use the posix variant instead
-# (mingw-i686-posix.cmake sets KALDRIX_MINGW_VARIANT before including this).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-if(NOT KALDRIX_MINGW_VARIANT)
-    set(KALDRIX_MINGW_VARIANT win32)
-endif()
-
-set(KALDRIX_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KALDRIX_MINGW_PREFIX}-gcc-${KALDRIX_MINGW_VARIANT})
-set(CMAKE_CXX_COMPILER ${KALDRIX_MINGW_PREFIX}-g++-${KALDRIX_MINGW_VARIANT})
-set(CMAKE_RC_COMPILER ${KALDRIX_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KALDRIX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Cross-builds for 32-bit Windows (cmake/mingw.cmake).
+set(KALDRIX_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -13,6 +13,9 @@
 #ifndef KALDRIX_H
 #define KALDRIX_H
 
+/* The 32-bit DLL's functions are __stdcall; the 64-bit DLL has the one x64
+ * convention, where __stdcall has no effect. Both export the undecorated
+ * names at ordinals 2-7. */
 #ifdef _WIN32
 #define KALDRIX_CALL __stdcall
 #else

@@ -5,9 +5,10 @@
 # Linux build: the example in examples/ is built through find_package and
 # through pkg-config; both, and the installed kaldrix, run on the virtual
 # audio devices.
-# Windows build (a folder holding KALDRIX.dll): the example is cross-built
-# against the installed header and import library, and must import the six
-# functions' undecorated names from KALDRIX.dll.
+# Windows build (a folder holding KALDRIX.dll, 32- or 64-bit): the example is
+# cross-built for the DLL's architecture against the installed header and
+# import library, and must import the functions' undecorated names from
+# KALDRIX.dll; the install also holds KALDRIX.lib for Microsoft's linker.
 #
 #   scripts/check-install.sh [BUILD_DIR]     (default: build/native)
 set -eu
@@ -32,8 +33,10 @@ require() {
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
 check_windows() {
-    require include/kaldrix.h bin/KALDRIX.dll bin/kaldrix.exe lib/libkaldrix.dll.a
-    i686-w64-mingw32-gcc -Wall -Wextra -Werror "$source_dir/examples/play_and_record.c" \
+    require include/kaldrix.h bin/KALDRIX.dll bin/kaldrix.exe lib/libkaldrix.dll.a lib/KALDRIX.lib
+    compiler=i686-w64-mingw32-gcc
+    file "$prefix/bin/KALDRIX.dll" | grep -q "PE32+" && compiler=x86_64-w64-mingw32-gcc
+    $compiler -Wall -Wextra -Werror "$source_dir/examples/play_and_record.c" \
         -I"$prefix/include" -L"$prefix/lib" -lkaldrix -o "$work/play_and_record.exe" ||
         fail "the example does not link against the import library"
     imports=$(winedump -j import "$work/play_and_record.exe" |

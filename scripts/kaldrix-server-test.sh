@@ -42,7 +42,7 @@ if [ "$mode" = wine ] && [ -z "${WINEPREFIX:-}" ]; then
     own_prefix=1
     export WINEPREFIX=$run/prefix
 fi
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 export KALDRIX_LOG_DIR=$run
 quiet_overrides="mscoree,mshtml="
 feeder=
@@ -165,20 +165,24 @@ parec -d vsink.monitor --raw --format=s16le --rate=8000 --channels=1 >"$bin/play
 monitor=$!
 sleep 0.3
 expect "play the recording through the server" 0 "played take.wav" -- play take.wav
-# Wine may lose the last few milliseconds of a stream: there the last 100 ms
-# are left out of the comparison; through ALSA every byte arrives.
+# Wine may lose the last few milliseconds of a stream, and insert short runs
+# of silence where its audio thread falls behind on a busy machine: there the
+# last 100 ms are left out of the comparison and such runs allowed; through
+# ALSA every byte arrives.
 tail_lost=0
-[ "$mode" = wine ] && tail_lost=1600
+[ "$mode" = wine ] && tail_lost="1600 gaps"
 # The monitor writes what it hears with a delay of its own, longer on a busy
 # machine: it is stopped once the sound has arrived, or after 5 s.
 for _ in $(seq 10); do
     sleep 0.5
-    wave played take.wav played.raw "$tail_lost" 2>/dev/null && break
+    # shellcheck disable=SC2086 # LOST and its option
+    wave played take.wav played.raw $tail_lost 2>/dev/null && break
 done
 kill "$monitor"
 wait "$monitor" 2>/dev/null
 monitor=
-if wave played take.wav played.raw "$tail_lost"; then
+# shellcheck disable=SC2086 # LOST and its option
+if wave played take.wav played.raw $tail_lost; then
     pass "the server's sink received the recording"
 else
     fail "the server's sink received the recording"

@@ -9,8 +9,10 @@ native_packages=(
     clang libclang-rt-14-dev
     libasound2-dev alsa-utils
     pulseaudio pulseaudio-utils libasound2-plugins
-    g++-mingw-w64-i686
-    wine wine32:i386 wine64-tools
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    wine wine32:i386 wine64 wine64-tools
+    llvm lld
+    dpkg-dev file lintian man-db
     libasound2-plugins:i386 libpulse0:i386
 )
 

@@ -2,12 +2,15 @@
 # Every test: installs what the tests need (scripts/setup.sh), then runs each
 # CMake workflow of CMakePresets.json in turn (configure, build, ctest):
 #   native  the suites (but the fault matrix), ALSA and kaldrix against the
-#           private audio server, the install check
+#           private audio server, the install check, the Debian packages
+#           (installed and purged)
 #   asan    the suites that do not wait on the clock, and the fault matrix,
 #           address+undefined
 #   tsan    the same, and where threads meet also when waiting, thread sanitizer
 #   mingw   KALDRIX.dll: its exports and imports, the Windows programs under
-#           Wine without a device and against the audio server, the install
+#           Wine without a device and against the audio server, KALDRIX.lib
+#           with lld-link, the install
+#   mingw64 the same checks of the 64-bit KALDRIX.dll under wine64
 #   fuzz    the fuzz targets, sharing 60 s
 # Each workflow ends with ctest's own summary; the command fails when any
 # workflow fails. One workflow: cmake --workflow --preset NAME; one label of
@@ -21,7 +24,7 @@ bash scripts/setup.sh || {
 }
 
 failed=()
-for workflow in native asan tsan mingw fuzz; do
+for workflow in native asan tsan mingw mingw64 fuzz; do
     echo "=== workflow $workflow"
     cmake --workflow --preset "$workflow" || failed+=("$workflow")
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A private 32-bit Wine prefix for the checks of the mingw build (the ctest
-# fixture wine_prefix of tests/WineChecks.cmake).
+# A private Wine prefix (32-bit, or 64-bit when WINEARCH=win64) for the
+# checks of the mingw builds (the ctest fixture wine_prefix of
+# tests/WineChecks.cmake).
 #   scripts/wine-prefix.sh start PREFIX   a fresh prefix, its server kept running
 #   scripts/wine-prefix.sh stop PREFIX    stop its server, remove it
 set -uo pipefail
@@ -8,7 +9,7 @@ set -uo pipefail
     echo "usage: $0 start|stop PREFIX" >&2
     exit 2
 }
-export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$2 WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 case $1 in
 start)
     [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1

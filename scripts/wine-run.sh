@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine, quietly, in the program's own folder
 # (where KALDRIX.dll lies), in the prefix that WINEPREFIX names; ctest's
-# checks of the mingw build run through it (tests/WineChecks.cmake).
+# checks of the mingw builds run through it (tests/WineChecks.cmake), with
+# WINEARCH=win64 for the 64-bit DLL.
 #   --no-audio  Wine's audio drivers switched off: no device at all
 #   --fed       run inside the audio server's environment (scripts/audio-rig.sh
 #               with): two minutes of noise are fed to the server's source
@@ -24,7 +25,7 @@ esac
 }
 program=$(realpath "$1")
 shift
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 [ "$mode" = --no-audio ] && WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winepulse.drv,winealsa.drv,wineoss.drv=d"
 

@@ -12,6 +12,7 @@ set(KALDRIX_EXPORTS
     "KxRecordStatus 7 0")
 
 # The 32-bit DLL names its __stdcall functions decorated (KxStartRecFile@4)
-# in the module definition and links with --kill-at; a 64-bit DLL has no
-# decoration and lists the plain names.
-set(KALDRIX_DECORATE_EXPORTS ON)
+# in the module definition and links with --kill-at. On x64 there is one
+# calling convention: __stdcall has no effect, names are never decorated, and
+# the module definition lists the plain names.
+string(COMPARE EQUAL "${CMAKE_SIZEOF_VOID_P}" 4 KALDRIX_DECORATE_EXPORTS)

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -206,6 +207,52 @@ Bytes Pattern(size_t size, uint32_t seed) {
         byte = uint8_t(state >> 16);
     }
     return bytes;
+}
+
+namespace {
+// Where `part` starts inside `whole` at or after `from`, or npos.
+size_t Search(const Bytes& whole, const Bytes& part, size_t from) {
+    if (from > whole.size())
+        return std::string::npos;
+    const auto at =
+        std::search(whole.begin() + static_cast<long>(from), whole.end(), part.begin(), part.end());
+    return at == whole.end() ? std::string::npos : static_cast<size_t>(at - whole.begin());
+}
+} // namespace
+
+size_t FindThroughSilence(const Bytes& whole, const Bytes& part, int& gaps) {
+    // Long enough that a pseudo-random part matches only where it is.
+    const size_t kAnchor = 32;
+    // Wine's runs last 5 ms to most of a second; a whole block of the
+    // player's (16384 bytes) would be more.
+    const size_t kLongestSilence = 16000;
+    const Bytes head(part.begin(), part.begin() + std::min(kAnchor, part.size()));
+    for (size_t start = Search(whole, head, 0); start != std::string::npos;
+         start = Search(whole, head, start + 1)) {
+        gaps = 0;
+        size_t at = start;
+        size_t next = 0;
+        while (next < part.size() && at < whole.size()) {
+            if (whole[at] == part[next]) {
+                ++at;
+                ++next;
+                continue;
+            }
+            // Only silence may come between; the part goes on after it.
+            const size_t silence = at;
+            while (at < whole.size() && whole[at] == 0)
+                ++at;
+            const Bytes rest(part.begin() + static_cast<long>(next),
+                             part.begin() +
+                                 static_cast<long>(std::min(next + kAnchor, part.size())));
+            if (at == silence || at - silence > kLongestSilence || Search(whole, rest, at) != at)
+                break;
+            ++gaps;
+        }
+        if (next == part.size())
+            return start;
+    }
+    return std::string::npos;
 }
 
 } // namespace kxtest

@@ -42,6 +42,11 @@ private:
 };
 
 Bytes ReadFile(const std::string& path);
+// Where `part` starts inside `whole` byte for byte, allowing short runs of
+// silence (zero bytes, up to a second) between its bytes: what Wine's audio
+// path inserts when its own thread falls behind on a busy machine. Counts
+// those runs in `gaps`; npos when `part` is not there.
+size_t FindThroughSilence(const Bytes& whole, const Bytes& part, int& gaps);
 std::string ReadText(const std::string& path);
 // The name of today's log file: "KALDRIX" + year, month and day without
 // leading zeros + ".log".

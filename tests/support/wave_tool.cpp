@@ -7,8 +7,10 @@
 //   wave_tool recording FILE RAW MIN MAX       a complete recording (both sizes
 //                                              patched, whole 960-byte pieces) of
 //                                              MIN to MAX bytes, a slice of RAW
-//   wave_tool played FILE PLAYED LOST          FILE's sound, but its last LOST
-//                                              bytes, appears in PLAYED
+//   wave_tool played FILE PLAYED LOST [gaps]   FILE's sound, but its last LOST
+//                                              bytes, appears in PLAYED (with
+//                                              gaps: maybe with short runs of
+//                                              silence between its bytes)
 // Exits 0 when the file is written or the check holds, else 1 with the reason.
 #include "support/TestSupport.h"
 
@@ -51,12 +53,15 @@ int CheckRecording(const std::string& path, const std::string& rawPath, size_t l
     return 0;
 }
 
-int CheckPlayed(const std::string& path, const std::string& playedPath, size_t lost) {
+int CheckPlayed(const std::string& path, const std::string& playedPath, size_t lost, bool gaps) {
     const kxtest::Bytes file = kxtest::ReadFile(path);
     if (file.size() < kHeaderBytes + lost)
         return Fail(path + ": too short");
-    if (!Contains(kxtest::ReadFile(playedPath),
-                  kxtest::Bytes(file.begin() + kHeaderBytes, file.end() - lost)))
+    const kxtest::Bytes played = kxtest::ReadFile(playedPath);
+    const kxtest::Bytes sound(file.begin() + kHeaderBytes, file.end() - lost);
+    int silences = 0;
+    if (gaps ? kxtest::FindThroughSilence(played, sound, silences) == std::string::npos
+             : !Contains(played, sound))
         return Fail(playedPath + " does not hold the sound of " + path);
     return 0;
 }
@@ -77,8 +82,8 @@ int main(int argc, char** argv) {
         kxtest::WriteFile(argv[2], kxtest::RiffWriter::Riff("AVI ", {}));
     else if (command == "recording" && argc == 6)
         return CheckRecording(argv[2], argv[3], number(4), number(5));
-    else if (command == "played" && argc == 5)
-        return CheckPlayed(argv[2], argv[3], number(4));
+    else if (command == "played" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "gaps")))
+        return CheckPlayed(argv[2], argv[3], number(4), argc == 6);
     else
         return Fail("usage: wave|raw|not-wave|recording|played, see the source");
     return 0;

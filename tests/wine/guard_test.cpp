@@ -14,10 +14,17 @@ namespace {
 const char kText[] = "\nException  KxPlayStatus";
 constexpr int kExceptionResult = 5;
 
+// The 32-bit thread's SEH frame list, into which the guard links a frame of
+// its own. A 64-bit thread has no such list (its handlers come from unwind
+// tables): there the comparisons below only say that the guard left nothing.
 EXCEPTION_REGISTRATION_RECORD* ExceptionList() {
+#ifdef __i386__
     NT_TIB* tib;
     __asm__("movl %%fs:0x18, %0" : "=r"(tib));
     return tib->ExceptionList;
+#else
+    return nullptr;
+#endif
 }
 
 // Reserved and committed, but every access faults.
