@@ -23,4 +23,5 @@
 #include "LogLocation.h"
 #include "ModuleReference.h"
 #include "PlaybackRate.h"
+#include "ThreadName.h"
 #include "WinApp.h"

@@ -199,6 +199,7 @@ void CWavePlayer::FillHeader(WAVEHDR& header) {
 }
 
 DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
+    NameCurrentThread("kx-play");
     struct Run {
         CWavePlayer* player;
         int exitCode;

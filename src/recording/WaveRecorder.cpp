@@ -237,6 +237,7 @@ int CWaveRecorder::ResetCapture() {
 }
 
 DWORD WINAPI CWaveRecorder::CaptureThreadEntry(LPVOID parameter) {
+    NameCurrentThread("kx-capture");
     auto* recorder = static_cast<CWaveRecorder*>(parameter);
     DWORD exitCode = 0;
     try {

@@ -1,4 +1,5 @@
 #include "platform/posix/audio/AlsaWaveInCapture.h"
+#include "platform/ThreadName.h"
 #include "platform/posix/audio/AlsaActivity.h"
 
 #include <algorithm>
@@ -86,6 +87,7 @@ void AlsaWaveInCapture::Read(char* data, size_t bytes) {
 }
 
 void AlsaWaveInCapture::Run() {
+    NameCurrentThread("kx-in-alsa-pcm");
     CountedAlsaThread counted;
     std::vector<char> period(m_pcm->periodFrames() * m_frameBytes);
     std::unique_lock<std::mutex> lock(m_mutex);

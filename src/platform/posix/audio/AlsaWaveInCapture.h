@@ -23,6 +23,7 @@ public:
     AlsaWaveInCapture(const AlsaWaveInCapture&) = delete;
     AlsaWaveInCapture& operator=(const AlsaWaveInCapture&) = delete;
 
+    const char* ThreadName() const override { return "kx-in-alsa"; }
     void Start() override;
     void Stop() override;
     size_t Available() override;

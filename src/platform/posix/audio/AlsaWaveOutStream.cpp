@@ -1,4 +1,5 @@
 #include "platform/posix/audio/AlsaWaveOutStream.h"
+#include "platform/ThreadName.h"
 #include "platform/posix/audio/AlsaActivity.h"
 
 #include <algorithm>
@@ -55,6 +56,7 @@ void AlsaWaveOutStream::Stop() {
 }
 
 void AlsaWaveOutStream::Run() {
+    NameCurrentThread("kx-out-alsa");
     CountedAlsaThread counted;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_closing) {

@@ -17,6 +17,7 @@ public:
     VirtualWaveInCapture(const VirtualWaveInCapture&) = delete;
     VirtualWaveInCapture& operator=(const VirtualWaveInCapture&) = delete;
 
+    const char* ThreadName() const override { return "kx-in-virtual"; }
     void Start() override;
     void Stop() override;
     size_t Available() override;

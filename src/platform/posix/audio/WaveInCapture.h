@@ -11,6 +11,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     virtual ~WaveInCapture() = default;
+    // The name of the stream thread that serves this capture.
+    virtual const char* ThreadName() const = 0;
     // Capturing begins now; the device's clock counts from here.
     virtual void Start() = 0;
     // Capturing stops. What the device does with bytes not read by then is

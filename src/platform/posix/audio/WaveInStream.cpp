@@ -1,4 +1,5 @@
 #include "platform/posix/audio/WaveInStream.h"
+#include "platform/ThreadName.h"
 #include "platform/posix/ThreadMessages.h"
 
 #include <algorithm>
@@ -133,6 +134,7 @@ size_t WaveInStream::PreparedCount() {
 // The worker sleeps until the first queued header can be filled whole, fills
 // it and hands it back.
 void WaveInStream::Run() {
+    NameCurrentThread(m_capture->ThreadName());
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_closing) {
         if (!m_running || m_queue.empty()) {
