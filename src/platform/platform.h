@@ -18,6 +18,7 @@
 #endif
 
 #include "FaultGuard.h"
+#include "HeaderFlags.h"
 #include "File.h"
 #include "LibraryEntry.h"
 #include "LogLocation.h"

@@ -222,7 +222,7 @@ int CWavePlayer::Stream() {
     QueueBlock(*m_waveFile);
     int i = 0;
     for (;;) {
-        if (m_headers[i]->dwFlags & kInDevice) {
+        if (HeaderFlags(*m_headers[i]) & kInDevice) {
             const WaitResult waited = WaitForHeader(i);
             if (waited == kDeviceError)
                 return kDeviceErrorExitCode;
@@ -234,7 +234,7 @@ int CWavePlayer::Stream() {
                 return 0;
             }
             i = j;
-        } else if (!(m_headers[1 - i]->dwFlags & kInDevice)) {
+        } else if (!(HeaderFlags(*m_headers[1 - i]) & kInDevice)) {
             // Nothing in the device: an empty file, or its first blocks could
             // not be queued. It ends like any other.
             EndPause(1 - i);
@@ -278,7 +278,7 @@ void CWavePlayer::EndPause(int last) {
     Sleep(kEndPauseMs);
     const WAVEHDR& header = *m_headers[last];
     const DWORD needed =
-        (header.dwFlags & WHDR_INQUEUE) ? PlayTimeMs(header.dwBufferLength) + kEndMarginMs : 0;
+        (HeaderFlags(header) & WHDR_INQUEUE) ? PlayTimeMs(header.dwBufferLength) + kEndMarginMs : 0;
     if (needed > kEndPauseMs)
         WaitForSingleObject(m_stopEvent, needed - kEndPauseMs);
 }

@@ -32,20 +32,21 @@ AlsaWaveOutStream::~AlsaWaveOutStream() {
     m_writer.join();
 }
 
-void AlsaWaveOutStream::Play(const char* data, DWORD size) {
-    if (size == 0)
-        return;
+void AlsaWaveOutStream::Play(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(Chunk{data, size});
-        m_pendingBytes += size;
+        if (header->dwBufferLength > 0)
+            m_pending.push_back(Chunk{header->lpData, header->dwBufferLength});
+        m_pendingBytes += header->dwBufferLength;
+        m_headers.Push(header, m_written + m_pendingBytes);
+        m_headers.ReturnPlayed(m_played); // an empty header on an idle stream
     }
     m_wake.notify_all();
 }
 
-ULONGLONG AlsaWaveOutStream::PlayedBytes() {
+bool AlsaWaveOutStream::Busy() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_played;
+    return !m_headers.Empty();
 }
 
 void AlsaWaveOutStream::Stop() {
@@ -65,6 +66,7 @@ void AlsaWaveOutStream::Run() {
             continue;
         }
         UpdatePlayed();
+        m_headers.ReturnPlayed(m_played);
         if (WriteSome())
             continue;
         if (m_pendingBytes >= m_frameBytes) {
@@ -177,6 +179,7 @@ void AlsaWaveOutStream::DropAll() {
     m_pendingBytes = 0;
     m_written = 0;
     m_played = 0;
+    m_headers.ReturnAll();
     m_stopsDone = m_stopRequests;
     m_stopped.notify_all();
 }

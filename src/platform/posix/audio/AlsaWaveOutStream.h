@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/posix/audio/AlsaPcm.h"
+#include "platform/posix/audio/PlayingHeaders.h"
 #include "platform/posix/audio/WaveOutDevice.h"
 
 #include <chrono>
@@ -12,12 +13,12 @@
 #include <vector>
 
 // A wave-out stream on an ALSA PCM. A writer thread feeds the PCM from the
-// queued data as room comes free; the bytes count as played once the PCM's
-// delay says they have been heard, not when they were written, and never
-// sooner than the format's rate allows since the data began to flow. The
-// writer is
-// the only thread that touches the PCM, so a stop is a request it carries out
-// (drop, prepare) before Stop returns.
+// queued headers as room comes free; the bytes count as played once the
+// PCM's delay says they have been heard, not when they were written, and
+// never sooner than the format's rate allows since the data began to flow;
+// the writer then marks the header done. The writer is the only thread that
+// touches the PCM, so a stop is a request it carries out (drop, prepare)
+// before Stop returns.
 class AlsaWaveOutStream : public WaveOutStream {
 public:
     // `silence`: the byte value of silence in the PCM's sample format.
@@ -26,9 +27,9 @@ public:
     AlsaWaveOutStream(const AlsaWaveOutStream&) = delete;
     AlsaWaveOutStream& operator=(const AlsaWaveOutStream&) = delete;
 
-    void Play(const char* data, DWORD size) override;
-    ULONGLONG PlayedBytes() override;
+    void Play(WAVEHDR* header) override;
     void Stop() override;
+    bool Busy() override;
 
 private:
     struct Chunk {
@@ -53,6 +54,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;    // to the writer: data, a stop, the close
     std::condition_variable m_stopped; // from the writer: a stop carried out
+    PlayingHeaders m_headers;          // queued and not yet heard, in order
     std::deque<Chunk> m_pending;       // queued and not yet written, in order
     DWORD m_frontOffset = 0;           // bytes of the first chunk already written
     ULONGLONG m_pendingBytes = 0;

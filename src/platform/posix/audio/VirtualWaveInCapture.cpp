@@ -10,11 +10,11 @@
 namespace {
 constexpr double kToneHz = 440.0;
 constexpr double kPi = 3.14159265358979323846;
-constexpr uint64_t kMicrosPerSecond = 1000000;
 } // namespace
 
 VirtualWaveInCapture::VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath)
-    : m_format(format), m_fromFile(sourcePath != nullptr) {
+    : m_format(format), m_fromFile(sourcePath != nullptr),
+      m_clock(format.nSamplesPerSec * format.nBlockAlign, format.nBlockAlign) {
     if (sourcePath)
         m_file = ::open(sourcePath, O_RDONLY | O_CLOEXEC);
 }
@@ -26,33 +26,20 @@ VirtualWaveInCapture::~VirtualWaveInCapture() {
 
 void VirtualWaveInCapture::Start() {
     m_running = true;
-    m_start = Clock::now();
+    m_clock.Restart();
     m_readSinceStart = 0;
 }
 
 void VirtualWaveInCapture::Stop() { m_running = false; }
 
-// Whole frames due since Start at the nominal rate; computed from the start
-// every time, so rounding never adds up to drift.
-uint64_t VirtualWaveInCapture::DueBytes(Clock::time_point now) const {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_start);
-    const uint64_t micros = elapsed.count() > 0 ? static_cast<uint64_t>(elapsed.count()) : 0;
-    const uint64_t frames = micros * m_format.nSamplesPerSec / kMicrosPerSecond;
-    return frames * m_format.nBlockAlign;
-}
-
 size_t VirtualWaveInCapture::Available() {
     if (!m_running)
         return 0;
-    return static_cast<size_t>(DueBytes(Clock::now()) - m_readSinceStart);
+    return static_cast<size_t>(m_clock.DueBytes(Clock::now()) - m_readSinceStart);
 }
 
 WaveInCapture::Clock::time_point VirtualWaveInCapture::ReadyAt(size_t bytes) {
-    const uint64_t target = m_readSinceStart + bytes;
-    const uint64_t frames = (target + m_format.nBlockAlign - 1) / m_format.nBlockAlign;
-    const uint64_t micros =
-        (frames * kMicrosPerSecond + m_format.nSamplesPerSec - 1) / m_format.nSamplesPerSec;
-    return m_start + std::chrono::microseconds(micros);
+    return m_clock.WhenDue(m_readSinceStart + bytes);
 }
 
 void VirtualWaveInCapture::Read(char* data, size_t bytes) {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "platform/posix/audio/VirtualClock.h"
 #include "platform/posix/audio/WaveInCapture.h"
 #include "platform/posix/WindowsApi.h"
 
 #include <cstdint>
 
 // The virtual input's capture: bytes become available at the format's byte
-// rate counted from Start, so the device does not drift. The source is the
+// rate on the virtual clock, counted from Start, so the device does not
+// drift. The source is the
 // file named at open, from its first byte on and without dropping any (then
 // silence), or a 440 Hz tone; a stop keeps the source's place.
 class VirtualWaveInCapture : public WaveInCapture {
@@ -25,7 +27,6 @@ public:
     void Read(char* data, size_t bytes) override;
 
 private:
-    uint64_t DueBytes(Clock::time_point now) const;
     void ReadSource(char* data, size_t bytes);
     void Silence(char* data, size_t bytes) const;
     void Tone(char* data, size_t bytes);
@@ -33,8 +34,8 @@ private:
     const WAVEFORMATEX m_format;
     const bool m_fromFile;
     int m_file = -1; // -1 once the file has ended (or could not be opened)
+    VirtualClock m_clock;
     bool m_running = false;
-    Clock::time_point m_start;
     uint64_t m_readSinceStart = 0;
     uint64_t m_toneFrame = 0;
 };

@@ -1,9 +1,11 @@
 // waveOut* for POSIX: the Windows rules for handles and headers over the
-// backends of WaveOutDevice.h. A header is done when the stream has played it,
-// which is checked whenever the handle is called, so a header changes only
-// inside a call on its handle, and then through atomic operations.
+// backends of WaveOutDevice.h. A backend marks a header done from its own
+// thread once it has played it, through atomic operations, so an owner that
+// reads the flags sees progress without a call.
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/ThreadState.h"
+#include "platform/posix/audio/PreparedHeaders.h"
+#include "platform/posix/audio/WaveHeaderFlags.h"
 #include "platform/posix/audio/WaveOutDevice.h"
 #include "platform/posix/audio/WaveOutTestInterface.h"
 #include "platform/posix/Immortal.h"
@@ -11,25 +13,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
-#include <set>
+#include <vector>
 
 namespace {
-
-struct QueuedHeader {
-    WAVEHDR* header;
-    ULONGLONG end; // the stream position at which it has been played
-    bool held;     // stuck: never played (test interface)
-};
 
 struct WaveOutHandle {
     std::mutex mutex;
     std::unique_ptr<WaveOutStream> stream;
-    std::deque<QueuedHeader> queue; // in the order written
-    std::set<WAVEHDR*> prepared;
-    ULONGLONG written = 0; // bytes given to the stream since the open or the last reset
+    std::vector<WAVEHDR*> held; // stuck in the device: never played (test interface)
+    PreparedHeaders prepared;
     bool closed = false;
 };
 
@@ -52,31 +46,6 @@ std::shared_ptr<WaveOutHandle> Find(HWAVEOUT device) {
     return it == table.handles.end() ? nullptr : it->second;
 }
 
-void SetFlags(WAVEHDR* header, DWORD flags) {
-    __atomic_fetch_or(&header->dwFlags, flags, __ATOMIC_RELEASE);
-}
-
-void ClearFlags(WAVEHDR* header, DWORD flags) {
-    __atomic_fetch_and(&header->dwFlags, ~flags, __ATOMIC_RELEASE);
-}
-
-DWORD FlagsOf(const WAVEHDR* header) { return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE); }
-
-void MarkDone(WAVEHDR* header) {
-    ClearFlags(header, WHDR_INQUEUE);
-    SetFlags(header, WHDR_DONE);
-}
-
-// Returns, in order, the headers whose bytes the stream has played.
-void ReturnPlayedHeaders(WaveOutHandle& handle) {
-    const ULONGLONG played = handle.stream->PlayedBytes();
-    while (!handle.queue.empty() && !handle.queue.front().held &&
-           handle.queue.front().end <= played) {
-        MarkDone(handle.queue.front().header);
-        handle.queue.pop_front();
-    }
-}
-
 bool IsValidHeader(const WAVEHDR* header, UINT size) {
     return header != nullptr && size >= sizeof(WAVEHDR);
 }
@@ -89,7 +58,6 @@ template <typename Operation> MMRESULT OnHandle(HWAVEOUT device, Operation opera
     std::lock_guard<std::mutex> lock(handle->mutex);
     if (handle->closed)
         return MMSYSERR_INVALHANDLE;
-    ReturnPlayedHeaders(*handle);
     return operation(*handle);
 }
 
@@ -178,7 +146,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
             ClearFlags(header, WHDR_DONE);
             SetFlags(header, WHDR_PREPARED);
         }
-        handle.prepared.insert(header);
+        handle.prepared.Insert(header);
         return MMSYSERR_NOERROR;
     });
 }
@@ -198,13 +166,10 @@ MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
             return WAVERR_STILLPLAYING;
         ClearFlags(header, WHDR_DONE);
         SetFlags(header, WHDR_INQUEUE);
-        const bool held = Table().holdHeaders.load(std::memory_order_acquire);
-        if (!held) {
-            handle.stream->Play(header->lpData, header->dwBufferLength);
-            handle.written += header->dwBufferLength;
-        }
-        handle.queue.push_back(QueuedHeader{header, handle.written, held});
-        ReturnPlayedHeaders(handle); // an empty header is done at once
+        if (Table().holdHeaders.load(std::memory_order_acquire))
+            handle.held.push_back(header);
+        else
+            handle.stream->Play(header); // an empty header is done at once on an idle stream
         return MMSYSERR_NOERROR;
     });
 }
@@ -222,7 +187,7 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
             return WAVERR_STILLPLAYING;
         if (flags & WHDR_PREPARED)
             ClearFlags(header, WHDR_PREPARED);
-        handle.prepared.erase(header);
+        handle.prepared.Erase(header);
         return MMSYSERR_NOERROR;
     });
 }
@@ -235,15 +200,6 @@ MMRESULT waveOutReset(HWAVEOUT device) {
         return code;
     return OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
         handle.stream->Stop();
-        handle.written = 0;
-        std::deque<QueuedHeader> held;
-        for (const QueuedHeader& queued : handle.queue) {
-            if (queued.held)
-                held.push_back(queued);
-            else
-                MarkDone(queued.header);
-        }
-        handle.queue.swap(held);
         return MMSYSERR_NOERROR;
     });
 }
@@ -254,7 +210,7 @@ MMRESULT waveOutClose(HWAVEOUT device) {
     if (InjectedFailure("waveOutClose", &code))
         return code;
     const MMRESULT result = OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
-        if (!handle.queue.empty())
+        if (!handle.held.empty() || handle.stream->Busy())
             return WAVERR_STILLPLAYING;
         handle.closed = true;
         return MMSYSERR_NOERROR;
@@ -278,14 +234,9 @@ void ReleaseWaveOutHeaders() {
     for (auto& entry : table.handles) {
         WaveOutHandle& handle = *entry.second;
         std::lock_guard<std::mutex> handleLock(handle.mutex);
-        std::deque<QueuedHeader> playing;
-        for (const QueuedHeader& queued : handle.queue) {
-            if (queued.held)
-                MarkDone(queued.header);
-            else
-                playing.push_back(queued);
-        }
-        handle.queue.swap(playing);
+        for (WAVEHDR* header : handle.held)
+            MarkDone(header);
+        handle.held.clear();
     }
 }
 
@@ -301,7 +252,7 @@ int PreparedWaveOutHeaders() {
     int count = 0;
     for (auto& entry : table.handles) {
         std::lock_guard<std::mutex> handleLock(entry.second->mutex);
-        count += static_cast<int>(entry.second->prepared.size());
+        count += static_cast<int>(entry.second->prepared.Count());
     }
     return count;
 }

@@ -1,6 +1,6 @@
 // The wave-out device layer of the POSIX build. waveOut* (WaveOut.cpp) keeps
-// the Windows rules for handles and headers; a backend only plays bytes on its
-// own clock and says how far it has got. The virtual device is one backend;
+// the Windows rules for handles and headers; a backend plays the headers on
+// its own clock and hands each back when it has been played. The virtual device is one backend;
 // WaveOutDevices() lists the devices that KALDRIX_AUDIO asks for.
 #pragma once
 
@@ -9,18 +9,20 @@
 #include <memory>
 #include <vector>
 
-// One open stream on a device: plays the bytes it is given, in order.
+// One open stream on a device: plays the headers it is given, in order, and
+// marks each done (WHDR_DONE set, WHDR_INQUEUE cleared, atomically) from its
+// own thread once it has been played, as a Windows driver does.
 class WaveOutStream {
 public:
     virtual ~WaveOutStream() = default;
-    // Queues `size` bytes behind everything queued before. `data` stays valid
-    // and unchanged until PlayedBytes has passed its end or Stop was called.
-    virtual void Play(const char* data, DWORD size) = 0;
-    // Bytes played since the open or the last Stop.
-    virtual ULONGLONG PlayedBytes() = 0;
-    // Stops at once: what is not played yet is dropped and the count of
-    // played bytes starts again from 0.
+    // Queues the header's bytes behind everything queued before. Its data
+    // stays valid and unchanged until the stream has marked it done.
+    virtual void Play(WAVEHDR* header) = 0;
+    // Stops at once: what is not played yet is dropped and every queued
+    // header is marked done before Stop returns.
     virtual void Stop() = 0;
+    // Whether headers are queued that are not done yet.
+    virtual bool Busy() = 0;
 };
 
 class WaveOutDevice {
