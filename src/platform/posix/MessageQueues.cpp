@@ -8,10 +8,10 @@
 #include "platform/posix/Immortal.h"
 
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -49,7 +49,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<MSG> m_messages;
+    std::vector<MSG> m_messages; // keeps its capacity: posting allocates nothing once warm
 };
 
 struct QueueRegistry {

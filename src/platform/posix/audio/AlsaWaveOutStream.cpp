@@ -152,7 +152,7 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
         m_frontOffset += take;
         bytes -= take;
         if (m_frontOffset == front.size) {
-            m_pending.pop_front();
+            m_pending.erase(m_pending.begin());
             m_frontOffset = 0;
         }
     }

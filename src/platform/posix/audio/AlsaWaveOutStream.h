@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -55,7 +54,7 @@ private:
     std::condition_variable m_wake;    // to the writer: data, a stop, the close
     std::condition_variable m_stopped; // from the writer: a stop carried out
     PlayingHeaders m_headers;          // queued and not yet heard, in order
-    std::deque<Chunk> m_pending;       // queued and not yet written, in order
+    std::vector<Chunk> m_pending;      // queued and not yet written, in order
     DWORD m_frontOffset = 0;           // bytes of the first chunk already written
     ULONGLONG m_pendingBytes = 0;
     ULONGLONG m_written = 0; // data bytes the PCM took since the open or the last stop

@@ -49,7 +49,7 @@ MMRESULT WaveInStream::Prepare(LPWAVEHDR header) {
         return WAVERR_STILLPLAYING;
     if (!(flags & WHDR_PREPARED))
         SetFlags(header, (flags | WHDR_PREPARED) & ~WHDR_DONE);
-    m_prepared.insert(header);
+    m_prepared.Insert(header);
     return MMSYSERR_NOERROR;
 }
 
@@ -61,7 +61,7 @@ MMRESULT WaveInStream::Unprepare(LPWAVEHDR header) {
     if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     SetFlags(header, (flags & ~WHDR_PREPARED) | WHDR_DONE);
-    m_prepared.erase(header);
+    m_prepared.Erase(header);
     return MMSYSERR_NOERROR;
 }
 
@@ -118,7 +118,7 @@ MMRESULT WaveInStream::Close() {
         m_capture->Stop();
         m_running = false;
         m_closing = true;
-        m_prepared.clear(); // a closed device holds nothing of its owner's
+        m_prepared.Clear(); // a closed device holds nothing of its owner's
         Notify(MM_WIM_CLOSE, 0);
     }
     m_wake.notify_all();
@@ -128,7 +128,7 @@ MMRESULT WaveInStream::Close() {
 
 size_t WaveInStream::PreparedCount() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_prepared.size();
+    return m_prepared.Count();
 }
 
 // The worker sleeps until the first queued header can be filled whole, fills
@@ -153,7 +153,7 @@ void WaveInStream::Run() {
 
 void WaveInStream::ReturnFirst(size_t bytes) {
     const LPWAVEHDR header = m_queue.front();
-    m_queue.pop_front();
+    m_queue.erase(m_queue.begin());
     if (bytes > 0)
         m_capture->Read(header->lpData, bytes);
     SetBytesRecorded(header, static_cast<DWORD>(bytes));

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "platform/posix/WindowsApi.h"
+#include "platform/posix/audio/PreparedHeaders.h"
 #include "platform/posix/audio/WaveInCapture.h"
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
+#include <vector>
 
 // One open wave-in handle: the queue of added headers, a worker thread that
 // hands each header back when the capture has filled it, and the
@@ -50,8 +50,9 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<LPWAVEHDR> m_queue;
-    std::set<LPWAVEHDR> m_prepared;
+    // Both keep their capacity: streaming allocates nothing.
+    std::vector<LPWAVEHDR> m_queue;
+    PreparedHeaders m_prepared;
     bool m_running = false;
     bool m_closing = false;
     std::thread m_worker;
