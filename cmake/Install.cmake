@@ -2,7 +2,7 @@
 #
 # Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
-# pkg-config and the kaldrix program.
+# pkg-config and the kaldrix program with its manual page.
 # Windows: KALDRIX.dll (target KALDRIX of cmake/Windows.cmake) and kaldrix.exe
 # in bin/, the import library for mingw hosts in lib/, and the header.
 include(CMakePackageConfigHelpers)
@@ -18,6 +18,8 @@ if(WIN32)
         RENAME libkaldrix.dll.a)
     return()
 endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(KALDRIX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)
 

@@ -57,7 +57,7 @@ check_example() {
 }
 
 check_linux() {
-    require include/kaldrix.h bin/kaldrix
+    require include/kaldrix.h bin/kaldrix share/man/man1/kaldrix.1
     libdir=$(dirname "$(find "$prefix" -name 'libkaldrix.so' | head -n 1)")
     [ -e "$libdir/libkaldrix.so" ] || fail "the install has no libkaldrix.so"
     for file in pkgconfig/kaldrix.pc cmake/kaldrix/kaldrixConfig.cmake \

@@ -4,8 +4,9 @@
 #   native  build/native's kaldrix through the library's ALSA backend
 #           (KALDRIX_AUDIO=alsa and ALSA's pulse plugin)
 #   wine    build/mingw's kaldrix.exe under Wine against KALDRIX.dll
-# Checked: without an audio device, info and the statuses for a missing file,
-# a malformed file and no device; with the server, a recording of what is fed
+# Checked: without an audio device, info, the statuses for a missing file,
+# a malformed file and no device, and the devices listed (none, and why);
+# with the server, the devices listed, a recording of what is fed
 # to its source, played back onto its sink, and a duplex run, each through
 # the files and the exit status.
 # Prints "N passed, N failed" last; exits non-zero when anything failed.
@@ -147,6 +148,7 @@ expect "play of a missing file: status 3" 3 "cannot read missing.wav" -- play mi
 expect "play of a malformed file: status 4" 4 "not a playable WAVE file" -- play broken.wav
 expect "play without a device: status 5" 5 "playback device" -- play good.wav
 expect "record without a device: status 5" 5 "recording device" -- record none.wav --seconds 1
+expect "devices without a device: status 5, and why" 5 "no wave-out device: " -- devices
 if [ -e "$bin/none.wav" ]; then
     fail "a failed recording leaves no file"
 else
@@ -162,6 +164,13 @@ if ! "$root/scripts/audio-rig.sh" start "$run/rig"; then
 fi
 # shellcheck source=/dev/null
 source "$run/rig/env.sh"
+
+if [ "$mode" = wine ]; then
+    expect "devices lists Wine's devices, play's first" 0 "  <- play" -- devices
+else
+    expect "devices lists ALSA's default device for play" 0 "wave-out 0: ALSA default device  <- play" -- devices
+fi
+expect "devices marks the device record uses" 0 "  <- record" -- devices
 
 pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$bin/source.raw" &
 feeder=$!

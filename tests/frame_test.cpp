@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -115,6 +116,65 @@ void FaultInsideThenOutsideAGuard() {
 TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
+}
+
+// Loading and unloading the library leaves the host's own fault handler in
+// place, whatever ran in between: after dlclose a fault lands in the host's
+// handler, never in code that is no longer mapped. Each case runs in a fresh
+// copy of this program.
+enum class WhileLoaded { Nothing, StatusCalls, Recording, Playing };
+
+constexpr int kHostHandlerExit = 42;
+void HostHandlerExits(int) { _exit(kHostHandlerExit); }
+
+void LoadUseUnloadThenFault(WhileLoaded use) {
+    struct sigaction host {};
+    host.sa_handler = HostHandlerExits;
+    sigemptyset(&host.sa_mask);
+    sigaction(SIGSEGV, &host, nullptr);
+    {
+        kxtest::TempDir dir;
+        kxtest::WriteFile(dir.File("in.wav"), kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000)));
+        void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            _exit(1);
+        auto call = [library](const char* name, const char* argument) {
+            auto function = reinterpret_cast<int (*)(const char*)>(dlsym(library, name));
+            return function ? function(argument) : -100;
+        };
+        auto status = [library](const char* name) {
+            auto function = reinterpret_cast<int (*)()>(dlsym(library, name));
+            return function ? function() : -100;
+        };
+        if (use == WhileLoaded::StatusCalls &&
+            (status("KxPlayStatus") != 0 || status("KxRecordStatus") != 0))
+            _exit(2);
+        if (use == WhileLoaded::Recording &&
+            call("KxStartRecFile", dir.File("out.wav").c_str()) != 1)
+            _exit(3);
+        if (use == WhileLoaded::Playing && call("KxStartPlayFile", dir.File("in.wav").c_str()) != 1)
+            _exit(4);
+        if (dlclose(library) != 0 || dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD))
+            _exit(5);
+    }
+    (void)*FaultingAddress();
+    _exit(6);
+}
+
+TEST(LibraryFrameDeathTest, HostsFaultHandlerOutlivesTheLibrary) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        const char* name;
+        WhileLoaded use;
+    };
+    const Case cases[] = {{"no call", WhileLoaded::Nothing},
+                          {"status calls", WhileLoaded::StatusCalls},
+                          {"recording", WhileLoaded::Recording},
+                          {"playing", WhileLoaded::Playing}};
+    kxtest::ScopedEnv audio("KALDRIX_AUDIO", "virtual");
+    for (const Case& c : cases)
+        EXPECT_EXIT(LoadUseUnloadThenFault(c.use), testing::ExitedWithCode(kHostHandlerExit), "")
+            << c.name;
 }
 
 } // namespace

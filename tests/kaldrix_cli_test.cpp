@@ -1,6 +1,10 @@
 // The kaldrix program as a user runs it: its exit statuses and one-line
 // messages, what `info` says about good and broken files, and recording,
-// playback and duplex on the virtual devices checked through their files.
+// playback and duplex on the virtual devices checked through their files;
+// the devices it lists against the library's own, the repair of a recording
+// whose host was killed, and the library's log on a terminal and off one.
+#include "platform/platform.h"
+#include "support/AudioRig.h"
 #include "support/TestSupport.h"
 
 #include <cctype>
@@ -10,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <regex>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -202,6 +208,8 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     leadingChunk.insert(leadingChunk.end(), mono.begin(), mono.end());
     Bytes unfinished = mono; // as the recorder leaves it until its stop
     unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
+    Bytes killed = unfinished; // as a host killed while recording leaves it
+    killed[40] = killed[41] = killed[42] = killed[43] = 0;
 
     struct Case {
         const char* name;
@@ -250,6 +258,7 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
          0,
          {"declares 2147483648 bytes but the file holds only 0"}},
         {"unfinished recording", unfinished, kMalformed, {"unfinished recording"}},
+        {"killed recording", killed, kMalformed, {"unfinished recording", "'kaldrix repair "}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -288,8 +297,10 @@ TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
         ExpectFailure(RunKaldrix(dir, args), kUsage, "kaldrix --help");
     }
 
-    const Outcome help = RunKaldrix(dir, {"record", "--help"});
+    // --quiet hides the library's log, never the help.
+    const Outcome help = RunKaldrix(dir, {"record", "--help", "--quiet"});
     EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: kaldrix", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("kaldrix record FILE [--seconds N]"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "");
     const Outcome version = RunKaldrix(dir, {"--version"});
@@ -319,8 +330,12 @@ TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
     EXPECT_NE(empty.err.find("nothing to play"), std::string::npos) << empty.err;
 
     kxtest::ScopedEnv noDevice("KALDRIX_AUDIO", "none");
-    ExpectFailure(RunKaldrix(dir, {"play", good}), kNoDevice, "playback device");
-    ExpectFailure(RunKaldrix(dir, {"record", dir.File("new.wav")}), kNoDevice, "recording device");
+    ExpectFailure(RunKaldrix(dir, {"play", good}), kNoDevice,
+                  "playback device for " + good +
+                      " (PCM, mono, 8000 Hz, 16-bit): no wave-out device: KALDRIX_AUDIO=none");
+    ExpectFailure(
+        RunKaldrix(dir, {"record", dir.File("new.wav")}), kNoDevice,
+        "recording device for 8000 Hz 16-bit mono: no wave-in device: KALDRIX_AUDIO=none");
     EXPECT_FALSE(kxtest::FileExists(dir.File("new.wav"))) << "a failed recording leaves no file";
     ExpectFailure(RunKaldrix(dir, {"duplex", good, dir.File("new.wav")}), kNoDevice, "device");
 }
@@ -334,8 +349,12 @@ TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
 
     const Outcome record = RunKaldrix(dir, {"record", file, "--seconds", "2"});
     EXPECT_EQ(record.status, 0) << record.err;
-    EXPECT_EQ(Lines(record.err), 1u) << "only the final line off a terminal: " << record.err;
+    EXPECT_EQ(Lines(record.err), 2u)
+        << "the device and the final line off a terminal: " << record.err;
     EXPECT_EQ(record.err.find('\r'), std::string::npos);
+    EXPECT_EQ(record.err.rfind("recording " + file + " from wave-in 0 (KALDRIX VIRTUAL IN)\n", 0),
+              0u)
+        << record.err;
     EXPECT_NE(record.err.find("recorded " + file), std::string::npos) << record.err;
     const Bytes data = RecordedData(file);
     // About two seconds, less the piece that was still filling at the stop.
@@ -345,6 +364,8 @@ TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
 
     const Outcome play = RunKaldrix(dir, {"play", file});
     EXPECT_EQ(play.status, 0) << play.err;
+    EXPECT_EQ(play.err.rfind("playing " + file + " on wave-out 0 (KALDRIX VIRTUAL OUT)\n", 0), 0u)
+        << play.err;
     EXPECT_NE(play.err.find("played " + file), std::string::npos) << play.err;
     EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played the whole file";
 }
@@ -414,6 +435,222 @@ TEST_F(KaldrixCliRealTime, OnATerminalShowsProgressAndEnterEndsARecording) {
     EXPECT_NE(record.err.find(" dB"), std::string::npos) << "a level meter: " << record.err;
     EXPECT_NE(record.err.find("recorded " + take), std::string::npos) << record.err;
     EXPECT_FALSE(RecordedData(take).empty());
+}
+
+// The header sizes of a recording, and the file with them taken out.
+struct Sizes {
+    uint32_t riff, data;
+};
+Sizes HeaderSizes(const Bytes& file) { return {ReadLe32(file, 4), ReadLe32(file, 40)}; }
+Bytes WithoutSizes(Bytes file) {
+    for (size_t at : {4, 5, 6, 7, 40, 41, 42, 43})
+        if (at < file.size())
+            file[at] = 0;
+    return file;
+}
+
+TEST_F(KaldrixCli, DevicesListsWhatTheLibrarySeesOrWhyThereIsNone) {
+    kxtest::AlsaWithoutDevices noAlsa;
+    struct Case {
+        const char* audio;
+        int status;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"virtual",
+         0,
+         {"KALDRIX_AUDIO=virtual: the virtual devices\n",
+          "wave-out 0: KALDRIX VIRTUAL OUT  <- play\n",
+          "wave-in 0: KALDRIX VIRTUAL IN  <- record\n"}},
+        {"auto", 0, {"as ALSA cannot open a playback device", "KALDRIX VIRTUAL OUT  <- play"}},
+        {"none",
+         kNoDevice,
+         {"no wave-out device: KALDRIX_AUDIO=none\n", "no wave-in device: KALDRIX_AUDIO=none\n"}},
+        {"alsa",
+         kNoDevice,
+         {"no wave-out device: ALSA has no playback device\n",
+          "no wave-in device: ALSA has no capture device\n"}},
+        {"loud", kNoDevice, {"KALDRIX_AUDIO=loud, not auto, alsa, virtual or none: no device"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.audio);
+        kxtest::ScopedEnv audio("KALDRIX_AUDIO", c.audio);
+        const Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+        for (const std::string& text : c.says)
+            EXPECT_NE(outcome.err.find(text), std::string::npos) << outcome.err;
+        // Every device the library's own calls see, by the same id.
+        for (UINT id = 0; id < waveOutGetNumDevs(); ++id) {
+            WAVEOUTCAPSA caps{};
+            ASSERT_EQ(waveOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
+            const std::string line = "wave-out " + std::to_string(id) + ": " + caps.szPname;
+            EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err;
+        }
+        for (UINT id = 0; id < waveInGetNumDevs(); ++id) {
+            WAVEINCAPSA caps{};
+            ASSERT_EQ(waveInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
+            const std::string line = "wave-in " + std::to_string(id) + ": " + caps.szPname;
+            EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err;
+        }
+    }
+}
+
+TEST_F(KaldrixCli, RepairCompletesOnlyAnUnfinishedRecordingAndKeepsEverySoundByte) {
+    const Bytes sound = kxtest::Pattern(16000, 9);
+    const Bytes finished = kxtest::PcmWave(1, 8000, 16, sound);
+    Bytes odd = WithoutSizes(finished);
+    odd.push_back(0x5A); // half a sample that the host wrote before it died
+    Bytes stereo = WithoutSizes(kxtest::PcmWave(2, 8000, 16, sound));
+    Bytes riffOnly = finished;
+    riffOnly[40] = riffOnly[41] = riffOnly[42] = riffOnly[43] = 0;
+    const Bytes notWave = kxtest::Pattern(100, 2);
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        int status;
+        std::string says;
+        Sizes sizes; // after a repair
+    } cases[] = {
+        {"whole samples", WithoutSizes(finished), 0, "16000 bytes of sound", {16036, 16000}},
+        {"odd last byte", odd, 0, "16000 bytes of sound (its odd last byte", {16036, 16000}},
+        {"header only", WithoutSizes(kxtest::PcmWave(1, 8000, 16, {})), 0, "0 bytes", {36, 0}},
+        {"finished", finished, kMalformed, "already finished", {}},
+        {"riff size only", riffOnly, kMalformed, "already finished", {}},
+        {"other format", stereo, kMalformed, "not a recording of the library", {}},
+        {"not a wave", notWave, kMalformed, "is not a WAVE file", {}},
+        {"short", Bytes(finished.begin(), finished.begin() + 40), kMalformed, "fewer than", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = Write("take.wav", c.bytes);
+        const Outcome outcome = RunKaldrix(dir, {"repair", file});
+        const Bytes after = ReadFile(file);
+        if (c.status != 0) {
+            ExpectFailure(outcome, c.status, c.says);
+            EXPECT_TRUE(after == c.bytes) << "a refused file is left as it was";
+            continue;
+        }
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+        EXPECT_TRUE(WithoutSizes(after) == c.bytes) << "only the two sizes change";
+        EXPECT_EQ(HeaderSizes(after).riff, c.sizes.riff);
+        EXPECT_EQ(HeaderSizes(after).data, c.sizes.data);
+    }
+    ExpectFailure(RunKaldrix(dir, {"repair", dir.File("missing.wav")}), kInputUnreadable,
+                  "missing.wav");
+}
+
+TEST_F(KaldrixCliRealTime, RepairMakesTheRecordingOfAKilledHostPlayable) {
+    const Bytes source = kxtest::Pattern(16000 * 8, 11);
+    kxtest::WriteFile(dir.File("source.raw"), source);
+    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
+    kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
+    const std::string take = dir.File("take.wav");
+    Child record(dir, {"record", take});
+    ASSERT_TRUE(GrowsPast(take, 44 + 16000)); // about a second
+    record.Signal(SIGKILL);
+    record.Finish();
+
+    const Bytes killed = ReadFile(take);
+    ASSERT_GT(killed.size(), 44u + 16000);
+    EXPECT_EQ(HeaderSizes(killed).riff, 0u) << "sizes stay 0 while recording";
+    EXPECT_EQ(HeaderSizes(killed).data, 0u);
+    ExpectFailure(RunKaldrix(dir, {"info", take}), kMalformed, "kaldrix repair " + take);
+
+    const Outcome repair = RunKaldrix(dir, {"repair", take});
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    const Bytes repaired = ReadFile(take);
+    ASSERT_EQ(repaired.size(), killed.size());
+    EXPECT_TRUE(WithoutSizes(repaired) == killed) << "no byte of sound changes";
+    // The sizes declare every whole sample the file holds; a kill may cut
+    // a write anywhere, not only between the library's 960-byte pieces.
+    const uint32_t size = static_cast<uint32_t>(killed.size() - 44) & ~1u;
+    EXPECT_EQ(HeaderSizes(repaired).data, size);
+    EXPECT_EQ(HeaderSizes(repaired).riff, 36 + size);
+    const Bytes data(repaired.begin() + 44, repaired.begin() + 44 + size);
+    EXPECT_TRUE(StartsWith(source, data)) << "the recording is what the input delivered";
+
+    const Outcome play = RunKaldrix(dir, {"play", take});
+    EXPECT_EQ(play.status, 0) << play.err;
+    EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played every byte";
+}
+
+// The capture thread's record "MM录音设备打开." in GBK, as the library writes
+// it, and in UTF-8.
+const std::string kDeviceOpenedGbk = "MM\xC2\xBC\xD2\xF4\xC9\xE8\xB1\xB8\xB4\xF2\xBF\xAA.";
+const std::string kDeviceOpenedUtf8 =
+    "MM\xE5\xBD\x95\xE9\x9F\xB3\xE8\xAE\xBE\xE5\xA4\x87\xE6\x89\x93\xE5\xBC\x80.";
+
+TEST_F(KaldrixCliRealTime, LogIsConvertedOnAUtf8TerminalPassedOnUnchangedOffItAndQuietHidesIt) {
+    kxtest::ScopedEnv locale("LC_ALL", "C.UTF-8");
+    const std::string take = dir.File("take.wav");
+    struct Case {
+        bool terminal;
+        bool quiet;
+        std::vector<std::string> shows, hides;
+    } cases[] = {
+        {true,
+         false,
+         {"Log Started", kDeviceOpenedUtf8 + "\r\n", "Log Exited"},
+         {kDeviceOpenedGbk}},
+        {true, true, {"recorded " + take}, {"Log ", "MM"}},
+        {false, false, {"Log Started\n" + kDeviceOpenedGbk + "\n", "Log Exited\n"}, {"\r"}},
+        {false, true, {}, {"Log ", "MM"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.terminal ? "terminal" : "files") + (c.quiet ? ", quiet" : ""));
+        std::vector<std::string> args{"record", take, "--seconds", "1"};
+        if (c.quiet)
+            args.insert(args.begin(), "-q");
+        const Outcome outcome = c.terminal ? RunOnTerminal(args, "", {}) : RunKaldrix(dir, args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        const std::string& shown = c.terminal ? outcome.err : outcome.out;
+        for (const std::string& text : c.shows)
+            EXPECT_NE(shown.find(text), std::string::npos) << shown;
+        for (const std::string& text : c.hides)
+            EXPECT_EQ(shown.find(text), std::string::npos) << shown;
+        if (c.terminal && !c.quiet) {
+            // The record starts a line of its own, after the progress line
+            // has been wiped or ended.
+            const size_t record = shown.find(kDeviceOpenedUtf8);
+            ASSERT_NE(record, std::string::npos);
+            EXPECT_TRUE(shown[record - 1] == '\r' || shown[record - 1] == '\n') << shown;
+        }
+    }
+    const Outcome version = RunOnTerminal({"--quiet", "--version"}, "", {});
+    EXPECT_EQ(version.err.rfind("kaldrix ", 0), 0u) << "quiet keeps kaldrix's own output";
+}
+
+// Every command, option, exit status and variable that --help names has an
+// entry of its own in the manual page.
+TEST_F(KaldrixCli, ManualPageDescribesAllThatTheHelpNames) {
+    const std::string source = __FILE__;
+    const std::string manual = source.substr(0, source.rfind('/')) + "/../tools/kaldrix/kaldrix.1";
+    const std::string page = std::regex_replace(Text(ReadFile(manual)), std::regex(R"(\\-)"), "-");
+    const Outcome help = RunKaldrix(dir, {"--help"});
+    ASSERT_EQ(help.status, 0);
+
+    const auto words = [](const std::string& text, const char* pattern) {
+        std::set<std::string> found;
+        const std::regex word(pattern);
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
+             it != std::sregex_iterator(); ++it)
+            found.insert((*it)[1].str());
+        return found;
+    };
+    std::set<std::string> entries; // the words of the page's tagged paragraphs
+    for (const std::string& line : words(page, R"(\n\.TP\n\.B[IR]? ([^\n]*))"))
+        for (const std::string& word : words(line, R"(([^\s",]+))"))
+            entries.insert(word);
+    std::set<std::string> named;
+    for (const char* pattern : {R"(\n  kaldrix ([a-z]+) )", R"((?:^|[\s\[])(--?[a-z]+))",
+                                R"((?:status: |, |\n)(\d+) )", R"((KALDRIX_[A-Z]+))"})
+        for (const std::string& word : words(help.out, pattern))
+            named.insert(word);
+    EXPECT_EQ(named.size(), 6u + 5 + 9 + 1) << ::testing::PrintToString(named);
+    for (const std::string& word : named)
+        EXPECT_EQ(entries.count(word), 1u) << word;
 }
 
 } // namespace

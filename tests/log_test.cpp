@@ -3,6 +3,9 @@
 #include "log/LogFile.h"
 #include "support/TestSupport.h"
 
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -129,6 +132,60 @@ TEST_F(LogFileTest, ReadOnlyMarkerLeavesLoggingOff) {
     EXPECT_EQ(WEXITSTATUS(status), 0)
         << "10: could not drop rights, 11: control failed, 12: opened";
     EXPECT_FALSE(kxtest::FileExists(logPath));
+}
+
+// A host that dies without closing the log keeps every record it wrote.
+TEST_F(LogFileTest, RecordsReachTheFileBeforeTheHostDies) {
+    CreateMarker();
+    struct Case {
+        const char* name;
+        bool killed; // else _exit, which flushes no stream
+    };
+    for (const Case c : {Case{"_exit", false}, Case{"SIGKILL", true}}) {
+        ::unlink(logPath.c_str());
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            CLogFile log;
+            if (log.Open() != 1)
+                _exit(10);
+            for (int i = 0; i < 3; ++i)
+                log.Write("record %d", i);
+            if (c.killed)
+                raise(SIGKILL);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(c.killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << c.name;
+        const std::string text = kxtest::ReadText(logPath);
+        const std::regex layout("\n={44}(\n[-0-9 :]+:record [0-2]){3}");
+        EXPECT_TRUE(std::regex_match(text, layout)) << c.name << ": " << text;
+    }
+}
+
+// Programs that the host starts do not inherit the open log.
+TEST_F(LogFileTest, OpenLogIsCloseOnExec) {
+    CreateMarker();
+    CLogFile log;
+    ASSERT_EQ(log.Open(), 1);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(logPath.c_str(), real), nullptr);
+    int found = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    ASSERT_NE(fds, nullptr);
+    while (const dirent* entry = readdir(fds)) {
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        char target[PATH_MAX] = {};
+        if (readlink(link.c_str(), target, sizeof target - 1) <= 0 || real != std::string(target))
+            continue;
+        ++found;
+        EXPECT_NE(fcntl(atoi(entry->d_name), F_GETFD) & FD_CLOEXEC, 0);
+    }
+    closedir(fds);
+    EXPECT_EQ(found, 1);
+    log.Close();
 }
 
 } // namespace

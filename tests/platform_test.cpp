@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <functional>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -170,6 +173,120 @@ TEST(PlatformFile, RefusedWriteThrowsDiskFull) {
         e->Delete();
     }
     EXPECT_EQ(cause, CFileException::diskFull);
+}
+
+// A thread that runs one file operation when told, then notes that it came
+// back from it.
+struct FileCall {
+    std::function<void(CFile&)> operation;
+    CFile file;
+    std::atomic<bool> go{false};
+    std::atomic<bool> returned{false};
+};
+
+DWORD WINAPI RunFileCall(LPVOID parameter) {
+    auto* call = static_cast<FileCall*>(parameter);
+    while (!call->go.load())
+        usleep(1000); // not a platform call, so the thread cannot park here
+    try {
+        call->operation(call->file);
+    } catch (CFileException* e) {
+        e->Delete();
+    }
+    call->returned.store(true);
+    call->file.Write("after", 5);
+    return 0;
+}
+
+// True when `flag` is set within about half a second.
+bool SetSoon(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 50 && !flag.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return flag.load();
+}
+
+// A terminated thread parks in the next file operation it enters, and in a
+// write that was already under way once that write returns: it never runs
+// on to touch the file again.
+TEST(PlatformThreads, TerminatedThreadParksInEveryFileOperation) {
+    struct Case {
+        const char* name;
+        bool heldInside; // terminated while held inside the call, else before it
+        std::function<void(CFile&)> operation;
+    };
+    const Case cases[] = {
+        {"Open", false, [](CFile& f) { f.Open("/dev/null", CFile::modeWrite); }},
+        {"Write", false, [](CFile& f) { f.Write("call", 4); }},
+        {"Seek", false, [](CFile& f) { f.Seek(0, CFile::begin); }},
+        {"GetLength", false, [](CFile& f) { f.GetLength(); }},
+        {"SetLength", false, [](CFile& f) { f.SetLength(0); }},
+        {"Close", false, [](CFile& f) { f.Close(); }},
+        {"Write under way", true, [](CFile& f) { f.Write("call", 4); }},
+    };
+    kxtest::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string path = dir.File(std::string(c.name) + ".bin");
+        // Left to the parked thread for good.
+        auto* call = new FileCall;
+        call->operation = c.operation;
+        ASSERT_TRUE(call->file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+        if (c.heldInside) {
+            kxtest::HoldNextFileWrite();
+            call->go.store(true);
+        }
+        HANDLE thread = CreateThread(nullptr, 0, RunFileCall, call, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        if (c.heldInside) {
+            ASSERT_TRUE(kxtest::WaitForHeldFileWrite(5000)) << c.name;
+        }
+        EXPECT_TRUE(TerminateThread(thread, 0));
+        kxtest::ReleaseFileWrite();
+        call->go.store(true);
+        EXPECT_FALSE(SetSoon(call->returned)) << c.name << ": the thread ran on";
+        const kxtest::Bytes expected =
+            c.heldInside ? kxtest::Bytes{'c', 'a', 'l', 'l'} : kxtest::Bytes{};
+        EXPECT_EQ(kxtest::ReadFile(path), expected) << c.name;
+        CloseHandle(thread);
+    }
+}
+
+struct SectionCall {
+    CRITICAL_SECTION section;
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> entered{false};
+};
+
+DWORD WINAPI EnterSection(LPVOID parameter) {
+    auto* call = static_cast<SectionCall*>(parameter);
+    call->waiting.store(true);
+    EnterCriticalSection(&call->section);
+    call->entered.store(true);
+    return 0;
+}
+
+// A thread terminated while it waits for a critical section never owns it:
+// it parks, and the section is free for the others.
+TEST(PlatformThreads, ThreadTerminatedWhileWaitingForASectionParksWithoutIt) {
+    auto* call = new SectionCall; // left to the parked thread for good
+    InitializeCriticalSection(&call->section);
+    EnterCriticalSection(&call->section);
+    HANDLE thread = CreateThread(nullptr, 0, EnterSection, call, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(SetSoon(call->waiting));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(TerminateThread(thread, 0));
+    LeaveCriticalSection(&call->section);
+    EXPECT_FALSE(SetSoon(call->entered)) << "the thread ran on";
+    std::atomic<bool> free{false};
+    std::thread other([&] {
+        if (TryEnterCriticalSection(&call->section)) {
+            free.store(true);
+            LeaveCriticalSection(&call->section);
+        }
+    });
+    other.join();
+    EXPECT_TRUE(free.load()) << "the parked thread holds the section";
+    CloseHandle(thread);
 }
 
 } // namespace

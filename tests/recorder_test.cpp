@@ -109,6 +109,7 @@ protected:
 
     void TearDown() override {
         kxtest::ClearFailures();
+        kxtest::ReleaseFileWrite();
         if (KxRecordStatus())
             KxStopRecFile();
         EXPECT_EQ(kxtest::OpenWaveInDevices(), 0u);
@@ -339,6 +340,26 @@ TEST_F(RecorderBufferThreads, BuffersOfADeviceThatCannotBeClosedAreKeptUntilItCl
     Sleep(300);
     EXPECT_EQ(KxStopRecFile(), 1);
     EXPECT_FALSE(CompletedData(Path("b.wav")).empty());
+}
+
+// A capture thread held inside a write past the stop's wait is terminated;
+// once its write returns it must touch nothing of the next recording.
+TEST_F(RecorderRealTimeThreads, ThreadTerminatedInsideAWriteNeverReachesTheNextRecording) {
+    kxtest::HoldNextFileWrite();
+    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+    ASSERT_TRUE(kxtest::WaitForHeldFileWrite(5000));
+    const size_t mark = Mark();
+    EXPECT_EQ(KxStopRecFile(), 1);
+    EXPECT_EQ(Count(Since(mark), LogText::kRecThreadStopped), 1);
+    EXPECT_TRUE(CompletedData(Path("a.wav")).empty());
+
+    ASSERT_EQ(KxStartRecFile(Path("b.wav").c_str()), 1);
+    kxtest::ReleaseFileWrite(); // the held write returns while b records
+    Sleep(600);
+    EXPECT_EQ(KxStopRecFile(), 1);
+    const Bytes data = CompletedData(Path("b.wav"));
+    EXPECT_FALSE(data.empty());
+    EXPECT_EQ(data, PatternPrefix(data.size())) << "b holds only its own input";
 }
 
 // A header cut short by a full disk at the start is never reported complete.

@@ -22,7 +22,7 @@ int CLogFile::Open() {
     GetLocalTime(&now);
     char name[64];
     std::snprintf(name, sizeof name, "KALDRIX%d%d%d.log", now.wYear, now.wMonth, now.wDay);
-    FILE* file = std::fopen(LogFilePath(name).c_str(), kLogAppendMode);
+    FILE* file = OpenLogForAppend(LogFilePath(name));
     if (!file)
         return 0;
 
@@ -65,6 +65,10 @@ void CLogFile::WriteRecord(const char* stamp, const char* message) {
     if (m_file) {
         std::fprintf(m_file, "\n%s:", stamp);
         std::fputs(message, m_file);
+        // One flush per whole record: a host that dies keeps every record
+        // written so far, and processes sharing the day's file never
+        // interleave inside one.
+        std::fflush(m_file);
     }
     std::fputs(message, stdout);
     std::fputs("\n", stdout);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Where the trace log lives: "C:\temp" on Windows; on POSIX /tmp, or the
@@ -7,7 +8,8 @@
 std::string LogMarkerPath();
 std::string LogFilePath(const char* fileName);
 
-// The daily file's open mode: appending text. On Windows the "t" is explicit,
-// so that a host that changes the runtime's default mode cannot turn off the
-// CR LF line ends.
-extern const char kLogAppendMode[];
+// Opens the daily file for appending text, or returns null. Programs that the
+// host starts never inherit it: the log belongs to the process that opened it.
+// On Windows the text mode is explicit, so that a host that changes the
+// runtime's default mode cannot turn off the CR LF line ends.
+std::FILE* OpenLogForAppend(const std::string& path);

@@ -7,6 +7,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -124,6 +125,57 @@ TEST(WineHostLog, NoLogFileWithoutAMarkerFileButTheEchoStays) {
         EXPECT_NE(echo.find("Log Started\n"), std::string::npos) << c.name << ": " << echo;
         EXPECT_NE(echo.find("Log Exited\n"), std::string::npos) << c.name << ": " << echo;
     }
+}
+
+// Every record is on disk as soon as it is written, not when the log is
+// closed: a host that dies keeps it.
+TEST(WineHostLog, RecordsAreOnDiskWhileTheLibraryIsLoaded) {
+    LogSetup setup(Marker::Present);
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    library.StartPlayFile("C:\\temp\\no such file.wav");
+    if (!setup.SameDay())
+        GTEST_SKIP() << "midnight passed during the test";
+    const kxtest::Bytes bytes = kxtest::ReadFile(setup.logPath());
+    const std::string log(bytes.begin(), bytes.end());
+    EXPECT_NE(log.find(":Log Started"), std::string::npos) << log;
+    EXPECT_NE(log.find("no such file.wav"), std::string::npos) << log;
+}
+
+// The open log's handles in this process: those on the same file as `path`.
+std::vector<HANDLE> HandlesOnFile(const std::string& path) {
+    std::vector<HANDLE> found;
+    const HANDLE own = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION wanted;
+    if (own == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(own, &wanted))
+        return found;
+    for (uintptr_t value = 4; value < 0x4000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        BY_HANDLE_FILE_INFORMATION info;
+        DWORD flags = 0;
+        if (handle == own || !GetHandleInformation(handle, &flags) ||
+            GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info))
+            continue;
+        if (info.dwVolumeSerialNumber == wanted.dwVolumeSerialNumber &&
+            info.nFileIndexHigh == wanted.nFileIndexHigh &&
+            info.nFileIndexLow == wanted.nFileIndexLow)
+            found.push_back(handle);
+    }
+    CloseHandle(own);
+    return found;
+}
+
+// Programs that the host starts do not inherit the open log.
+TEST(WineHostLog, OpenLogIsNotInherited) {
+    LogSetup setup(Marker::Present);
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    const std::vector<HANDLE> handles = HandlesOnFile(setup.logPath());
+    ASSERT_EQ(handles.size(), 1u) << "the library holds the log open once";
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(handles[0], &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
 TEST(WineHostVersion, GetFileVersionInfoReadsBackEveryFieldOfTheBlock) {

@@ -62,6 +62,15 @@ void RequireFiles(const std::vector<std::string>& files, size_t count, const cha
 Invocation ParseArguments(int argc, const char* const* argv) {
     std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     Invocation invocation;
+    // --quiet belongs to every command and may stand anywhere before "--".
+    for (auto word = words.begin(); word != words.end() && *word != "--";) {
+        if (*word == "--quiet" || *word == "-q") {
+            invocation.quiet = true;
+            word = words.erase(word);
+        } else {
+            ++word;
+        }
+    }
     for (const std::string& word : words) {
         if (word == "--")
             break;
@@ -98,6 +107,15 @@ Invocation ParseArguments(int argc, const char* const* argv) {
         invocation.command = Invocation::Command::Duplex;
         invocation.playFile = files[0];
         invocation.recordFile = files[1];
+    } else if (command == "devices") {
+        auto files = Operands(words, false, invocation.seconds);
+        RequireFiles(files, 0, "no file: kaldrix devices");
+        invocation.command = Invocation::Command::Devices;
+    } else if (command == "repair") {
+        auto files = Operands(words, false, invocation.seconds);
+        RequireFiles(files, 1, "one file: kaldrix repair FILE");
+        invocation.command = Invocation::Command::Repair;
+        invocation.infoFile = files[0];
     } else {
         Usage("unknown command '" + command + "'");
     }
@@ -105,7 +123,7 @@ Invocation ParseArguments(int argc, const char* const* argv) {
 }
 
 const char* UsageText() {
-    return "usage: kaldrix COMMAND ...\n"
+    return "usage: kaldrix [--quiet] COMMAND ...\n"
            "\n"
            "  kaldrix play FILE                  play a WAVE file to its end\n"
            "  kaldrix record FILE [--seconds N]  record 8000 Hz 16-bit mono into FILE until N\n"
@@ -113,16 +131,25 @@ const char* UsageText() {
            "  kaldrix info FILE                  show a WAVE file's format, data size and "
            "duration\n"
            "  kaldrix duplex PLAYFILE RECFILE    play PLAYFILE while recording RECFILE\n"
+           "  kaldrix devices                    list the wave-out and wave-in devices the\n"
+           "                                     library sees and the ones play and record use\n"
+           "  kaldrix repair FILE                complete the header of a recording whose host\n"
+           "                                     died while recording; no sound byte changes\n"
            "  kaldrix --help | --version\n"
            "\n"
+           "  -q, --quiet                        do not show the library's log\n"
+           "\n"
            "Ctrl-C stops playback and recording cleanly. kaldrix writes its own messages to\n"
-           "standard error; standard output carries the library's log.\n"
+           "standard error; standard output carries the library's log, converted from GBK\n"
+           "to the terminal's encoding on a terminal and passed on unchanged otherwise.\n"
            "\n"
            "Exit status: 0 success, 1 library failure, 2 usage, 3 input file missing or\n"
-           "unreadable, 4 malformed WAVE file, 5 no audio device, 6 output file cannot be\n"
-           "created, 7 library cannot be loaded, 130 playback interrupted.\n"
+           "unreadable, 4 malformed WAVE file (repair: not an unfinished recording), 5 no\n"
+           "audio device (devices: none in either direction), 6 output file cannot be\n"
+           "created or written, 7 library cannot be loaded, 130 playback interrupted.\n"
            "\n"
-           "Environment (Linux): KALDRIX_AUDIO=auto|alsa|virtual|none chooses the devices.\n";
+           "Environment (Linux): KALDRIX_AUDIO=auto|alsa|virtual|none chooses the devices.\n"
+           "See kaldrix(1) for the details.\n";
 }
 
 } // namespace cli

@@ -10,12 +10,13 @@ namespace cli {
 constexpr double kMaxRecordSeconds = 72.0 * 3600.0;
 
 struct Invocation {
-    enum class Command { Help, Version, Play, Record, Info, Duplex };
+    enum class Command { Help, Version, Play, Record, Info, Duplex, Devices, Repair };
     Command command = Command::Help;
     std::string playFile;   // play, duplex
     std::string recordFile; // record, duplex
-    std::string infoFile;   // info
+    std::string infoFile;   // info, repair
     double seconds = 0.0;   // record: 0 records until stopped
+    bool quiet = false;     // --quiet: the library's log is not shown
 };
 
 // Throws Failure(kUsage) with a one-line reason.

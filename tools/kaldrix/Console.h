@@ -33,4 +33,14 @@ bool EnterPressed();
 
 void SleepMs(unsigned milliseconds);
 
+// The progress line and the library's log share one terminal, written from
+// two threads: whoever writes to it holds this lock.
+class ScreenLock {
+public:
+    ScreenLock();
+    ~ScreenLock();
+    ScreenLock(const ScreenLock&) = delete;
+    ScreenLock& operator=(const ScreenLock&) = delete;
+};
+
 } // namespace cli

@@ -14,6 +14,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+pthread_mutex_t g_screen = PTHREAD_MUTEX_INITIALIZER;
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 
 void OnStopSignal(int) { g_stopRequested.store(1); }
@@ -74,5 +75,8 @@ void SleepMs(unsigned milliseconds) {
     while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
 }
+
+ScreenLock::ScreenLock() { pthread_mutex_lock(&g_screen); }
+ScreenLock::~ScreenLock() { pthread_mutex_unlock(&g_screen); }
 
 } // namespace cli

@@ -9,6 +9,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+SRWLOCK g_screen = SRWLOCK_INIT;
 
 // Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD event) {
@@ -49,5 +50,8 @@ bool EnterPressed() {
 }
 
 void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+ScreenLock::ScreenLock() { AcquireSRWLockExclusive(&g_screen); }
+ScreenLock::~ScreenLock() { ReleaseSRWLockExclusive(&g_screen); }
 
 } // namespace cli

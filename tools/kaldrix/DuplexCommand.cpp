@@ -26,6 +26,8 @@ int RunDuplex(const Invocation& invocation) {
     RecordSession record(library, invocation.recordFile);
     record.Start();
     play.Start();
+    line.Print("playing " + invocation.playFile + " on " + play.device() + " while recording " +
+               invocation.recordFile + " from " + record.device());
     bool interrupted = false;
     while (play.Playing()) {
         if (StopRequested()) {

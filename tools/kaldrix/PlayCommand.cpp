@@ -17,6 +17,7 @@ int RunPlay(const Invocation& invocation) {
         return kSuccess;
     }
     play.Start();
+    line.Print("playing " + invocation.playFile + " on " + play.device());
     while (play.Playing()) {
         if (StopRequested()) {
             const std::string at = FormatClock(std::min(play.Elapsed(), play.wave().Seconds()));

@@ -1,4 +1,5 @@
 #include "PlaySession.h"
+#include "AudioDevices.h"
 #include "Console.h"
 #include "Failure.h"
 #include "StatusLine.h"
@@ -17,7 +18,11 @@ constexpr double kEndAllowance = 15.0;
 } // namespace
 
 PlaySession::PlaySession(const Library& library, std::string path)
-    : m_library(library), m_path(std::move(path)), m_wave(InspectWave(m_path)) {}
+    : m_library(library), m_path(std::move(path)), m_wave(InspectWave(m_path)) {
+    const AudioDevices devices = ListAudioDevices();
+    m_device = PlayDevice(devices);
+    m_hasDevice = !devices.outputs.empty();
+}
 
 void PlaySession::Start() {
     int result;
@@ -27,7 +32,8 @@ void PlaySession::Start() {
     }
     if (result != 1)
         throw Failure(kNoDevice, "cannot open a playback device for " + m_path + " (" +
-                                     DescribeFormat(m_wave.format) + ")");
+                                     DescribeFormat(m_wave.format) + ")" +
+                                     (m_hasDevice ? " on " : ": ") + m_device);
     m_started = std::chrono::steady_clock::now();
 }
 

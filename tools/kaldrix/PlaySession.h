@@ -16,6 +16,8 @@ public:
     PlaySession(const Library& library, std::string path);
 
     const WaveFile& wave() const { return m_wave; }
+    // "wave-out 0 (NAME)", or "no wave-out device: REASON".
+    const std::string& device() const { return m_device; }
     bool HasSound() const { return m_wave.dataPresent > 0; }
 
     // Throws Failure(kNoDevice) when the library cannot start the playback:
@@ -36,6 +38,8 @@ private:
     const Library& m_library;
     std::string m_path;
     WaveFile m_wave;
+    std::string m_device;
+    bool m_hasDevice;
     std::chrono::steady_clock::time_point m_started;
 };
 

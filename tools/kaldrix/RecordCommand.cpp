@@ -20,9 +20,9 @@ int RunRecord(const Invocation& invocation) {
     RecordSession record(OpenKaldrix(), invocation.recordFile);
     StatusLine line(IsTerminal(stderr));
     record.Start();
-    if (line.terminal() && IsTerminal(stdin))
-        std::fprintf(stderr, "recording %s: press Enter or Ctrl-C to stop\n",
-                     invocation.recordFile.c_str());
+    const bool byHand = line.terminal() && IsTerminal(stdin);
+    line.Print("recording " + invocation.recordFile + " from " + record.device() +
+               (byHand ? ": press Enter or Ctrl-C to stop" : ""));
     while (!StopRequested() && !EnterPressed()) {
         const double left = limit - record.Elapsed();
         if (left <= 0)

@@ -1,4 +1,5 @@
 #include "RecordSession.h"
+#include "AudioDevices.h"
 #include "Console.h"
 #include "Failure.h"
 #include "StatusLine.h"
@@ -11,7 +12,11 @@
 namespace cli {
 
 RecordSession::RecordSession(const Library& library, std::string path)
-    : m_library(library), m_path(std::move(path)), m_meter(m_path) {}
+    : m_library(library), m_path(std::move(path)), m_meter(m_path) {
+    const AudioDevices devices = ListAudioDevices();
+    m_device = RecordDevice(devices);
+    m_hasDevice = !devices.inputs.empty();
+}
 
 RecordSession::~RecordSession() {
     if (m_recording)
@@ -49,7 +54,8 @@ void RecordSession::Start() {
         std::remove(m_path.c_str());
     if (result == -1)
         throw Failure(kCannotCreate, "the library cannot create " + m_path);
-    throw Failure(kNoDevice, "cannot open a recording device for 8000 Hz 16-bit mono");
+    throw Failure(kNoDevice, "cannot open a recording device for 8000 Hz 16-bit mono" +
+                                 std::string(m_hasDevice ? " on " : ": ") + m_device);
 }
 
 WaveFile RecordSession::Stop() {

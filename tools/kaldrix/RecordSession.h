@@ -27,6 +27,8 @@ public:
     // Returns the finished file's header.
     WaveFile Stop();
 
+    // "wave-in 0 (NAME)", or "no wave-in device: REASON".
+    const std::string& device() const { return m_device; }
     double Elapsed() const;
     // "0:03.1  48.8 KiB [##########----------]  -30 dB" (the meter only
     // with `withLevel`, as reading the file costs a little each time).
@@ -36,6 +38,8 @@ private:
     const Library& m_library;
     std::string m_path;
     LevelMeter m_meter;
+    std::string m_device;
+    bool m_hasDevice;
     bool m_recording = false;
     std::chrono::steady_clock::time_point m_started;
 };

@@ -1,46 +1,78 @@
 #include "StatusLine.h"
+#include "Console.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace cli {
 
+namespace {
+
+// The progress line on screen now, empty when none is open; guarded by the
+// screen lock, as the library's log is written from a thread of its own.
+std::string g_onScreen;
+
+void Draw(const std::string& text) {
+    // Spaces wipe what a longer earlier line left behind.
+    const std::string padding(g_onScreen.size() > text.size() ? g_onScreen.size() - text.size() : 0,
+                              ' ');
+    std::fprintf(stderr, "\r%s%s", text.c_str(), padding.c_str());
+    std::fflush(stderr);
+    g_onScreen = text.empty() ? " " : text;
+}
+
+void EndLine() {
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+    g_onScreen.clear();
+}
+
+} // namespace
+
 StatusLine::~StatusLine() {
     // A line left open by a failure is ended, so that the failure's message
     // starts on a line of its own.
-    if (m_shown)
-        std::fputs("\n", stderr);
+    ScreenLock lock;
+    if (!g_onScreen.empty())
+        EndLine();
 }
 
 void StatusLine::Show(const std::string& text) {
-    if (m_terminal)
-        Overwrite(text);
+    if (!m_terminal)
+        return;
+    ScreenLock lock;
+    Draw(text);
 }
 
 void StatusLine::Break(const std::string& text) {
     if (!m_terminal)
         return;
-    Overwrite(text);
-    std::fputs("\n", stderr);
-    m_shown = 0;
+    ScreenLock lock;
+    Draw(text);
+    EndLine();
 }
 
-void StatusLine::Finish(const std::string& text) {
+void StatusLine::Print(const std::string& text) {
+    ScreenLock lock;
     if (m_terminal)
-        Overwrite(text);
+        Draw(text);
     else
         std::fputs(text.c_str(), stderr);
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
-    m_shown = 0;
+    EndLine();
 }
 
-void StatusLine::Overwrite(const std::string& text) {
-    // Spaces wipe what a longer earlier line left behind.
-    const std::string padding(m_shown > text.size() ? m_shown - text.size() : 0, ' ');
-    std::fprintf(stderr, "\r%s%s", text.c_str(), padding.c_str());
-    std::fflush(stderr);
-    m_shown = text.size() ? text.size() : 1;
+void WriteBesideProgress(const std::function<void()>& write) {
+    ScreenLock lock;
+    const std::string shown = g_onScreen;
+    if (!shown.empty()) {
+        std::fprintf(stderr, "\r%s\r", std::string(shown.size(), ' ').c_str());
+        std::fflush(stderr);
+    }
+    write();
+    if (!shown.empty()) {
+        std::fprintf(stderr, "\r%s", shown.c_str());
+        std::fflush(stderr);
+    }
 }
 
 std::string FormatClock(double seconds) {

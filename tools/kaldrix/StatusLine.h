@@ -1,8 +1,10 @@
 // The progress line on standard error: rewritten in place on a terminal, and
-// only a plain final line when standard error is a file or a pipe.
+// only plain lines when standard error is a file or a pipe. The library's log
+// shares the terminal with it through WriteBesideProgress.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace cli {
@@ -20,15 +22,19 @@ public:
     // Ends the line with `text` on a terminal, before a call that may make
     // the library write its log to the same terminal; does nothing otherwise.
     void Break(const std::string& text);
+    // Writes a line of its own in every case.
+    void Print(const std::string& text);
     // Writes the final line in every case.
-    void Finish(const std::string& text);
+    void Finish(const std::string& text) { Print(text); }
 
 private:
-    void Overwrite(const std::string& text);
-
     bool m_terminal;
-    size_t m_shown = 0; // length of the line on screen, 0 when none is open
 };
+
+// Runs `write`, which puts whole lines on the terminal, with the progress
+// line wiped before and drawn again after it, so that each log record stands
+// on a line of its own. Safe from any thread.
+void WriteBesideProgress(const std::function<void()>& write);
 
 // "0:02.0", or "1:02:03.4" from an hour on.
 std::string FormatClock(double seconds);

@@ -1,5 +1,6 @@
 #include "WaveInspection.h"
 #include "Failure.h"
+#include "RecordingRepair.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,6 +111,13 @@ double WaveFile::Seconds() const {
 
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
+    unsigned char start[kRecordingHeaderSize];
+    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start))
+        throw Failure(kMalformed, path +
+                                      " is an unfinished recording: its header still declares "
+                                      "no sound, as its host ended before the recording; "
+                                      "'kaldrix repair " +
+                                      path + "' completes it");
     const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
     reader.Read(riff, head, sizeof head);

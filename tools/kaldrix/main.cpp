@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
+#include "LibraryLog.h"
 
 #include <cstdio>
 #include <exception>
@@ -15,10 +16,10 @@ int Run(const cli::Invocation& invocation) {
     using Command = cli::Invocation::Command;
     switch (invocation.command) {
     case Command::Help:
-        std::fputs(cli::UsageText(), stdout);
+        cli::LibraryLog::WriteOwn(cli::UsageText());
         return cli::kSuccess;
     case Command::Version:
-        std::puts("kaldrix " KALDRIX_VERSION);
+        cli::LibraryLog::WriteOwn("kaldrix " KALDRIX_VERSION "\n");
         return cli::kSuccess;
     case Command::Info:
         return cli::RunInfo(invocation);
@@ -28,22 +29,37 @@ int Run(const cli::Invocation& invocation) {
         return cli::RunRecord(invocation);
     case Command::Duplex:
         return cli::RunDuplex(invocation);
+    case Command::Devices:
+        return cli::RunDevices(invocation);
+    case Command::Repair:
+        return cli::RunRepair(invocation);
     }
     return cli::kFailed;
+}
+
+int Report(const char* message, int status) {
+    std::fprintf(stderr, "kaldrix: %s\n", message);
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // The command line first: --quiet decides what becomes of the log.
+    cli::Invocation invocation;
     try {
-        const cli::Invocation invocation = cli::ParseArguments(argc, argv);
+        invocation = cli::ParseArguments(argc, argv);
+    } catch (const cli::Failure& failure) {
+        const cli::LibraryLog log(false);
+        return Report(failure.what(), failure.status());
+    }
+    const cli::LibraryLog log(invocation.quiet);
+    try {
         cli::InstallStopRequest();
         return Run(invocation);
     } catch (const cli::Failure& failure) {
-        std::fprintf(stderr, "kaldrix: %s\n", failure.what());
-        return failure.status();
+        return Report(failure.what(), failure.status());
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "kaldrix: %s\n", error.what());
-        return cli::kFailed;
+        return Report(error.what(), cli::kFailed);
     }
 }

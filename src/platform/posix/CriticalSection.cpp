@@ -15,6 +15,12 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     ParkIfTerminated();
     LockOf(section).lock();
+    // A thread terminated while it waited never owns the section: it gives
+    // it back before it parks, so the other threads can go on.
+    if (IsTerminated()) {
+        LockOf(section).unlock();
+        ParkIfTerminated();
+    }
 }
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {

@@ -44,7 +44,7 @@ Event* EventOf(HANDLE handle) { return dynamic_cast<Event*>(ObjectOf(handle)); }
 } // namespace
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("CreateEventA", &code)) {
         SetLastErrorCode(code);
@@ -54,7 +54,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE handle) {
-    ParkIfTerminated();
+    const ParkAround park;
     Event* event = EventOf(handle);
     if (!event) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
@@ -65,7 +65,7 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 BOOL ResetEvent(HANDLE handle) {
-    ParkIfTerminated();
+    const ParkAround park;
     Event* event = EventOf(handle);
     if (!event) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);

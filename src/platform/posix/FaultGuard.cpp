@@ -3,10 +3,12 @@
 // signal goes to the handler that was installed before ours, so a host's own
 // handling is untouched.
 #include "platform/FaultGuard.h"
+#include "platform/posix/FaultHandler.h"
 
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
-#include <mutex>
+#include <pthread.h>
 
 namespace {
 
@@ -45,44 +47,34 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     }
 }
 
-// Installs the handler at the first guarded call and takes it out again when
-// the library is unloaded, unless someone has replaced it since.
-class HandlerInstallation {
-public:
-    void EnsureInstalled() {
-        std::call_once(m_once, [this] {
-            struct sigaction action {};
-            action.sa_sigaction = OnFault;
-            action.sa_flags = SA_SIGINFO | SA_NODEFER;
-            sigemptyset(&action.sa_mask);
-            for (int i = 0; i < kSignalCount; ++i)
-                sigaction(kFaultSignals[i], &action, &g_previous[i]);
-            m_installed = true;
-        });
+// The handler's state lives in plain globals that are never destroyed, so
+// that it follows the library's load and unload, not the order in which
+// static objects go: installed at the first guarded call, taken out by
+// RemoveFaultHandler after the last guarded call of the detach.
+enum InstallState : int { kNotInstalled, kInstalled, kRemoved };
+std::atomic<int> g_state{kNotInstalled};
+pthread_mutex_t g_installLock = PTHREAD_MUTEX_INITIALIZER;
+
+void EnsureInstalled() {
+    if (g_state.load(std::memory_order_acquire) != kNotInstalled)
+        return;
+    pthread_mutex_lock(&g_installLock);
+    if (g_state.load(std::memory_order_relaxed) == kNotInstalled) {
+        struct sigaction action {};
+        action.sa_sigaction = OnFault;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < kSignalCount; ++i)
+            sigaction(kFaultSignals[i], &action, &g_previous[i]);
+        g_state.store(kInstalled, std::memory_order_release);
     }
-
-    ~HandlerInstallation() {
-        if (!m_installed)
-            return;
-        for (int i = 0; i < kSignalCount; ++i) {
-            struct sigaction current {};
-            sigaction(kFaultSignals[i], nullptr, &current);
-            if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnFault)
-                sigaction(kFaultSignals[i], &g_previous[i], nullptr);
-        }
-    }
-
-private:
-    std::once_flag m_once;
-    bool m_installed = false;
-};
-
-HandlerInstallation g_installation;
+    pthread_mutex_unlock(&g_installLock);
+}
 
 } // namespace
 
 bool CallGuarded(void (*body)(void*), void* context) {
-    g_installation.EnsureInstalled();
+    EnsureInstalled();
     GuardScope scope;
     GuardScope* const outer = t_guard;
     if (sigsetjmp(scope.jump, 1) != 0) {
@@ -98,4 +90,21 @@ bool CallGuarded(void (*body)(void*), void* context) {
     }
     t_guard = outer;
     return true;
+}
+
+// Puts back the handlers found at the installation, unless someone has
+// replaced ours since. A later guarded call does not install it again: once
+// the library is detached nothing of it may stay in the host's signal table.
+void RemoveFaultHandler() {
+    pthread_mutex_lock(&g_installLock);
+    if (g_state.load(std::memory_order_relaxed) == kInstalled) {
+        for (int i = 0; i < kSignalCount; ++i) {
+            struct sigaction current {};
+            sigaction(kFaultSignals[i], nullptr, &current);
+            if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnFault)
+                sigaction(kFaultSignals[i], &g_previous[i], nullptr);
+        }
+    }
+    g_state.store(kRemoved, std::memory_order_release);
+    pthread_mutex_unlock(&g_installLock);
 }

@@ -1,9 +1,14 @@
 // CFile over a file descriptor.
 #include "platform/platform.h"
 #include "platform/posix/FaultInjection.h"
+#include "platform/posix/Immortal.h"
+#include "platform/posix/TestInterface.h"
+#include "platform/posix/ThreadState.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -45,7 +50,59 @@ void ApplyInjectedFailure(const char* operation) {
         throw new CFileException(CauseOf(static_cast<int>(code)), static_cast<long>(code));
 }
 
+// A write that a test holds on a layer thread (see kxtest::HoldNextFileWrite).
+struct WriteHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool holding = false;
+};
+
+// Built on first use and never destroyed, so it outlives every static object.
+WriteHold& Hold() {
+    static WriteHold* hold = MakeImmortal<WriteHold>();
+    return *hold;
+}
+
+void WaitIfHeld() {
+    if (!IsLayerThread())
+        return;
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    if (!hold.armed)
+        return;
+    hold.armed = false;
+    hold.holding = true;
+    hold.changed.notify_all();
+    hold.changed.wait(lock, [&hold] { return !hold.holding; });
+}
+
 } // namespace
+
+namespace kxtest {
+
+void HoldNextFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = true;
+}
+
+bool WaitForHeldFileWrite(DWORD milliseconds) {
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    return hold.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&hold] { return hold.holding; });
+}
+
+void ReleaseFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = false;
+    hold.holding = false;
+    hold.changed.notify_all();
+}
+
+} // namespace kxtest
 
 CFile::~CFile() {
     if (IsOpen())
@@ -53,6 +110,7 @@ CFile::~CFile() {
 }
 
 int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error) {
+    const ParkAround park;
     if (IsOpen())
         Close();
     if (!fileName || !*fileName) {
@@ -60,7 +118,9 @@ int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error)
             *error = CFileException(CFileException::badPath, ENOENT);
         return 0;
     }
-    int flags = O_CLOEXEC;
+    // Without blocking, so that a FIFO with no reader fails at once instead
+    // of waiting for one; writes block again as usual once it is open.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     switch (openFlags & 3) {
     case modeWrite:
         flags |= O_WRONLY;
@@ -80,6 +140,13 @@ int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error)
             *error = CFileException(CauseOf(errno), errno);
         return 0;
     }
+    const int statusFlags = ::fcntl(fd, F_GETFL);
+    if (statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+        if (error)
+            *error = CFileException(CauseOf(errno), errno);
+        ::close(fd);
+        return 0;
+    }
     m_hFile = fd;
     return 1;
 }
@@ -87,9 +154,11 @@ int CFile::Open(const char* fileName, unsigned openFlags, CFileException* error)
 void CFile::ThrowLastError() const { throw new CFileException(CauseOf(errno), errno); }
 
 void CFile::Write(const void* data, unsigned count) {
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     ApplyInjectedFailure("CFile::Write");
+    WaitIfHeld();
     const char* next = static_cast<const char*>(data);
     while (count > 0) {
         const ssize_t written = ::write(static_cast<int>(m_hFile), next, count);
@@ -106,6 +175,7 @@ void CFile::Write(const void* data, unsigned count) {
 }
 
 uint64_t CFile::Seek(int64_t offset, unsigned from) {
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     ApplyInjectedFailure("CFile::Seek");
@@ -117,6 +187,7 @@ uint64_t CFile::Seek(int64_t offset, unsigned from) {
 }
 
 uint64_t CFile::GetLength() const {
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     const off_t here = ::lseek(static_cast<int>(m_hFile), 0, SEEK_CUR);
@@ -128,6 +199,7 @@ uint64_t CFile::GetLength() const {
 }
 
 void CFile::SetLength(uint64_t newLength) {
+    const ParkAround park;
     if (!IsOpen())
         throw new CFileException(CFileException::invalidFile, EBADF);
     if (::ftruncate(static_cast<int>(m_hFile), static_cast<off_t>(newLength)) != 0)
@@ -135,6 +207,7 @@ void CFile::SetLength(uint64_t newLength) {
 }
 
 void CFile::Close() {
+    const ParkAround park;
     if (!IsOpen())
         return;
     const int fd = static_cast<int>(m_hFile);

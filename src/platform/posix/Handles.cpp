@@ -23,7 +23,7 @@ KernelObject* ObjectOf(HANDLE handle) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    ParkIfTerminated();
+    const ParkAround park;
     if (!handle) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -34,14 +34,13 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    ParkIfTerminated();
+    const ParkAround park;
     KernelObject* object = ObjectOf(handle);
     if (!object) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
     const bool signalled = object->Wait(milliseconds);
-    ParkIfTerminated();
     return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 

@@ -1,24 +1,46 @@
 #include "platform/LibraryEntry.h"
+#include "platform/posix/FaultHandler.h"
 #include "platform/posix/ThreadState.h"
 
+#include <atomic>
+#include <pthread.h>
+
 namespace {
+
+// Plain globals, never destroyed: the detach reads them whatever the order in
+// which static objects go.
 LibraryHooks g_hooks{};
-}
+std::atomic<bool> g_forkedChild{false};
+
+void MarkForkedChild() { g_forkedChild.store(true, std::memory_order_relaxed); }
+
+} // namespace
 
 // The library is loaded (by dlopen or at program start) and its globals are
 // built; unloading runs the destructor before they are destroyed. exit() runs
 // static destructors while other threads still live, so this is never a
-// process-exit detach in the Windows sense.
+// process-exit detach in the Windows sense. The fork handler goes with the
+// library when it is unloaded.
 CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
     g_hooks = hooks;
+    pthread_atfork(nullptr, nullptr, MarkForkedChild);
     if (g_hooks.attach)
         g_hooks.attach();
 }
 
 // The detach stops the engines; their threads have returned then, but may
-// still be on their way out through the library's code.
+// still be on their way out through the library's code. Only then is the
+// fault handler taken out: the stops run guarded.
+//
+// A forked child has none of the parent's threads, yet its copy of the
+// engines says they run, on the parent's device streams and files. Its
+// detach leaves them all alone and waits for nothing; it writes no "Log
+// Exited" either, since the log and its session belong to the parent.
 CLibraryEntry::~CLibraryEntry() {
-    if (g_hooks.detach)
-        g_hooks.detach(false);
-    JoinReturnedThreads();
+    if (!g_forkedChild.load(std::memory_order_relaxed)) {
+        if (g_hooks.detach)
+            g_hooks.detach(false);
+        JoinReturnedThreads();
+    }
+    RemoveFaultHandler();
 }

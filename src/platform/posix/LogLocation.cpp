@@ -13,4 +13,5 @@ std::string LogMarkerPath() { return LogDirectory() + "/tracelog.is"; }
 
 std::string LogFilePath(const char* fileName) { return LogDirectory() + "/" + fileName; }
 
-const char kLogAppendMode[] = "a";
+// "e": close-on-exec.
+std::FILE* OpenLogForAppend(const std::string& path) { return std::fopen(path.c_str(), "ae"); }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("LocalAlloc", &code)) {
         SetLastErrorCode(code);
@@ -19,7 +19,7 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 HLOCAL LocalFree(HLOCAL memory) {
-    ParkIfTerminated();
+    const ParkAround park;
     std::free(memory);
     return nullptr;
 }

@@ -111,21 +111,20 @@ void ReleaseThreadQueue() {
 }
 
 BOOL GetMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax) {
-    ParkIfTerminated();
+    const ParkAround park;
     OwnQueue().Take(msg, filterMin, filterMax, true, true);
-    ParkIfTerminated();
     return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
 BOOL PeekMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax, UINT removeMessage) {
-    ParkIfTerminated();
+    const ParkAround park;
     return OwnQueue().Take(msg, filterMin, filterMax, (removeMessage & PM_REMOVE) != 0, false)
                ? TRUE
                : FALSE;
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("PostThreadMessageA", &code)) {
         SetLastErrorCode(code);

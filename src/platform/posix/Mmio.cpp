@@ -36,7 +36,6 @@ MmioFile* FileOf(HMMIO handle) {
 // handle, the argument that the operation needs, and a failure that a test
 // asked for.
 MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven, MmioFile** file) {
-    ParkIfTerminated();
     *file = FileOf(handle);
     if (!*file)
         return MMSYSERR_INVALHANDLE;
@@ -51,6 +50,9 @@ MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven,
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
 constexpr int64_t kHeaderSize = 8;
+// A search gives up after this many chunks: a sparse or zero-filled file
+// would otherwise walk empty 8-byte chunks through 4 GiB.
+constexpr int kMaxChunksPerSearch = 65536;
 
 bool HasFormType(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 
@@ -66,7 +68,7 @@ int64_t ChunkEnd(int64_t dataOffset, DWORD size) { return dataOffset + size + (s
 } // namespace
 
 HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
-    ParkIfTerminated();
+    const ParkAround park;
     UINT error = MMSYSERR_NOERROR;
     DWORD code = 0;
     std::unique_ptr<MmioFile> file;
@@ -96,7 +98,7 @@ HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
 }
 
 MMRESULT mmioClose(HMMIO handle, UINT) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     std::unique_ptr<MmioFile> file;
     {
@@ -115,7 +117,7 @@ MMRESULT mmioClose(HMMIO handle, UINT) {
 }
 
 LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
-    ParkIfTerminated();
+    const ParkAround park;
     MmioFile* file = FileOf(handle);
     DWORD code = 0;
     if (!file || InjectedFailure("mmioRead", &code))
@@ -124,12 +126,13 @@ LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
 }
 
 MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT flags) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioDescend", handle, chunk != nullptr, &file))
         return entry;
 
     int64_t position = file->Position();
-    int64_t end = kRiffLimit;
+    int64_t end = std::min(kRiffLimit, file->Size());
     if (parent) {
         // The search stays inside the parent's data, from the current
         // position on.
@@ -152,7 +155,7 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         wantedType = chunk->fccType;
     }
 
-    for (;;) {
+    for (int chunks = 0; chunks < kMaxChunksPerSearch; ++chunks) {
         unsigned char header[12];
         file->Seek(position);
         if (position + kHeaderSize > end || file->Read(reinterpret_cast<char*>(header), 8) != 8)
@@ -178,9 +181,11 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         }
         position = ChunkEnd(position + kHeaderSize, size);
     }
+    return MMIOERR_CHUNKNOTFOUND;
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioAscend", handle, chunk != nullptr, &file))
         return entry;
@@ -191,6 +196,7 @@ MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
 }
 
 MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioGetInfo", handle, info != nullptr, &file))
         return entry;
@@ -199,6 +205,7 @@ MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
 }
 
 MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioSetInfo", handle, info != nullptr, &file))
         return entry;
@@ -206,6 +213,7 @@ MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
 }
 
 MMRESULT mmioAdvance(HMMIO handle, LPMMIOINFO info, UINT flags) {
+    const ParkAround park;
     MmioFile* file = nullptr;
     if (const MMRESULT entry = EnterOperation("mmioAdvance", handle, true, &file))
         return entry;

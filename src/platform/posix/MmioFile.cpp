@@ -13,14 +13,17 @@ std::unique_ptr<MmioFile> MmioFile::Open(const char* fileName, LONG bufferSize, 
         *error = MMIOERR_FILENOTFOUND;
         return nullptr;
     }
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO that has no writer would wait for one.
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = (errno == ENOENT || errno == ENOTDIR) ? MMIOERR_FILENOTFOUND : MMIOERR_CANNOTOPEN;
         return nullptr;
     }
-    // A folder cannot be opened as a file on Windows.
+    // Only regular files are read: a folder cannot be opened as a file on
+    // Windows, and a FIFO or a device (/dev/zero) would wait or never end.
+    // On a regular file O_NONBLOCK changes nothing.
     struct stat status;
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         *error = MMIOERR_CANNOTOPEN;
         return nullptr;
@@ -54,6 +57,11 @@ MMRESULT MmioFile::Close() {
     m_fd = -1;
     // The descriptor is gone even when close reports an error.
     return (::close(fd) == 0 || errno == EINTR) ? MMSYSERR_NOERROR : MMIOERR_CANNOTCLOSE;
+}
+
+int64_t MmioFile::Size() const {
+    struct stat status;
+    return ::fstat(m_fd, &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
 }
 
 int64_t MmioFile::Position() const { return m_bufferStart + (m_info.pchNext - m_info.pchBuffer); }

@@ -20,6 +20,8 @@ public:
     // Closes the descriptor: 0 on success, else MMIOERR_CANNOTCLOSE.
     MMRESULT Close();
 
+    // The file's length in bytes now.
+    int64_t Size() const;
     // The file position: the byte that pchNext stands for.
     int64_t Position() const;
     // Moves the position. Inside the loaded bytes only pchNext moves;

@@ -20,4 +20,14 @@ void SetTickOffset(DWORD offset);
 // see that none is left behind.
 unsigned OpenHandleCount();
 
+// Holds the next CFile::Write made on a thread that CreateThread started
+// inside the write, before any of its bytes are written, until
+// ReleaseFileWrite: a write that blocks for as long as the test wants.
+// WaitForHeldFileWrite waits up to `milliseconds` for a thread to be held
+// there; false if none came. ReleaseFileWrite also disarms a hold that has
+// not been reached.
+void HoldNextFileWrite();
+bool WaitForHeldFileWrite(DWORD milliseconds);
+void ReleaseFileWrite();
+
 } // namespace kxtest

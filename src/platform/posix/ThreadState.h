@@ -8,6 +8,21 @@
 // on and never unwinding.
 void ParkIfTerminated();
 
+// True when TerminateThread has ended the calling thread.
+bool IsTerminated();
+
+// Parks a terminated thread on entry to an operation and again when the
+// operation returns, however it returns: a thread terminated while it was
+// blocked inside never runs on once the call comes back. Declared first in
+// the operation, so that its other locals are gone before the thread parks.
+class ParkAround {
+public:
+    ParkAround() { ParkIfTerminated(); }
+    ~ParkAround() { ParkIfTerminated(); }
+    ParkAround(const ParkAround&) = delete;
+    ParkAround& operator=(const ParkAround&) = delete;
+};
+
 // Removes the calling thread's message queue, so that posting to a thread
 // that has ended fails, as on Windows.
 void ReleaseThreadQueue();

@@ -107,8 +107,10 @@ void* RunThread(void* argument) {
 
 } // namespace
 
+bool IsTerminated() { return t_self && t_self->terminated.load(std::memory_order_acquire); }
+
 void ParkIfTerminated() {
-    if (t_self && t_self->terminated.load(std::memory_order_acquire)) {
+    if (IsTerminated()) {
         for (;;)
             pause();
     }
@@ -157,7 +159,7 @@ DWORD GetCurrentThreadId() {
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD, LPDWORD threadId) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("CreateThread", &code)) {
         SetLastErrorCode(code);
@@ -189,7 +191,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
 }
 
 BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
-    ParkIfTerminated();
+    const ParkAround park;
     auto* thread = dynamic_cast<Thread*>(ObjectOf(handle));
     if (!thread || !exitCode) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
@@ -202,7 +204,7 @@ BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
 // POSIX cannot kill one thread safely: the thread is marked, reported ended at
 // once, and parks at its next platform call.
 BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
-    ParkIfTerminated();
+    const ParkAround park;
     auto* thread = dynamic_cast<Thread*>(ObjectOf(handle));
     if (!thread) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);

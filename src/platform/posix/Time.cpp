@@ -11,9 +11,8 @@ std::atomic<DWORD> g_tickOffset{0};
 }
 
 void Sleep(DWORD milliseconds) {
-    ParkIfTerminated();
+    const ParkAround park;
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    ParkIfTerminated();
 }
 
 // A monotonic millisecond count that wraps at 2^32, like Windows'.
@@ -24,7 +23,7 @@ DWORD GetTickCount() {
 }
 
 void GetLocalTime(LPSYSTEMTIME time) {
-    ParkIfTerminated();
+    const ParkAround park;
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms =

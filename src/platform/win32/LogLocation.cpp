@@ -1,7 +1,18 @@
-#include "platform/LogLocation.h"
+#include "platform/platform.h"
+
+#include <io.h>
 
 std::string LogMarkerPath() { return "C:\\temp\\tracelog.is"; }
 
 std::string LogFilePath(const char* fileName) { return std::string("C:\\temp\\") + fileName; }
 
-const char kLogAppendMode[] = "at";
+// The runtime's handle is made non-inheritable once open: the "N" mode is not
+// known to every msvcrt.dll.
+std::FILE* OpenLogForAppend(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "at");
+    if (file) {
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+    return file;
+}

@@ -81,7 +81,7 @@ std::shared_ptr<WaveInStream> HeaderStream(HWAVEIN device, LPWAVEHDR header, UIN
 } // namespace
 
 UINT waveInGetNumDevs() {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT failure = 0;
     if (Injected("waveInGetNumDevs", &failure))
         return 0;
@@ -89,7 +89,7 @@ UINT waveInGetNumDevs() {
 }
 
 MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInGetDevCapsA", &result))
         return result;
@@ -111,7 +111,7 @@ MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT size) {
 
 MMRESULT waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                     DWORD_PTR, DWORD flags) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInOpen", &result))
         return result;
@@ -151,7 +151,7 @@ MMRESULT waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format, DWO
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInPrepareHeader", &result))
         return result;
@@ -160,7 +160,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInUnprepareHeader", &result))
         return result;
@@ -169,7 +169,7 @@ MMRESULT waveInUnprepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInAddBuffer", &result))
         return result;
@@ -178,7 +178,7 @@ MMRESULT waveInAddBuffer(HWAVEIN device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveInStart(HWAVEIN device) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInStart", &result))
         return result;
@@ -190,7 +190,7 @@ MMRESULT waveInStart(HWAVEIN device) {
 }
 
 MMRESULT waveInReset(HWAVEIN device) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInReset", &result))
         return result;
@@ -202,7 +202,7 @@ MMRESULT waveInReset(HWAVEIN device) {
 }
 
 MMRESULT waveInClose(HWAVEIN device) {
-    ParkIfTerminated();
+    const ParkAround park;
     MMRESULT result = MMSYSERR_NOERROR;
     if (Injected("waveInClose", &result))
         return result;

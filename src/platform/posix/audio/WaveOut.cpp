@@ -75,7 +75,7 @@ bool ResolveDevice(UINT deviceId, std::shared_ptr<WaveOutDevice>* device) {
 } // namespace
 
 UINT waveOutGetNumDevs() {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutGetNumDevs", &code))
         return 0;
@@ -83,7 +83,7 @@ UINT waveOutGetNumDevs() {
 }
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutGetDevCapsA", &code))
         return code;
@@ -102,7 +102,7 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
 
 MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR, DWORD_PTR,
                      DWORD flags) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutOpen", &code))
         return code;
@@ -132,7 +132,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, D
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutPrepareHeader", &code))
         return code;
@@ -152,7 +152,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutWrite", &code))
         return code;
@@ -175,7 +175,7 @@ MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutUnprepareHeader", &code))
         return code;
@@ -194,7 +194,7 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
 
 // Stops at once and returns every queued header, except held ones.
 MMRESULT waveOutReset(HWAVEOUT device) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutReset", &code))
         return code;
@@ -205,7 +205,7 @@ MMRESULT waveOutReset(HWAVEOUT device) {
 }
 
 MMRESULT waveOutClose(HWAVEOUT device) {
-    ParkIfTerminated();
+    const ParkAround park;
     DWORD code = 0;
     if (InjectedFailure("waveOutClose", &code))
         return code;

@@ -1,0 +1,6 @@
+// The POSIX fault handler's lifetime, which follows the library's.
+#pragma once
+
+// Takes the fault handler out of the process's signal table and keeps it
+// out; called when the library is detached, after its last guarded call.
+void RemoveFaultHandler();
