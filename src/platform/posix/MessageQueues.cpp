@@ -17,6 +17,10 @@ namespace {
 
 class MessageQueue {
 public:
+    // Room for what a device posts while its owner is busy (a message per
+    // buffer), so that a stream's messages never allocate.
+    MessageQueue() { m_messages.reserve(64); }
+
     void Post(const MSG& msg) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messages.push_back(msg);
@@ -49,7 +53,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<MSG> m_messages; // keeps its capacity: posting allocates nothing once warm
+    std::vector<MSG> m_messages;
 };
 
 struct QueueRegistry {

@@ -255,3 +255,15 @@ void AlsaPcm::Drop() {
     snd_pcm_drop(m_pcm);
     snd_pcm_prepare(m_pcm);
 }
+
+MMRESULT OpenAlsaPcm(const std::string& pcm, snd_pcm_stream_t direction, const WAVEFORMATEX& format,
+                     std::unique_ptr<AlsaPcm>* opened, char* silence) {
+    auto candidate = std::make_unique<AlsaPcm>();
+    const BYTE* extra = ExtraFormatBytes(format);
+    const MMRESULT result = candidate->Open(pcm, direction, format, extra);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    *silence = AlsaFormatOf(format, extra) == SND_PCM_FORMAT_U8 ? '\x80' : '\0';
+    *opened = std::move(candidate);
+    return MMSYSERR_NOERROR;
+}

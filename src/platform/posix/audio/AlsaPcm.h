@@ -9,6 +9,7 @@ extern "C" {
 #include <alsa/error.h>
 }
 #include <alsa/asoundlib.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,3 +71,15 @@ private:
 
 // The ALSA sample format for a wave format, or SND_PCM_FORMAT_UNKNOWN.
 snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format, const BYTE* extraFormat);
+
+// The extra bytes of a whole format record, which follow its 18 bytes.
+inline const BYTE* ExtraFormatBytes(const WAVEFORMATEX& format) {
+    return format.cbSize > 0 ? reinterpret_cast<const BYTE*>(&format) + sizeof(WAVEFORMATEX)
+                             : nullptr;
+}
+
+// Opens `pcm` in `direction` for a whole format record: *opened with the
+// value of a silent byte in its sample format (unsigned 8-bit samples are
+// silent at the middle of their range).
+MMRESULT OpenAlsaPcm(const std::string& pcm, snd_pcm_stream_t direction, const WAVEFORMATEX& format,
+                     std::unique_ptr<AlsaPcm>* opened, char* silence);

@@ -1,6 +1,6 @@
 #include "platform/posix/audio/VirtualWaveOut.h"
 #include "platform/posix/audio/PlayableFormat.h"
-#include "platform/posix/audio/VirtualWaveOutStream.h"
+#include "platform/posix/audio/VirtualWaveOutBackend.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -10,7 +10,8 @@ MMRESULT VirtualWaveOut::CheckFormat(const WAVEFORMATEX& format) const {
     return CheckPlayableFormat(format);
 }
 
-MMRESULT VirtualWaveOut::Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutStream>* stream) {
+MMRESULT VirtualWaveOut::Open(const WAVEFORMATEX& format,
+                              std::unique_ptr<WaveOutBackend>* backend) {
     int dump = -1;
     const char* path = std::getenv("KALDRIX_VIRTUAL_OUT");
     if (path && *path) {
@@ -18,6 +19,6 @@ MMRESULT VirtualWaveOut::Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOu
         if (dump < 0)
             return MMSYSERR_ERROR;
     }
-    stream->reset(new VirtualWaveOutStream(PlaybackByteRate(format), format.nBlockAlign, dump));
+    backend->reset(new VirtualWaveOutBackend(PlaybackByteRate(format), format.nBlockAlign, dump));
     return MMSYSERR_NOERROR;
 }

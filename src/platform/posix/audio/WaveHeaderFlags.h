@@ -26,3 +26,9 @@ inline void MarkDone(WAVEHDR* header) {
                                         __ATOMIC_ACQUIRE)) {
     }
 }
+
+// Handed to the device: no longer done, in its queue.
+inline void MarkQueued(WAVEHDR* header) {
+    ClearFlags(header, WHDR_DONE);
+    SetFlags(header, WHDR_INQUEUE);
+}

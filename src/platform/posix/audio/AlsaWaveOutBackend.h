@@ -2,13 +2,13 @@
 
 #include "platform/posix/audio/AlsaPcm.h"
 #include "platform/posix/audio/PlayingHeaders.h"
-#include "platform/posix/audio/WaveOutDevice.h"
+#include "platform/posix/audio/StreamThread.h"
+#include "platform/posix/audio/WaveOutBackend.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // A wave-out stream on an ALSA PCM. A writer thread feeds the PCM from the
@@ -18,13 +18,11 @@
 // the writer then marks the header done. The writer is the only thread that
 // touches the PCM, so a stop is a request it carries out (drop, prepare)
 // before Stop returns.
-class AlsaWaveOutStream : public WaveOutStream {
+class AlsaWaveOutBackend : public WaveOutBackend {
 public:
     // `silence`: the byte value of silence in the PCM's sample format.
-    AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence);
-    ~AlsaWaveOutStream() override;
-    AlsaWaveOutStream(const AlsaWaveOutStream&) = delete;
-    AlsaWaveOutStream& operator=(const AlsaWaveOutStream&) = delete;
+    AlsaWaveOutBackend(std::unique_ptr<AlsaPcm> pcm, char silence);
+    ~AlsaWaveOutBackend() override;
 
     void Play(WAVEHDR* header) override;
     void Stop() override;
@@ -64,6 +62,5 @@ private:
     ULONGLONG m_flowStartBytes = 0;
     unsigned m_stopRequests = 0;
     unsigned m_stopsDone = 0;
-    bool m_closing = false;
-    std::thread m_writer;
+    StreamThread m_writer;
 };

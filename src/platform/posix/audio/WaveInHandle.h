@@ -2,7 +2,7 @@
 
 #include "platform/posix/WindowsApi.h"
 #include "platform/posix/audio/PreparedHeaders.h"
-#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/audio/WaveInBackend.h"
 
 #include <condition_variable>
 #include <memory>
@@ -16,21 +16,21 @@
 // dwBytesRecorded and dwFlags only with atomic stores (or inside the owner's
 // own calls), and its data only while it holds the header; the owner learns
 // of a returned header through a message posted after those writes.
-class WaveInStream {
+class WaveInHandle {
 public:
     // callbackThread 0: no notifications.
-    WaveInStream(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture> capture,
+    WaveInHandle(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInBackend> capture,
                  DWORD callbackThread);
-    ~WaveInStream();
-    WaveInStream(const WaveInStream&) = delete;
-    WaveInStream& operator=(const WaveInStream&) = delete;
+    ~WaveInHandle();
+    WaveInHandle(const WaveInHandle&) = delete;
+    WaveInHandle& operator=(const WaveInHandle&) = delete;
 
     void NotifyOpen();
     MMRESULT Prepare(LPWAVEHDR header);
     MMRESULT Unprepare(LPWAVEHDR header);
     MMRESULT Add(LPWAVEHDR header);
-    void Start();
-    void Reset();
+    MMRESULT Start();
+    MMRESULT Reset();
     // Fails with WAVERR_STILLPLAYING while headers are queued; otherwise
     // ends the worker and posts MM_WIM_CLOSE.
     MMRESULT Close();
@@ -44,7 +44,7 @@ private:
     void Notify(UINT message, LPARAM parameter);
 
     const HWAVEIN m_handle;
-    const std::unique_ptr<WaveInCapture> m_capture;
+    const std::unique_ptr<WaveInBackend> m_capture;
     const DWORD m_callbackThread;
     const size_t m_blockAlign;
 

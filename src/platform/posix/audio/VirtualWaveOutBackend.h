@@ -1,24 +1,22 @@
 #pragma once
 
 #include "platform/posix/audio/PlayingHeaders.h"
+#include "platform/posix/audio/StreamThread.h"
 #include "platform/posix/audio/VirtualClock.h"
-#include "platform/posix/audio/WaveOutDevice.h"
+#include "platform/posix/audio/WaveOutBackend.h"
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 // A stream of the virtual output. Its thread sleeps until the first queued
 // header is due on the virtual clock, plays it (appending its bytes to the
 // file of KALDRIX_VIRTUAL_OUT, when one was named) and marks it done; the
 // clock counts from the moment the stream began to play after being idle.
-class VirtualWaveOutStream : public WaveOutStream {
+class VirtualWaveOutBackend : public WaveOutBackend {
 public:
     // `dump`: the descriptor the played bytes are appended to (owned), or -1.
-    VirtualWaveOutStream(DWORD byteRate, WORD blockAlign, int dump);
-    ~VirtualWaveOutStream() override;
-    VirtualWaveOutStream(const VirtualWaveOutStream&) = delete;
-    VirtualWaveOutStream& operator=(const VirtualWaveOutStream&) = delete;
+    VirtualWaveOutBackend(DWORD byteRate, WORD blockAlign, int dump);
+    ~VirtualWaveOutBackend() override;
 
     void Play(WAVEHDR* header) override;
     void Stop() override;
@@ -41,6 +39,5 @@ private:
     ULONGLONG m_queued = 0;     // bytes written since the open or the last stop
     ULONGLONG m_played = 0;     // of those, the ones played
     ULONGLONG m_startBytes = 0; // bytes played when the clock last started
-    bool m_closing = false;
-    std::thread m_thread;
+    StreamThread m_thread;
 };

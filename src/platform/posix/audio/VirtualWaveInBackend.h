@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/posix/audio/VirtualClock.h"
-#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/audio/WaveInBackend.h"
 #include "platform/posix/WindowsApi.h"
 
 #include <cstdint>
@@ -11,13 +11,11 @@
 // drift. The source is the
 // file named at open, from its first byte on and without dropping any (then
 // silence), or a 440 Hz tone; a stop keeps the source's place.
-class VirtualWaveInCapture : public WaveInCapture {
+class VirtualWaveInBackend : public WaveInBackend {
 public:
     // `sourcePath` null: the tone.
-    VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath);
-    ~VirtualWaveInCapture() override;
-    VirtualWaveInCapture(const VirtualWaveInCapture&) = delete;
-    VirtualWaveInCapture& operator=(const VirtualWaveInCapture&) = delete;
+    VirtualWaveInBackend(const WAVEFORMATEX& format, const char* sourcePath);
+    ~VirtualWaveInBackend() override;
 
     const char* ThreadName() const override { return "kx-in-virtual"; }
     void Start() override;

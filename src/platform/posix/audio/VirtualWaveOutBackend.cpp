@@ -1,5 +1,4 @@
-#include "platform/posix/audio/VirtualWaveOutStream.h"
-#include "platform/ThreadName.h"
+#include "platform/posix/audio/VirtualWaveOutBackend.h"
 
 #include <algorithm>
 #include <unistd.h>
@@ -18,23 +17,18 @@ void WriteAll(int fd, const char* data, size_t size) {
 
 } // namespace
 
-VirtualWaveOutStream::VirtualWaveOutStream(DWORD byteRate, WORD blockAlign, int dump)
+VirtualWaveOutBackend::VirtualWaveOutBackend(DWORD byteRate, WORD blockAlign, int dump)
     : m_dump(dump), m_clock(byteRate, blockAlign) {
-    m_thread = std::thread([this] { Run(); });
+    m_thread.Start("kx-out-virtual", [this] { Run(); });
 }
 
-VirtualWaveOutStream::~VirtualWaveOutStream() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closing = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+VirtualWaveOutBackend::~VirtualWaveOutBackend() {
+    m_thread.Close(m_mutex, m_wake);
     if (m_dump >= 0)
         ::close(m_dump);
 }
 
-void VirtualWaveOutStream::Play(WAVEHDR* header) {
+void VirtualWaveOutBackend::Play(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (header->dwBufferLength > 0 && m_played == m_queued) {
@@ -49,23 +43,22 @@ void VirtualWaveOutStream::Play(WAVEHDR* header) {
 }
 
 // What the clock has played goes to the file; the rest is dropped.
-void VirtualWaveOutStream::Stop() {
+void VirtualWaveOutBackend::Stop() {
     std::lock_guard<std::mutex> lock(m_mutex);
     Advance(Position());
     m_headers.ReturnAll();
     m_played = m_queued = 0;
 }
 
-bool VirtualWaveOutStream::Busy() {
+bool VirtualWaveOutBackend::Busy() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return !m_headers.Empty();
 }
 
 // One timed wait per header, none while idle.
-void VirtualWaveOutStream::Run() {
-    NameCurrentThread("kx-out-virtual");
+void VirtualWaveOutBackend::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_closing) {
+    while (!m_thread.Closing()) {
         Advance(Position());
         if (m_headers.Empty())
             m_wake.wait(lock);
@@ -76,13 +69,13 @@ void VirtualWaveOutStream::Run() {
 
 // The end of the queued bytes always counts in full, even when it ends
 // inside a frame.
-ULONGLONG VirtualWaveOutStream::Position() const {
+ULONGLONG VirtualWaveOutBackend::Position() const {
     if (m_played == m_queued)
         return m_played;
     return std::min(m_startBytes + m_clock.DueBytes(VirtualClock::Clock::now()), m_queued);
 }
 
-void VirtualWaveOutStream::Advance(ULONGLONG position) {
+void VirtualWaveOutBackend::Advance(ULONGLONG position) {
     m_headers.ReturnPlayed(m_played);
     while (m_played < position && !m_headers.Empty()) {
         const WAVEHDR& front = m_headers.Front();

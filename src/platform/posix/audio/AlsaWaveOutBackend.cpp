@@ -1,5 +1,4 @@
-#include "platform/posix/audio/AlsaWaveOutStream.h"
-#include "platform/ThreadName.h"
+#include "platform/posix/audio/AlsaWaveOutBackend.h"
 #include "platform/posix/audio/AlsaActivity.h"
 
 #include <algorithm>
@@ -16,23 +15,16 @@ constexpr double kFastClock = 1.01;
 
 } // namespace
 
-AlsaWaveOutStream::AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence)
+AlsaWaveOutBackend::AlsaWaveOutBackend(std::unique_ptr<AlsaPcm> pcm, char silence)
     : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
       m_byteRate(static_cast<double>(m_pcm->rate()) * m_frameBytes), m_silence(silence),
       m_splitFrame(m_frameBytes) {
-    m_writer = std::thread([this] { Run(); });
+    m_writer.Start("kx-out-alsa", [this] { Run(); });
 }
 
-AlsaWaveOutStream::~AlsaWaveOutStream() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closing = true;
-    }
-    m_wake.notify_all();
-    m_writer.join();
-}
+AlsaWaveOutBackend::~AlsaWaveOutBackend() { m_writer.Close(m_mutex, m_wake); }
 
-void AlsaWaveOutStream::Play(WAVEHDR* header) {
+void AlsaWaveOutBackend::Play(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (header->dwBufferLength > 0)
@@ -44,23 +36,22 @@ void AlsaWaveOutStream::Play(WAVEHDR* header) {
     m_wake.notify_all();
 }
 
-bool AlsaWaveOutStream::Busy() {
+bool AlsaWaveOutBackend::Busy() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return !m_headers.Empty();
 }
 
-void AlsaWaveOutStream::Stop() {
+void AlsaWaveOutBackend::Stop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     ++m_stopRequests;
     m_wake.notify_all();
     m_stopped.wait(lock, [this] { return m_stopsDone == m_stopRequests; });
 }
 
-void AlsaWaveOutStream::Run() {
-    NameCurrentThread("kx-out-alsa");
+void AlsaWaveOutBackend::Run() {
     CountedAlsaThread counted;
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_closing) {
+    while (!m_writer.Closing()) {
         if (m_stopsDone != m_stopRequests) {
             DropAll();
             continue;
@@ -87,7 +78,7 @@ void AlsaWaveOutStream::Run() {
 }
 
 // Gives the PCM what it takes now; false when nothing went in.
-bool AlsaWaveOutStream::WriteSome() {
+bool AlsaWaveOutBackend::WriteSome() {
     if (m_pending.empty())
         return false;
     const Chunk& front = m_pending.front();
@@ -109,7 +100,7 @@ bool AlsaWaveOutStream::WriteSome() {
 // A frame split between two chunks, or the last bytes of all that do not
 // fill a frame. The latter are padded with silence only once the PCM has
 // almost played out, as until then more data may come to complete them.
-bool AlsaWaveOutStream::WriteSplitFrame() {
+bool AlsaWaveOutBackend::WriteSplitFrame() {
     size_t have = 0;
     DWORD offset = m_frontOffset;
     for (const Chunk& chunk : m_pending) {
@@ -138,7 +129,7 @@ bool AlsaWaveOutStream::WriteSplitFrame() {
 }
 
 // Moves `bytes` queued bytes from the pending chunks to the written ones.
-void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
+void AlsaWaveOutBackend::Consume(ULONGLONG bytes) {
     if (m_played == m_written) {
         m_flowStart = std::chrono::steady_clock::now();
         m_flowStartBytes = m_played;
@@ -161,7 +152,7 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
 // Written bytes are heard once the PCM's delay no longer covers them, but not
 // faster than the rate since the flow began: just after a restart the pulse
 // plugin reports a delay of 0 for a moment. The count never goes back.
-void AlsaWaveOutStream::UpdatePlayed() {
+void AlsaWaveOutBackend::UpdatePlayed() {
     const ULONGLONG queued = static_cast<ULONGLONG>(m_pcm->Delay()) * m_frameBytes;
     const ULONGLONG written = m_written > queued ? m_written - queued : 0;
     const std::chrono::duration<double> flowing = std::chrono::steady_clock::now() - m_flowStart;
@@ -172,7 +163,7 @@ void AlsaWaveOutStream::UpdatePlayed() {
 
 // A stop: what the PCM holds goes at once, what is queued is forgotten, and
 // the counts start again from 0.
-void AlsaWaveOutStream::DropAll() {
+void AlsaWaveOutBackend::DropAll() {
     m_pcm->Drop();
     m_pending.clear();
     m_frontOffset = 0;
