@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 
 namespace {
 
@@ -161,10 +162,14 @@ MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WA
     AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    // About 200 ms of buffer in 4 periods: short enough for a prompt reset,
-    // long enough for a busy machine.
-    unsigned bufferTime = 200000;
-    unsigned periodTime = 50000;
+    // The thread using the PCM wakes once a period. Playback: 500 ms in
+    // periods of 125 ms, as aplay takes by default; a reset drops it all at
+    // once and the sound starts with the first write. Capture: periods of
+    // 50 ms, so a header of 60 ms is back promptly, in a buffer of 2 s that
+    // a reader held up for as long loses nothing of.
+    const bool playback = stream == SND_PCM_STREAM_PLAYBACK;
+    unsigned bufferTime = playback ? 500000 : 2000000;
+    unsigned periodTime = playback ? 125000 : 50000;
     snd_pcm_uframes_t periodFrames = 0;
     const bool accepted =
         snd_pcm_hw_params_any(m_pcm, params) >= 0 &&
@@ -225,11 +230,23 @@ long AlsaPcm::Read(char* data, unsigned long frames) {
     }
 }
 
-void AlsaPcm::Wait(int milliseconds) {
+void AlsaPcm::Poll(int wakeupFd, bool forPcm, int timeoutMs) {
     QuietAlsa quiet;
-    const int result = snd_pcm_wait(m_pcm, milliseconds);
-    if (result < 0)
-        Recover(m_pcm, result);
+    constexpr int kMaxDescriptors = 8;
+    pollfd descriptors[kMaxDescriptors];
+    descriptors[0] = pollfd{wakeupFd, POLLIN, 0};
+    int pcmCount = 0;
+    if (forPcm)
+        pcmCount = snd_pcm_poll_descriptors(m_pcm, descriptors + 1, kMaxDescriptors - 1);
+    if (pcmCount < 0)
+        pcmCount = 0;
+    if (::poll(descriptors, 1 + pcmCount, timeoutMs) <= 0 || pcmCount == 0)
+        return;
+    // The plugin learns here that it was woken, and clears what woke it.
+    // An under-run, an over-run or a suspend shows as POLLERR: the next
+    // Write or Read meets it and recovers.
+    unsigned short events = 0;
+    snd_pcm_poll_descriptors_revents(m_pcm, descriptors + 1, pcmCount, &events);
 }
 
 // After an under-run all that was written has been played, whatever the

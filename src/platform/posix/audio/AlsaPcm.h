@@ -14,10 +14,10 @@ extern "C" {
 #include <vector>
 
 // One ALSA PCM opened for a wave format, in non-blocking interleaved mode:
-// the backends' worker threads wait on it with Wait, so that a stop or a
-// close reaches them within a few milliseconds. Under-runs and over-runs are
-// recovered inside Write, Read and Wait, so a stream goes on after a glitch
-// instead of ending. One thread uses a PCM at a time.
+// the backends' threads sleep on it with Poll beside a descriptor of their
+// own, so that a command reaches them at once. Under-runs, over-runs and a
+// suspend are recovered inside Write and Read, so a stream goes on after a
+// glitch instead of ending. One thread uses a PCM at a time.
 class AlsaPcm {
 public:
     struct DeviceName {
@@ -47,8 +47,9 @@ public:
     // negative ALSA error when recovery could not mend the PCM.
     long Write(const char* data, unsigned long frames);
     long Read(char* data, unsigned long frames);
-    // Waits at most `milliseconds` for room or data.
-    void Wait(int milliseconds);
+    // Sleeps until `wakeupFd` is readable, the PCM has a period of room or
+    // data (only when `forPcm`), or `timeoutMs` has passed (-1: no limit).
+    void Poll(int wakeupFd, bool forPcm, int timeoutMs);
     // Frames written but not yet heard (0 when unknown or stopped).
     long Delay();
     // Starts the PCM if it is prepared but not running: playback of less

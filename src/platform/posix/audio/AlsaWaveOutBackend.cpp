@@ -7,9 +7,8 @@
 
 namespace {
 
-// The writer sleeps no longer than this, so that a stop or the close reaches
-// it promptly; while the PCM plays out, it looks at the delay as often.
-constexpr int kPollMs = 20;
+// Without a wake-up descriptor the writer looks for commands this often.
+constexpr int kFallbackPollMs = 20;
 // Slack on the rate for a device whose clock runs a little fast.
 constexpr double kFastClock = 1.01;
 
@@ -22,7 +21,9 @@ AlsaWaveOutBackend::AlsaWaveOutBackend(std::unique_ptr<AlsaPcm> pcm, char silenc
     m_writer.Start("kx-out-alsa", [this] { Run(); });
 }
 
-AlsaWaveOutBackend::~AlsaWaveOutBackend() { m_writer.Close(m_mutex, m_wake); }
+AlsaWaveOutBackend::~AlsaWaveOutBackend() {
+    m_writer.Close(m_mutex, [this] { m_wakeup.Signal(); });
+}
 
 void AlsaWaveOutBackend::Play(WAVEHDR* header) {
     {
@@ -33,7 +34,7 @@ void AlsaWaveOutBackend::Play(WAVEHDR* header) {
         m_headers.Push(header, m_written + m_pendingBytes);
         m_headers.ReturnPlayed(m_played); // an empty header on an idle stream
     }
-    m_wake.notify_all();
+    m_wakeup.Signal();
 }
 
 bool AlsaWaveOutBackend::Busy() {
@@ -44,7 +45,7 @@ bool AlsaWaveOutBackend::Busy() {
 void AlsaWaveOutBackend::Stop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     ++m_stopRequests;
-    m_wake.notify_all();
+    m_wakeup.Signal();
     m_stopped.wait(lock, [this] { return m_stopsDone == m_stopRequests; });
 }
 
@@ -60,21 +61,34 @@ void AlsaWaveOutBackend::Run() {
         m_headers.ReturnPlayed(m_played);
         if (WriteSome())
             continue;
-        if (m_pendingBytes >= m_frameBytes) {
-            // The PCM is full: wait for room without holding up Play or Stop.
-            lock.unlock();
-            m_pcm->Wait(kPollMs);
-            lock.lock();
-            continue;
-        }
-        // Nothing whole is left to write: the PCM plays out what it holds,
-        // even when that is less than its start threshold.
-        m_pcm->Start();
-        if (m_played < m_written || m_pendingBytes > 0)
-            m_wake.wait_for(lock, std::chrono::milliseconds(kPollMs));
-        else
-            m_wake.wait(lock);
+        // The PCM is full (then it wakes the writer when a period is free),
+        // or nothing whole is left to write (then it plays out what it
+        // holds, even when that is less than its start threshold).
+        const bool full = m_pendingBytes >= m_frameBytes;
+        if (!full)
+            m_pcm->Start();
+        const int timeout = m_wakeup.fd() < 0 ? kFallbackPollMs : NextHeardMs();
+        lock.unlock();
+        m_pcm->Poll(m_wakeup.fd(), full, timeout);
+        m_wakeup.Clear();
+        lock.lock();
     }
+}
+
+// When the first header not yet heard will have been heard: -1 (no limit)
+// while nothing is in the PCM. A few bytes still waiting to make a whole
+// frame are looked at again within a period, to be padded in time.
+int AlsaWaveOutBackend::NextHeardMs() const {
+    if (m_played == m_written)
+        return m_pendingBytes > 0 ? PeriodMs() : -1;
+    const ULONGLONG end = m_headers.Empty() ? m_written : std::min(m_headers.FrontEnd(), m_written);
+    const ULONGLONG left = end > m_played ? end - m_played : 0;
+    const int due = static_cast<int>(static_cast<double>(left) * 1000 / m_byteRate) + 1;
+    return m_pendingBytes > 0 && m_pendingBytes < m_frameBytes ? std::min(due, PeriodMs()) : due;
+}
+
+int AlsaWaveOutBackend::PeriodMs() const {
+    return static_cast<int>(m_pcm->periodFrames() * 1000 / m_pcm->rate()) + 1;
 }
 
 // Gives the PCM what it takes now; false when nothing went in.

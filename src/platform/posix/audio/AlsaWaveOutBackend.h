@@ -2,6 +2,7 @@
 
 #include "platform/posix/audio/AlsaPcm.h"
 #include "platform/posix/audio/PlayingHeaders.h"
+#include "platform/posix/audio/PollWakeup.h"
 #include "platform/posix/audio/StreamThread.h"
 #include "platform/posix/audio/WaveOutBackend.h"
 
@@ -15,9 +16,11 @@
 // queued headers as room comes free; the bytes count as played once the
 // PCM's delay says they have been heard, not when they were written, and
 // never sooner than the format's rate allows since the data began to flow;
-// the writer then marks the header done. The writer is the only thread that
-// touches the PCM, so a stop is a request it carries out (drop, prepare)
-// before Stop returns.
+// the writer then marks the header done. It sleeps in poll() on the PCM and
+// on a wake-up descriptor for commands: once a period while the PCM is full,
+// until the next header is heard while it plays out, for good while idle.
+// The writer is the only thread that touches the PCM, so a stop is a request
+// it carries out (drop, prepare) before Stop returns.
 class AlsaWaveOutBackend : public WaveOutBackend {
 public:
     // `silence`: the byte value of silence in the PCM's sample format.
@@ -40,6 +43,8 @@ private:
     bool WriteSplitFrame();
     void Consume(ULONGLONG bytes);
     void UpdatePlayed();
+    int NextHeardMs() const;
+    int PeriodMs() const;
     void DropAll();
 
     const std::unique_ptr<AlsaPcm> m_pcm;
@@ -49,7 +54,7 @@ private:
     std::vector<char> m_splitFrame; // one frame put together from several chunks
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;    // to the writer: data, a stop, the close
+    PollWakeup m_wakeup;               // to the writer: data, a stop, the close
     std::condition_variable m_stopped; // from the writer: a stop carried out
     PlayingHeaders m_headers;          // queued and not yet heard, in order
     std::vector<Chunk> m_pending;      // queued and not yet written, in order

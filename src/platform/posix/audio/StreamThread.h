@@ -2,7 +2,6 @@
 
 #include "platform/ThreadName.h"
 
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -23,14 +22,14 @@ public:
         });
     }
 
-    // Asks the loop to end (under the backend's `mutex`), wakes it through
-    // `wake` and waits for it.
-    void Close(std::mutex& mutex, std::condition_variable& wake) {
+    // Asks the loop to end (under the backend's `mutex`), wakes it with
+    // wake() and waits for it.
+    template <typename Wake> void Close(std::mutex& mutex, Wake wake) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             m_closing = true;
         }
-        wake.notify_all();
+        wake();
         if (m_thread.joinable())
             m_thread.join();
     }

@@ -23,7 +23,7 @@ VirtualWaveOutBackend::VirtualWaveOutBackend(DWORD byteRate, WORD blockAlign, in
 }
 
 VirtualWaveOutBackend::~VirtualWaveOutBackend() {
-    m_thread.Close(m_mutex, m_wake);
+    m_thread.Close(m_mutex, [this] { m_wake.notify_all(); });
     if (m_dump >= 0)
         ::close(m_dump);
 }
