@@ -3,71 +3,15 @@
 // the virtual clock runs at the speed KALDRIX_VIRTUAL_SPEED asks for.
 #include "kaldrix.h"
 #include "support/PlaybackSupport.h"
+#include "support/ThreadProbe.h"
 
-#include <algorithm>
-#include <dirent.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
 using kxtest::Bytes;
 using Names = std::vector<std::string>;
-
-// The names of this process's threads now.
-Names ThreadNames() {
-    Names names;
-    DIR* tasks = opendir("/proc/self/task");
-    if (!tasks)
-        return names;
-    while (const dirent* entry = readdir(tasks)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.push_back(name);
-    }
-    closedir(tasks);
-    return names;
-}
-
-bool HasThread(const std::string& name) {
-    const Names names = ThreadNames();
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// The thread ids of the threads called `name`.
-std::vector<std::string> ThreadIds(const std::string& name) {
-    std::vector<std::string> ids;
-    DIR* tasks = opendir("/proc/self/task");
-    while (const dirent* entry = tasks ? readdir(tasks) : nullptr) {
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string found;
-        if (entry->d_name[0] != '.' && std::getline(comm, found) && found == name)
-            ids.push_back(entry->d_name);
-    }
-    if (tasks)
-        closedir(tasks);
-    return ids;
-}
-
-// Context switches of a thread so far: every time it went to sleep or was
-// woken counts at least once.
-long Switches(const std::string& id) {
-    std::ifstream status("/proc/self/task/" + id + "/status");
-    long total = 0;
-    for (std::string line; std::getline(status, line);) {
-        if (line.find("ctxt_switches:") == std::string::npos)
-            continue;
-        std::istringstream fields(line.substr(line.find(':') + 1));
-        long count = 0;
-        fields >> count;
-        total += count;
-    }
-    return total;
-}
+using kxtest::HasThread;
 
 WAVEFORMATEX Mono16(DWORD rate) {
     WAVEFORMATEX format{};
@@ -153,11 +97,11 @@ TEST(StreamThreads, AnIdleStreamsThreadSleepsUntilItIsNeeded) {
         stream.open(&device);
         ASSERT_NE(device, nullptr);
         Sleep(100); // the thread has started and gone to sleep
-        const std::vector<std::string> ids = ThreadIds(stream.thread);
+        const std::vector<std::string> ids = kxtest::ThreadIds(stream.thread);
         ASSERT_EQ(ids.size(), 1u);
-        const long before = Switches(ids[0]);
+        const long before = kxtest::ContextSwitches(ids[0]);
         Sleep(1000);
-        EXPECT_EQ(Switches(ids[0]), before) << "woke while idle";
+        EXPECT_EQ(kxtest::ContextSwitches(ids[0]), before) << "woke while idle";
         stream.close(device);
     }
 }
