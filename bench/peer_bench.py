@@ -10,8 +10,8 @@ in turn as a process of its own, recording from (or playing to) that server
 through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono:
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (playback: 500 ms buffer in 125 ms
-                   periods; capture: 2 s in 50 ms periods)
+                   KALDRIX_AUDIO=alsa (playback: 200 ms buffer in 50 ms
+                   periods; capture: 1 s in 30 ms periods)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with the library's buffer and period times
 
@@ -129,8 +129,12 @@ def threads_of(pid):
         except OSError:
             continue
         name = text[text.index("(") + 1:text.rindex(")")]
-        fields = text[text.rindex(")") + 2:].split()
-        cpu = (int(fields[11]) + int(fields[12])) / ticks
+        try:  # the scheduler's own count, in ns; utime and stime are in ticks
+            with open(f"/proc/{pid}/task/{task}/schedstat") as schedstat:
+                cpu = int(schedstat.read().split()[0]) / 1e9
+        except OSError:
+            fields = text[text.rindex(")") + 2:].split()
+            cpu = (int(fields[11]) + int(fields[12])) / ticks
         total = threads.setdefault(name, [0.0, 0])
         total[0] += cpu
         total[1] += switches

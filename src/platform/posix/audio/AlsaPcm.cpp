@@ -162,14 +162,15 @@ MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WA
     AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    // The thread using the PCM wakes once a period. Playback: 500 ms in
-    // periods of 125 ms, as aplay takes by default; a reset drops it all at
-    // once and the sound starts with the first write. Capture: periods of
-    // 50 ms, so a header of 60 ms is back promptly, in a buffer of 2 s that
-    // a reader held up for as long loses nothing of.
+    // The thread using the PCM wakes once a period. Playback: 200 ms in
+    // periods of 50 ms, short enough for a prompt reset and for the last
+    // bytes of a header to be heard before the close, long enough for a busy
+    // machine. Capture: periods of 30 ms, so that a header of 60 ms is back
+    // two periods after the start, in a buffer of 1 s that a reader held up
+    // for most of it loses nothing of.
     const bool playback = stream == SND_PCM_STREAM_PLAYBACK;
-    unsigned bufferTime = playback ? 500000 : 2000000;
-    unsigned periodTime = playback ? 125000 : 50000;
+    unsigned bufferTime = playback ? 200000 : 1000000;
+    unsigned periodTime = playback ? 50000 : 30000;
     snd_pcm_uframes_t periodFrames = 0;
     const bool accepted =
         snd_pcm_hw_params_any(m_pcm, params) >= 0 &&
