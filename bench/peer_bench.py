@@ -10,8 +10,7 @@ in turn as a process of its own, recording from (or playing to) that server
 through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono:
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (playback: 200 ms buffer in 50 ms
-                   periods; capture: 1 s in 30 ms periods)
+                   KALDRIX_AUDIO=alsa (200 ms buffer in 50 ms periods)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with the library's buffer and period times
 

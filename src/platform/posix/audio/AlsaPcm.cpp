@@ -162,15 +162,11 @@ MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WA
     AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    // The thread using the PCM wakes once a period. Playback: 200 ms in
-    // periods of 50 ms, short enough for a prompt reset and for the last
-    // bytes of a header to be heard before the close, long enough for a busy
-    // machine. Capture: periods of 30 ms, so that a header of 60 ms is back
-    // two periods after the start, in a buffer of 1 s that a reader held up
-    // for most of it loses nothing of.
-    const bool playback = stream == SND_PCM_STREAM_PLAYBACK;
-    unsigned bufferTime = playback ? 200000 : 1000000;
-    unsigned periodTime = playback ? 50000 : 30000;
+    // About 200 ms of buffer in 4 periods: short enough for a prompt reset
+    // and for the last bytes of a header to be heard before a close, long
+    // enough for a busy machine. A playing writer wakes once a period.
+    unsigned bufferTime = 200000;
+    unsigned periodTime = 50000;
     snd_pcm_uframes_t periodFrames = 0;
     const bool accepted =
         snd_pcm_hw_params_any(m_pcm, params) >= 0 &&
@@ -229,6 +225,13 @@ long AlsaPcm::Read(char* data, unsigned long frames) {
             return read;
         Start();
     }
+}
+
+void AlsaPcm::Wait(int milliseconds) {
+    QuietAlsa quiet;
+    const int result = snd_pcm_wait(m_pcm, milliseconds);
+    if (result < 0)
+        Recover(m_pcm, result);
 }
 
 void AlsaPcm::Poll(int wakeupFd, bool forPcm, int timeoutMs) {

@@ -14,10 +14,11 @@ extern "C" {
 #include <vector>
 
 // One ALSA PCM opened for a wave format, in non-blocking interleaved mode:
-// the backends' threads sleep on it with Poll beside a descriptor of their
-// own, so that a command reaches them at once. Under-runs, over-runs and a
-// suspend are recovered inside Write and Read, so a stream goes on after a
-// glitch instead of ending. One thread uses a PCM at a time.
+// the writer sleeps on it with Poll beside a descriptor of its own, so that
+// a command reaches it at once; the reader waits on it with Wait. Under-runs,
+// over-runs and a suspend are recovered inside Write, Read and Wait, so a
+// stream goes on after a glitch instead of ending. One thread uses a PCM at
+// a time.
 class AlsaPcm {
 public:
     struct DeviceName {
@@ -47,6 +48,8 @@ public:
     // negative ALSA error when recovery could not mend the PCM.
     long Write(const char* data, unsigned long frames);
     long Read(char* data, unsigned long frames);
+    // Waits at most `milliseconds` for room or data.
+    void Wait(int milliseconds);
     // Sleeps until `wakeupFd` is readable, the PCM has a period of room or
     // data (only when `forPcm`), or `timeoutMs` has passed (-1: no limit).
     void Poll(int wakeupFd, bool forPcm, int timeoutMs);

@@ -6,12 +6,9 @@
 
 namespace {
 
-// Without a wake-up descriptor the reader looks for commands this often; a
-// PCM that failed beyond recovery is tried again after this long.
-constexpr int kFallbackPollMs = 20;
-constexpr int kRetryMs = 200;
-// Beyond a period's time, for the reader to append the period.
-constexpr std::chrono::milliseconds kAppendSlack(2);
+// The reader sleeps no longer than this, so that a start, a stop or the
+// close reaches it promptly; the stream's worker looks again as often.
+constexpr int kPollMs = 20;
 constexpr size_t kRingSeconds = 2;
 // How long Read waits for bytes that the reader is late with.
 constexpr std::chrono::milliseconds kLateLimit(500);
@@ -27,7 +24,7 @@ AlsaWaveInBackend::AlsaWaveInBackend(std::unique_ptr<AlsaPcm> pcm, char silence)
 }
 
 AlsaWaveInBackend::~AlsaWaveInBackend() {
-    m_reader.Close(m_mutex, [this] { m_wakeup.Signal(); });
+    m_reader.Close(m_mutex, [this] { m_wake.notify_all(); });
     m_filled.notify_all();
 }
 
@@ -39,7 +36,7 @@ void AlsaWaveInBackend::Start() {
         ++m_generation;
         m_ringStart = m_ringBytes = 0;
     }
-    m_wakeup.Signal();
+    m_wake.notify_all();
 }
 
 void AlsaWaveInBackend::Stop() {
@@ -49,7 +46,7 @@ void AlsaWaveInBackend::Stop() {
         ++m_generation;
         m_ringStart = m_ringBytes = 0;
     }
-    m_wakeup.Signal();
+    m_wake.notify_all();
     m_filled.notify_all();
 }
 
@@ -63,15 +60,9 @@ WaveInBackend::Clock::time_point AlsaWaveInBackend::ReadyAt(size_t bytes) {
     const Clock::time_point now = Clock::now();
     if (m_running && m_ringBytes >= bytes)
         return now;
-    // The bytes come a period at a time: the next one a period after the
-    // last, or a period from now when the reader is late.
     const size_t missing = bytes - std::min(bytes, m_ringBytes);
-    const size_t periodBytes = m_pcm->periodFrames() * m_frameBytes;
-    const auto periods = static_cast<long long>((missing + periodBytes - 1) / periodBytes);
-    const std::chrono::microseconds period(static_cast<long long>(periodBytes) * 1000000 /
-                                           m_byteRate);
-    const Clock::time_point base = m_lastAppend + period > now ? m_lastAppend : now;
-    return std::max<Clock::time_point>(now + kAppendSlack, base + periods * period + kAppendSlack);
+    const std::chrono::microseconds due(static_cast<long long>(missing) * 1000000 / m_byteRate);
+    return now + std::max<Clock::duration>(due, std::chrono::milliseconds(kPollMs));
 }
 
 void AlsaWaveInBackend::Read(char* data, size_t bytes) {
@@ -105,36 +96,26 @@ void AlsaWaveInBackend::Run() {
             seen = m_generation;
             restart = false;
         }
-        const int noLimit = m_wakeup.fd() < 0 ? kFallbackPollMs : -1;
         if (!m_running) {
-            Sleep(lock, false, noLimit);
+            m_wake.wait(lock);
             continue;
         }
         lock.unlock();
         if (const int stall = AlsaActivity::captureStallMs.exchange(0))
             std::this_thread::sleep_for(std::chrono::milliseconds(stall));
         const long frames = m_pcm->Read(period.data(), m_pcm->periodFrames());
+        if (frames == 0)
+            m_pcm->Wait(kPollMs);
         lock.lock();
-        if (frames == 0) {
-            Sleep(lock, true, noLimit); // until the next period
-        } else if (frames < 0) {
+        if (frames < 0) {
             // The PCM failed beyond recovery: it is tried again after a pause.
             restart = true;
-            Sleep(lock, false, kRetryMs);
-        } else if (seen == m_generation) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        } else if (frames > 0 && seen == m_generation) {
             Append(period.data(), static_cast<size_t>(frames) * m_frameBytes);
-            m_lastAppend = Clock::now();
             m_filled.notify_all();
         }
     }
-}
-
-// Polls the PCM (when `forPcm`) and the wake-up descriptor without the lock.
-void AlsaWaveInBackend::Sleep(std::unique_lock<std::mutex>& lock, bool forPcm, int timeoutMs) {
-    lock.unlock();
-    m_pcm->Poll(m_wakeup.fd(), forPcm, timeoutMs);
-    m_wakeup.Clear();
-    lock.lock();
 }
 
 // Whole frames, as many as fit in the ring.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/posix/audio/AlsaPcm.h"
-#include "platform/posix/audio/PollWakeup.h"
 #include "platform/posix/audio/StreamThread.h"
 #include "platform/posix/audio/WaveInBackend.h"
 
@@ -12,9 +11,7 @@
 
 // A capture on an ALSA PCM. A reader thread takes what the PCM has captured,
 // a period at a time, into a ring buffer, from which the wave-in stream
-// fills its headers. The reader sleeps in poll() on the PCM and on a wake-up
-// descriptor for commands: it wakes once a period while capturing and not
-// at all while stopped. The reader is the only thread that touches the PCM;
+// fills its headers. The reader is the only thread that touches the PCM;
 // Start and Stop only tell it what to do. The ring holds two seconds: when
 // nobody empties it for longer, what does not fit is lost, as with a sound
 // card that has no buffer queued.
@@ -28,8 +25,8 @@ public:
     void Start() override;
     void Stop() override;
     size_t Available() override;
-    // When Available() can next reach `bytes`: now when it has, else when
-    // the reader will have appended the periods that hold the missing bytes.
+    // When Available() can next reach `bytes`: now when it has, else after
+    // the time the missing bytes take at the format's rate (at least a poll).
     Clock::time_point ReadyAt(size_t bytes) override;
     // Waits for the bytes if the reader is a moment late; a PCM that has
     // stopped delivering gives silence instead, so a header never hangs.
@@ -37,7 +34,6 @@ public:
 
 private:
     void Run();
-    void Sleep(std::unique_lock<std::mutex>& lock, bool forPcm, int timeoutMs);
     void Append(const char* data, size_t bytes);
     size_t WholeFrames(size_t bytes) const { return bytes - bytes % m_frameBytes; }
 
@@ -47,12 +43,11 @@ private:
     const char m_silence;
 
     std::mutex m_mutex;
-    PollWakeup m_wakeup;              // to the reader: start, stop, close
+    std::condition_variable m_wake;   // to the reader: start, stop, close
     std::condition_variable m_filled; // from the reader: bytes appended
     std::vector<char> m_ring;
     size_t m_ringStart = 0; // first unread byte
     size_t m_ringBytes = 0; // unread bytes
-    Clock::time_point m_lastAppend;
     bool m_running = false;
     unsigned m_generation = 0; // counts the starts and stops
     StreamThread m_reader;
