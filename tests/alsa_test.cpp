@@ -18,6 +18,8 @@
 #include "support/ThreadProbe.h"
 
 #include <algorithm>
+#include <csignal>
+#include <future>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -528,5 +530,59 @@ TEST_F(AlsaRealTime, StreamThreadsSleepWhileIdleAndWakeByThePeriodWhilePlaying) 
         kxtest::WaitReturned(out, header);
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
+
+// ---- the server dies ----
+
+// The rig keeps the server's pid beside its runtime folder; the server is
+// killed outright, and started again for the tests after.
+class AlsaServerLoss : public AlsaServerFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    static std::string RigDir() {
+        const std::string runtime = getenv("PULSE_RUNTIME_PATH");
+        return runtime.substr(0, runtime.rfind('/'));
+    }
+    static void KillServer() {
+        const Bytes pid = kxtest::ReadFile(RigDir() + "/pulseaudio.pid");
+        ASSERT_EQ(kill(std::stoi(std::string(pid.begin(), pid.end())), SIGKILL), 0);
+    }
+    void TearDown() override {
+        AlsaServerFixture::TearDown();
+        if (IsSkipped())
+            return;
+        // This file lives in the repository's tests folder.
+        const std::string source = __FILE__;
+        const std::string start = source.substr(0, source.rfind("/tests/")) +
+                                  "/scripts/audio-rig.sh start " + RigDir() + " >/dev/null 2>&1";
+        EXPECT_EQ(system(start.c_str()), 0) << "the server did not start again";
+    }
+};
+
+// A playback ends by itself and a recording's stop completes its file;
+// neither hangs.
+TEST_P(AlsaServerLoss, EnginesEndAndTheRecordingIsComplete) {
+    const bool recording = GetParam();
+    if (recording)
+        ASSERT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 1);
+    else
+        ASSERT_EQ(KxStartPlayFile(Wave("a.wav", kxtest::Pattern(10 * kByteRate, 51)).c_str()), 1);
+    Sleep(700);
+    KillServer();
+    Sleep(300);
+    if (recording) {
+        auto stop = std::async(std::launch::async, KxStopRecFile);
+        ASSERT_EQ(stop.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_EQ(stop.get(), 1);
+        EXPECT_EQ(RecordedData(Path("rec.wav")).size() % 960, 0u);
+    } else {
+        WaitPlayEnd(20000);
+        EXPECT_EQ(KxStopPlayFile(), 0);
+    }
+    EXPECT_EQ(KxRecordStatus() + KxPlayStatus(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AlsaServerLoss, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Recording" : "Playing");
+                         });
 
 } // namespace

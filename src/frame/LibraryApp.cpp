@@ -28,7 +28,9 @@ void LibraryDetach(bool processExit) {
     else
         g_Player.StopBeforeUnload();
     CompleteRecordingAtDetach(processExit);
-    if (!processExit)
+    if (!processExit) {
         g_Recorder.CloseUnclosedDevices();
+        g_Player.CloseUnclosedDevices();
+    }
     theApp.ExitInstance();
 }

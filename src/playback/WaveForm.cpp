@@ -20,9 +20,11 @@ CWaveForm::CWaveForm(const char* fileName) {
         std::strcpy(m_fileName, fileName);
 }
 
+// A file whose close fails again is closed all the same: nothing is left to
+// close it once the object is gone.
 CWaveForm::~CWaveForm() {
-    if (m_open)
-        CloseWaveForm();
+    if (m_open && CloseWaveForm() != MMSYSERR_NOERROR && m_file)
+        mmioClose(m_file, 0);
 }
 
 int CWaveForm::OpenWaveForm(WAVEFORMATEX& format) {
@@ -70,8 +72,8 @@ bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     if (mmioDescend(m_file, &m_dataChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
         return false;
     // The size is unsigned: a streamed file declares 0xFFFFFFFF and plays to
-    // its end.
-    m_bytesRemaining = m_dataChunk.cksize;
+    // its end. The device only ever gets whole sample frames.
+    m_bytesRemaining = m_dataChunk.cksize - m_dataChunk.cksize % m_blockAlign;
     return mmioGetInfo(m_file, &m_mmioInfo, 0) == MMSYSERR_NOERROR;
 }
 
@@ -124,15 +126,20 @@ int CWaveForm::ReadBlock() {
         copied += run;
     }
     m_bytesRemaining -= static_cast<DWORD>(count);
+    m_bytesDelivered += static_cast<DWORD>(count);
     return count;
 }
 
 // The file ends inside its data chunk (an interrupted recording, or a
-// streamed file): the bytes read so far play, cut to whole sample frames, and
-// the data ends there.
+// streamed file): the bytes read so far play, cut so that the stream ends on
+// a whole sample frame, and the data ends there. Blocks need not hold whole
+// frames (16384 is no multiple of 3 or 6), so the cut counts from the start
+// of the data.
 int CWaveForm::EndOfFile(int copied) {
     m_bytesRemaining = 0;
-    return copied - copied % m_blockAlign;
+    const int partial =
+        static_cast<int>((m_bytesDelivered + static_cast<uint64_t>(copied)) % m_blockAlign);
+    return copied >= partial ? copied - partial : 0;
 }
 
 char* CWaveForm::NextBuffer() {
@@ -144,6 +151,7 @@ char* CWaveForm::NextBuffer() {
 MMRESULT CWaveForm::CloseWaveForm() {
     m_blockCounter = 0;
     m_bytesRemaining = 0;
+    m_bytesDelivered = 0;
     m_fileName[0] = '\0';
     MMRESULT result = mmioSetInfo(m_file, &m_mmioInfo, 0);
     if (result != MMSYSERR_NOERROR)

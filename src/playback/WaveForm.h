@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <cstdint>
 #include <vector>
 
 // One WAVE file opened for one playback: its format record, then the sound
@@ -52,6 +53,7 @@ private:
     MMCKINFO m_dataChunk{};
     DWORD m_bytesRemaining = 0;
     WORD m_blockAlign = 1; // the format's sample frame, which a last block is cut to
+    uint64_t m_bytesDelivered = 0;
     char m_blocks[2][kBlockSize];
     char m_fileName[kNameSize];
     HMMIO m_file = nullptr;

@@ -64,6 +64,7 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
     // a second one must never run beside it.
     if (m_state == kPlaying && StopPlayFile() != 0)
         return 1;
+    CloseUnclosedDevices();
     for (WAVEHDR* header : m_headers) {
         if (header)
             std::memset(header, 0, sizeof(WAVEHDR));
@@ -268,7 +269,14 @@ CWavePlayer::WaitResult CWavePlayer::WaitForHeader(int i) {
         result = waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
         Sleep(kUnpreparePollMs);
     }
-    return kReturned; // any other result, an error included, ends the wait
+    // After an error the device may still hold the header: it is never
+    // refilled while it might play, and the playback ends as after any
+    // other device error.
+    if (result != MMSYSERR_NOERROR) {
+        Sleep(kDeviceErrorSleepMs);
+        return kDeviceError;
+    }
+    return kReturned;
 }
 
 // The block on header `last` has only just started when the end of the data
@@ -287,11 +295,38 @@ void CWavePlayer::CleanUp() {
     waveOutReset(m_device);
     if (m_waveFile->CloseWaveForm() != 0)
         g_Log.Write("CloseWaveForm FAILED");
-    delete m_waveFile;
+    if (m_device && waveOutClose(m_device) != MMSYSERR_NOERROR)
+        KeepWithUnclosedDevice();
+    else
+        delete m_waveFile;
+    m_device = nullptr;
     m_waveFile = nullptr;
     m_blockCounter = nullptr;
-    CloseDevice();
     m_state = kIdle; // last: from here on a start may use every field again
+}
+
+// The next playback gets headers of its own; without them its start fails
+// like one whose headers could not be made at first.
+void CWavePlayer::KeepWithUnclosedDevice() {
+    m_unclosedDevices.push_back(UnclosedDevice{m_device, {m_headers[0], m_headers[1]}, m_waveFile});
+    for (WAVEHDR*& header : m_headers)
+        header = static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR)));
+}
+
+void CWavePlayer::CloseUnclosedDevices() {
+    for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
+        waveOutReset(it->device);
+        for (WAVEHDR* header : it->headers)
+            waveOutUnprepareHeader(it->device, header, sizeof(WAVEHDR));
+        if (waveOutClose(it->device) != MMSYSERR_NOERROR) {
+            ++it;
+            continue;
+        }
+        for (WAVEHDR* header : it->headers)
+            LocalFree(header);
+        delete it->waveFile;
+        it = m_unclosedDevices.erase(it);
+    }
 }
 
 DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {

@@ -32,6 +32,10 @@ public:
     // Stops before the library goes: a play thread that will not stop is
     // terminated, so that it never runs on the library's freed state.
     void StopBeforeUnload();
+    // Closes the devices whose close failed at the end of an earlier
+    // playback, and frees the headers and the file object each may still
+    // have held once it is closed. Called by each start and at unload.
+    void CloseUnclosedDevices();
 
     // Serialises the starts and stops of the exported functions.
     CRITICAL_SECTION& ExportLock() { return m_exportLock; }
@@ -59,6 +63,7 @@ private:
     // The pause at the end of the data before the device is reset.
     void EndPause(int last);
     void CleanUp();
+    void KeepWithUnclosedDevice();
 
     DWORD PlayTimeMs(DWORD bytes) const;
     bool StopRequested();
@@ -76,5 +81,14 @@ private:
     WAVEFORMATEX m_format{};
     HWAVEOUT m_device = nullptr;
     void* m_threadModule = nullptr; // the play thread's module reference
+    // A device whose close failed may still hold the headers, and they point
+    // into the file object's block buffers: all three are kept together
+    // until the device closes.
+    struct UnclosedDevice {
+        HWAVEOUT device;
+        WAVEHDR* headers[2];
+        CWaveForm* waveFile;
+    };
+    std::vector<UnclosedDevice> m_unclosedDevices;
     CRITICAL_SECTION m_exportLock;
 };

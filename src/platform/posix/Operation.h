@@ -49,3 +49,22 @@ MMRESULT CallOnHandle(const char* name, const HandleTable<Handle, Object>& table
     const MMRESULT entry = operation.Find(table, handle, &object, argumentValid);
     return entry != MMSYSERR_NOERROR ? entry : call(*object);
 }
+
+// A close: the injected failure or the object's own Close(). A closed object
+// leaves the table; one whose close failed is told so, as what it holds its
+// owner now keeps on purpose.
+template <typename Handle, typename Object>
+MMRESULT CloseOnHandle(const char* name, HandleTable<Handle, Object>& table, Handle handle) {
+    const Operation operation(name);
+    const std::shared_ptr<Object> object = table.Find(handle);
+    MMRESULT result = MMSYSERR_INVALHANDLE;
+    if (operation.Failed())
+        result = operation.Code();
+    else if (object)
+        result = object->Close();
+    if (result == MMSYSERR_NOERROR)
+        table.Remove(handle);
+    else if (object)
+        object->CloseFailed();
+    return result;
+}

@@ -4,13 +4,32 @@
 
 #include "platform/posix/WindowsApi.h"
 
+#include <map>
+#include <string>
+
 namespace kxtest {
 
 // Makes `count` calls of the named operation (its Windows name, such as
 // "waveInOpen") fail with `code`, starting with the nth call from now;
 // count 0 means every call from the nth on.
 void FailOperation(const char* operation, DWORD code, unsigned nth = 1, unsigned count = 1);
+// Holds `count` calls of the named operation for `milliseconds` on entry,
+// starting with the nth, like a slow disk or driver; the calls then go on.
+void DelayOperation(const char* operation, unsigned milliseconds, unsigned nth = 1,
+                    unsigned count = 1);
 void ClearFailures();
+
+// How often an operation was called since CountCalls, and which of those
+// calls (1-based, 0 for none) were the first and the last made on a thread
+// that CreateThread started.
+struct CallCount {
+    unsigned calls = 0;
+    unsigned firstOnLibraryThread = 0;
+    unsigned lastOnLibraryThread = 0;
+};
+// From now on every operation that can be made to fail is counted by name.
+void CountCalls();
+std::map<std::string, CallCount> CountedCalls();
 
 // Shifts GetTickCount by `offset` milliseconds, so tests can cross the
 // 2^32 wrap.

@@ -21,9 +21,14 @@ public:
     static MMRESULT CheckQueueable(const WAVEHDR* header);
     void Clear() { m_headers.clear(); }
     size_t Count() const { return m_headers.size(); }
+    // After a failed close the owner keeps these headers on purpose, until a
+    // close succeeds.
+    void Keep() { m_kept = true; }
+    size_t KeptCount() const { return m_kept ? m_headers.size() : 0; }
 
 private:
     std::vector<WAVEHDR*> m_headers;
+    bool m_kept = false;
 };
 
 // The checks of a header argument that every header operation makes first.

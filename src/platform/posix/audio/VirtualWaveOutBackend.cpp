@@ -1,6 +1,7 @@
 #include "platform/posix/audio/VirtualWaveOutBackend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <unistd.h>
 
 namespace {
@@ -15,6 +16,17 @@ void WriteAll(int fd, const char* data, size_t size) {
     }
 }
 
+// The one output that the streams of the virtual device play through, one
+// at a time, like a card without a mixer: a stream with sound to play waits
+// while another one plays (a stream whose reset failed plays out what it
+// holds first), so that what the output played is each stream's bytes in
+// turn.
+std::atomic<const void*> g_speaker{nullptr};
+
+// Waiting for the speaker is the rare case of two streams at once: it looks
+// again this often.
+constexpr std::chrono::milliseconds kSpeakerBusyPoll(20);
+
 } // namespace
 
 VirtualWaveOutBackend::VirtualWaveOutBackend(DWORD byteRate, WORD blockAlign, int dump)
@@ -24,6 +36,7 @@ VirtualWaveOutBackend::VirtualWaveOutBackend(DWORD byteRate, WORD blockAlign, in
 
 VirtualWaveOutBackend::~VirtualWaveOutBackend() {
     m_thread.Close(m_mutex, [this] { m_wake.notify_all(); });
+    ReleaseSpeaker();
     if (m_dump >= 0)
         ::close(m_dump);
 }
@@ -31,10 +44,8 @@ VirtualWaveOutBackend::~VirtualWaveOutBackend() {
 void VirtualWaveOutBackend::Play(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (header->dwBufferLength > 0 && m_played == m_queued) {
-            m_clock.Restart(); // idle until now: the clock starts here
-            m_startBytes = m_played;
-        }
+        if (header->dwBufferLength > 0 && m_played == m_queued)
+            m_speaking = false; // idle until now: the clock starts when it plays
         m_queued += header->dwBufferLength;
         m_headers.Push(header, m_queued);
         m_headers.ReturnPlayed(m_played); // an empty header on an idle stream
@@ -48,6 +59,7 @@ void VirtualWaveOutBackend::Stop() {
     Advance(Position());
     m_headers.ReturnAll();
     m_played = m_queued = 0;
+    ReleaseSpeaker();
 }
 
 bool VirtualWaveOutBackend::Busy() {
@@ -59,18 +71,41 @@ bool VirtualWaveOutBackend::Busy() {
 void VirtualWaveOutBackend::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_thread.Closing()) {
+        if (m_played < m_queued && !m_speaking && !TakeSpeaker()) {
+            m_wake.wait_for(lock, kSpeakerBusyPoll);
+            continue;
+        }
         Advance(Position());
+        if (m_played == m_queued)
+            ReleaseSpeaker();
         if (m_headers.Empty())
             m_wake.wait(lock);
-        else
+        else if (m_speaking)
             m_wake.wait_until(lock, m_clock.WhenDue(m_headers.FrontEnd() - m_startBytes));
     }
+}
+
+// The clock starts when the stream begins to play.
+bool VirtualWaveOutBackend::TakeSpeaker() {
+    const void* free = nullptr;
+    if (!g_speaker.compare_exchange_strong(free, this) && free != this)
+        return false;
+    m_speaking = true;
+    m_clock.Restart();
+    m_startBytes = m_played;
+    return true;
+}
+
+void VirtualWaveOutBackend::ReleaseSpeaker() {
+    m_speaking = false;
+    const void* self = this;
+    g_speaker.compare_exchange_strong(self, nullptr);
 }
 
 // The end of the queued bytes always counts in full, even when it ends
 // inside a frame.
 ULONGLONG VirtualWaveOutBackend::Position() const {
-    if (m_played == m_queued)
+    if (m_played == m_queued || !m_speaking)
         return m_played;
     return std::min(m_startBytes + m_clock.DueBytes(VirtualClock::Clock::now()), m_queued);
 }

@@ -130,20 +130,19 @@ MMRESULT waveInReset(HWAVEIN device) {
                         [](WaveInHandle& handle) { return handle.Reset(); });
 }
 
-MMRESULT waveInClose(HWAVEIN device) {
-    return CallOnHandle("waveInClose", Table(), device, true, [&](WaveInHandle& handle) {
-        const MMRESULT closed = handle.Close();
-        if (closed == MMSYSERR_NOERROR)
-            Table().Remove(device);
-        return closed;
-    });
-}
+MMRESULT waveInClose(HWAVEIN device) { return CloseOnHandle("waveInClose", Table(), device); }
 
 namespace kxtest {
 
 unsigned PreparedWaveInHeaders() {
     size_t count = 0;
     Table().ForEach([&](WaveInHandle& handle) { count += handle.PreparedCount(); });
+    return static_cast<unsigned>(count);
+}
+
+unsigned KeptWaveInHeaders() {
+    size_t count = 0;
+    Table().ForEach([&](WaveInHandle& handle) { count += handle.KeptCount(); });
     return static_cast<unsigned>(count);
 }
 

@@ -107,11 +107,6 @@ MMRESULT WaveInHandle::Close() {
     return MMSYSERR_NOERROR;
 }
 
-size_t WaveInHandle::PreparedCount() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_prepared.Count();
-}
-
 // The worker sleeps until the first queued header can be filled whole, fills
 // it and hands it back.
 void WaveInHandle::Run() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/posix/WindowsApi.h"
-#include "platform/posix/audio/PreparedHeaders.h"
+#include "platform/posix/audio/WaveHandle.h"
 #include "platform/posix/audio/WaveInBackend.h"
 
 #include <condition_variable>
@@ -16,7 +16,7 @@
 // dwBytesRecorded and dwFlags only with atomic stores (or inside the owner's
 // own calls), and its data only while it holds the header; the owner learns
 // of a returned header through a message posted after those writes.
-class WaveInHandle {
+class WaveInHandle : public WaveHandle {
 public:
     // callbackThread 0: no notifications.
     WaveInHandle(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInBackend> capture,
@@ -34,7 +34,6 @@ public:
     // Fails with WAVERR_STILLPLAYING while headers are queued; otherwise
     // ends the worker and posts MM_WIM_CLOSE.
     MMRESULT Close();
-    size_t PreparedCount();
 
 private:
     void Run();
@@ -48,11 +47,9 @@ private:
     const DWORD m_callbackThread;
     const size_t m_blockAlign;
 
-    std::mutex m_mutex;
     std::condition_variable m_wake;
-    // Both keep their capacity: streaming allocates nothing.
+    // Keeps its capacity: streaming allocates nothing.
     std::vector<LPWAVEHDR> m_queue;
-    PreparedHeaders m_prepared;
     bool m_running = false;
     bool m_closing = false;
     std::thread m_worker;

@@ -6,6 +6,9 @@ namespace kxtest {
 
 // Headers prepared on wave-in devices that are still open.
 unsigned PreparedWaveInHeaders();
+// Of those, the headers on devices whose close failed, which their owner
+// keeps on purpose.
+unsigned KeptWaveInHeaders();
 // Wave-in handles open.
 unsigned OpenWaveInDevices();
 

@@ -108,14 +108,7 @@ MMRESULT waveOutReset(HWAVEOUT device) {
                         [](WaveOutHandle& handle) { return handle.Reset(); });
 }
 
-MMRESULT waveOutClose(HWAVEOUT device) {
-    return CallOnHandle("waveOutClose", Table(), device, true, [&](WaveOutHandle& handle) {
-        const MMRESULT closed = handle.Close();
-        if (closed == MMSYSERR_NOERROR)
-            Table().Remove(device);
-        return closed;
-    });
-}
+MMRESULT waveOutClose(HWAVEOUT device) { return CloseOnHandle("waveOutClose", Table(), device); }
 
 namespace kxtest {
 
@@ -124,6 +117,12 @@ void HoldWaveOutHeaders() { g_holdHeaders.store(true); }
 void ReleaseWaveOutHeaders() {
     g_holdHeaders.store(false);
     Table().ForEach([](WaveOutHandle& handle) { handle.ReleaseHeld(); });
+}
+
+int KeptWaveOutHeaders() {
+    size_t count = 0;
+    Table().ForEach([&](WaveOutHandle& handle) { count += handle.KeptCount(); });
+    return static_cast<int>(count);
 }
 
 int OpenWaveOutHandles() { return static_cast<int>(Table().Size()); }

@@ -49,11 +49,6 @@ MMRESULT WaveOutHandle::Close() {
     });
 }
 
-size_t WaveOutHandle::PreparedCount() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_prepared.Count();
-}
-
 void WaveOutHandle::ReleaseHeld() {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (WAVEHDR* header : m_held)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/posix/WindowsApi.h"
-#include "platform/posix/audio/PreparedHeaders.h"
+#include "platform/posix/audio/WaveHandle.h"
 #include "platform/posix/audio/WaveOutBackend.h"
 
 #include <memory>
@@ -12,7 +12,7 @@
 // backend that plays them. The backend marks a header done from its own
 // thread once it has been played; a header held by the test interface
 // stays in the device, unplayed, until it is released.
-class WaveOutHandle {
+class WaveOutHandle : public WaveHandle {
 public:
     explicit WaveOutHandle(std::unique_ptr<WaveOutBackend> backend);
     WaveOutHandle(const WaveOutHandle&) = delete;
@@ -26,7 +26,6 @@ public:
     MMRESULT Reset();
     // Fails with WAVERR_STILLPLAYING while headers are queued.
     MMRESULT Close();
-    size_t PreparedCount();
     // Marks the held headers done, unplayed.
     void ReleaseHeld();
 
@@ -34,9 +33,7 @@ private:
     // Runs step() with the lock held, unless the handle has been closed.
     template <typename Step> MMRESULT WhileOpen(Step step);
 
-    std::mutex m_mutex;
     const std::unique_ptr<WaveOutBackend> m_backend;
     std::vector<LPWAVEHDR> m_held;
-    PreparedHeaders m_prepared;
     bool m_closed = false;
 };

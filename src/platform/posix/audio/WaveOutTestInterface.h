@@ -15,5 +15,8 @@ void ReleaseWaveOutHeaders();
 int OpenWaveOutHandles();
 // Headers prepared on the wave-out handles open now.
 int PreparedWaveOutHeaders();
+// Of those, the headers on handles whose close failed, which their owner
+// keeps on purpose.
+int KeptWaveOutHeaders();
 
 } // namespace kxtest
