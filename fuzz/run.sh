@@ -1,45 +1,43 @@
 #!/bin/sh
-# Builds the fuzz preset and runs each fuzz target in turn for its share of N
-# seconds (default 60) from the committed seeds. Any crash, leak, time-out or
-# sanitizer report fails the run; the input that caused it is kept under
-# build/fuzz/artifacts/.
-#   fuzz/run.sh [SECONDS]
+# Runs one fuzz target from its committed seeds for its share of
+# KALDRIX_FUZZ_SECONDS (default 60), which the SHARES targets of the build
+# divide equally; ctest runs every target this way (fuzz/CMakeLists.txt):
+#   cmake --workflow --preset fuzz
+#   KALDRIX_FUZZ_SECONDS=600 ctest --preset fuzz
+# Any crash, leak, time-out or sanitizer report fails the run; the input that
+# caused it is kept in ARTIFACTS.
+#   fuzz/run.sh TARGET CORPUS ARTIFACTS SHARES
 set -eu
-seconds=${1:-60}
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-targets="wave_form_fuzz wave_player_path_fuzz"
-share=$((seconds / 2))
-
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2 --target $targets
+[ $# -eq 4 ] || {
+    echo "usage: $0 TARGET CORPUS ARTIFACTS SHARES" >&2
+    exit 2
+}
+target=$1
+seeds=$2
+artifacts=$3
+seconds=$((${KALDRIX_FUZZ_SECONDS:-60} / $4))
+name=$(basename "$target")
 
 # New finds go to a scratch copy, so the committed seeds stay as they are.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-fuzz-run-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-mkdir -p build/fuzz/artifacts
+mkdir "$work/corpus"
+cp "$seeds"/* "$work/corpus/"
+mkdir -p "$artifacts"
+log=$artifacts/$name.log
 
-failed=0
-for target in $targets; do
-    rm -rf "$work/corpus"
-    mkdir "$work/corpus"
-    cp fuzz/corpus/wave_form/* "$work/corpus/"
-    log=build/fuzz/$target.log
-    status=0
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        TMPDIR="$work" build/fuzz/fuzz/$target \
-        -max_total_time="$share" -max_len=40000 -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/$target- "$work/corpus" \
-        >"$log" 2>&1 || status=$?
+status=0
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    TMPDIR="$work" "$target" \
+    -max_total_time="$seconds" -max_len=40000 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$work/corpus" \
+    >"$log" 2>&1 || status=$?
 
-    grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' "$log" || true
-    echo "corpus: $(ls "$work/corpus" | wc -l) files, $(du -sk "$work/corpus" | cut -f1) KiB"
-    if [ "$status" -ne 0 ] || grep -qE 'ERROR: |runtime error:|SUMMARY: ' "$log"; then
-        echo "$target FAILED (exit $status); see $log" >&2
-        grep -E -A20 'ERROR: |runtime error:|deadly signal' "$log" | head -60 >&2 || true
-        failed=1
-    else
-        echo "$target passed ${share} s"
-    fi
-done
-exit "$failed"
+grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' "$log" || true
+echo "corpus: $(ls "$work/corpus" | wc -l) files, $(du -sk "$work/corpus" | cut -f1) KiB"
+if [ "$status" -ne 0 ] || grep -qE 'ERROR: |runtime error:|SUMMARY: ' "$log"; then
+    echo "$name FAILED (exit $status); see $log" >&2
+    grep -E -A20 'ERROR: |runtime error:' "$log" | head -60 >&2 || true
+    exit 1
+fi
+echo "$name passed ${seconds} s"

@@ -9,16 +9,23 @@
 #
 #   scripts/audio-rig.sh start RUNDIR         start; RUNDIR/env.sh then holds
 #                                             the environment for clients
+#   scripts/audio-rig.sh restart RUNDIR       stop a server left running
+#                                             there, then start
 #   scripts/audio-rig.sh stop RUNDIR          stop
+#   scripts/audio-rig.sh with RUNDIR CMD...   run CMD inside the environment
+#                                             of the server running there
 #   scripts/audio-rig.sh run RUNDIR CMD...    start, run CMD inside the
 #                                             environment, stop; CMD's status
+#
+# ctest starts and stops the server as a fixture (cmake/AudioServer.cmake)
+# and runs the tests that need it through `with`.
 #
 # The environment points PulseAudio clients, ALSA's default device (through
 # its pulse plugin) and Wine's audio driver at the server.
 set -uo pipefail
 
 usage() {
-    echo "usage: $0 start|stop RUNDIR, or $0 run RUNDIR COMMAND..." >&2
+    echo "usage: $0 start|restart|stop RUNDIR, or $0 with|run RUNDIR COMMAND..." >&2
     exit 2
 }
 
@@ -104,7 +111,20 @@ stop() {
 
 case $action in
 start) start ;;
+restart) stop && start ;;
 stop) stop ;;
+with)
+    [ $# -ge 3 ] || usage
+    shift 2
+    if ! [ -f "$rundir/pulseaudio.pid" ] || ! kill -0 "$(cat "$rundir/pulseaudio.pid")" 2>/dev/null; then
+        echo "audio-rig: no server running in $rundir" >&2
+        exit 1
+    fi
+    # shellcheck source=/dev/null
+    source "$rundir/env.sh"
+    export KALDRIX_AUDIO_RIG=$rundir
+    exec "$@"
+    ;;
 run)
     [ $# -ge 3 ] || usage
     shift 2

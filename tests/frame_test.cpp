@@ -1,5 +1,6 @@
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
+#include "KaldrixExports.h"
 #include "frame/ExportGuard.h"
 #include "support/TestSupport.h"
 
@@ -16,9 +17,8 @@ namespace {
 void LoadAndUnload() {
     void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
-    for (const char* name : {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile", "KxStopPlayFile",
-                             "KxPlayStatus", "KxRecordStatus"})
-        EXPECT_NE(dlsym(library, name), nullptr) << name;
+    for (const kxtest::ExportRow& row : kxtest::kExports)
+        EXPECT_NE(dlsym(library, row.name), nullptr) << row.name;
     EXPECT_EQ(dlsym(library, "CallGuarded"), nullptr) << "only the six functions are exported";
     EXPECT_EQ(dlsym(library, "g_Log"), nullptr);
     ASSERT_EQ(dlclose(library), 0);

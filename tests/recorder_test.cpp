@@ -10,6 +10,7 @@
 #include "platform/posix/audio/WaveInTestInterface.h"
 #include "recording/RecordExports.h"
 #include "support/LogCapture.h"
+#include "support/TestPeers.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -135,8 +136,9 @@ protected:
     unsigned m_handles = 0;
 };
 
-// Suites that wait on the clock; those that free buffers and can leak stay
-// out of "RealTime", so that the address sanitizer's run checks them too.
+// Suites that wait on the clock (label realtime in tests/CMakeLists.txt);
+// those that free buffers and can leak are not labelled so, so that the
+// address sanitizer's run checks them too.
 using RecorderRealTimeThreads = RecorderFixture;
 using RecorderBufferThreads = RecorderFixture;
 
@@ -401,7 +403,7 @@ TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopCutsTheFileBa
 
 TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {
     ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
-    g_Recorder.SetBytesRecorded(kLargestData - 2 * 960);
+    CWaveRecorderTestPeer(g_Recorder).SetBytesRecorded(kLargestData - 2 * 960);
     Sleep(700);
     EXPECT_EQ(KxStopRecFile(), 1);
     const Records records = m_log.Records();
@@ -556,23 +558,25 @@ using RecorderThreads = RecorderFixture;
 // The start waits for the capture thread's queue, so a quit posted at once
 // always reaches the thread.
 TEST_F(RecorderThreads, ThreadStoppedAtOnceAfterItsStartEndsByItself) {
+    CWaveRecorderTestPeer recorder(g_Recorder);
     for (int i = 0; i < 30; ++i) {
-        ASSERT_EQ(g_Recorder.StartThread(), 1);
-        g_Recorder.StopThread();
+        ASSERT_EQ(recorder.StartThread(), 1);
+        recorder.StopThread();
     }
     EXPECT_EQ(Count(m_log.Records(), LogText::kRecThreadStopped), 0);
 }
 
 TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
+    CWaveRecorderTestPeer recorder(g_Recorder);
     kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID, 1, 0);
     const DWORD begun = GetTickCount();
-    EXPECT_EQ(g_Recorder.StartThread(), 0);
+    EXPECT_EQ(recorder.StartThread(), 0);
     EXPECT_GE(GetTickCount() - begun, 900u);
     kxtest::ClearFailures();
     EXPECT_EQ(m_log.Records(), Records{LogText::kRecThreadOpenError});
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
-    ASSERT_EQ(g_Recorder.StartThread(), 1) << "the failed start left no running thread behind";
-    g_Recorder.StopThread();
+    ASSERT_EQ(recorder.StartThread(), 1) << "the failed start left no running thread behind";
+    recorder.StopThread();
 }
 
 // At process exit the detach completes the file from its length alone,

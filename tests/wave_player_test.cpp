@@ -10,6 +10,7 @@
 #include "platform/posix/TestInterface.h"
 #include "platform/posix/audio/WaveOutTestInterface.h"
 #include "support/PlaybackSupport.h"
+#include "support/TestPeers.h"
 
 #include <algorithm>
 #include <atomic>
@@ -198,7 +199,7 @@ TEST_F(Player, ThreadCreationFailureLeavesNothingOpen) {
     kxtest::FailOperation("CreateThread", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(KxStartPlayFile(path.c_str()), -1);
     EXPECT_EQ(KxPlayStatus(), 0);
-    EXPECT_EQ(g_Player.PlayThread(), nullptr);
+    EXPECT_EQ(CWavePlayerTestPeer(g_Player).PlayThread(), nullptr);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
     EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
@@ -317,15 +318,16 @@ TEST_F(Player, UnexpectedUnprepareErrorEndsTheThreadWithItsCleanUp) {
     kxtest::FailOperation("waveOutUnprepareHeader", MMSYSERR_INVALHANDLE);
     ASSERT_EQ(player.StartPlayFile(path.c_str()), 0);
     EXPECT_EQ(player.WaitPlayEnd(1500), 0) << "ended long before the data";
-    ASSERT_EQ(WaitForSingleObject(player.PlayThread(), 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(CWavePlayerTestPeer(player).PlayThread(), 5000), WAIT_OBJECT_0);
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(player.PlayThread(), &code));
+    EXPECT_TRUE(GetExitCodeThread(CWavePlayerTestPeer(player).PlayThread(), &code));
     EXPECT_EQ(code, DWORD(-2));
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0) << "device closed";
     EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore) << "file closed";
     EXPECT_LT(Played().size(), data.size());
     EXPECT_EQ(player.StopPlayFile(), 0);
-    EXPECT_EQ(player.PlayThread(), nullptr) << "the ended thread's handle is closed";
+    EXPECT_EQ(CWavePlayerTestPeer(player).PlayThread(), nullptr)
+        << "the ended thread's handle is closed";
 }
 
 // ---- mostly waiting ----
@@ -389,11 +391,12 @@ TEST_F(PlayerEndRealTime, NothingToPlayEndsByItselfAfterThePause) {
         ASSERT_EQ(KxStartPlayFile(path.c_str()), 1) << c.name;
         const DWORD elapsed = WaitIdle(start, 8000);
         EXPECT_GE(elapsed + 20, 2000u) << c.name;
-        EXPECT_NE(g_Player.PlayThread(), nullptr) << "kept until the next start or stop";
+        EXPECT_NE(CWavePlayerTestPeer(g_Player).PlayThread(), nullptr)
+            << "kept until the next start or stop";
         EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0) << c.name;
     }
     EXPECT_EQ(KxStopPlayFile(), 0);
-    EXPECT_EQ(g_Player.PlayThread(), nullptr);
+    EXPECT_EQ(CWavePlayerTestPeer(g_Player).PlayThread(), nullptr);
     EXPECT_TRUE(Played().empty());
     EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }

@@ -3,6 +3,11 @@
 #include <cstdarg>
 #include <string>
 
+namespace {
+// The log is written only while this file exists in the log folder.
+constexpr char kMarkerName[] = "tracelog.is";
+} // namespace
+
 CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
 
 CLogFile::~CLogFile() {
@@ -13,7 +18,7 @@ CLogFile::~CLogFile() {
 int CLogFile::Open() {
     // The marker is opened for update so that it must exist and be writable;
     // its content is never read.
-    FILE* marker = std::fopen(LogMarkerPath().c_str(), "r+c");
+    FILE* marker = std::fopen((LogFolder() + kMarkerName).c_str(), "r+c");
     if (!marker)
         return 0;
     std::fclose(marker);
@@ -22,7 +27,7 @@ int CLogFile::Open() {
     GetLocalTime(&now);
     char name[64];
     std::snprintf(name, sizeof name, "KALDRIX%d%d%d.log", now.wYear, now.wMonth, now.wDay);
-    FILE* file = OpenLogForAppend(LogFilePath(name));
+    FILE* file = OpenLogForAppend(LogFolder() + name);
     if (!file)
         return 0;
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-// Where the trace log lives: "C:\temp" on Windows; on POSIX /tmp, or the
-// folder that KALDRIX_LOG_DIR names.
-std::string LogMarkerPath();
-std::string LogFilePath(const char* fileName);
+// The folder of the trace log's marker and daily file, with its trailing
+// separator: "C:\temp\" on Windows; on POSIX "/tmp/", or the folder that
+// KALDRIX_LOG_DIR names.
+std::string LogFolder();
 
 // Opens the daily file for appending text, or returns null. Programs that the
 // host starts never inherit it: the log belongs to the process that opened it.

@@ -2,30 +2,29 @@
 // Starts and stops are serialised so that host threads calling at once never
 // run one into the other; the status only reads the state and takes no lock.
 #include "frame/ExportGuard.h"
+#include "frame/ExportLock.h"
 #include "frame/Globals.h"
 #include "kaldrix.h"
 
 extern "C" {
 
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
-    EnterCriticalSection(&g_Player.ExportLock());
+    CExportLock lock(g_Player.ExportLock());
     // Every failed start answers -1, a caught exception included: a host must
     // never be told that playback started when it did not.
     const int result = RunExport("\nException  KxStartPlayFile", -1, [fileName] {
         g_Player.SelectDevice("", 1);
         return g_Player.StartPlayFile(fileName) == 0 ? 1 : -1;
     });
-    LeaveCriticalSection(&g_Player.ExportLock());
     return result;
 }
 
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
-    EnterCriticalSection(&g_Player.ExportLock());
+    CExportLock lock(g_Player.ExportLock());
     const int result =
         RunExport("\nException  KxStopPlayFile", 0, [] { return g_Player.StopPlayFile(); });
     if (result != 0)
         g_Log.Write("\nStopPlayFile Return %d", result);
-    LeaveCriticalSection(&g_Player.ExportLock());
     return result;
 }
 

@@ -22,17 +22,22 @@ constexpr int kDeviceErrorExitCode = -2;
 } // namespace
 
 CWavePlayer::CWavePlayer() {
-    for (WAVEHDR*& header : m_headers)
-        header = static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR)));
+    for (auto& header : m_headers)
+        header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
     m_stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     InitializeCriticalSection(&m_exportLock);
 }
 
 // Leaves a running thread, a stored thread handle and an open device alone:
-// the unload stops the playback before the globals go.
+// the unload stops the playback before the globals go. The file object of a
+// play thread that had to be terminated is kept: the thread may still reach it.
 CWavePlayer::~CWavePlayer() {
-    for (WAVEHDR* header : m_headers)
-        LocalFree(header);
+    m_waveFile.release();
+    for (UnclosedDevice& unclosed : m_unclosedDevices) {
+        for (auto& header : unclosed.headers)
+            header.release();
+        unclosed.waveFile.release();
+    }
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
     DeleteCriticalSection(&m_exportLock);
@@ -65,15 +70,15 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
     if (m_state == kPlaying && StopPlayFile() != 0)
         return 1;
     CloseUnclosedDevices();
-    for (WAVEHDR* header : m_headers) {
+    for (auto& header : m_headers) {
         if (header)
-            std::memset(header, 0, sizeof(WAVEHDR));
+            std::memset(header.get(), 0, sizeof(WAVEHDR));
     }
 
     // A start that an exception ended may have left its file object, and
     // its file open, behind.
     CloseWaveFile();
-    m_waveFile = new CWaveForm(fileName);
+    m_waveFile = std::make_unique<CWaveForm>(fileName);
     m_blockCounter = &m_waveFile->BlockCounter();
     int rc = m_waveFile->OpenWaveForm(m_format);
     if (rc != 0) {
@@ -298,9 +303,8 @@ void CWavePlayer::CleanUp() {
     if (m_device && waveOutClose(m_device) != MMSYSERR_NOERROR)
         KeepWithUnclosedDevice();
     else
-        delete m_waveFile;
+        m_waveFile.reset();
     m_device = nullptr;
-    m_waveFile = nullptr;
     m_blockCounter = nullptr;
     m_state = kIdle; // last: from here on a start may use every field again
 }
@@ -308,23 +312,24 @@ void CWavePlayer::CleanUp() {
 // The next playback gets headers of its own; without them its start fails
 // like one whose headers could not be made at first.
 void CWavePlayer::KeepWithUnclosedDevice() {
-    m_unclosedDevices.push_back(UnclosedDevice{m_device, {m_headers[0], m_headers[1]}, m_waveFile});
-    for (WAVEHDR*& header : m_headers)
-        header = static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR)));
+    UnclosedDevice unclosed{
+        m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)};
+    m_unclosedDevices.push_back(std::move(unclosed));
+    for (auto& header : m_headers)
+        header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
 }
 
+// A device that closes gives back its headers and the file object, which go
+// with its entry.
 void CWavePlayer::CloseUnclosedDevices() {
     for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
         waveOutReset(it->device);
-        for (WAVEHDR* header : it->headers)
-            waveOutUnprepareHeader(it->device, header, sizeof(WAVEHDR));
+        for (auto& header : it->headers)
+            waveOutUnprepareHeader(it->device, header.get(), sizeof(WAVEHDR));
         if (waveOutClose(it->device) != MMSYSERR_NOERROR) {
             ++it;
             continue;
         }
-        for (WAVEHDR* header : it->headers)
-            LocalFree(header);
-        delete it->waveFile;
         it = m_unclosedDevices.erase(it);
     }
 }
@@ -344,7 +349,6 @@ void CWavePlayer::CloseEndedThread() {
 }
 
 void CWavePlayer::CloseWaveFile() {
-    delete m_waveFile; // closes the file if it is open
-    m_waveFile = nullptr;
+    m_waveFile.reset(); // closes the file if it is open
     m_blockCounter = nullptr;
 }

@@ -4,6 +4,7 @@
 #include "playback/WaveForm.h"
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 // Plays one WAVE file at a time through a wave-out device. A start opens the
@@ -39,11 +40,15 @@ public:
 
     // Serialises the starts and stops of the exported functions.
     CRITICAL_SECTION& ExportLock() { return m_exportLock; }
+
+private:
+    // Tests reach the play thread through CWavePlayerTestPeer
+    // (tests/support/TestPeers.h).
+    friend class CWavePlayerTestPeer;
+
     // The play thread of the latest start until a start or stop after its
     // end closes it; null when there is none.
     HANDLE PlayThread() const { return m_playThread; }
-
-private:
     enum State { kIdle = 0, kPlaying = 2 };
     enum WaitResult { kReturned, kStopped, kDeviceError };
 
@@ -70,14 +75,19 @@ private:
     void CloseEndedThread();
     void CloseWaveFile();
 
+    // Frees a header that LocalAlloc gave.
+    struct LocalFreeHeader {
+        void operator()(WAVEHDR* header) const { LocalFree(header); }
+    };
+
     HANDLE m_playThread = nullptr;
     HANDLE m_stopEvent = nullptr; // automatic reset
     std::atomic<int> m_state{kIdle};
     UINT m_deviceIndex = 0;
-    CWaveForm* m_waveFile = nullptr; // owned
+    std::unique_ptr<CWaveForm> m_waveFile;
     int m_lastBlockSize = 0;
     int* m_blockCounter = nullptr; // the wave file's: which header goes with the block just read
-    WAVEHDR* m_headers[2] = {nullptr, nullptr};
+    std::unique_ptr<WAVEHDR, LocalFreeHeader> m_headers[2];
     WAVEFORMATEX m_format{};
     HWAVEOUT m_device = nullptr;
     void* m_threadModule = nullptr; // the play thread's module reference
@@ -86,8 +96,8 @@ private:
     // until the device closes.
     struct UnclosedDevice {
         HWAVEOUT device;
-        WAVEHDR* headers[2];
-        CWaveForm* waveFile;
+        std::unique_ptr<WAVEHDR, LocalFreeHeader> headers[2];
+        std::unique_ptr<CWaveForm> waveFile;
     };
     std::vector<UnclosedDevice> m_unclosedDevices;
     CRITICAL_SECTION m_exportLock;

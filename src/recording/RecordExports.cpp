@@ -1,20 +1,11 @@
 // The recording exports, each inside the export guard.
 #include "frame/ExportGuard.h"
+#include "frame/ExportLock.h"
 #include "frame/Globals.h"
 #include "kaldrix.h"
 #include "recording/RecordExports.h"
 
 namespace {
-
-// Held outside the guard, so that a fault inside the body cannot leave it
-// taken.
-class ExportsLock {
-public:
-    ExportsLock() { g_Recorder.LockExports(); }
-    ~ExportsLock() { g_Recorder.UnlockExports(); }
-    ExportsLock(const ExportsLock&) = delete;
-    ExportsLock& operator=(const ExportsLock&) = delete;
-};
 
 void WriteStopResult(int result) {
     if (result != 0)
@@ -24,14 +15,14 @@ void WriteStopResult(int result) {
 } // namespace
 
 extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
-    ExportsLock lock;
+    CExportLock lock(g_Recorder.ExportLock());
     return RunExport("\nException  KxStartRecFile", 0, [fileName] {
         return g_Recorder.IsRecording() ? 0 : g_Recorder.StartRecordFile(fileName);
     });
 }
 
 extern "C" int KALDRIX_CALL KxStopRecFile() {
-    ExportsLock lock;
+    CExportLock lock(g_Recorder.ExportLock());
     const int result = RunExport("\nException  KxStopRecordFile", 0, [] {
         return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0;
     });

@@ -23,10 +23,15 @@ CWaveRecorder::CWaveRecorder() { InitializeCriticalSection(&m_exportsLock); }
 
 // Closes the file if it is still open (the file object does that); capture
 // and device are left as they are, and buffers that a device which could not
-// be closed may still write into are never freed.
+// be closed may still write into are never freed, nor is anything that a
+// terminated capture thread may still reach.
 CWaveRecorder::~CWaveRecorder() {
     for (UnclosedDevice& unclosed : m_unclosedDevices)
         unclosed.buffers.release();
+    for (std::unique_ptr<CRecordingFile>& file : m_abandonedFiles)
+        file.release();
+    for (std::unique_ptr<CCaptureBuffers>& buffers : m_abandonedBuffers)
+        buffers.release();
     DeleteCriticalSection(&m_exportsLock);
 }
 

@@ -26,17 +26,6 @@ public:
     int StopRecordFile();
     int IsRecording() const { return m_recording.load(); }
 
-    // The device and thread steps: 1 done, 0 failed (with a record).
-    int StartThread();
-    int StopThread();
-    int OpenDevice();
-    int CloseDevice();
-    int PrepareBuffers();
-    int ReleaseBuffers();
-    int StartCapture();
-    int ResetCapture();
-    static DWORD CaptureThreadProc(CWaveRecorder* recorder);
-
     // For the process-exit detach, when the capture thread is already gone
     // and other threads may hold locks: completes the file with kernel32-level
     // file calls only (sizes from the file's length), closes it, and only then
@@ -49,18 +38,32 @@ public:
 
     // Starts and stops of the recording exports take this lock, so two host
     // threads cannot both pass the recording check; the status does not.
-    void LockExports() { EnterCriticalSection(&m_exportsLock); }
-    void UnlockExports() { LeaveCriticalSection(&m_exportsLock); }
-
-    // Test hook: the count of bytes recorded goes on from `bytes`, to reach
-    // the limit of the size fields without recording for days.
-    void SetBytesRecorded(DWORD bytes) { m_output->SetBytesRecorded(bytes); }
+    CRITICAL_SECTION& ExportLock() { return m_exportsLock; }
 
     static constexpr DWORD kBufferCount = 10;
     static constexpr DWORD kBufferSize = 960;
     static constexpr DWORD kHeaderSize = CRecordingFile::kHeaderSize;
 
 private:
+    // Tests drive single steps through CWaveRecorderTestPeer
+    // (tests/support/TestPeers.h).
+    friend class CWaveRecorderTestPeer;
+
+    // The device and thread steps: 1 done, 0 failed (with a record).
+    int StartThread();
+    int StopThread();
+    int OpenDevice();
+    int CloseDevice();
+    int PrepareBuffers();
+    int ReleaseBuffers();
+    int StartCapture();
+    int ResetCapture();
+    static DWORD CaptureThreadProc(CWaveRecorder* recorder);
+
+    // The count of bytes recorded goes on from `bytes`, to reach the limit of
+    // the size fields without recording for days.
+    void SetBytesRecorded(DWORD bytes) { m_output->SetBytesRecorded(bytes); }
+
     static DWORD WINAPI CaptureThreadEntry(LPVOID parameter);
     static void OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEHDR header);
     void NewOutput();

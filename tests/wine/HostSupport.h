@@ -66,7 +66,7 @@ template <typename Action> std::string EchoOf(Action action) {
 // The echo of these messages, in order.
 std::string Echo(std::initializer_list<std::string> messages);
 
-// A file named by an environment variable that scripts/wine-tests.sh sets
+// A file named by an environment variable that scripts/wine-run.sh --fed sets
 // for the audio server run, as a Windows path; empty when not set.
 std::string RigFile(const char* variable);
 

@@ -1,5 +1,5 @@
 // Playback through KALDRIX.dll and Wine's own winmm: with no device, and
-// against the private audio server, where scripts/wine-tests.sh captures
+// against the private audio server, where scripts/wine-run.sh --fed captures
 // everything that reaches the default sink.
 #include "HostSupport.h"
 #include "log/LogText.h"
@@ -55,7 +55,7 @@ TEST(WineNoDevicePlayback, AMissingFileAndAMissingDeviceEachFailWithTheirRecord)
 // 0xFFFFFFFF.
 TEST(WineAudioServerPlayback, FilesReachTheSinkByteExactAndStatusFallsToZeroByItself) {
     const std::string playedPath = kxhost::RigFile("KALDRIX_WINE_PLAYED");
-    ASSERT_FALSE(playedPath.empty()) << "run by scripts/wine-tests.sh, which captures the sink";
+    ASSERT_FALSE(playedPath.empty()) << "run by scripts/wine-run.sh --fed, which captures the sink";
     kxtest::TempDir dir;
     const std::string wave = dir.File("played.wav");
     const Bytes plain = kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(40960, 7));

@@ -1,5 +1,5 @@
 // Recording through KALDRIX.dll and Wine's own winmm: with no device, and
-// against the private audio server, whose "feed" sink scripts/wine-tests.sh
+// against the private audio server, whose "feed" sink scripts/wine-run.sh --fed
 // plays a known stream into, so that every recording must be an exact slice
 // of it.
 #include "HostSupport.h"
@@ -39,7 +39,7 @@ Bytes DataOfValidRecording(const Bytes& file) {
 // The recorded data must be one continuous piece of what the server was fed.
 void ExpectSliceOfFeed(const Bytes& data, size_t minimumSize) {
     const std::string feedPath = kxhost::RigFile("KALDRIX_WINE_FEED");
-    ASSERT_FALSE(feedPath.empty()) << "run by scripts/wine-tests.sh, which feeds the server";
+    ASSERT_FALSE(feedPath.empty()) << "run by scripts/wine-run.sh --fed, which feeds the server";
     const Bytes feed = kxtest::ReadFile(feedPath);
     ASSERT_GE(data.size(), minimumSize);
     const size_t start = kxhost::Find(feed, Bytes(data.begin(), data.begin() + kBufferSize));

@@ -2,9 +2,11 @@
 // finds every export by name and by ordinal, and checks what the library
 // leaves behind: the day's trace log under C:\temp and its version block.
 #include "HostSupport.h"
+#include "KaldrixExports.h"
 
 #include <mmsystem.h>
 
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -17,20 +19,15 @@ const char kLogFolder[] = "C:\\temp";
 const char kMarker[] = "C:\\temp\\tracelog.is";
 
 TEST(WineHost, EveryExportResolvesByNameAndByItsOrdinalAndNothingElseIsExported) {
-    struct Row {
-        const char* name;
-        WORD ordinal;
-    };
-    const Row table[] = {{"KxStartRecFile", 2}, {"KxStopRecFile", 3}, {"KxStartPlayFile", 4},
-                         {"KxStopPlayFile", 5}, {"KxPlayStatus", 6},  {"KxRecordStatus", 7}};
     Library library;
     ASSERT_NE(library.get(), nullptr) << "LoadLibraryA failed: " << GetLastError();
-    for (const Row& row : table) {
+    for (const kxtest::ExportRow& row : kxtest::kExports) {
         const FARPROC byName = library.Export(row.name);
         EXPECT_NE(byName, nullptr) << row.name;
         EXPECT_EQ(library.Export(row.ordinal), byName) << row.name << " at ordinal " << row.ordinal;
     }
-    for (WORD ordinal : {1, 8})
+    for (WORD ordinal :
+         {kxtest::kExports[0].ordinal - 1, std::end(kxtest::kExports)[-1].ordinal + 1})
         EXPECT_EQ(library.Export(ordinal), nullptr) << "ordinal " << ordinal;
     for (const char* name : {"KxStartRecFile@4", "_KxStartRecFile@4", "KxPlayStatus@0", "DllMain",
                              "DllMain@12", "CallGuarded"})
@@ -251,7 +248,7 @@ TEST(WineHost, StopAndStatusBeforeAnyStartAnswerZeroAndLogNothing) {
     EXPECT_EQ(echo, "");
 }
 
-// The device tests below run in two passes of scripts/wine-tests.sh: with
+// The device tests below run in two passes of the mingw build's ctest: with
 // Wine's audio drivers switched off, and ("AudioServer" suites) against the
 // private PulseAudio server.
 TEST(WineNoDevice, NoWaveDeviceIsSeen) {

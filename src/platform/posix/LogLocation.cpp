@@ -2,16 +2,10 @@
 
 #include <cstdlib>
 
-namespace {
-std::string LogDirectory() {
+std::string LogFolder() {
     const char* folder = std::getenv("KALDRIX_LOG_DIR");
-    return folder && *folder ? folder : "/tmp";
+    return std::string(folder && *folder ? folder : "/tmp") + "/";
 }
-} // namespace
-
-std::string LogMarkerPath() { return LogDirectory() + "/tracelog.is"; }
-
-std::string LogFilePath(const char* fileName) { return LogDirectory() + "/" + fileName; }
 
 // "e": close-on-exec.
 std::FILE* OpenLogForAppend(const std::string& path) { return std::fopen(path.c_str(), "ae"); }

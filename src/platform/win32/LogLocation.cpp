@@ -2,9 +2,7 @@
 
 #include <io.h>
 
-std::string LogMarkerPath() { return "C:\\temp\\tracelog.is"; }
-
-std::string LogFilePath(const char* fileName) { return std::string("C:\\temp\\") + fileName; }
+std::string LogFolder() { return "C:\\temp\\"; }
 
 // The runtime's handle is made non-inheritable once open: the "N" mode is not
 // known to every msvcrt.dll.

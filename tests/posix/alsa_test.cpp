@@ -219,7 +219,7 @@ class AlsaServerFixture : public AlsaFixture {
 protected:
     void SetUp() override {
         if (!kxtest::AudioRigRunning())
-            GTEST_SKIP() << "no audio server: run scripts/alsa-tests.sh";
+            GTEST_SKIP() << "no audio server: run ctest --preset native -L alsa";
     }
 };
 

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <atomic>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <functional>
 #include <sys/stat.h>
@@ -173,6 +174,38 @@ TEST(PlatformFile, RefusedWriteThrowsDiskFull) {
         e->Delete();
     }
     EXPECT_EQ(cause, CFileException::diskFull);
+}
+
+// The system's error codes reach CFileException's causes through one table:
+// a code of every row, and one of no row.
+TEST(PlatformFile, EachSystemErrorThrowsItsCause) {
+    const struct {
+        int code;
+        int cause;
+    } cases[] = {
+        {ENOENT, CFileException::fileNotFound},     {ENAMETOOLONG, CFileException::badPath},
+        {ENFILE, CFileException::tooManyOpenFiles}, {EROFS, CFileException::accessDenied},
+        {EBADF, CFileException::invalidFile},       {EDQUOT, CFileException::diskFull},
+        {EINVAL, CFileException::badSeek},          {EIO, CFileException::hardIO},
+        {EAGAIN, CFileException::genericException}};
+    kxtest::TempDir dir;
+    CFile file;
+    ASSERT_TRUE(file.Open(dir.File("causes").c_str(), CFile::modeCreate | CFile::modeWrite));
+    for (const auto& c : cases) {
+        kxtest::FailOperation("CFile::Write", static_cast<DWORD>(c.code));
+        int cause = -1;
+        long osError = 0;
+        try {
+            file.Write("RIFF", 4);
+        } catch (CFileException* e) {
+            cause = e->m_cause;
+            osError = e->m_lOsError;
+            e->Delete();
+        }
+        EXPECT_EQ(cause, c.cause) << "errno " << c.code;
+        EXPECT_EQ(osError, c.code);
+    }
+    kxtest::ClearFailures();
 }
 
 // A thread that runs one file operation when told, then notes that it came

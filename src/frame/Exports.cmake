@@ -1,0 +1,17 @@
+# The library's exports, written once: name, ordinal, bytes of arguments
+# (the __stdcall decoration of the 32-bit DLL). Everything that lists them
+# is generated from this table by kaldrix_generate_exports (cmake/Exports.cmake):
+# the DLL's module definition, the POSIX version script, the tests' expected
+# list, and the check of include/kaldrix.h.
+set(KALDRIX_EXPORTS
+    "KxStartRecFile 2 4"
+    "KxStopRecFile 3 0"
+    "KxStartPlayFile 4 4"
+    "KxStopPlayFile 5 0"
+    "KxPlayStatus 6 0"
+    "KxRecordStatus 7 0")
+
+# The 32-bit DLL names its __stdcall functions decorated (KxStartRecFile@4)
+# in the module definition and links with --kill-at; a 64-bit DLL has no
+# decoration and lists the plain names.
+set(KALDRIX_DECORATE_EXPORTS ON)

@@ -1,0 +1,85 @@
+// Writes the test files of the audio-server checks (scripts/*.sh) and checks
+// what the library wrote, with the suites' own WAVE helpers.
+//
+//   wave_tool wave FILE SECONDS SEED           8000 Hz 16-bit mono WAVE of a pattern
+//   wave_tool raw FILE SECONDS SEED            the same pattern, raw
+//   wave_tool not-wave FILE                    RIFF, but of form "AVI "
+//   wave_tool recording FILE RAW MIN MAX       a complete recording (both sizes
+//                                              patched, whole 960-byte pieces) of
+//                                              MIN to MAX bytes, a slice of RAW
+//   wave_tool played FILE PLAYED LOST          FILE's sound, but its last LOST
+//                                              bytes, appears in PLAYED
+// Exits 0 when the file is written or the check holds, else 1 with the reason.
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kBytesPerSecond = 16000;
+constexpr size_t kHeaderBytes = 44;
+
+bool Contains(const kxtest::Bytes& haystack, const kxtest::Bytes& needle) {
+    return !needle.empty() &&
+           std::search(haystack.begin(), haystack.end(),
+                       std::boyer_moore_searcher(needle.begin(), needle.end())) != haystack.end();
+}
+
+int Fail(const std::string& reason) {
+    std::fprintf(stderr, "wave_tool: %s\n", reason.c_str());
+    return 1;
+}
+
+int CheckRecording(const std::string& path, const std::string& rawPath, size_t low, size_t high) {
+    const kxtest::Bytes file = kxtest::ReadFile(path);
+    if (file.size() < kHeaderBytes)
+        return Fail(path + ": no WAVE header");
+    const size_t size = kxtest::ReadLe32(file, 40);
+    if (kxtest::ReadLe32(file, 4) != 36 + size)
+        return Fail(path + ": RIFF size does not match the data size");
+    if (file.size() != kHeaderBytes + size || size % 960 != 0)
+        return Fail(path + ": data size " + std::to_string(size));
+    if (size < low || size > high)
+        return Fail(path + ": " + std::to_string(size) + " bytes of sound");
+    if (!Contains(kxtest::ReadFile(rawPath),
+                  kxtest::Bytes(file.begin() + kHeaderBytes, file.end())))
+        return Fail(path + ": not a slice of " + rawPath);
+    return 0;
+}
+
+int CheckPlayed(const std::string& path, const std::string& playedPath, size_t lost) {
+    const kxtest::Bytes file = kxtest::ReadFile(path);
+    if (file.size() < kHeaderBytes + lost)
+        return Fail(path + ": too short");
+    if (!Contains(kxtest::ReadFile(playedPath),
+                  kxtest::Bytes(file.begin() + kHeaderBytes, file.end() - lost)))
+        return Fail(playedPath + " does not hold the sound of " + path);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 2 ? argv[1] : "";
+    const auto number = [&](int index) { return std::strtoul(argv[index], nullptr, 10); };
+    if (command == "wave" && argc == 5)
+        kxtest::WriteFile(argv[2], kxtest::PcmWave(1, 8000, 16,
+                                                   kxtest::Pattern(kBytesPerSecond * number(3),
+                                                                   uint32_t(number(4)))));
+    else if (command == "raw" && argc == 5)
+        kxtest::WriteFile(argv[2],
+                          kxtest::Pattern(kBytesPerSecond * number(3), uint32_t(number(4))));
+    else if (command == "not-wave" && argc == 3)
+        kxtest::WriteFile(argv[2], kxtest::RiffWriter::Riff("AVI ", {}));
+    else if (command == "recording" && argc == 6)
+        return CheckRecording(argv[2], argv[3], number(4), number(5));
+    else if (command == "played" && argc == 5)
+        return CheckPlayed(argv[2], argv[3], number(4));
+    else
+        return Fail("usage: wave|raw|not-wave|recording|played, see the source");
+    return 0;
+}
