@@ -31,6 +31,9 @@ Per round and side:
   CPU ms/min    user + system time of all the process's threads from 2 s after
                 the start to 0.5 s before the stop, per minute: the steady cost.
   wake-ups/s    the threads' context switches over the same window.
+  per thread    CPU ms/min and wake-ups/s of each thread name over the same
+                window (the library names its threads kx-play, kx-out-alsa,
+                kx-capture, kx-in-alsa, ...), in a table of their own.
   whole ms/min  the process's whole CPU time (wait4) per minute of sound
                 recorded or played: adds loading, connecting and the stop.
   server ms/min the PulseAudio server's CPU time over the steady window (it
@@ -103,6 +106,38 @@ def context_switches(pid):
     except OSError:
         pass
     return total
+
+
+def threads_of(pid):
+    """Per thread name: CPU seconds (user + system) and context switches so
+    far, summed over the threads of that name."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    threads = {}
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return threads
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/stat") as stat:
+                text = stat.read()
+            with open(f"/proc/{pid}/task/{task}/status") as status:
+                switches = sum(int(line.split(":", 1)[1]) for line in status
+                               if line.startswith(("voluntary_ctxt_switches:",
+                                                   "nonvoluntary_ctxt_switches:")))
+        except OSError:
+            continue
+        name = text[text.index("(") + 1:text.rindex(")")]
+        try:  # the scheduler's own count, in ns; utime and stime are in ticks
+            with open(f"/proc/{pid}/task/{task}/schedstat") as schedstat:
+                cpu = int(schedstat.read().split()[0]) / 1e9
+        except OSError:
+            fields = text[text.rindex(")") + 2:].split()
+            cpu = (int(fields[11]) + int(fields[12])) / ticks
+        total = threads.setdefault(name, [0.0, 0])
+        total[0] += cpu
+        total[1] += switches
+    return threads
 
 
 def sleep_until(moment):
@@ -238,7 +273,7 @@ class Run:
 
     def sample(self, server_pid):
         return (time.monotonic(), cpu_seconds(self.pid), cpu_seconds(server_pid),
-                memory_kib(self.pid), context_switches(self.pid))
+                memory_kib(self.pid), context_switches(self.pid), threads_of(self.pid))
 
     def reap(self, block=True):
         """Collects the exit status and the whole CPU time (wait4) once the
@@ -281,6 +316,10 @@ def measure(run, reference, seconds, server_pid):
         "rss0": early[3].get("VmRSS", 0) / 1024,
         "rss1": late[3].get("VmRSS", 0) / 1024,
         "hwm": late[3].get("VmHWM", 0) / 1024,
+        # Per thread name: CPU ms/min and wake-ups/s over the window.
+        "threads": {name: ((cpu - early[5].get(name, (0.0, 0))[0]) * 60000 / span,
+                           (switches - early[5].get(name, (0.0, 0))[1]) / span)
+                    for name, (cpu, switches) in late[5].items()},
     }
 
 
@@ -388,6 +427,19 @@ def medians(rows, mode):
         for key, _, _ in columns_of(mode)}) for side in sides], mode)
 
 
+def thread_medians(rows):
+    """Per side and thread name, the medians of CPU ms/min and wake-ups/s."""
+    lines = ["| side | thread | CPU ms/min | wake-ups/s |", "|---|---|---:|---:|"]
+    for side in dict.fromkeys(side for side, _, _ in rows):
+        figures = [f["threads"] for name, _, f in rows if name == side and "threads" in f]
+        for thread in sorted({name for threads in figures for name in threads}):
+            values = [threads[thread] for threads in figures if thread in threads]
+            lines.append(f"| {side} | {thread} | "
+                         f"{statistics.median(v[0] for v in values):.1f} | "
+                         f"{statistics.median(v[1] for v in values):.1f} |")
+    return "\n".join(lines)
+
+
 def build():
     subprocess.run(["cmake", "-S", os.path.join(ROOT, "bench"), "-B", BUILD, "-G", "Ninja",
                     "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
@@ -459,8 +511,9 @@ def main():
             helpers.callback(monitor.close)
         rows = run_rounds(args, folder, rig, monitor)
         print("\nAll rounds:\n" + table(rows, args.mode))
-        print("\nMedians of the numbered rounds:\n" +
-              medians([row for row in rows if row[1] != "long"], args.mode))
+        numbered = [row for row in rows if row[1] != "long"]
+        print("\nMedians of the numbered rounds:\n" + medians(numbered, args.mode))
+        print("\nPer thread, medians of the numbered rounds:\n" + thread_medians(numbered))
 
 
 if __name__ == "__main__":

@@ -18,9 +18,11 @@
 #endif
 
 #include "FaultGuard.h"
+#include "HeaderFlags.h"
 #include "File.h"
 #include "LibraryEntry.h"
 #include "LogLocation.h"
 #include "ModuleReference.h"
 #include "PlaybackRate.h"
+#include "ThreadName.h"
 #include "WinApp.h"

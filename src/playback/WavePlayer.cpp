@@ -205,6 +205,7 @@ void CWavePlayer::FillHeader(WAVEHDR& header) {
 }
 
 DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
+    NameCurrentThread("kx-play");
     struct Run {
         CWavePlayer* player;
         int exitCode;
@@ -227,7 +228,7 @@ int CWavePlayer::Stream() {
     QueueBlock(*m_waveFile);
     int i = 0;
     for (;;) {
-        if (m_headers[i]->dwFlags & kInDevice) {
+        if (HeaderFlags(*m_headers[i]) & kInDevice) {
             const WaitResult waited = WaitForHeader(i);
             if (waited == kDeviceError)
                 return kDeviceErrorExitCode;
@@ -239,7 +240,7 @@ int CWavePlayer::Stream() {
                 return 0;
             }
             i = j;
-        } else if (!(m_headers[1 - i]->dwFlags & kInDevice)) {
+        } else if (!(HeaderFlags(*m_headers[1 - i]) & kInDevice)) {
             // Nothing in the device: an empty file, or its first blocks could
             // not be queued. It ends like any other.
             EndPause(1 - i);
@@ -290,7 +291,7 @@ void CWavePlayer::EndPause(int last) {
     Sleep(kEndPauseMs);
     const WAVEHDR& header = *m_headers[last];
     const DWORD needed =
-        (header.dwFlags & WHDR_INQUEUE) ? PlayTimeMs(header.dwBufferLength) + kEndMarginMs : 0;
+        (HeaderFlags(header) & WHDR_INQUEUE) ? PlayTimeMs(header.dwBufferLength) + kEndMarginMs : 0;
     if (needed > kEndPauseMs)
         WaitForSingleObject(m_stopEvent, needed - kEndPauseMs);
 }

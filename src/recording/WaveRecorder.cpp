@@ -242,6 +242,7 @@ int CWaveRecorder::ResetCapture() {
 }
 
 DWORD WINAPI CWaveRecorder::CaptureThreadEntry(LPVOID parameter) {
+    NameCurrentThread("kx-capture");
     auto* recorder = static_cast<CWaveRecorder*>(parameter);
     DWORD exitCode = 0;
     try {

@@ -15,6 +15,7 @@
 #include "support/AudioRig.h"
 #include "support/LogCapture.h"
 #include "support/PlaybackSupport.h"
+#include "support/ThreadProbe.h"
 
 #include <algorithm>
 #include <csignal>
@@ -443,6 +444,91 @@ TEST_F(AlsaRealTime, WaveInReturnsFullHeadersAndAtTheResetThePartlyFilledOne) {
     const size_t at = Locate(fed, recorded);
     ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
     EXPECT_EQ(CommonPrefix(fed, at, recorded), recorded.size());
+}
+
+// ---- the stream threads ----
+
+WAVEFORMATEX PcmOf(DWORD rate, WORD channels, WORD bits, WORD tag = WAVE_FORMAT_PCM) {
+    WAVEFORMATEX format{};
+    format.wFormatTag = tag;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    format.nAvgBytesPerSec = rate * format.nBlockAlign;
+    return format;
+}
+
+// Per format, three headers whose lengths split frames, 600 ms in all: each
+// is done in order, none before its time has passed.
+TEST_F(AlsaRealTime, EachFormatPlaysAtItsRateWithHeadersThatSplitFrames) {
+    const WAVEFORMATEX formats[] = {
+        PcmOf(8000, 1, 16),  PcmOf(11025, 1, 8),  PcmOf(22050, 2, 16),
+        PcmOf(44100, 2, 16), PcmOf(48000, 2, 24), PcmOf(32000, 1, 32, WAVE_FORMAT_IEEE_FLOAT),
+    };
+    for (const WAVEFORMATEX& format : formats) {
+        SCOPED_TRACE(kxtest::Format("%lu Hz, %u channels, %u bits", format.nSamplesPerSec,
+                                    format.nChannels, format.wBitsPerSample));
+        HWAVEOUT out = nullptr;
+        ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        const DWORD total =
+            format.nAvgBytesPerSec * 6 / 10 / format.nBlockAlign * format.nBlockAlign;
+        const DWORD first = total / 3 + 1; // ends inside a frame
+        const DWORD second = total / 3 - 1;
+        Bytes data[3] = {kxtest::Pattern(first, 1), kxtest::Pattern(second, 2),
+                         kxtest::Pattern(total - first - second, 3)};
+        WAVEHDR headers[3];
+        const DWORD start = GetTickCount();
+        for (int i = 0; i < 3; ++i)
+            kxtest::QueueHeader(out, headers[i], data[i]);
+        kxtest::WaitReturned(out, headers[0]);
+        EXPECT_TRUE(headers[1].dwFlags & WHDR_INQUEUE) << "the second before the first";
+        kxtest::WaitReturned(out, headers[1]);
+        kxtest::WaitReturned(out, headers[2]);
+        const DWORD took = GetTickCount() - start;
+        EXPECT_GE(took, 540u) << "600 ms of sound";
+        EXPECT_LT(took, 5000u);
+        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    }
+}
+
+// The threads of open streams that have nothing to do sleep; a playing
+// writer wakes about once a period, not on a tick.
+TEST_F(AlsaRealTime, StreamThreadsSleepWhileIdleAndWakeByThePeriodWhilePlaying) {
+    const WAVEFORMATEX format = Mono16();
+    HWAVEOUT out = nullptr;
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    Sleep(200);
+    const char* const idle[] = {"kx-out-alsa", "kx-in-alsa", "kx-in-alsa-pcm"};
+    long before[3];
+    for (int i = 0; i < 3; ++i) {
+        const auto ids = kxtest::ThreadIds(idle[i]);
+        ASSERT_EQ(ids.size(), 1u) << idle[i];
+        before[i] = kxtest::ContextSwitches(ids[0]);
+    }
+    Sleep(1000);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(kxtest::ContextSwitches(kxtest::ThreadIds(idle[i])[0]), before[i]) << idle[i];
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+
+    // Three seconds of sound in blocks of 16384 bytes, as the player writes.
+    Bytes data[3] = {kxtest::Pattern(16384, 1), kxtest::Pattern(16384, 2),
+                     kxtest::Pattern(15232, 3)};
+    WAVEHDR headers[3];
+    for (int i = 0; i < 3; ++i)
+        kxtest::QueueHeader(out, headers[i], data[i]);
+    Sleep(500);
+    const std::string writer = kxtest::ThreadIds("kx-out-alsa")[0];
+    const long playing = kxtest::ContextSwitches(writer);
+    Sleep(2000);
+    // 20 periods a second and the headers' ends; a writer on a 20 ms timeout
+    // wakes about 80 times a second.
+    EXPECT_LT(kxtest::ContextSwitches(writer) - playing, 2 * 40);
+    for (WAVEHDR& header : headers)
+        kxtest::WaitReturned(out, header);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
 // ---- the server dies ----

@@ -8,15 +8,19 @@
 #include "platform/posix/Immortal.h"
 
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 class MessageQueue {
 public:
+    // Room for what a device posts while its owner is busy (a message per
+    // buffer), so that a stream's messages never allocate.
+    MessageQueue() { m_messages.reserve(64); }
+
     void Post(const MSG& msg) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messages.push_back(msg);
@@ -49,7 +53,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<MSG> m_messages;
+    std::vector<MSG> m_messages;
 };
 
 struct QueueRegistry {

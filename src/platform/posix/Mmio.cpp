@@ -1,50 +1,21 @@
 // Buffered RIFF file I/O with the Windows names and results, for reading.
 // Handles are numbers looked up in a table, so a call with a closed or made-up
 // handle fails with MMSYSERR_INVALHANDLE instead of touching freed memory.
-#include "platform/posix/FaultInjection.h"
-#include "platform/posix/MmioFile.h"
-#include "platform/posix/ThreadState.h"
 #include "platform/posix/Immortal.h"
+#include "platform/posix/MmioFile.h"
+#include "platform/posix/Operation.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
-#include <unordered_map>
 
 namespace {
 
-struct MmioTable {
-    std::mutex mutex;
-    std::unordered_map<uintptr_t, std::unique_ptr<MmioFile>> files;
-    uintptr_t lastHandle = 0;
-};
+using MmioTable = HandleTable<HMMIO, MmioFile>;
 
 // Built on first use and never destroyed, so it outlives every static object.
 MmioTable& Table() {
-    static MmioTable* table = MakeImmortal<MmioTable>();
+    static MmioTable* table = MakeImmortal<MmioTable>(1, 1);
     return *table;
-}
-
-MmioFile* FileOf(HMMIO handle) {
-    MmioTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.files.find(reinterpret_cast<uintptr_t>(handle));
-    return it == table.files.end() ? nullptr : it->second.get();
-}
-
-// The common entry of the operations on an open file: the file behind the
-// handle, the argument that the operation needs, and a failure that a test
-// asked for.
-MMRESULT EnterOperation(const char* operation, HMMIO handle, bool argumentGiven, MmioFile** file) {
-    *file = FileOf(handle);
-    if (!*file)
-        return MMSYSERR_INVALHANDLE;
-    if (!argumentGiven)
-        return MMSYSERR_INVALPARAM;
-    DWORD code = 0;
-    if (InjectedFailure(operation, &code))
-        return code;
-    return MMSYSERR_NOERROR;
 }
 
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
@@ -68,15 +39,14 @@ int64_t ChunkEnd(int64_t dataOffset, DWORD size) { return dataOffset + size + (s
 } // namespace
 
 HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
-    const ParkAround park;
+    const Operation operation("mmioOpenA");
     UINT error = MMSYSERR_NOERROR;
-    DWORD code = 0;
     std::unique_ptr<MmioFile> file;
     // Only buffered reading is provided: the library reads WAVE files and
     // writes its recordings through CFile.
     const DWORD accessAndBuffering = flags & (MMIO_WRITE | MMIO_READWRITE | MMIO_ALLOCBUF);
-    if (InjectedFailure("mmioOpenA", &code))
-        error = code;
+    if (operation.Failed())
+        error = operation.Code();
     else if (accessAndBuffering != (MMIO_READ | MMIO_ALLOCBUF))
         error = MMSYSERR_NOTSUPPORTED;
     else
@@ -87,48 +57,36 @@ HMMIO mmioOpenA(LPSTR fileName, LPMMIOINFO info, DWORD flags) {
             info->wErrorRet = error;
         return nullptr;
     }
-    MmioTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    const auto handle = reinterpret_cast<HMMIO>(++table.lastHandle);
-    file->SetHandle(handle);
+    const HMMIO handle = Table().Add([&](HMMIO number) {
+        file->SetHandle(number);
+        return std::shared_ptr<MmioFile>(std::move(file));
+    });
     if (info)
         info->hmmio = handle;
-    table.files.emplace(table.lastHandle, std::move(file));
     return handle;
 }
 
 MMRESULT mmioClose(HMMIO handle, UINT) {
-    const ParkAround park;
-    DWORD code = 0;
-    std::unique_ptr<MmioFile> file;
-    {
-        MmioTable& table = Table();
-        std::lock_guard<std::mutex> lock(table.mutex);
-        auto it = table.files.find(reinterpret_cast<uintptr_t>(handle));
-        if (it == table.files.end())
-            return MMSYSERR_INVALHANDLE;
-        // A failed close leaves the file open, so the caller may try again.
-        if (InjectedFailure("mmioClose", &code))
-            return code;
-        file = std::move(it->second);
-        table.files.erase(it);
-    }
-    return file->Close();
+    const Operation operation("mmioClose");
+    // A failed close leaves the file open, so the caller may try again.
+    if (operation.Failed())
+        return operation.Code();
+    const std::shared_ptr<MmioFile> file = Table().Take(handle);
+    return file ? file->Close() : MMSYSERR_INVALHANDLE;
 }
 
 LONG mmioRead(HMMIO handle, HPSTR buffer, LONG count) {
-    const ParkAround park;
-    MmioFile* file = FileOf(handle);
-    DWORD code = 0;
-    if (!file || InjectedFailure("mmioRead", &code))
+    const Operation operation("mmioRead");
+    std::shared_ptr<MmioFile> file;
+    if (operation.Find(Table(), handle, &file) != MMSYSERR_NOERROR)
         return -1;
     return file->Read(buffer, count);
 }
 
 MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT flags) {
-    const ParkAround park;
-    MmioFile* file = nullptr;
-    if (const MMRESULT entry = EnterOperation("mmioDescend", handle, chunk != nullptr, &file))
+    const Operation operation("mmioDescend");
+    std::shared_ptr<MmioFile> file;
+    if (const MMRESULT entry = operation.Find(Table(), handle, &file, chunk != nullptr))
         return entry;
 
     int64_t position = file->Position();
@@ -185,9 +143,9 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
-    const ParkAround park;
-    MmioFile* file = nullptr;
-    if (const MMRESULT entry = EnterOperation("mmioAscend", handle, chunk != nullptr, &file))
+    const Operation operation("mmioAscend");
+    std::shared_ptr<MmioFile> file;
+    if (const MMRESULT entry = operation.Find(Table(), handle, &file, chunk != nullptr))
         return entry;
     if (chunk->dwFlags & MMIO_DIRTY)
         return MMIOERR_CANNOTWRITE; // a chunk created for writing; files are only read here
@@ -196,26 +154,26 @@ MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
 }
 
 MMRESULT mmioGetInfo(HMMIO handle, LPMMIOINFO info, UINT) {
-    const ParkAround park;
-    MmioFile* file = nullptr;
-    if (const MMRESULT entry = EnterOperation("mmioGetInfo", handle, info != nullptr, &file))
+    const Operation operation("mmioGetInfo");
+    std::shared_ptr<MmioFile> file;
+    if (const MMRESULT entry = operation.Find(Table(), handle, &file, info != nullptr))
         return entry;
     *info = file->Info();
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT mmioSetInfo(HMMIO handle, LPCMMIOINFO info, UINT) {
-    const ParkAround park;
-    MmioFile* file = nullptr;
-    if (const MMRESULT entry = EnterOperation("mmioSetInfo", handle, info != nullptr, &file))
+    const Operation operation("mmioSetInfo");
+    std::shared_ptr<MmioFile> file;
+    if (const MMRESULT entry = operation.Find(Table(), handle, &file, info != nullptr))
         return entry;
     return file->SetNext(info->pchNext) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
 }
 
 MMRESULT mmioAdvance(HMMIO handle, LPMMIOINFO info, UINT flags) {
-    const ParkAround park;
-    MmioFile* file = nullptr;
-    if (const MMRESULT entry = EnterOperation("mmioAdvance", handle, true, &file))
+    const Operation operation("mmioAdvance");
+    std::shared_ptr<MmioFile> file;
+    if (const MMRESULT entry = operation.Find(Table(), handle, &file, true))
         return entry;
     if (flags != MMIO_READ)
         return MMSYSERR_INVALFLAG;

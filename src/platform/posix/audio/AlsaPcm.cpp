@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 
 namespace {
 
@@ -161,8 +162,9 @@ MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WA
     AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    // About 200 ms of buffer in 4 periods: short enough for a prompt reset,
-    // long enough for a busy machine.
+    // About 200 ms of buffer in 4 periods: short enough for a prompt reset
+    // and for the last bytes of a header to be heard before a close, long
+    // enough for a busy machine. A playing writer wakes once a period.
     unsigned bufferTime = 200000;
     unsigned periodTime = 50000;
     snd_pcm_uframes_t periodFrames = 0;
@@ -232,6 +234,25 @@ void AlsaPcm::Wait(int milliseconds) {
         Recover(m_pcm, result);
 }
 
+void AlsaPcm::Poll(int wakeupFd, bool forPcm, int timeoutMs) {
+    QuietAlsa quiet;
+    constexpr int kMaxDescriptors = 8;
+    pollfd descriptors[kMaxDescriptors];
+    descriptors[0] = pollfd{wakeupFd, POLLIN, 0};
+    int pcmCount = 0;
+    if (forPcm)
+        pcmCount = snd_pcm_poll_descriptors(m_pcm, descriptors + 1, kMaxDescriptors - 1);
+    if (pcmCount < 0)
+        pcmCount = 0;
+    if (::poll(descriptors, 1 + pcmCount, timeoutMs) <= 0 || pcmCount == 0)
+        return;
+    // The plugin learns here that it was woken, and clears what woke it.
+    // An under-run, an over-run or a suspend shows as POLLERR: the next
+    // Write or Read meets it and recovers.
+    unsigned short events = 0;
+    snd_pcm_poll_descriptors_revents(m_pcm, descriptors + 1, pcmCount, &events);
+}
+
 // After an under-run all that was written has been played, whatever the
 // delay still says (the pulse plugin keeps its last figure).
 long AlsaPcm::Delay() {
@@ -254,4 +275,16 @@ void AlsaPcm::Drop() {
     QuietAlsa quiet;
     snd_pcm_drop(m_pcm);
     snd_pcm_prepare(m_pcm);
+}
+
+MMRESULT OpenAlsaPcm(const std::string& pcm, snd_pcm_stream_t direction, const WAVEFORMATEX& format,
+                     std::unique_ptr<AlsaPcm>* opened, char* silence) {
+    auto candidate = std::make_unique<AlsaPcm>();
+    const BYTE* extra = ExtraFormatBytes(format);
+    const MMRESULT result = candidate->Open(pcm, direction, format, extra);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    *silence = AlsaFormatOf(format, extra) == SND_PCM_FORMAT_U8 ? '\x80' : '\0';
+    *opened = std::move(candidate);
+    return MMSYSERR_NOERROR;
 }

@@ -9,14 +9,16 @@ extern "C" {
 #include <alsa/error.h>
 }
 #include <alsa/asoundlib.h>
+#include <memory>
 #include <string>
 #include <vector>
 
 // One ALSA PCM opened for a wave format, in non-blocking interleaved mode:
-// the backends' worker threads wait on it with Wait, so that a stop or a
-// close reaches them within a few milliseconds. Under-runs and over-runs are
-// recovered inside Write, Read and Wait, so a stream goes on after a glitch
-// instead of ending. One thread uses a PCM at a time.
+// the writer sleeps on it with Poll beside a descriptor of its own, so that
+// a command reaches it at once; the reader waits on it with Wait. Under-runs,
+// over-runs and a suspend are recovered inside Write, Read and Wait, so a
+// stream goes on after a glitch instead of ending. One thread uses a PCM at
+// a time.
 class AlsaPcm {
 public:
     struct DeviceName {
@@ -48,6 +50,9 @@ public:
     long Read(char* data, unsigned long frames);
     // Waits at most `milliseconds` for room or data.
     void Wait(int milliseconds);
+    // Sleeps until `wakeupFd` is readable, the PCM has a period of room or
+    // data (only when `forPcm`), or `timeoutMs` has passed (-1: no limit).
+    void Poll(int wakeupFd, bool forPcm, int timeoutMs);
     // Frames written but not yet heard (0 when unknown or stopped).
     long Delay();
     // Starts the PCM if it is prepared but not running: playback of less
@@ -70,3 +75,15 @@ private:
 
 // The ALSA sample format for a wave format, or SND_PCM_FORMAT_UNKNOWN.
 snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format, const BYTE* extraFormat);
+
+// The extra bytes of a whole format record, which follow its 18 bytes.
+inline const BYTE* ExtraFormatBytes(const WAVEFORMATEX& format) {
+    return format.cbSize > 0 ? reinterpret_cast<const BYTE*>(&format) + sizeof(WAVEFORMATEX)
+                             : nullptr;
+}
+
+// Opens `pcm` in `direction` for a whole format record: *opened with the
+// value of a silent byte in its sample format (unsigned 8-bit samples are
+// silent at the middle of their range).
+MMRESULT OpenAlsaPcm(const std::string& pcm, snd_pcm_stream_t direction, const WAVEFORMATEX& format,
+                     std::unique_ptr<AlsaPcm>* opened, char* silence);

@@ -14,8 +14,8 @@ public:
 
     const char* Name() const override { return m_name.display.c_str(); }
     WORD Channels() const override { return 2; }
-    bool Supports(const WAVEFORMATEX& format) const override;
-    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture>* capture) override;
+    MMRESULT CheckFormat(const WAVEFORMATEX& format) const override;
+    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInBackend>* backend) override;
 
 private:
     const AlsaPcm::DeviceName m_name;

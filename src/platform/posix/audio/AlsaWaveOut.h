@@ -13,7 +13,7 @@ public:
 
     const char* Name() const override { return m_name.display.c_str(); }
     MMRESULT CheckFormat(const WAVEFORMATEX& format) const override;
-    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutStream>* stream) override;
+    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutBackend>* backend) override;
 
 private:
     const AlsaPcm::DeviceName m_name;

@@ -9,6 +9,6 @@ class VirtualWaveIn : public WaveInDevice {
 public:
     const char* Name() const override { return "KALDRIX VIRTUAL IN"; }
     WORD Channels() const override { return 2; }
-    bool Supports(const WAVEFORMATEX& format) const override;
-    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture>* capture) override;
+    MMRESULT CheckFormat(const WAVEFORMATEX& format) const override;
+    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveInBackend>* backend) override;
 };

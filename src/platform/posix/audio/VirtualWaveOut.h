@@ -11,5 +11,5 @@ class VirtualWaveOut : public WaveOutDevice {
 public:
     const char* Name() const override { return "KALDRIX VIRTUAL OUT"; }
     MMRESULT CheckFormat(const WAVEFORMATEX& format) const override;
-    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutStream>* stream) override;
+    MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutBackend>* backend) override;
 };

@@ -2,57 +2,33 @@
 // are numbers that are never reused, so a stale handle is refused rather than
 // reaching a stream that has gone. Every operation can be made to fail
 // through the test interface, under its Windows name.
-#include "platform/posix/FaultInjection.h"
-#include "platform/posix/ThreadState.h"
-#include "platform/posix/audio/WaveInDevices.h"
-#include "platform/posix/audio/WaveInStream.h"
-#include "platform/posix/audio/WaveInTestInterface.h"
 #include "platform/posix/Immortal.h"
+#include "platform/posix/Operation.h"
+#include "platform/posix/audio/WaveInDevices.h"
+#include "platform/posix/audio/WaveInHandle.h"
+#include "platform/posix/audio/WaveInTestInterface.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <set>
 
 namespace {
 
 constexpr DWORD kStandardFormats = 0x000FFFFF; // WAVE_FORMAT_1M08 to WAVE_FORMAT_96S16
 constexpr WORD kUnmappedId = 0xFFFF;           // MM_UNMAPPED: no registered maker or product
 
-struct WaveInTable {
-    std::mutex mutex;
-    std::map<HWAVEIN, std::shared_ptr<WaveInStream>> streams;
-    // Handles whose close failed: what they hold, the owner keeps on purpose.
-    std::set<HWAVEIN> closeFailed;
-    uintptr_t nextHandle = 0x7000;
-};
+using WaveInTable = HandleTable<HWAVEIN, WaveInHandle>;
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveInTable& Table() {
-    static WaveInTable* table = MakeImmortal<WaveInTable>();
+    static WaveInTable* table = MakeImmortal<WaveInTable>(0x7000, 4);
     return *table;
-}
-
-std::shared_ptr<WaveInStream> StreamOf(HWAVEIN handle) {
-    WaveInTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.streams.find(handle);
-    return it == table.streams.end() ? nullptr : it->second;
-}
-
-bool Injected(const char* operation, MMRESULT* result) {
-    DWORD code = 0;
-    if (!InjectedFailure(operation, &code))
-        return false;
-    *result = code;
-    return true;
 }
 
 // The device an id names, the wave mapper choosing the first; null with the
 // reason in *result.
-WaveInDevice* DeviceFor(UINT_PTR deviceId, MMRESULT* result) {
-    const std::vector<WaveInDevice*> devices = CurrentWaveInDevices();
+std::shared_ptr<WaveInDevice> DeviceFor(UINT_PTR deviceId, MMRESULT* result) {
+    const std::vector<std::shared_ptr<WaveInDevice>> devices = WaveInDevices();
     if (deviceId == WAVE_MAPPER || deviceId == static_cast<UINT_PTR>(-1)) {
         if (devices.empty()) {
             *result = MMSYSERR_NODRIVER;
@@ -67,38 +43,21 @@ WaveInDevice* DeviceFor(UINT_PTR deviceId, MMRESULT* result) {
     return devices[deviceId];
 }
 
-// The checks every header operation shares; null with the result to give
-// when they fail.
-std::shared_ptr<WaveInStream> HeaderStream(HWAVEIN device, LPWAVEHDR header, UINT size,
-                                           MMRESULT* result) {
-    std::shared_ptr<WaveInStream> stream = StreamOf(device);
-    if (!stream)
-        *result = MMSYSERR_INVALHANDLE;
-    else if (!header || size < sizeof(WAVEHDR))
-        *result = MMSYSERR_INVALPARAM;
-    else
-        return stream;
-    return nullptr;
-}
-
 } // namespace
 
 UINT waveInGetNumDevs() {
-    const ParkAround park;
-    MMRESULT failure = 0;
-    if (Injected("waveInGetNumDevs", &failure))
-        return 0;
-    return static_cast<UINT>(CurrentWaveInDevices().size());
+    const Operation operation("waveInGetNumDevs");
+    return operation.Failed() ? 0 : static_cast<UINT>(WaveInDevices().size());
 }
 
 MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT size) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInGetDevCapsA", &result))
-        return result;
+    const Operation operation("waveInGetDevCapsA");
+    if (operation.Failed())
+        return operation.Code();
     if (!caps)
         return MMSYSERR_INVALPARAM;
-    const WaveInDevice* device = DeviceFor(deviceId, &result);
+    MMRESULT result = MMSYSERR_NOERROR;
+    const std::shared_ptr<WaveInDevice> device = DeviceFor(deviceId, &result);
     if (!device)
         return result;
     WAVEINCAPSA filled{};
@@ -112,139 +71,81 @@ MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+MMRESULT waveInOpen(LPHWAVEIN result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                     DWORD_PTR, DWORD flags) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInOpen", &result))
-        return result;
+    const Operation operation("waveInOpen");
+    if (operation.Failed())
+        return operation.Code();
     if (!format)
         return MMSYSERR_INVALPARAM;
-    WaveInDevice* chosen = DeviceFor(deviceId, &result);
-    if (!chosen)
-        return result;
-    if (!chosen->Supports(*format))
-        return WAVERR_BADFORMAT;
-    if (flags & WAVE_FORMAT_QUERY)
-        return MMSYSERR_NOERROR;
+    MMRESULT opened = MMSYSERR_NOERROR;
+    const std::shared_ptr<WaveInDevice> device = DeviceFor(deviceId, &opened);
+    if (!device)
+        return opened;
+    const MMRESULT check = device->CheckFormat(*format);
+    if (check != MMSYSERR_NOERROR || (flags & WAVE_FORMAT_QUERY))
+        return check;
     const DWORD callbackType = flags & CALLBACK_TYPEMASK;
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_THREAD)
         return MMSYSERR_INVALFLAG;
-    if (!device)
+    if (!result)
         return MMSYSERR_INVALPARAM;
-
-    const DWORD callbackThread = callbackType == CALLBACK_THREAD ? static_cast<DWORD>(callback) : 0;
-    std::unique_ptr<WaveInCapture> capture;
-    result = chosen->Open(*format, &capture);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    WaveInTable& table = Table();
-    std::shared_ptr<WaveInStream> stream;
-    {
-        std::lock_guard<std::mutex> lock(table.mutex);
-        const auto handle = reinterpret_cast<HWAVEIN>(table.nextHandle);
-        table.nextHandle += 4;
-        stream =
-            std::make_shared<WaveInStream>(handle, *format, std::move(capture), callbackThread);
-        table.streams[handle] = stream;
-        *device = handle;
-    }
-    stream->NotifyOpen();
+    std::unique_ptr<WaveInBackend> backend;
+    opened = device->Open(*format, &backend);
+    if (opened != MMSYSERR_NOERROR)
+        return opened;
+    // Messages go to the thread that `callback` names.
+    const DWORD thread = callbackType == CALLBACK_THREAD ? static_cast<DWORD>(callback) : 0;
+    std::shared_ptr<WaveInHandle> handle;
+    *result = Table().Add([&](HWAVEIN number) {
+        handle = std::make_shared<WaveInHandle>(number, *format, std::move(backend), thread);
+        return handle;
+    });
+    handle->NotifyOpen();
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInPrepareHeader", &result))
-        return result;
-    std::shared_ptr<WaveInStream> stream = HeaderStream(device, header, size, &result);
-    return stream ? stream->Prepare(header) : result;
+    return CallOnHandle("waveInPrepareHeader", Table(), device, IsValidHeader(header, size),
+                        [&](WaveInHandle& handle) { return handle.Prepare(header); });
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInUnprepareHeader", &result))
-        return result;
-    std::shared_ptr<WaveInStream> stream = HeaderStream(device, header, size, &result);
-    return stream ? stream->Unprepare(header) : result;
+    return CallOnHandle("waveInUnprepareHeader", Table(), device, IsValidHeader(header, size),
+                        [&](WaveInHandle& handle) { return handle.Unprepare(header); });
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInAddBuffer", &result))
-        return result;
-    std::shared_ptr<WaveInStream> stream = HeaderStream(device, header, size, &result);
-    return stream ? stream->Add(header) : result;
+    return CallOnHandle("waveInAddBuffer", Table(), device, IsValidHeader(header, size),
+                        [&](WaveInHandle& handle) { return handle.Add(header); });
 }
 
 MMRESULT waveInStart(HWAVEIN device) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInStart", &result))
-        return result;
-    std::shared_ptr<WaveInStream> stream = StreamOf(device);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    stream->Start();
-    return MMSYSERR_NOERROR;
+    return CallOnHandle("waveInStart", Table(), device, true,
+                        [](WaveInHandle& handle) { return handle.Start(); });
 }
 
 MMRESULT waveInReset(HWAVEIN device) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (Injected("waveInReset", &result))
-        return result;
-    std::shared_ptr<WaveInStream> stream = StreamOf(device);
-    if (!stream)
-        return MMSYSERR_INVALHANDLE;
-    stream->Reset();
-    return MMSYSERR_NOERROR;
+    return CallOnHandle("waveInReset", Table(), device, true,
+                        [](WaveInHandle& handle) { return handle.Reset(); });
 }
 
-MMRESULT waveInClose(HWAVEIN device) {
-    const ParkAround park;
-    MMRESULT result = MMSYSERR_NOERROR;
-    std::shared_ptr<WaveInStream> stream = StreamOf(device);
-    if (!Injected("waveInClose", &result))
-        result = stream ? stream->Close() : MMSYSERR_INVALHANDLE;
-    WaveInTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    if (result == MMSYSERR_NOERROR) {
-        table.streams.erase(device);
-        table.closeFailed.erase(device);
-    } else if (stream) {
-        table.closeFailed.insert(device);
-    }
-    return result;
-}
+MMRESULT waveInClose(HWAVEIN device) { return CloseOnHandle("waveInClose", Table(), device); }
 
 namespace kxtest {
 
 unsigned PreparedWaveInHeaders() {
-    WaveInTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
     size_t count = 0;
-    for (const auto& entry : table.streams)
-        count += entry.second->PreparedCount();
+    Table().ForEach([&](WaveInHandle& handle) { count += handle.PreparedCount(); });
     return static_cast<unsigned>(count);
 }
 
 unsigned KeptWaveInHeaders() {
-    WaveInTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
     size_t count = 0;
-    for (HWAVEIN device : table.closeFailed)
-        count += table.streams.at(device)->PreparedCount();
+    Table().ForEach([&](WaveInHandle& handle) { count += handle.KeptCount(); });
     return static_cast<unsigned>(count);
 }
 
-unsigned OpenWaveInDevices() {
-    WaveInTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return static_cast<unsigned>(table.streams.size());
-}
+unsigned OpenWaveInDevices() { return static_cast<unsigned>(Table().Size()); }
 
 } // namespace kxtest

@@ -2,9 +2,8 @@
 
 #include "platform/posix/audio/WaveInDevice.h"
 
+#include <memory>
 #include <vector>
 
-// The wave-in devices that KALDRIX_AUDIO offers, read again at every call so
-// that the choice is made on use and never while the library loads. The
-// devices themselves live for the whole process.
-std::vector<WaveInDevice*> CurrentWaveInDevices();
+// The wave-in devices that KALDRIX_AUDIO offers (AudioDevices.h).
+std::vector<std::shared_ptr<WaveInDevice>> WaveInDevices();

@@ -1,99 +1,29 @@
-// waveOut* for POSIX: the Windows rules for handles and headers over the
-// backends of WaveOutDevice.h. A header is done when the stream has played it,
-// which is checked whenever the handle is called, so a header changes only
-// inside a call on its handle, and then through atomic operations.
-#include "platform/posix/FaultInjection.h"
-#include "platform/posix/ThreadState.h"
-#include "platform/posix/audio/WaveOutDevice.h"
-#include "platform/posix/audio/WaveOutTestInterface.h"
+// waveOut* for POSIX: the Windows rules for handles and headers
+// (WaveOutHandle) over the devices that KALDRIX_AUDIO offers. Handles are
+// numbers that are never reused, so a stale handle is refused rather than
+// reaching a device that has gone. Every operation can be made to fail
+// through the test interface, under its Windows name.
 #include "platform/posix/Immortal.h"
+#include "platform/posix/Operation.h"
+#include "platform/posix/audio/WaveOutDevices.h"
+#include "platform/posix/audio/WaveOutHandle.h"
+#include "platform/posix/audio/WaveOutTestInterface.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
-#include <map>
-#include <mutex>
-#include <set>
 
 namespace {
 
-struct QueuedHeader {
-    WAVEHDR* header;
-    ULONGLONG end; // the stream position at which it has been played
-    bool held;     // stuck: never played (test interface)
-};
-
-struct WaveOutHandle {
-    std::mutex mutex;
-    std::unique_ptr<WaveOutStream> stream;
-    std::deque<QueuedHeader> queue; // in the order written
-    std::set<WAVEHDR*> prepared;
-    ULONGLONG written = 0; // bytes given to the stream since the open or the last reset
-    bool closed = false;
-};
-
-struct WaveOutTable {
-    std::mutex mutex;
-    std::map<HWAVEOUT, std::shared_ptr<WaveOutHandle>> handles;
-    // Handles whose close failed: what they hold, the owner keeps on purpose.
-    std::set<HWAVEOUT> closeFailed;
-    std::atomic<bool> holdHeaders{false};
-};
+using WaveOutTable = HandleTable<HWAVEOUT, WaveOutHandle>;
 
 // Built on first use and never destroyed, so it outlives every static object.
 WaveOutTable& Table() {
-    static WaveOutTable* table = MakeImmortal<WaveOutTable>();
+    static WaveOutTable* table = MakeImmortal<WaveOutTable>(0x5000, 4);
     return *table;
 }
 
-std::shared_ptr<WaveOutHandle> Find(HWAVEOUT device) {
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.handles.find(device);
-    return it == table.handles.end() ? nullptr : it->second;
-}
-
-void SetFlags(WAVEHDR* header, DWORD flags) {
-    __atomic_fetch_or(&header->dwFlags, flags, __ATOMIC_RELEASE);
-}
-
-void ClearFlags(WAVEHDR* header, DWORD flags) {
-    __atomic_fetch_and(&header->dwFlags, ~flags, __ATOMIC_RELEASE);
-}
-
-DWORD FlagsOf(const WAVEHDR* header) { return __atomic_load_n(&header->dwFlags, __ATOMIC_ACQUIRE); }
-
-void MarkDone(WAVEHDR* header) {
-    ClearFlags(header, WHDR_INQUEUE);
-    SetFlags(header, WHDR_DONE);
-}
-
-// Returns, in order, the headers whose bytes the stream has played.
-void ReturnPlayedHeaders(WaveOutHandle& handle) {
-    const ULONGLONG played = handle.stream->PlayedBytes();
-    while (!handle.queue.empty() && !handle.queue.front().held &&
-           handle.queue.front().end <= played) {
-        MarkDone(handle.queue.front().header);
-        handle.queue.pop_front();
-    }
-}
-
-bool IsValidHeader(const WAVEHDR* header, UINT size) {
-    return header != nullptr && size >= sizeof(WAVEHDR);
-}
-
-// Runs `operation` on the open handle behind `device` with its lock held.
-template <typename Operation> MMRESULT OnHandle(HWAVEOUT device, Operation operation) {
-    std::shared_ptr<WaveOutHandle> handle = Find(device);
-    if (!handle)
-        return MMSYSERR_INVALHANDLE;
-    std::lock_guard<std::mutex> lock(handle->mutex);
-    if (handle->closed)
-        return MMSYSERR_INVALHANDLE;
-    ReturnPlayedHeaders(*handle);
-    return operation(*handle);
-}
+std::atomic<bool> g_holdHeaders{false};
 
 // WAVE_MAPPER plays on the first device.
 bool ResolveDevice(UINT deviceId, std::shared_ptr<WaveOutDevice>* device) {
@@ -109,18 +39,14 @@ bool ResolveDevice(UINT deviceId, std::shared_ptr<WaveOutDevice>* device) {
 } // namespace
 
 UINT waveOutGetNumDevs() {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutGetNumDevs", &code))
-        return 0;
-    return static_cast<UINT>(WaveOutDevices().size());
+    const Operation operation("waveOutGetNumDevs");
+    return operation.Failed() ? 0 : static_cast<UINT>(WaveOutDevices().size());
 }
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutGetDevCapsA", &code))
-        return code;
+    const Operation operation("waveOutGetDevCapsA");
+    if (operation.Failed())
+        return operation.Code();
     std::shared_ptr<WaveOutDevice> device;
     if (deviceId > WAVE_MAPPER || !ResolveDevice(static_cast<UINT>(deviceId), &device))
         return MMSYSERR_BADDEVICEID;
@@ -136,10 +62,9 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT size) {
 
 MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR, DWORD_PTR,
                      DWORD flags) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutOpen", &code))
-        return code;
+    const Operation operation("waveOutOpen");
+    if (operation.Failed())
+        return operation.Code();
     std::shared_ptr<WaveOutDevice> device;
     if (!ResolveDevice(deviceId, &device))
         return MMSYSERR_BADDEVICEID;
@@ -153,174 +78,59 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, D
         return check;
     if (!result)
         return MMSYSERR_INVALPARAM;
-    auto handle = std::make_shared<WaveOutHandle>();
-    const MMRESULT opened = device->Open(*format, &handle->stream);
+    std::unique_ptr<WaveOutBackend> backend;
+    const MMRESULT opened = device->Open(*format, &backend);
     if (opened != MMSYSERR_NOERROR)
         return opened;
-    const HWAVEOUT key = reinterpret_cast<HWAVEOUT>(handle.get());
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    table.handles[key] = std::move(handle);
-    *result = key;
+    auto handle = std::make_shared<WaveOutHandle>(std::move(backend));
+    *result = Table().Add([&](HWAVEOUT) { return handle; });
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutPrepareHeader", &code))
-        return code;
-    return OnHandle(device, [&](WaveOutHandle& handle) -> MMRESULT {
-        if (!IsValidHeader(header, size))
-            return MMSYSERR_INVALPARAM;
-        const DWORD flags = FlagsOf(header);
-        if (flags & WHDR_INQUEUE)
-            return WAVERR_STILLPLAYING;
-        if (!(flags & WHDR_PREPARED)) {
-            ClearFlags(header, WHDR_DONE);
-            SetFlags(header, WHDR_PREPARED);
-        }
-        handle.prepared.insert(header);
-        return MMSYSERR_NOERROR;
-    });
+    return CallOnHandle("waveOutPrepareHeader", Table(), device, IsValidHeader(header, size),
+                        [&](WaveOutHandle& handle) { return handle.Prepare(header); });
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutWrite", &code))
-        return code;
-    return OnHandle(device, [&](WaveOutHandle& handle) -> MMRESULT {
-        if (!IsValidHeader(header, size))
-            return MMSYSERR_INVALPARAM;
-        const DWORD flags = FlagsOf(header);
-        if (!(flags & WHDR_PREPARED))
-            return WAVERR_UNPREPARED;
-        if (flags & WHDR_INQUEUE)
-            return WAVERR_STILLPLAYING;
-        ClearFlags(header, WHDR_DONE);
-        SetFlags(header, WHDR_INQUEUE);
-        const bool held = Table().holdHeaders.load(std::memory_order_acquire);
-        if (!held) {
-            handle.stream->Play(header->lpData, header->dwBufferLength);
-            handle.written += header->dwBufferLength;
-        }
-        handle.queue.push_back(QueuedHeader{header, handle.written, held});
-        ReturnPlayedHeaders(handle); // an empty header is done at once
-        return MMSYSERR_NOERROR;
-    });
+    return CallOnHandle(
+        "waveOutWrite", Table(), device, IsValidHeader(header, size),
+        [&](WaveOutHandle& handle) { return handle.Write(header, g_holdHeaders.load()); });
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT size) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutUnprepareHeader", &code))
-        return code;
-    return OnHandle(device, [&](WaveOutHandle& handle) -> MMRESULT {
-        if (!IsValidHeader(header, size))
-            return MMSYSERR_INVALPARAM;
-        const DWORD flags = FlagsOf(header);
-        if (flags & WHDR_INQUEUE)
-            return WAVERR_STILLPLAYING;
-        if (flags & WHDR_PREPARED)
-            ClearFlags(header, WHDR_PREPARED);
-        handle.prepared.erase(header);
-        return MMSYSERR_NOERROR;
-    });
+    return CallOnHandle("waveOutUnprepareHeader", Table(), device, IsValidHeader(header, size),
+                        [&](WaveOutHandle& handle) { return handle.Unprepare(header); });
 }
 
-// Stops at once and returns every queued header, except held ones.
 MMRESULT waveOutReset(HWAVEOUT device) {
-    const ParkAround park;
-    DWORD code = 0;
-    if (InjectedFailure("waveOutReset", &code))
-        return code;
-    return OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
-        handle.stream->Stop();
-        handle.written = 0;
-        std::deque<QueuedHeader> held;
-        for (const QueuedHeader& queued : handle.queue) {
-            if (queued.held)
-                held.push_back(queued);
-            else
-                MarkDone(queued.header);
-        }
-        handle.queue.swap(held);
-        return MMSYSERR_NOERROR;
-    });
+    return CallOnHandle("waveOutReset", Table(), device, true,
+                        [](WaveOutHandle& handle) { return handle.Reset(); });
 }
 
-MMRESULT waveOutClose(HWAVEOUT device) {
-    const ParkAround park;
-    DWORD code = 0;
-    const MMRESULT result = InjectedFailure("waveOutClose", &code)
-                                ? code
-                                : OnHandle(device, [](WaveOutHandle& handle) -> MMRESULT {
-                                      if (!handle.queue.empty())
-                                          return WAVERR_STILLPLAYING;
-                                      handle.closed = true;
-                                      return MMSYSERR_NOERROR;
-                                  });
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    if (result == MMSYSERR_NOERROR) {
-        table.handles.erase(device);
-        table.closeFailed.erase(device);
-    } else if (table.handles.count(device)) {
-        table.closeFailed.insert(device);
-    }
-    return result;
-}
+MMRESULT waveOutClose(HWAVEOUT device) { return CloseOnHandle("waveOutClose", Table(), device); }
 
 namespace kxtest {
 
-void HoldWaveOutHeaders() { Table().holdHeaders.store(true, std::memory_order_release); }
+void HoldWaveOutHeaders() { g_holdHeaders.store(true); }
 
 void ReleaseWaveOutHeaders() {
-    WaveOutTable& table = Table();
-    table.holdHeaders.store(false, std::memory_order_release);
-    std::lock_guard<std::mutex> lock(table.mutex);
-    for (auto& entry : table.handles) {
-        WaveOutHandle& handle = *entry.second;
-        std::lock_guard<std::mutex> handleLock(handle.mutex);
-        std::deque<QueuedHeader> playing;
-        for (const QueuedHeader& queued : handle.queue) {
-            if (queued.held)
-                MarkDone(queued.header);
-            else
-                playing.push_back(queued);
-        }
-        handle.queue.swap(playing);
-    }
-}
-
-int OpenWaveOutHandles() {
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return static_cast<int>(table.handles.size());
+    g_holdHeaders.store(false);
+    Table().ForEach([](WaveOutHandle& handle) { handle.ReleaseHeld(); });
 }
 
 int KeptWaveOutHeaders() {
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    int count = 0;
-    for (HWAVEOUT device : table.closeFailed) {
-        WaveOutHandle& handle = *table.handles.at(device);
-        std::lock_guard<std::mutex> handleLock(handle.mutex);
-        count += static_cast<int>(handle.prepared.size());
-    }
-    return count;
+    size_t count = 0;
+    Table().ForEach([&](WaveOutHandle& handle) { count += handle.KeptCount(); });
+    return static_cast<int>(count);
 }
 
+int OpenWaveOutHandles() { return static_cast<int>(Table().Size()); }
+
 int PreparedWaveOutHeaders() {
-    WaveOutTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    int count = 0;
-    for (auto& entry : table.handles) {
-        std::lock_guard<std::mutex> handleLock(entry.second->mutex);
-        count += static_cast<int>(entry.second->prepared.size());
-    }
-    return count;
+    size_t count = 0;
+    Table().ForEach([&](WaveOutHandle& handle) { count += handle.PreparedCount(); });
+    return static_cast<int>(count);
 }
 
 } // namespace kxtest

@@ -1,28 +1,13 @@
-// The wave-out device layer of the POSIX build. waveOut* (WaveOut.cpp) keeps
-// the Windows rules for handles and headers; a backend only plays bytes on its
-// own clock and says how far it has got. The virtual device is one backend;
-// WaveOutDevices() lists the devices that KALDRIX_AUDIO asks for.
 #pragma once
 
 #include "platform/posix/WindowsApi.h"
+#include "platform/posix/audio/WaveOutBackend.h"
 
 #include <memory>
-#include <vector>
 
-// One open stream on a device: plays the bytes it is given, in order.
-class WaveOutStream {
-public:
-    virtual ~WaveOutStream() = default;
-    // Queues `size` bytes behind everything queued before. `data` stays valid
-    // and unchanged until PlayedBytes has passed its end or Stop was called.
-    virtual void Play(const char* data, DWORD size) = 0;
-    // Bytes played since the open or the last Stop.
-    virtual ULONGLONG PlayedBytes() = 0;
-    // Stops at once: what is not played yet is dropped and the count of
-    // played bytes starts again from 0.
-    virtual void Stop() = 0;
-};
-
+// A wave-out device of one backend (the virtual output, ALSA's outputs).
+// The wave-out operations do the Windows part (handles, headers) and ask the
+// device only for its name, its formats and a backend that plays.
 class WaveOutDevice {
 public:
     virtual ~WaveOutDevice() = default;
@@ -31,9 +16,6 @@ public:
     // MMSYSERR_NOERROR when the device plays `format` (the whole record:
     // 18 bytes plus its cbSize extra bytes), else WAVERR_BADFORMAT.
     virtual MMRESULT CheckFormat(const WAVEFORMATEX& format) const = 0;
-    // Opens a stream for a format that CheckFormat accepted.
-    virtual MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutStream>* stream) = 0;
+    // Opens a backend for a format that CheckFormat accepted.
+    virtual MMRESULT Open(const WAVEFORMATEX& format, std::unique_ptr<WaveOutBackend>* backend) = 0;
 };
-
-// The wave-out devices that KALDRIX_AUDIO chooses, read at each call.
-std::vector<std::shared_ptr<WaveOutDevice>> WaveOutDevices();

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "platform/posix/WindowsApi.h"
-#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/audio/WaveHandle.h"
+#include "platform/posix/audio/WaveInBackend.h"
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
+#include <vector>
 
 // One open wave-in handle: the queue of added headers, a worker thread that
 // hands each header back when the capture has filled it, and the
@@ -16,25 +16,24 @@
 // dwBytesRecorded and dwFlags only with atomic stores (or inside the owner's
 // own calls), and its data only while it holds the header; the owner learns
 // of a returned header through a message posted after those writes.
-class WaveInStream {
+class WaveInHandle : public WaveHandle {
 public:
     // callbackThread 0: no notifications.
-    WaveInStream(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInCapture> capture,
+    WaveInHandle(HWAVEIN handle, const WAVEFORMATEX& format, std::unique_ptr<WaveInBackend> capture,
                  DWORD callbackThread);
-    ~WaveInStream();
-    WaveInStream(const WaveInStream&) = delete;
-    WaveInStream& operator=(const WaveInStream&) = delete;
+    ~WaveInHandle();
+    WaveInHandle(const WaveInHandle&) = delete;
+    WaveInHandle& operator=(const WaveInHandle&) = delete;
 
     void NotifyOpen();
     MMRESULT Prepare(LPWAVEHDR header);
     MMRESULT Unprepare(LPWAVEHDR header);
     MMRESULT Add(LPWAVEHDR header);
-    void Start();
-    void Reset();
+    MMRESULT Start();
+    MMRESULT Reset();
     // Fails with WAVERR_STILLPLAYING while headers are queued; otherwise
     // ends the worker and posts MM_WIM_CLOSE.
     MMRESULT Close();
-    size_t PreparedCount();
 
 private:
     void Run();
@@ -44,14 +43,13 @@ private:
     void Notify(UINT message, LPARAM parameter);
 
     const HWAVEIN m_handle;
-    const std::unique_ptr<WaveInCapture> m_capture;
+    const std::unique_ptr<WaveInBackend> m_capture;
     const DWORD m_callbackThread;
     const size_t m_blockAlign;
 
-    std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<LPWAVEHDR> m_queue;
-    std::set<LPWAVEHDR> m_prepared;
+    // Keeps its capacity: streaming allocates nothing.
+    std::vector<LPWAVEHDR> m_queue;
     bool m_running = false;
     bool m_closing = false;
     std::thread m_worker;

@@ -1,4 +1,4 @@
-#include "platform/posix/audio/AlsaWaveInCapture.h"
+#include "platform/posix/audio/AlsaWaveInBackend.h"
 #include "platform/posix/audio/AlsaActivity.h"
 
 #include <algorithm>
@@ -15,26 +15,21 @@ constexpr std::chrono::milliseconds kLateLimit(500);
 
 } // namespace
 
-AlsaWaveInCapture::AlsaWaveInCapture(std::unique_ptr<AlsaPcm> pcm, char silence)
+AlsaWaveInBackend::AlsaWaveInBackend(std::unique_ptr<AlsaPcm> pcm, char silence)
     : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
       m_byteRate(m_pcm->rate() * m_frameBytes), m_silence(silence),
       m_ring(
           std::max<size_t>(m_byteRate * kRingSeconds, 2 * m_pcm->periodFrames() * m_frameBytes)) {
-    m_reader = std::thread([this] { Run(); });
+    m_reader.Start("kx-in-alsa-pcm", [this] { Run(); });
 }
 
-AlsaWaveInCapture::~AlsaWaveInCapture() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closing = true;
-    }
-    m_wake.notify_all();
+AlsaWaveInBackend::~AlsaWaveInBackend() {
+    m_reader.Close(m_mutex, [this] { m_wake.notify_all(); });
     m_filled.notify_all();
-    m_reader.join();
 }
 
 // The device's clock counts from here: what came before is not recorded.
-void AlsaWaveInCapture::Start() {
+void AlsaWaveInBackend::Start() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = true;
@@ -44,7 +39,7 @@ void AlsaWaveInCapture::Start() {
     m_wake.notify_all();
 }
 
-void AlsaWaveInCapture::Stop() {
+void AlsaWaveInBackend::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_running = false;
@@ -55,12 +50,12 @@ void AlsaWaveInCapture::Stop() {
     m_filled.notify_all();
 }
 
-size_t AlsaWaveInCapture::Available() {
+size_t AlsaWaveInBackend::Available() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_running ? WholeFrames(m_ringBytes) : 0;
 }
 
-WaveInCapture::Clock::time_point AlsaWaveInCapture::ReadyAt(size_t bytes) {
+WaveInBackend::Clock::time_point AlsaWaveInBackend::ReadyAt(size_t bytes) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const Clock::time_point now = Clock::now();
     if (m_running && m_ringBytes >= bytes)
@@ -70,10 +65,10 @@ WaveInCapture::Clock::time_point AlsaWaveInCapture::ReadyAt(size_t bytes) {
     return now + std::max<Clock::duration>(due, std::chrono::milliseconds(kPollMs));
 }
 
-void AlsaWaveInCapture::Read(char* data, size_t bytes) {
+void AlsaWaveInBackend::Read(char* data, size_t bytes) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_filled.wait_for(lock, kLateLimit,
-                      [&] { return m_ringBytes >= bytes || !m_running || m_closing; });
+                      [&] { return m_ringBytes >= bytes || !m_running || m_reader.Closing(); });
     const size_t take = std::min(bytes, m_ringBytes);
     for (size_t done = 0; done < take;) {
         const size_t run = std::min(take - done, m_ring.size() - m_ringStart);
@@ -85,13 +80,13 @@ void AlsaWaveInCapture::Read(char* data, size_t bytes) {
     std::memset(data + take, m_silence, bytes - take);
 }
 
-void AlsaWaveInCapture::Run() {
+void AlsaWaveInBackend::Run() {
     CountedAlsaThread counted;
     std::vector<char> period(m_pcm->periodFrames() * m_frameBytes);
     std::unique_lock<std::mutex> lock(m_mutex);
     unsigned seen = m_generation;
     bool restart = false;
-    while (!m_closing) {
+    while (!m_reader.Closing()) {
         if (seen != m_generation || restart) {
             // A start or a stop since the last look: the PCM drops what it
             // holds and, when capturing, starts afresh.
@@ -124,7 +119,7 @@ void AlsaWaveInCapture::Run() {
 }
 
 // Whole frames, as many as fit in the ring.
-void AlsaWaveInCapture::Append(const char* data, size_t bytes) {
+void AlsaWaveInBackend::Append(const char* data, size_t bytes) {
     const size_t fits = std::min(bytes, WholeFrames(m_ring.size() - m_ringBytes));
     size_t end = (m_ringStart + m_ringBytes) % m_ring.size();
     for (size_t done = 0; done < fits;) {

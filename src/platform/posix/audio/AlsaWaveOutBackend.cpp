@@ -1,4 +1,4 @@
-#include "platform/posix/audio/AlsaWaveOutStream.h"
+#include "platform/posix/audio/AlsaWaveOutBackend.h"
 #include "platform/posix/audio/AlsaActivity.h"
 
 #include <algorithm>
@@ -7,83 +7,92 @@
 
 namespace {
 
-// The writer sleeps no longer than this, so that a stop or the close reaches
-// it promptly; while the PCM plays out, it looks at the delay as often.
-constexpr int kPollMs = 20;
+// Without a wake-up descriptor the writer looks for commands this often.
+constexpr int kFallbackPollMs = 20;
 // Slack on the rate for a device whose clock runs a little fast.
 constexpr double kFastClock = 1.01;
 
 } // namespace
 
-AlsaWaveOutStream::AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence)
+AlsaWaveOutBackend::AlsaWaveOutBackend(std::unique_ptr<AlsaPcm> pcm, char silence)
     : m_pcm(std::move(pcm)), m_frameBytes(m_pcm->frameBytes()),
       m_byteRate(static_cast<double>(m_pcm->rate()) * m_frameBytes), m_silence(silence),
       m_splitFrame(m_frameBytes) {
-    m_writer = std::thread([this] { Run(); });
+    m_writer.Start("kx-out-alsa", [this] { Run(); });
 }
 
-AlsaWaveOutStream::~AlsaWaveOutStream() {
+AlsaWaveOutBackend::~AlsaWaveOutBackend() {
+    m_writer.Close(m_mutex, [this] { m_wakeup.Signal(); });
+}
+
+void AlsaWaveOutBackend::Play(WAVEHDR* header) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_closing = true;
+        if (header->dwBufferLength > 0)
+            m_pending.push_back(Chunk{header->lpData, header->dwBufferLength});
+        m_pendingBytes += header->dwBufferLength;
+        m_headers.Push(header, m_written + m_pendingBytes);
+        m_headers.ReturnPlayed(m_played); // an empty header on an idle stream
     }
-    m_wake.notify_all();
-    m_writer.join();
+    m_wakeup.Signal();
 }
 
-void AlsaWaveOutStream::Play(const char* data, DWORD size) {
-    if (size == 0)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(Chunk{data, size});
-        m_pendingBytes += size;
-    }
-    m_wake.notify_all();
-}
-
-ULONGLONG AlsaWaveOutStream::PlayedBytes() {
+bool AlsaWaveOutBackend::Busy() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_played;
+    return !m_headers.Empty();
 }
 
-void AlsaWaveOutStream::Stop() {
+void AlsaWaveOutBackend::Stop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     ++m_stopRequests;
-    m_wake.notify_all();
+    m_wakeup.Signal();
     m_stopped.wait(lock, [this] { return m_stopsDone == m_stopRequests; });
 }
 
-void AlsaWaveOutStream::Run() {
+void AlsaWaveOutBackend::Run() {
     CountedAlsaThread counted;
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_closing) {
+    while (!m_writer.Closing()) {
         if (m_stopsDone != m_stopRequests) {
             DropAll();
             continue;
         }
         UpdatePlayed();
+        m_headers.ReturnPlayed(m_played);
         if (WriteSome())
             continue;
-        if (m_pendingBytes >= m_frameBytes) {
-            // The PCM is full: wait for room without holding up Play or Stop.
-            lock.unlock();
-            m_pcm->Wait(kPollMs);
-            lock.lock();
-            continue;
-        }
-        // Nothing whole is left to write: the PCM plays out what it holds,
-        // even when that is less than its start threshold.
-        m_pcm->Start();
-        if (m_played < m_written || m_pendingBytes > 0)
-            m_wake.wait_for(lock, std::chrono::milliseconds(kPollMs));
-        else
-            m_wake.wait(lock);
+        // The PCM is full (then it wakes the writer when a period is free),
+        // or nothing whole is left to write (then it plays out what it
+        // holds, even when that is less than its start threshold).
+        const bool full = m_pendingBytes >= m_frameBytes;
+        if (!full)
+            m_pcm->Start();
+        const int timeout = m_wakeup.fd() < 0 ? kFallbackPollMs : NextHeardMs();
+        lock.unlock();
+        m_pcm->Poll(m_wakeup.fd(), full, timeout);
+        m_wakeup.Clear();
+        lock.lock();
     }
 }
 
+// When the first header not yet heard will have been heard: -1 (no limit)
+// while nothing is in the PCM. A few bytes still waiting to make a whole
+// frame are looked at again within a period, to be padded in time.
+int AlsaWaveOutBackend::NextHeardMs() const {
+    if (m_played == m_written)
+        return m_pendingBytes > 0 ? PeriodMs() : -1;
+    const ULONGLONG end = m_headers.Empty() ? m_written : std::min(m_headers.FrontEnd(), m_written);
+    const ULONGLONG left = end > m_played ? end - m_played : 0;
+    const int due = static_cast<int>(static_cast<double>(left) * 1000 / m_byteRate) + 1;
+    return m_pendingBytes > 0 && m_pendingBytes < m_frameBytes ? std::min(due, PeriodMs()) : due;
+}
+
+int AlsaWaveOutBackend::PeriodMs() const {
+    return static_cast<int>(m_pcm->periodFrames() * 1000 / m_pcm->rate()) + 1;
+}
+
 // Gives the PCM what it takes now; false when nothing went in.
-bool AlsaWaveOutStream::WriteSome() {
+bool AlsaWaveOutBackend::WriteSome() {
     if (m_pending.empty())
         return false;
     const Chunk& front = m_pending.front();
@@ -105,7 +114,7 @@ bool AlsaWaveOutStream::WriteSome() {
 // A frame split between two chunks, or the last bytes of all that do not
 // fill a frame. The latter are padded with silence only once the PCM has
 // almost played out, as until then more data may come to complete them.
-bool AlsaWaveOutStream::WriteSplitFrame() {
+bool AlsaWaveOutBackend::WriteSplitFrame() {
     size_t have = 0;
     DWORD offset = m_frontOffset;
     for (const Chunk& chunk : m_pending) {
@@ -134,7 +143,7 @@ bool AlsaWaveOutStream::WriteSplitFrame() {
 }
 
 // Moves `bytes` queued bytes from the pending chunks to the written ones.
-void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
+void AlsaWaveOutBackend::Consume(ULONGLONG bytes) {
     if (m_played == m_written) {
         m_flowStart = std::chrono::steady_clock::now();
         m_flowStartBytes = m_played;
@@ -148,7 +157,7 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
         m_frontOffset += take;
         bytes -= take;
         if (m_frontOffset == front.size) {
-            m_pending.pop_front();
+            m_pending.erase(m_pending.begin());
             m_frontOffset = 0;
         }
     }
@@ -157,7 +166,7 @@ void AlsaWaveOutStream::Consume(ULONGLONG bytes) {
 // Written bytes are heard once the PCM's delay no longer covers them, but not
 // faster than the rate since the flow began: just after a restart the pulse
 // plugin reports a delay of 0 for a moment. The count never goes back.
-void AlsaWaveOutStream::UpdatePlayed() {
+void AlsaWaveOutBackend::UpdatePlayed() {
     const ULONGLONG queued = static_cast<ULONGLONG>(m_pcm->Delay()) * m_frameBytes;
     const ULONGLONG written = m_written > queued ? m_written - queued : 0;
     const std::chrono::duration<double> flowing = std::chrono::steady_clock::now() - m_flowStart;
@@ -168,13 +177,14 @@ void AlsaWaveOutStream::UpdatePlayed() {
 
 // A stop: what the PCM holds goes at once, what is queued is forgotten, and
 // the counts start again from 0.
-void AlsaWaveOutStream::DropAll() {
+void AlsaWaveOutBackend::DropAll() {
     m_pcm->Drop();
     m_pending.clear();
     m_frontOffset = 0;
     m_pendingBytes = 0;
     m_written = 0;
     m_played = 0;
+    m_headers.ReturnAll();
     m_stopsDone = m_stopRequests;
     m_stopped.notify_all();
 }

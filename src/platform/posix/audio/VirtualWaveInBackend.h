@@ -1,22 +1,23 @@
 #pragma once
 
-#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/audio/VirtualClock.h"
+#include "platform/posix/audio/WaveInBackend.h"
 #include "platform/posix/WindowsApi.h"
 
 #include <cstdint>
 
 // The virtual input's capture: bytes become available at the format's byte
-// rate counted from Start, so the device does not drift. The source is the
+// rate on the virtual clock, counted from Start, so the device does not
+// drift. The source is the
 // file named at open, from its first byte on and without dropping any (then
 // silence), or a 440 Hz tone; a stop keeps the source's place.
-class VirtualWaveInCapture : public WaveInCapture {
+class VirtualWaveInBackend : public WaveInBackend {
 public:
     // `sourcePath` null: the tone.
-    VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath);
-    ~VirtualWaveInCapture() override;
-    VirtualWaveInCapture(const VirtualWaveInCapture&) = delete;
-    VirtualWaveInCapture& operator=(const VirtualWaveInCapture&) = delete;
+    VirtualWaveInBackend(const WAVEFORMATEX& format, const char* sourcePath);
+    ~VirtualWaveInBackend() override;
 
+    const char* ThreadName() const override { return "kx-in-virtual"; }
     void Start() override;
     void Stop() override;
     size_t Available() override;
@@ -24,7 +25,6 @@ public:
     void Read(char* data, size_t bytes) override;
 
 private:
-    uint64_t DueBytes(Clock::time_point now) const;
     void ReadSource(char* data, size_t bytes);
     void Silence(char* data, size_t bytes) const;
     void Tone(char* data, size_t bytes);
@@ -32,8 +32,8 @@ private:
     const WAVEFORMATEX m_format;
     const bool m_fromFile;
     int m_file = -1; // -1 once the file has ended (or could not be opened)
+    VirtualClock m_clock;
     bool m_running = false;
-    Clock::time_point m_start;
     uint64_t m_readSinceStart = 0;
     uint64_t m_toneFrame = 0;
 };

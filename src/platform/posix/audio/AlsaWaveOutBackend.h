@@ -1,34 +1,35 @@
 #pragma once
 
 #include "platform/posix/audio/AlsaPcm.h"
-#include "platform/posix/audio/WaveOutDevice.h"
+#include "platform/posix/audio/PlayingHeaders.h"
+#include "platform/posix/audio/PollWakeup.h"
+#include "platform/posix/audio/StreamThread.h"
+#include "platform/posix/audio/WaveOutBackend.h"
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // A wave-out stream on an ALSA PCM. A writer thread feeds the PCM from the
-// queued data as room comes free; the bytes count as played once the PCM's
-// delay says they have been heard, not when they were written, and never
-// sooner than the format's rate allows since the data began to flow. The
-// writer is
-// the only thread that touches the PCM, so a stop is a request it carries out
-// (drop, prepare) before Stop returns.
-class AlsaWaveOutStream : public WaveOutStream {
+// queued headers as room comes free; the bytes count as played once the
+// PCM's delay says they have been heard, not when they were written, and
+// never sooner than the format's rate allows since the data began to flow;
+// the writer then marks the header done. It sleeps in poll() on the PCM and
+// on a wake-up descriptor for commands: once a period while the PCM is full,
+// until the next header is heard while it plays out, for good while idle.
+// The writer is the only thread that touches the PCM, so a stop is a request
+// it carries out (drop, prepare) before Stop returns.
+class AlsaWaveOutBackend : public WaveOutBackend {
 public:
     // `silence`: the byte value of silence in the PCM's sample format.
-    AlsaWaveOutStream(std::unique_ptr<AlsaPcm> pcm, char silence);
-    ~AlsaWaveOutStream() override;
-    AlsaWaveOutStream(const AlsaWaveOutStream&) = delete;
-    AlsaWaveOutStream& operator=(const AlsaWaveOutStream&) = delete;
+    AlsaWaveOutBackend(std::unique_ptr<AlsaPcm> pcm, char silence);
+    ~AlsaWaveOutBackend() override;
 
-    void Play(const char* data, DWORD size) override;
-    ULONGLONG PlayedBytes() override;
+    void Play(WAVEHDR* header) override;
     void Stop() override;
+    bool Busy() override;
 
 private:
     struct Chunk {
@@ -42,6 +43,8 @@ private:
     bool WriteSplitFrame();
     void Consume(ULONGLONG bytes);
     void UpdatePlayed();
+    int NextHeardMs() const;
+    int PeriodMs() const;
     void DropAll();
 
     const std::unique_ptr<AlsaPcm> m_pcm;
@@ -51,9 +54,10 @@ private:
     std::vector<char> m_splitFrame; // one frame put together from several chunks
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;    // to the writer: data, a stop, the close
+    PollWakeup m_wakeup;               // to the writer: data, a stop, the close
     std::condition_variable m_stopped; // from the writer: a stop carried out
-    std::deque<Chunk> m_pending;       // queued and not yet written, in order
+    PlayingHeaders m_headers;          // queued and not yet heard, in order
+    std::vector<Chunk> m_pending;      // queued and not yet written, in order
     DWORD m_frontOffset = 0;           // bytes of the first chunk already written
     ULONGLONG m_pendingBytes = 0;
     ULONGLONG m_written = 0; // data bytes the PCM took since the open or the last stop
@@ -63,6 +67,5 @@ private:
     ULONGLONG m_flowStartBytes = 0;
     unsigned m_stopRequests = 0;
     unsigned m_stopsDone = 0;
-    bool m_closing = false;
-    std::thread m_writer;
+    StreamThread m_writer;
 };

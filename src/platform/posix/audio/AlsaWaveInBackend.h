@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/posix/audio/AlsaPcm.h"
-#include "platform/posix/audio/WaveInCapture.h"
+#include "platform/posix/audio/StreamThread.h"
+#include "platform/posix/audio/WaveInBackend.h"
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // A capture on an ALSA PCM. A reader thread takes what the PCM has captured,
@@ -15,14 +15,13 @@
 // Start and Stop only tell it what to do. The ring holds two seconds: when
 // nobody empties it for longer, what does not fit is lost, as with a sound
 // card that has no buffer queued.
-class AlsaWaveInCapture : public WaveInCapture {
+class AlsaWaveInBackend : public WaveInBackend {
 public:
     // `silence`: the byte value of silence in the PCM's sample format.
-    AlsaWaveInCapture(std::unique_ptr<AlsaPcm> pcm, char silence);
-    ~AlsaWaveInCapture() override;
-    AlsaWaveInCapture(const AlsaWaveInCapture&) = delete;
-    AlsaWaveInCapture& operator=(const AlsaWaveInCapture&) = delete;
+    AlsaWaveInBackend(std::unique_ptr<AlsaPcm> pcm, char silence);
+    ~AlsaWaveInBackend() override;
 
+    const char* ThreadName() const override { return "kx-in-alsa"; }
     void Start() override;
     void Stop() override;
     size_t Available() override;
@@ -51,6 +50,5 @@ private:
     size_t m_ringBytes = 0; // unread bytes
     bool m_running = false;
     unsigned m_generation = 0; // counts the starts and stops
-    bool m_closing = false;
-    std::thread m_reader;
+    StreamThread m_reader;
 };

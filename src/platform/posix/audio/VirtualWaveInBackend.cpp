@@ -1,4 +1,4 @@
-#include "platform/posix/audio/VirtualWaveInCapture.h"
+#include "platform/posix/audio/VirtualWaveInBackend.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,52 +10,39 @@
 namespace {
 constexpr double kToneHz = 440.0;
 constexpr double kPi = 3.14159265358979323846;
-constexpr uint64_t kMicrosPerSecond = 1000000;
 } // namespace
 
-VirtualWaveInCapture::VirtualWaveInCapture(const WAVEFORMATEX& format, const char* sourcePath)
-    : m_format(format), m_fromFile(sourcePath != nullptr) {
+VirtualWaveInBackend::VirtualWaveInBackend(const WAVEFORMATEX& format, const char* sourcePath)
+    : m_format(format), m_fromFile(sourcePath != nullptr),
+      m_clock(format.nSamplesPerSec * format.nBlockAlign, format.nBlockAlign) {
     if (sourcePath)
         m_file = ::open(sourcePath, O_RDONLY | O_CLOEXEC);
 }
 
-VirtualWaveInCapture::~VirtualWaveInCapture() {
+VirtualWaveInBackend::~VirtualWaveInBackend() {
     if (m_file >= 0)
         ::close(m_file);
 }
 
-void VirtualWaveInCapture::Start() {
+void VirtualWaveInBackend::Start() {
     m_running = true;
-    m_start = Clock::now();
+    m_clock.Restart();
     m_readSinceStart = 0;
 }
 
-void VirtualWaveInCapture::Stop() { m_running = false; }
+void VirtualWaveInBackend::Stop() { m_running = false; }
 
-// Whole frames due since Start at the nominal rate; computed from the start
-// every time, so rounding never adds up to drift.
-uint64_t VirtualWaveInCapture::DueBytes(Clock::time_point now) const {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - m_start);
-    const uint64_t micros = elapsed.count() > 0 ? static_cast<uint64_t>(elapsed.count()) : 0;
-    const uint64_t frames = micros * m_format.nSamplesPerSec / kMicrosPerSecond;
-    return frames * m_format.nBlockAlign;
-}
-
-size_t VirtualWaveInCapture::Available() {
+size_t VirtualWaveInBackend::Available() {
     if (!m_running)
         return 0;
-    return static_cast<size_t>(DueBytes(Clock::now()) - m_readSinceStart);
+    return static_cast<size_t>(m_clock.DueBytes(Clock::now()) - m_readSinceStart);
 }
 
-WaveInCapture::Clock::time_point VirtualWaveInCapture::ReadyAt(size_t bytes) {
-    const uint64_t target = m_readSinceStart + bytes;
-    const uint64_t frames = (target + m_format.nBlockAlign - 1) / m_format.nBlockAlign;
-    const uint64_t micros =
-        (frames * kMicrosPerSecond + m_format.nSamplesPerSec - 1) / m_format.nSamplesPerSec;
-    return m_start + std::chrono::microseconds(micros);
+WaveInBackend::Clock::time_point VirtualWaveInBackend::ReadyAt(size_t bytes) {
+    return m_clock.WhenDue(m_readSinceStart + bytes);
 }
 
-void VirtualWaveInCapture::Read(char* data, size_t bytes) {
+void VirtualWaveInBackend::Read(char* data, size_t bytes) {
     if (m_fromFile)
         ReadSource(data, bytes);
     else
@@ -63,7 +50,7 @@ void VirtualWaveInCapture::Read(char* data, size_t bytes) {
     m_readSinceStart += bytes;
 }
 
-void VirtualWaveInCapture::ReadSource(char* data, size_t bytes) {
+void VirtualWaveInBackend::ReadSource(char* data, size_t bytes) {
     size_t done = 0;
     while (done < bytes && m_file >= 0) {
         const ssize_t got = ::read(m_file, data + done, bytes - done);
@@ -79,11 +66,11 @@ void VirtualWaveInCapture::ReadSource(char* data, size_t bytes) {
     Silence(data + done, bytes - done);
 }
 
-void VirtualWaveInCapture::Silence(char* data, size_t bytes) const {
+void VirtualWaveInBackend::Silence(char* data, size_t bytes) const {
     std::memset(data, m_format.wBitsPerSample == 8 ? 0x80 : 0, bytes);
 }
 
-void VirtualWaveInCapture::Tone(char* data, size_t bytes) {
+void VirtualWaveInBackend::Tone(char* data, size_t bytes) {
     const size_t frames = bytes / m_format.nBlockAlign;
     char* next = data;
     for (size_t i = 0; i < frames; ++i, ++m_toneFrame) {

@@ -6,11 +6,17 @@
 // One open capture of a wave-in device: the bytes it has captured since
 // Start, paced the way the device paces them. The owning stream calls it with
 // its own lock held, so an implementation needs no lock of its own.
-class WaveInCapture {
+class WaveInBackend {
 public:
     using Clock = std::chrono::steady_clock;
 
-    virtual ~WaveInCapture() = default;
+    WaveInBackend() = default;
+    virtual ~WaveInBackend() = default;
+    WaveInBackend(const WaveInBackend&) = delete;
+    WaveInBackend& operator=(const WaveInBackend&) = delete;
+
+    // The name of the stream thread that serves this capture.
+    virtual const char* ThreadName() const = 0;
     // Capturing begins now; the device's clock counts from here.
     virtual void Start() = 0;
     // Capturing stops. What the device does with bytes not read by then is

@@ -1,0 +1,6 @@
+#pragma once
+
+// Names the calling thread, so that `top -H`, a debugger and a crash dump show
+// whose thread it is. At most 15 characters. Best effort: a system that keeps
+// no thread names leaves the thread unnamed.
+void NameCurrentThread(const char* name);

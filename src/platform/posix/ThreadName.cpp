@@ -1,0 +1,9 @@
+#include "platform/ThreadName.h"
+#include "platform/posix/ThreadState.h"
+
+#include <pthread.h>
+
+void NameCurrentThread(const char* name) {
+    ParkIfTerminated();
+    pthread_setname_np(pthread_self(), name);
+}
