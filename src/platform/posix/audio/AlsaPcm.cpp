@@ -162,10 +162,12 @@ MMRESULT AlsaPcm::Open(const std::string& pcm, snd_pcm_stream_t stream, const WA
     AlsaActivity::openPcms.fetch_add(1);
     snd_pcm_hw_params_t* params;
     snd_pcm_hw_params_alloca(&params);
-    // About 200 ms of buffer in 4 periods: short enough for a prompt reset
-    // and for the last bytes of a header to be heard before a close, long
-    // enough for a busy machine. A playing writer wakes once a period.
-    unsigned bufferTime = 200000;
+    // Playback: about 200 ms of buffer in 4 periods, short enough for a
+    // prompt reset and for the last bytes of a header to be heard before a
+    // close, long enough for a busy machine; a playing writer wakes once a
+    // period. Capture: 2 s, so that a reader held up by a busy machine loses
+    // nothing (a reset drops it at once all the same).
+    unsigned bufferTime = stream == SND_PCM_STREAM_CAPTURE ? 2000000 : 200000;
     unsigned periodTime = 50000;
     snd_pcm_uframes_t periodFrames = 0;
     const bool accepted =
