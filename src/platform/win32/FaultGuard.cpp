@@ -5,6 +5,7 @@
 // the frame out of the list again. C++ exceptions are caught inside that
 // frame by an ordinary catch-all.
 #include "platform/platform.h"
+#include "platform/win32/RunCatchingExceptions.h"
 
 namespace {
 
@@ -34,15 +35,6 @@ EXCEPTION_DISPOSITION NTAPI OnFault(EXCEPTION_RECORD* exception, void* establish
     // the list.
     RtlUnwind(establisherFrame, nullptr, exception, nullptr);
     __builtin_longjmp(frame->jump, 1);
-}
-
-bool RunCatchingExceptions(void (*body)(void*), void* context) {
-    try {
-        body(context);
-    } catch (...) {
-        return false;
-    }
-    return true;
 }
 
 } // namespace

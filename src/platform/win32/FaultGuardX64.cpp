@@ -18,6 +18,7 @@
 // of the library stays registered once the DLL is unloaded, and a fault on
 // a thread outside any guarded call goes on to the host's own handlers.
 #include "platform/platform.h"
+#include "platform/win32/RunCatchingExceptions.h"
 
 namespace {
 
@@ -45,15 +46,6 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* exception) {
     context->Rsp = ((context->Rsp - 256) & ~DWORD64{15}) - 8;
     context->Rip = reinterpret_cast<DWORD64>(&ReturnFromFault);
     return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-bool RunCatchingExceptions(void (*body)(void*), void* context) {
-    try {
-        body(context);
-    } catch (...) {
-        return false;
-    }
-    return true;
 }
 
 } // namespace
