@@ -12,3 +12,10 @@
 void* AcquireModuleReference();
 void ReleaseModuleReference(void* module);
 DWORD ExitLibraryThread(void* module, DWORD exitCode);
+
+// Keeps the library's code mapped until the process ends, for a library
+// thread that was given up on while it may still run: on POSIX a terminated
+// thread only parks at its next platform call, and a call it is blocked in
+// returns into the library. True the first time only, so that the caller
+// logs it once. Windows ends such a thread, so there nothing is kept.
+bool KeepLibraryMapped();
