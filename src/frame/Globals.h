@@ -6,8 +6,12 @@
 #include "playback/WavePlayer.h"
 
 // The library's single long-lived objects, defined in Globals.cpp in the order
-// they are built.
+// they are built. The engines are destroyed by the unload itself, and only
+// when it has stopped them (see CKeptObject).
 extern CLibraryApp theApp;
-extern CWaveRecorder g_Recorder;
-extern CWavePlayer g_Player;
+extern CWaveRecorder& g_Recorder;
+extern CWavePlayer& g_Player;
 extern CLogFile g_Log;
+
+void DestroyRecorder();
+void DestroyPlayer();

@@ -2,6 +2,30 @@
 #include "frame/Globals.h"
 #include "recording/RecordExports.h"
 
+#include <atomic>
+
+namespace {
+
+// Trivially destructible, so it answers even after the static objects went.
+std::atomic<bool> g_detached{false};
+
+// How long the detach waits for another thread's start or stop to finish.
+constexpr DWORD kExportLockWaitMs = 20000;
+constexpr DWORD kExportLockPollMs = 10;
+
+// Takes `lock` unless another thread keeps it past `deadline` (ms after
+// `begun`): at exit() that thread may be blocked for good.
+bool EnterBefore(CRITICAL_SECTION& lock, DWORD begun) {
+    while (!TryEnterCriticalSection(&lock)) {
+        if (GetTickCount() - begun >= kExportLockWaitMs)
+            return false;
+        Sleep(kExportLockPollMs);
+    }
+    return true;
+}
+
+} // namespace
+
 int CLibraryApp::InitInstance() {
     CWinApp::InitInstance();
     g_Log.Open();
@@ -17,20 +41,60 @@ int CLibraryApp::ExitInstance() {
 
 void LibraryAttach() { theApp.InitInstance(); }
 
-// The playback is stopped first, so that no play thread runs on once the
-// globals go, and a recording device whose close failed earlier is closed
-// now, so that no device thread writes into the library's buffers after the
-// unload. At process exit the other threads are gone already and nothing may
-// wait on them.
+LibraryPhase CurrentPhase() {
+    if (g_detached.load())
+        return LibraryPhase::detached;
+    return IsForkedChild() ? LibraryPhase::forkedChild : LibraryPhase::inService;
+}
+
+void KeepCodeForAbandonedThread() {
+    if (KeepLibraryMapped())
+        g_Log.Write("\nA library thread did not end: the library stays loaded until the process ends");
+}
+
+// Each engine is stopped under its own export lock, as a host's stop would
+// be: the playback first, so that no play thread runs on once the globals
+// go, then the recording, which is completed; a device whose close failed
+// earlier is closed now, so that no device thread writes into the library's
+// buffers after the unload. An engine whose lock another thread keeps (at
+// exit() it may be inside a call for good) is left alone, never destroyed.
+// From then on the six functions answer at once.
+//
+// At a Windows process exit the other threads are gone already and nothing
+// may wait on them.
 void LibraryDetach(bool processExit) {
-    if (processExit)
+    if (processExit) {
         g_Log.SetProcessExiting();
-    else
+        CompleteRecordingAtDetach(true);
+        g_detached.store(true);
+        theApp.ExitInstance();
+        return;
+    }
+    const DWORD begun = GetTickCount();
+    const bool player = EnterBefore(g_Player.ExportLock(), begun);
+    if (player) {
         g_Player.StopBeforeUnload();
-    CompleteRecordingAtDetach(processExit);
-    if (!processExit) {
-        g_Recorder.CloseUnclosedDevices();
         g_Player.CloseUnclosedDevices();
     }
+    const bool recorder = EnterBefore(g_Recorder.ExportLock(), begun);
+    if (recorder) {
+        CompleteRecordingAtDetach(false);
+        g_Recorder.CloseUnclosedDevices();
+    }
+    g_detached.store(true);
+    if (recorder)
+        LeaveCriticalSection(&g_Recorder.ExportLock());
+    if (player)
+        LeaveCriticalSection(&g_Player.ExportLock());
     theApp.ExitInstance();
+    if (player)
+        DestroyPlayer();
+    if (recorder)
+        DestroyRecorder();
+}
+
+void LibraryForkedChild() {
+    g_Log.ContinueInForkedChild();
+    ResetLockInForkedChild(&g_Player.ExportLock());
+    ResetLockInForkedChild(&g_Recorder.ExportLock());
 }

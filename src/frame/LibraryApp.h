@@ -10,6 +10,17 @@ public:
     int ExitInstance() override;
 };
 
-// The platform's attach and detach notifications (see CLibraryEntry).
+// The platform's attach, detach and fork notifications (see CLibraryEntry).
 void LibraryAttach();
 void LibraryDetach(bool processExit);
+void LibraryForkedChild();
+
+// Where the six functions stand. After the detach they answer at once, write
+// no record and touch no object; in a forked child the engines are idle and
+// the devices, files and threads the parent's.
+enum class LibraryPhase { inService, detached, forkedChild };
+LibraryPhase CurrentPhase();
+
+// For a stop that gave up on a library thread which may still run: keeps the
+// library's code mapped for good, with one record the first time.
+void KeepCodeForAbandonedThread();

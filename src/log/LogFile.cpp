@@ -10,9 +10,18 @@ constexpr char kMarkerName[] = "tracelog.is";
 
 CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
 
+// The lock is never deleted: at exit() another host thread may still be
+// writing a record. A forked child leaves the parent's file alone.
 CLogFile::~CLogFile() {
-    Close();
-    DeleteCriticalSection(&m_lock);
+    if (!IsForkedChild())
+        Close();
+}
+
+// The parent's threads may have held the lock at the fork, and the day's file
+// is the parent's: the child starts with a free lock and echoes only.
+void CLogFile::ContinueInForkedChild() {
+    ResetLockInForkedChild(&m_lock);
+    m_file = nullptr;
 }
 
 int CLogFile::Open() {
@@ -64,6 +73,9 @@ bool CLogFile::Lock() {
     return true;
 }
 
+// The echo is queued under the lock, so that it keeps the file's order, and
+// waited for outside it: nothing writes to standard output under a lock of
+// the library's.
 void CLogFile::WriteRecord(const char* stamp, const char* message) {
     if (!Lock())
         return;
@@ -75,9 +87,9 @@ void CLogFile::WriteRecord(const char* stamp, const char* message) {
         // interleave inside one.
         std::fflush(m_file);
     }
-    std::fputs(message, stdout);
-    std::fputs("\n", stdout);
+    const unsigned long long echo = QueueEcho(message);
     LeaveCriticalSection(&m_lock);
+    AwaitEcho(echo);
 }
 
 int CLogFile::Close() {

@@ -24,6 +24,8 @@ public:
     // From now on a record is skipped rather than waited for when another
     // thread holds the log: at process exit that thread may be gone for good.
     void SetProcessExiting() { m_processExiting.store(true, std::memory_order_relaxed); }
+    // Called in a forked child before fork returns there.
+    void ContinueInForkedChild();
 
     static constexpr size_t kBufferSize = 256;
 

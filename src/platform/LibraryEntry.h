@@ -9,6 +9,10 @@ struct LibraryHooks {
     // processExit: the process is ending and other threads may already be
     // gone, possibly holding locks; nothing may wait on them.
     void (*detach)(bool processExit);
+    // POSIX only: runs in a child that a fork made while the library was
+    // loaded, before fork returns there. It may not wait on anything, as the
+    // parent's threads, which may have held any lock, are not in the child.
+    void (*forkedChild)();
 };
 
 class CLibraryEntry {
@@ -18,3 +22,12 @@ public:
     CLibraryEntry(const CLibraryEntry&) = delete;
     CLibraryEntry& operator=(const CLibraryEntry&) = delete;
 };
+
+// True in a child process that a fork made while the library was loaded: the
+// library's threads, devices and files there belong to the parent. Always
+// false on Windows.
+bool IsForkedChild();
+
+// In a forked child, gives a lock that a thread of the parent may have held
+// at the fork a fresh, unheld state. Windows has no fork: nothing to do.
+void ResetLockInForkedChild(LPCRITICAL_SECTION section);

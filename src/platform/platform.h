@@ -24,5 +24,6 @@
 #include "LogLocation.h"
 #include "ModuleReference.h"
 #include "PlaybackRate.h"
+#include "StandardOutput.h"
 #include "ThreadName.h"
 #include "WinApp.h"

@@ -5,11 +5,22 @@
 #include "frame/ExportLock.h"
 #include "frame/Globals.h"
 #include "kaldrix.h"
+#include "log/LogText.h"
 
 extern "C" {
 
+// In a forked child the devices are the parent's: a start answers as when
+// the output device cannot be opened, and the player stays idle.
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
+    if (CurrentPhase() == LibraryPhase::forkedChild) {
+        g_Log.Write(LogText::kPlayDeviceOpenError, 1);
+        return -1;
+    }
+    if (CurrentPhase() != LibraryPhase::inService)
+        return -1;
     CExportLock lock(g_Player.ExportLock());
+    if (CurrentPhase() != LibraryPhase::inService)
+        return -1;
     // Every failed start answers -1, a caught exception included: a host must
     // never be told that playback started when it did not.
     const int result = RunExport("\nException  KxStartPlayFile", -1, [fileName] {
@@ -20,7 +31,11 @@ KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
 }
 
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     CExportLock lock(g_Player.ExportLock());
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     const int result =
         RunExport("\nException  KxStopPlayFile", 0, [] { return g_Player.StopPlayFile(); });
     if (result != 0)
@@ -29,6 +44,8 @@ KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
 }
 
 KALDRIX_API int KALDRIX_CALL KxPlayStatus(void) {
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     return RunExport("\nException  KxPlayStatus", 0, [] { return g_Player.WaitPlayEnd(0); });
 }
 

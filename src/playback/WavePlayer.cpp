@@ -40,7 +40,7 @@ CWavePlayer::~CWavePlayer() {
     }
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
-    DeleteCriticalSection(&m_exportLock);
+    // The export lock is never deleted: a host thread may still wait on it.
 }
 
 int CWavePlayer::SelectDevice(const char* pattern, int mustContain) {

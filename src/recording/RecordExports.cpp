@@ -3,6 +3,7 @@
 #include "frame/ExportLock.h"
 #include "frame/Globals.h"
 #include "kaldrix.h"
+#include "log/LogText.h"
 #include "recording/RecordExports.h"
 
 namespace {
@@ -14,15 +15,29 @@ void WriteStopResult(int result) {
 
 } // namespace
 
+// In a forked child the devices are the parent's: a start answers as when
+// the input device cannot be opened, and the recorder stays idle.
 extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
+    if (CurrentPhase() == LibraryPhase::forkedChild) {
+        g_Log.Write(LogText::kRecDeviceOpenError);
+        return 0;
+    }
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     CExportLock lock(g_Recorder.ExportLock());
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     return RunExport("\nException  KxStartRecFile", 0, [fileName] {
         return g_Recorder.IsRecording() ? 0 : g_Recorder.StartRecordFile(fileName);
     });
 }
 
 extern "C" int KALDRIX_CALL KxStopRecFile() {
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     CExportLock lock(g_Recorder.ExportLock());
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     const int result = RunExport("\nException  KxStopRecordFile", 0, [] {
         return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0;
     });
@@ -31,6 +46,8 @@ extern "C" int KALDRIX_CALL KxStopRecFile() {
 }
 
 extern "C" int KALDRIX_CALL KxRecordStatus() {
+    if (CurrentPhase() != LibraryPhase::inService)
+        return 0;
     return RunExport("\nException  KxRecordStatus", 0,
                      [] { return g_Recorder.IsRecording() ? 1 : 0; });
 }

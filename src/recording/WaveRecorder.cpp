@@ -32,7 +32,7 @@ CWaveRecorder::~CWaveRecorder() {
         file.release();
     for (std::unique_ptr<CCaptureBuffers>& buffers : m_abandonedBuffers)
         buffers.release();
-    DeleteCriticalSection(&m_exportsLock);
+    // The export lock is never deleted: a host thread may still wait on it.
 }
 
 int CWaveRecorder::StartRecordFile(const char* fileName) {

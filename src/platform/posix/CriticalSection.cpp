@@ -1,35 +1,33 @@
+#include "platform/platform.h"
 #include "platform/posix/ThreadState.h"
 
-#include <mutex>
-
-namespace {
-std::recursive_mutex& LockOf(LPCRITICAL_SECTION section) {
-    return *static_cast<std::recursive_mutex*>(section->lock);
-}
-} // namespace
-
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->lock = new std::recursive_mutex;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&section->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
     ParkIfTerminated();
-    LockOf(section).lock();
+    pthread_mutex_lock(&section->mutex);
     // A thread terminated while it waited never owns the section: it gives
     // it back before it parks, so the other threads can go on.
     if (IsTerminated()) {
-        LockOf(section).unlock();
+        pthread_mutex_unlock(&section->mutex);
         ParkIfTerminated();
     }
 }
 
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-    return LockOf(section).try_lock() ? TRUE : FALSE;
+    return pthread_mutex_trylock(&section->mutex) == 0 ? TRUE : FALSE;
 }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION section) { LockOf(section).unlock(); }
+void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete &LockOf(section);
-    section->lock = nullptr;
-}
+void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
+
+// A thread of the parent that held the section at the fork does not exist in
+// the child: the child starts from a section nobody holds.
+void ResetLockInForkedChild(LPCRITICAL_SECTION section) { InitializeCriticalSection(section); }

@@ -1,5 +1,6 @@
-#include "platform/LibraryEntry.h"
+#include "platform/platform.h"
 #include "platform/posix/FaultHandler.h"
+#include "platform/posix/StandardOutput.h"
 #include "platform/posix/ThreadState.h"
 
 #include <atomic>
@@ -12,9 +13,16 @@ namespace {
 LibraryHooks g_hooks{};
 std::atomic<bool> g_forkedChild{false};
 
-void MarkForkedChild() { g_forkedChild.store(true, std::memory_order_relaxed); }
+// No prepare handler: a host's fork never waits on a library thread.
+void OnForkInChild() {
+    g_forkedChild.store(true, std::memory_order_relaxed);
+    if (g_hooks.forkedChild)
+        g_hooks.forkedChild();
+}
 
 } // namespace
+
+bool IsForkedChild() { return g_forkedChild.load(std::memory_order_relaxed); }
 
 // The library is loaded (by dlopen or at program start) and its globals are
 // built; unloading runs the destructor before they are destroyed. exit() runs
@@ -23,24 +31,26 @@ void MarkForkedChild() { g_forkedChild.store(true, std::memory_order_relaxed); }
 // library when it is unloaded.
 CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
     g_hooks = hooks;
-    pthread_atfork(nullptr, nullptr, MarkForkedChild);
+    pthread_atfork(nullptr, nullptr, OnForkInChild);
     if (g_hooks.attach)
         g_hooks.attach();
 }
 
 // The detach stops the engines; their threads have returned then, but may
 // still be on their way out through the library's code. Only then is the
-// fault handler taken out: the stops run guarded.
+// fault handler taken out: the stops run guarded. The echo of the log ends
+// last, once the detach's own records are out.
 //
 // A forked child has none of the parent's threads, yet its copy of the
 // engines says they run, on the parent's device streams and files. Its
 // detach leaves them all alone and waits for nothing; it writes no "Log
 // Exited" either, since the log and its session belong to the parent.
 CLibraryEntry::~CLibraryEntry() {
-    if (!g_forkedChild.load(std::memory_order_relaxed)) {
+    if (!IsForkedChild()) {
         if (g_hooks.detach)
             g_hooks.detach(false);
         JoinReturnedThreads();
+        StopStandardOutputEcho();
     }
     RemoveFaultHandler();
 }

@@ -3,6 +3,8 @@
 // by the files beside this one.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -98,9 +100,11 @@ DWORD GetLastError();
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
-// Recursive, like Windows'.
+// Recursive, like Windows'. The mutex lives in the section itself, so a
+// section that is never deleted (one another thread may still hold when the
+// library goes) leaves nothing behind on the heap.
 struct CRITICAL_SECTION {
-    void* lock;
+    pthread_mutex_t mutex;
 };
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 void InitializeCriticalSection(LPCRITICAL_SECTION section);

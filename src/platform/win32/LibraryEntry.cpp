@@ -11,6 +11,10 @@ CLibraryEntry::CLibraryEntry(LibraryHooks hooks) { g_hooks = hooks; }
 
 CLibraryEntry::~CLibraryEntry() = default;
 
+bool IsForkedChild() { return false; }
+
+void ResetLockInForkedChild(LPCRITICAL_SECTION) {}
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:

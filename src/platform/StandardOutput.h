@@ -1,0 +1,20 @@
+#pragma once
+
+// The echo of the log on the process's standard output. A record is handed
+// to the echo and written by a thread of the platform's own, so that no
+// caller ever writes to standard output itself or waits on one that takes
+// no data: the caller waits for its record at most kEchoWaitMs. While
+// standard output takes data, every record is out, in order, before its
+// caller goes on. Records that cannot be written are dropped and counted;
+// once standard output takes data again, "KALDRIX: N log records not
+// echoed" says how many.
+
+constexpr unsigned kEchoWaitMs = 100;
+
+// Hands one record over; the newline after it is the echo's. The text is
+// copied. Returns the ticket to wait for.
+unsigned long long QueueEcho(const char* text);
+
+// Waits until the record of `ticket` has been written or dropped, at most
+// kEchoWaitMs.
+void AwaitEcho(unsigned long long ticket);

@@ -1,0 +1,245 @@
+// The echo on standard output, written without ever blocking on it.
+//
+// Descriptor 1 is the host's, and so are its flags: the echo never changes
+// them. A pipe, a FIFO or a terminal is written through a description of its
+// own, opened through /proc without blocking, so that a full pipe or a
+// stopped terminal costs a poll with a time-out instead of a write that
+// never returns; a socket is written with MSG_DONTWAIT. A regular file or a
+// device such as /dev/null takes every write at once and is written as it
+// is. SIGPIPE never reaches the host: the echo thread blocks every signal,
+// and a write from a forked child's own thread holds SIGPIPE back around it.
+#include "platform/platform.h"
+#include "platform/posix/Immortal.h"
+#include "platform/posix/StandardOutput.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kQueueLength = 64;
+constexpr size_t kRecordBytes = 300; // a 255-byte message, its newline, room to spare
+constexpr int kWriteLimitMs = 100;   // for one record, before it is dropped
+constexpr auto kStopDrain = std::chrono::milliseconds(300);
+
+struct Record {
+    char text[kRecordBytes];
+    size_t length;
+};
+
+struct Echo {
+    std::mutex mutex;
+    std::condition_variable changed;
+    Record queue[kQueueLength];
+    unsigned long long queued = 0; // tickets handed out
+    unsigned long long done = 0;   // written or dropped
+    unsigned long long dropped = 0; // since the last notice
+    bool running = false;
+    bool stopping = false;
+    bool stopped = false;
+    std::chrono::steady_clock::time_point drainUntil;
+    pthread_t thread{};
+};
+
+// Built on first use and never destroyed, like the layer's tables.
+Echo& State() {
+    static Echo* echo = MakeImmortal<Echo>();
+    return *echo;
+}
+
+int RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Writes all of `data` to `fd` before `deadline`, waiting for room with
+// poll(); false when it cannot.
+bool WriteBefore(int fd, bool socket, const char* data, size_t size,
+                 std::chrono::steady_clock::time_point deadline) {
+    while (size > 0) {
+        const ssize_t written = socket ? ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                       : ::write(fd, data, size);
+        if (written > 0) {
+            data += written;
+            size -= static_cast<size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return false;
+        pollfd room{fd, POLLOUT, 0};
+        const int wait = RemainingMs(deadline);
+        if (wait == 0 || ::poll(&room, 1, wait) <= 0 || !(room.revents & POLLOUT))
+            return false;
+    }
+    return true;
+}
+
+// One record to standard output as it is now (hosts redirect it at will).
+bool WriteToStandardOutput(const char* data, size_t size) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
+    struct stat target {};
+    if (::fstat(STDOUT_FILENO, &target) != 0)
+        return false;
+    if (S_ISSOCK(target.st_mode))
+        return WriteBefore(STDOUT_FILENO, true, data, size, deadline);
+    if (S_ISREG(target.st_mode) || (S_ISCHR(target.st_mode) && !::isatty(STDOUT_FILENO)))
+        return WriteBefore(STDOUT_FILENO, false, data, size, deadline);
+    // A pipe or FIFO without a reader refuses the open (ENXIO): nobody would
+    // read the record.
+    const int own = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (own >= 0) {
+        const bool written = WriteBefore(own, false, data, size, deadline);
+        ::close(own);
+        return written;
+    }
+    if (errno != ENOENT && errno != EACCES)
+        return false;
+    // Without /proc: wait for room first; a record is shorter than PIPE_BUF,
+    // so a pipe with room takes it whole without blocking.
+    pollfd room{STDOUT_FILENO, POLLOUT, 0};
+    if (::poll(&room, 1, kWriteLimitMs) <= 0 || !(room.revents & POLLOUT))
+        return false;
+    return WriteBefore(STDOUT_FILENO, false, data, size, deadline);
+}
+
+// A write to a pipe whose reader has gone raises SIGPIPE on the writing
+// thread. With SIGPIPE blocked it stays pending there; one that the write
+// raised is taken back, so the host never sees it.
+bool WriteHoldingBackSigpipe(const char* data, size_t size) {
+    sigset_t sigpipe, previous, pending;
+    sigemptyset(&sigpipe);
+    sigaddset(&sigpipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &sigpipe, &previous);
+    sigpending(&pending);
+    const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+    const bool written = WriteToStandardOutput(data, size);
+    if (!written && !pendingBefore) {
+        const timespec none{0, 0};
+        sigtimedwait(&sigpipe, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return written;
+}
+
+void WriteNotice(unsigned long long dropped) {
+    char notice[80];
+    const int length =
+        std::snprintf(notice, sizeof notice, "KALDRIX: %llu log records not echoed\n", dropped);
+    WriteHoldingBackSigpipe(notice, static_cast<size_t>(length));
+}
+
+void* RunEcho(void*) {
+    pthread_setname_np(pthread_self(), "kx-echo");
+    Echo& echo = State();
+    Record record;
+    std::unique_lock<std::mutex> lock(echo.mutex);
+    for (;;) {
+        echo.changed.wait(lock, [&echo] { return echo.done < echo.queued || echo.stopping; });
+        if (echo.done == echo.queued)
+            break;
+        record = echo.queue[echo.done % kQueueLength];
+        const bool draining = !echo.stopping || std::chrono::steady_clock::now() < echo.drainUntil;
+        const unsigned long long dropped = echo.dropped;
+        lock.unlock();
+        bool written = false;
+        if (draining) {
+            if (dropped > 0)
+                WriteNotice(dropped);
+            written = WriteHoldingBackSigpipe(record.text, record.length);
+        }
+        lock.lock();
+        if (written)
+            echo.dropped -= dropped;
+        else
+            ++echo.dropped;
+        ++echo.done;
+        echo.changed.notify_all();
+    }
+    return nullptr;
+}
+
+// The echo thread starts with every signal blocked: no signal meant for the
+// host is ever delivered to it.
+bool StartEcho(Echo& echo) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const bool started = pthread_create(&echo.thread, nullptr, RunEcho, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
+}
+
+Record MakeRecord(const char* text) {
+    Record record;
+    const size_t length = std::min(std::strlen(text), kRecordBytes - 1);
+    std::memcpy(record.text, text, length);
+    record.text[length] = '\n';
+    record.length = length + 1;
+    return record;
+}
+
+} // namespace
+
+unsigned long long QueueEcho(const char* text) {
+    // A forked child has no echo thread, and the parent's threads may have
+    // held the queue's lock at the fork: the child writes its records itself.
+    if (IsForkedChild()) {
+        const Record record = MakeRecord(text);
+        WriteHoldingBackSigpipe(record.text, record.length);
+        return 0;
+    }
+    Echo& echo = State();
+    std::lock_guard<std::mutex> lock(echo.mutex);
+    if (echo.stopped)
+        return 0;
+    if (!echo.running)
+        echo.running = StartEcho(echo);
+    if (!echo.running || echo.queued - echo.done == kQueueLength) {
+        ++echo.dropped;
+        return 0;
+    }
+    echo.queue[echo.queued % kQueueLength] = MakeRecord(text);
+    echo.changed.notify_all();
+    return ++echo.queued;
+}
+
+void AwaitEcho(unsigned long long ticket) {
+    if (ticket == 0)
+        return;
+    Echo& echo = State();
+    std::unique_lock<std::mutex> lock(echo.mutex);
+    echo.changed.wait_for(lock, std::chrono::milliseconds(kEchoWaitMs),
+                          [&echo, ticket] { return echo.done >= ticket; });
+}
+
+void StopStandardOutputEcho() {
+    Echo& echo = State();
+    std::unique_lock<std::mutex> lock(echo.mutex);
+    echo.stopped = true;
+    if (!echo.running)
+        return;
+    echo.stopping = true;
+    echo.drainUntil = std::chrono::steady_clock::now() + kStopDrain;
+    echo.changed.notify_all();
+    lock.unlock();
+    // Each record takes at most kWriteLimitMs, and none is tried past the
+    // drain's end: the join is bounded.
+    pthread_join(echo.thread, nullptr);
+    lock.lock();
+    echo.running = false;
+}
