@@ -14,6 +14,7 @@
 #include "kaldrix.h"
 #include "log/LogText.h"
 #include "platform/posix/TestInterface.h"
+#include "support/ChildRuns.h"
 #include "support/Leftovers.h"
 #include "support/PlaybackSupport.h"
 
@@ -302,13 +303,9 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
 }
 
 // The child's whole life: the scenario, the checks, the leak check, and its
-// findings in "findings" (the file exists only if the child got that far).
-[[noreturn]] void RunChild(const std::string& dir, const Scenario& scenario, const Fault& fault) {
-    const int output = open((dir + "/output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(output, 1);
-    dup2(output, 2);
-    close(output);
-    alarm(kRunLimitS);
+// findings.
+void RunScenario(const std::string& dir, const Scenario& scenario, const Fault& fault,
+                 std::vector<std::string>& findings) {
     setenv("KALDRIX_AUDIO", "virtual", 1);
     Run run(dir, fault);
     kxtest::LogCapture log;
@@ -333,105 +330,26 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     run.CheckAfter(before, log);
     if (__lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check())
         run.Find("memory leaked (see the leak report)");
-    WriteLines(dir + "/findings", run.findings());
-    fflush(nullptr);
-    _exit(0);
+    findings = run.findings();
 }
 
-struct Case {
-    const Scenario* scenario;
-    Fault fault;
-    std::string dir;
-    pid_t pid = -1;
-    std::chrono::steady_clock::time_point started;
-    std::vector<std::string> findings;
-};
-
-// The last lines of a child's output that say what went wrong.
-std::string ReportOf(const std::string& dir) {
-    std::ifstream in(dir + "/output");
-    std::string line, report;
-    while (std::getline(in, line)) {
-        if (line.find("ERROR: ") != std::string::npos ||
-            line.find("SUMMARY: ") != std::string::npos ||
-            line.find("runtime error") != std::string::npos)
-            report += "\n      " + line;
-    }
-    return report;
+kxtest::ChildRun MakeRun(const Scenario& scenario, const Fault& fault) {
+    kxtest::ChildRun run;
+    run.name = scenario.name + (", " + Describe(fault));
+    run.body = [&scenario, fault](const std::string& dir, std::vector<std::string>& findings) {
+        RunScenario(dir, scenario, fault, findings);
+    };
+    return run;
 }
 
-void Collect(Case& c, int status, bool timedOut) {
-    if (timedOut) {
-        c.findings.push_back("did not end within " + std::to_string(kRunLimitS) + " s");
-        return;
-    }
-    std::ifstream in(c.dir + "/findings");
-    if (WIFSIGNALED(status) || !in) {
-        const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        c.findings.push_back(
-            (signal == SIGALRM ? std::string("hung (alarm)")
-             : signal          ? "crashed with signal " + std::to_string(signal)
-                               : "died with exit status " + std::to_string(WEXITSTATUS(status))) +
-            ReportOf(c.dir));
-        return;
-    }
-    for (std::string line; std::getline(in, line);)
-        c.findings.push_back(line);
-}
-
-std::string Name(const Case& c) { return c.scenario->name + (", " + Describe(c.fault)); }
-
-// Runs every case, at most `jobs` at a time, each in a child of its own.
-void RunAll(std::vector<Case>& cases, const std::string& root, unsigned jobs) {
-    mkdir(root.c_str(), 0700);
-    std::map<pid_t, Case*> running;
-    size_t next = 0;
-    while (next < cases.size() || !running.empty()) {
-        while (next < cases.size() && running.size() < jobs) {
-            Case& c = cases[next];
-            c.dir = root + "/" + std::to_string(next++);
-            mkdir(c.dir.c_str(), 0700);
-            fflush(nullptr);
-            c.pid = fork();
-            if (c.pid == 0)
-                RunChild(c.dir, *c.scenario, c.fault);
-            c.started = std::chrono::steady_clock::now();
-            running[c.pid] = &c;
-        }
-        int status = 0;
-        const pid_t done = waitpid(-1, &status, WNOHANG);
-        if (done > 0 && running.count(done)) {
-            Collect(*running[done], status, false);
-            running.erase(done);
-            continue;
-        }
-        for (auto it = running.begin(); it != running.end();) {
-            Case& c = *it->second;
-            if (std::chrono::steady_clock::now() - c.started >
-                std::chrono::seconds(kRunLimitS + 5)) {
-                kill(c.pid, SIGKILL);
-                waitpid(c.pid, &status, 0);
-                Collect(c, status, true);
-                it = running.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        usleep(20000);
-    }
-}
-
-unsigned EnvNumber(const char* name, unsigned fallback) {
-    const char* value = getenv(name);
-    return value && *value ? static_cast<unsigned>(std::stoul(value)) : fallback;
-}
-
-// The cases of one scenario from its counting run's "counts" file.
-void AddCases(std::vector<Case>& cases, const Case& counting, bool everyK) {
-    std::ifstream in(counting.dir + "/counts");
+// The runs of one scenario from its counting run's "counts" file.
+void AddRuns(std::vector<kxtest::ChildRun>& runs, std::set<std::string>& operations,
+             const Scenario& scenario, const std::string& countingDir, bool everyK) {
+    std::ifstream in(countingDir + "/counts");
     std::string op;
     unsigned calls, firstOnThread, lastOnThread;
     while (in >> op >> calls >> firstOnThread >> lastOnThread) {
+        operations.insert(op);
         std::set<unsigned> ks = {1, 2, 3, calls};
         if (everyK)
             for (unsigned k = 1; k <= calls; ++k)
@@ -439,59 +357,51 @@ void AddCases(std::vector<Case>& cases, const Case& counting, bool everyK) {
         for (unsigned k : ks) {
             if (k < 1 || k > calls)
                 continue;
-            cases.push_back(Case{counting.scenario, Fault{op, k, false, false}, "", -1, {}, {}});
+            runs.push_back(MakeRun(scenario, Fault{op, k, false, false}));
             if (k <= 3 && k < calls)
-                cases.push_back(Case{counting.scenario, Fault{op, k, false, true}, "", -1, {}, {}});
+                runs.push_back(MakeRun(scenario, Fault{op, k, false, true}));
         }
         for (unsigned k : std::set<unsigned>{firstOnThread, lastOnThread})
             if (k > 0)
-                cases.push_back(Case{counting.scenario, Fault{op, k, true, false}, "", -1, {}, {}});
+                runs.push_back(MakeRun(scenario, Fault{op, k, true, false}));
     }
 }
 
 TEST(FaultMatrix, EveryFailingDeadOrSlowCallOfEveryScenarioEndsCleanly) {
     const auto begun = std::chrono::steady_clock::now();
     kxtest::TempDir root;
-    const unsigned jobs = EnvNumber("KALDRIX_MATRIX_JOBS", 32);
-    std::vector<Case> counting;
+    const unsigned jobs = kxtest::EnvNumber("KALDRIX_MATRIX_JOBS", 32);
+    std::vector<kxtest::ChildRun> counting;
     for (const Scenario& scenario : Scenarios())
-        counting.push_back(Case{&scenario, Fault{}, "", -1, {}, {}});
-    RunAll(counting, root.path() + "/count", jobs);
-    std::vector<Case> cases;
-    for (const Case& c : counting) {
-        EXPECT_TRUE(c.findings.empty())
-            << c.scenario->name << " without a fault: " << ::testing::PrintToString(c.findings);
-        AddCases(cases, c, EnvNumber("KALDRIX_MATRIX_ALL_K", 0) != 0);
+        counting.push_back(MakeRun(scenario, Fault{}));
+    kxtest::RunChildren(counting, root.path() + "/count", jobs, kRunLimitS);
+    std::vector<kxtest::ChildRun> runs;
+    std::set<std::string> operations;
+    for (size_t i = 0; i < counting.size(); ++i) {
+        EXPECT_TRUE(counting[i].findings.empty())
+            << counting[i].name << " without a fault: "
+            << ::testing::PrintToString(counting[i].findings);
+        AddRuns(runs, operations, Scenarios()[i], counting[i].dir,
+                kxtest::EnvNumber("KALDRIX_MATRIX_ALL_K", 0) != 0);
     }
     // KALDRIX_MATRIX_FILTER keeps the runs whose name holds it, to replay one.
     if (const char* filter = getenv("KALDRIX_MATRIX_FILTER"))
-        cases.erase(std::remove_if(cases.begin(), cases.end(),
-                                   [filter](const Case& c) {
-                                       return Name(c).find(filter) == std::string::npos;
-                                   }),
-                    cases.end());
-    std::set<std::string> operations;
-    for (const Case& c : cases)
-        operations.insert(c.fault.operation);
-    RunAll(cases, root.path() + "/run", jobs);
-
-    size_t failed = 0;
-    for (const Case& c : cases) {
-        if (c.findings.empty())
-            continue;
-        ++failed;
-        std::ostringstream out;
-        for (const std::string& finding : c.findings)
-            out << "\n    " << finding;
-        ADD_FAILURE() << Name(c) << ":" << out.str();
-    }
+        runs.erase(std::remove_if(runs.begin(), runs.end(),
+                                  [filter](const kxtest::ChildRun& run) {
+                                      return run.name.find(filter) == std::string::npos;
+                                  }),
+                   runs.end());
+    kxtest::RunChildren(runs, root.path() + "/run", jobs, kRunLimitS);
+    kxtest::ReportFindings(runs);
+    const size_t failed = static_cast<size_t>(std::count_if(
+        runs.begin(), runs.end(), [](const kxtest::ChildRun& run) { return !run.findings.empty(); }));
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
     printf("fault matrix: %zu scenarios x %zu operations -> %zu runs (k = 1, 2, 3, last%s; from k "
            "= 1-3 on; held "
            "calls on library threads, 6 s), %zu with findings, %lld s with %u at a time\n",
-           Scenarios().size(), operations.size(), cases.size(),
-           EnvNumber("KALDRIX_MATRIX_ALL_K", 0) ? ", every k" : "", failed,
+           Scenarios().size(), operations.size(), runs.size(),
+           kxtest::EnvNumber("KALDRIX_MATRIX_ALL_K", 0) ? ", every k" : "", failed,
            static_cast<long long>(seconds.count()), jobs);
 }
 

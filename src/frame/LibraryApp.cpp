@@ -6,8 +6,9 @@
 
 namespace {
 
-// Trivially destructible, so it answers even after the static objects went.
+// Trivially destructible, so they answer even after the static objects went.
 std::atomic<bool> g_detached{false};
+std::atomic<int> g_callsRunning{0};
 
 // How long the detach waits for another thread's start or stop to finish.
 constexpr DWORD kExportLockWaitMs = 20000;
@@ -78,6 +79,7 @@ void LibraryDetach(bool processExit) {
     }
     const bool recorder = EnterBefore(g_Recorder.ExportLock(), begun);
     if (recorder) {
+        g_Recorder.PrepareForUnload();
         CompleteRecordingAtDetach(false);
         g_Recorder.CloseUnclosedDevices();
     }
@@ -93,8 +95,18 @@ void LibraryDetach(bool processExit) {
         DestroyRecorder();
 }
 
-void LibraryForkedChild() {
-    g_Log.ContinueInForkedChild();
+CExportCall::CExportCall() { g_callsRunning.fetch_add(1); }
+
+CExportCall::~CExportCall() { g_callsRunning.fetch_sub(1); }
+
+// Whatever the parent was doing, no lock of the library is held in the child.
+// A child of a parent that was using the library leaves the day's file, the
+// engines and their devices to the parent.
+bool LibraryForkedChild() {
+    const bool inUse =
+        g_callsRunning.load() > 0 || g_Player.IsPlaying() || g_Recorder.IsRecording();
+    g_Log.ContinueInForkedChild(inUse);
     ResetLockInForkedChild(&g_Player.ExportLock());
     ResetLockInForkedChild(&g_Recorder.ExportLock());
+    return inUse;
 }

@@ -13,7 +13,7 @@ public:
 // The platform's attach, detach and fork notifications (see CLibraryEntry).
 void LibraryAttach();
 void LibraryDetach(bool processExit);
-void LibraryForkedChild();
+bool LibraryForkedChild();
 
 // Where the six functions stand. After the detach they answer at once, write
 // no record and touch no object; in a forked child the engines are idle and
@@ -24,3 +24,13 @@ LibraryPhase CurrentPhase();
 // For a stop that gave up on a library thread which may still run: keeps the
 // library's code mapped for good, with one record the first time.
 void KeepCodeForAbandonedThread();
+
+// Counts the exported functions running, so that a fork can tell whether
+// the parent was using the library. One on the stack of every export.
+class CExportCall {
+public:
+    CExportCall();
+    ~CExportCall();
+    CExportCall(const CExportCall&) = delete;
+    CExportCall& operator=(const CExportCall&) = delete;
+};

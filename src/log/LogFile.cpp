@@ -17,11 +17,13 @@ CLogFile::~CLogFile() {
         Close();
 }
 
-// The parent's threads may have held the lock at the fork, and the day's file
-// is the parent's: the child starts with a free lock and echoes only.
-void CLogFile::ContinueInForkedChild() {
+// The parent's threads may have held the lock at the fork: the child starts
+// with a free lock. A parent that was using the library keeps the day's file
+// to itself; its child only echoes.
+void CLogFile::ContinueInForkedChild(bool parentInUse) {
     ResetLockInForkedChild(&m_lock);
-    m_file = nullptr;
+    if (parentInUse)
+        m_file = nullptr;
 }
 
 int CLogFile::Open() {

@@ -25,7 +25,7 @@ public:
     // thread holds the log: at process exit that thread may be gone for good.
     void SetProcessExiting() { m_processExiting.store(true, std::memory_order_relaxed); }
     // Called in a forked child before fork returns there.
-    void ContinueInForkedChild();
+    void ContinueInForkedChild(bool parentInUse);
 
     static constexpr size_t kBufferSize = 256;
 

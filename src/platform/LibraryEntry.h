@@ -12,7 +12,9 @@ struct LibraryHooks {
     // POSIX only: runs in a child that a fork made while the library was
     // loaded, before fork returns there. It may not wait on anything, as the
     // parent's threads, which may have held any lock, are not in the child.
-    void (*forkedChild)();
+    // True when the parent was using the library at the fork (a call in
+    // progress, an engine running): the child then leaves it all alone.
+    bool (*forkedChild)();
 };
 
 class CLibraryEntry {
@@ -23,8 +25,10 @@ public:
     CLibraryEntry& operator=(const CLibraryEntry&) = delete;
 };
 
-// True in a child process that a fork made while the library was loaded: the
-// library's threads, devices and files there belong to the parent. Always
+// True in a child process that a fork made while the parent was using the
+// library: the library's threads, devices and files there belong to the
+// parent. The child of a parent that was not using it (no call in progress,
+// no engine or library thread running) has a library as good as new. Always
 // false on Windows.
 bool IsForkedChild();
 

@@ -12,6 +12,7 @@ extern "C" {
 // In a forked child the devices are the parent's: a start answers as when
 // the output device cannot be opened, and the player stays idle.
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
+    const CExportCall call;
     if (CurrentPhase() == LibraryPhase::forkedChild) {
         g_Log.Write(LogText::kPlayDeviceOpenError, 1);
         return -1;
@@ -31,6 +32,7 @@ KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
 }
 
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
+    const CExportCall call;
     if (CurrentPhase() != LibraryPhase::inService)
         return 0;
     CExportLock lock(g_Player.ExportLock());
@@ -44,6 +46,7 @@ KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
 }
 
 KALDRIX_API int KALDRIX_CALL KxPlayStatus(void) {
+    const CExportCall call;
     if (CurrentPhase() != LibraryPhase::inService)
         return 0;
     return RunExport("\nException  KxPlayStatus", 0, [] { return g_Player.WaitPlayEnd(0); });

@@ -124,6 +124,8 @@ int CWavePlayer::StopPlayFile() {
         return 5;
     if (WaitForSingleObject(m_playThread, kStopTimeoutMs) != WAIT_OBJECT_0) {
         g_Log.Write("\n Unable to terminate Play Thread");
+        // The thread plays on; an unload must not unmap its code.
+        KeepCodeForAbandonedThread();
         return 1;
     }
     m_state = kIdle;
@@ -150,6 +152,7 @@ void CWavePlayer::StopBeforeUnload() {
         return;
     TerminateThread(m_playThread, 0);
     ReleaseModuleReference(m_threadModule);
+    KeepCodeForAbandonedThread();
     CloseHandle(m_playThread);
     m_playThread = nullptr;
     m_state = kIdle;

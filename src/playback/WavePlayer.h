@@ -28,6 +28,7 @@ public:
     // 0 idle or stopped; 5 no stop event or no thread; 1 the play thread did
     // not end within 15000 ms (it is still playing).
     int StopPlayFile();
+    bool IsPlaying() const { return m_state != kIdle; }
     // 0 when idle; 1 when still playing once more than timeoutMs have passed.
     int WaitPlayEnd(unsigned timeoutMs);
     // Stops before the library goes: a play thread that will not stop is

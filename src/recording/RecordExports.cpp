@@ -18,6 +18,7 @@ void WriteStopResult(int result) {
 // In a forked child the devices are the parent's: a start answers as when
 // the input device cannot be opened, and the recorder stays idle.
 extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
+    const CExportCall call;
     if (CurrentPhase() == LibraryPhase::forkedChild) {
         g_Log.Write(LogText::kRecDeviceOpenError);
         return 0;
@@ -33,6 +34,7 @@ extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
 }
 
 extern "C" int KALDRIX_CALL KxStopRecFile() {
+    const CExportCall call;
     if (CurrentPhase() != LibraryPhase::inService)
         return 0;
     CExportLock lock(g_Recorder.ExportLock());
@@ -46,6 +48,7 @@ extern "C" int KALDRIX_CALL KxStopRecFile() {
 }
 
 extern "C" int KALDRIX_CALL KxRecordStatus() {
+    const CExportCall call;
     if (CurrentPhase() != LibraryPhase::inService)
         return 0;
     return RunExport("\nException  KxRecordStatus", 0,

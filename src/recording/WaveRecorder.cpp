@@ -8,6 +8,9 @@ namespace {
 
 constexpr DWORD kStopPauseMs = 1500;
 constexpr int kThreadStopPolls = 50;
+// At the unload the capture thread is never given up on while it can still
+// end by itself: its one blocking call, a file write, fails after 2 s.
+constexpr int kUnloadThreadStopPolls = 500;
 constexpr DWORD kThreadStopPollMs = 10;
 constexpr DWORD kThreadQueueWaitMs = 1000;
 constexpr int kReclaimPolls = 100;
@@ -119,7 +122,7 @@ int CWaveRecorder::StopThread() {
             if (exitCode != STILL_ACTIVE)
                 break;
             Sleep(kThreadStopPollMs);
-            if (poll == kThreadStopPolls) {
+            if (poll == (m_unloading ? kUnloadThreadStopPolls : kThreadStopPolls)) {
                 TerminateCaptureThread();
                 g_Log.Write(LogText::kRecThreadStopped);
                 break;
@@ -315,11 +318,13 @@ bool CWaveRecorder::WaitForThreadQueue() {
     return true;
 }
 
-// The thread will not release its hold on the library itself any more.
+// The thread will not release its hold on the library itself any more; on
+// POSIX it may still be blocked in a call that returns into the library.
 void CWaveRecorder::TerminateCaptureThread() {
     TerminateThread(m_thread, 0);
     ReleaseModuleReference(m_threadModule.exchange(nullptr));
     m_threadTerminated = true;
+    KeepCodeForAbandonedThread();
 }
 
 // Waits, bounded, until the device has given back every header and the

@@ -32,6 +32,9 @@ public:
     // writes the stop's records. Waits on nothing. 0 when not recording, else
     // what a stop returns.
     int CompleteAtProcessExit();
+    // From now on a stop waits for the capture thread as long as it can
+    // still end by itself: the unload must never leave one behind.
+    void PrepareForUnload() { m_unloading = true; }
     // Closes the devices whose close failed at an earlier stop, and frees the
     // buffers each held once it is closed. Called by each start and at unload.
     void CloseUnclosedDevices();
@@ -94,6 +97,7 @@ private:
     // still reach (this recording's file object and buffers) is never freed
     // or reused.
     bool m_threadTerminated = false;
+    bool m_unloading = false;
     // Devices whose close failed, each with the buffers it may still write
     // into: closed again at the next start and at unload, the buffers freed
     // only then.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
+#include <poll.h>
 #include <mutex>
 #include <unistd.h>
 
@@ -65,6 +66,10 @@ const long kBadPathError = ENOENT;
 const long kNotOpenError = EBADF;
 const long kDiskFullError = ENOSPC;
 
+namespace {
+constexpr unsigned kWriteRoomWaitMs = 2000;
+}
+
 intptr_t Open(const char* fileName, Access access, bool, Creation creation) {
     int flags = O_CLOEXEC;
     switch (access) {
@@ -83,29 +88,37 @@ intptr_t Open(const char* fileName, Access access, bool, Creation creation) {
     else if (creation == Creation::createAlways)
         flags |= O_CREAT | O_TRUNC;
     // Without blocking, so that a FIFO with no reader fails at once instead
-    // of waiting for one; writes block again as usual once it is open.
+    // of waiting for one, and a write never waits without end (see Write).
     const int fd = ::open(fileName, flags | O_NONBLOCK, 0666);
-    if (fd < 0)
-        return kInvalid;
-    const int statusFlags = ::fcntl(fd, F_GETFL);
-    if (statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return kInvalid;
-    }
-    return fd;
+    return fd < 0 ? kInvalid : fd;
 }
 
+// A regular file takes every write at once. A FIFO, a socket or a terminal
+// whose reader holds back gets kWriteRoomWaitMs to make room; then the write
+// fails, so that no thread of the library is ever blocked in it for good
+// (an unload waits for the capture thread's last write).
 bool Write(intptr_t file, const void* data, unsigned count, unsigned* written) {
-    ssize_t done;
-    do
-        done = ::write(static_cast<int>(file), data, count);
-    while (done < 0 && errno == EINTR);
-    if (done < 0)
-        return false;
-    *written = static_cast<unsigned>(done);
-    return true;
+    const int fd = static_cast<int>(file);
+    for (;;) {
+        const ssize_t done = ::write(fd, data, count);
+        if (done >= 0) {
+            *written = static_cast<unsigned>(done);
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        pollfd room{fd, POLLOUT, 0};
+        int ready;
+        do
+            ready = ::poll(&room, 1, static_cast<int>(kWriteRoomWaitMs));
+        while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            errno = EAGAIN;
+            return false;
+        }
+    }
 }
 
 bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position) {

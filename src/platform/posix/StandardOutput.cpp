@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -242,4 +243,12 @@ void StopStandardOutputEcho() {
     pthread_join(echo.thread, nullptr);
     lock.lock();
     echo.running = false;
+}
+
+void RestartStandardOutputEchoInChild() {
+    Echo& echo = State();
+    new (&echo.mutex) std::mutex;
+    new (&echo.changed) std::condition_variable;
+    echo.queued = echo.done = echo.dropped = 0;
+    echo.running = echo.stopping = echo.stopped = false;
 }

@@ -5,3 +5,7 @@
 // thread and joins it; later records are dropped. Called when the library
 // is detached, after its last record.
 void StopStandardOutputEcho();
+
+// In a forked child whose parent was not using the library: the parent's
+// echo thread is not there, so the child's first record starts its own.
+void RestartStandardOutputEchoInChild();

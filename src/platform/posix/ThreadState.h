@@ -32,3 +32,9 @@ bool IsLayerThread();
 // Joins every thread of this layer that has returned from its procedure, so
 // that none still runs the library's code on its way out (see CreateThread).
 void JoinReturnedThreads();
+
+// True while a thread of this layer has not returned from its procedure.
+bool LayerThreadsRunning();
+// In a forked child of a parent whose threads had all returned: their
+// pthreads are not the child's to join.
+void ForgetThreadsOfParent();

@@ -151,6 +151,22 @@ void JoinReturnedThreads() {
     JoinReturned([](const UnjoinedThread&) { return true; });
 }
 
+bool LayerThreadsRunning() {
+    UnjoinedThreads& unjoined = Unjoined();
+    if (!unjoined.mutex.try_lock())
+        return true; // held by a parent's thread at the fork: in use
+    bool running = false;
+    for (const UnjoinedThread& thread : unjoined.threads)
+        running |= !thread.thread->returned.load(std::memory_order_acquire);
+    unjoined.mutex.unlock();
+    return running;
+}
+
+void ForgetThreadsOfParent() {
+    UnjoinedThreads& unjoined = Unjoined();
+    unjoined.threads.clear();
+}
+
 DWORD GetCurrentThreadId() {
     if (t_threadId == 0)
         t_threadId = NewThreadId();
