@@ -65,12 +65,15 @@ void KeepCodeForAbandonedThread() {
 // may wait on them.
 void LibraryDetach(bool processExit) {
     if (processExit) {
+        g_detached.store(true);
         g_Log.SetProcessExiting();
         CompleteRecordingAtDetach(true);
-        g_detached.store(true);
         theApp.ExitInstance();
         return;
     }
+    // New calls answer at once from here on, so that host threads calling
+    // in a loop let go of the export locks.
+    g_detached.store(true);
     const DWORD begun = GetTickCount();
     const bool player = EnterBefore(g_Player.ExportLock(), begun);
     if (player) {
@@ -83,7 +86,6 @@ void LibraryDetach(bool processExit) {
         CompleteRecordingAtDetach(false);
         g_Recorder.CloseUnclosedDevices();
     }
-    g_detached.store(true);
     if (recorder)
         LeaveCriticalSection(&g_Recorder.ExportLock());
     if (player)

@@ -13,6 +13,15 @@ void WriteStopResult(int result) {
         g_Log.Write("\nStopRecordFile Return %d", result);
 }
 
+// The stop's body, for a caller that holds the recorder's export lock.
+int StopRecording() {
+    const int result = RunExport("\nException  KxStopRecordFile", 0, [] {
+        return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0;
+    });
+    WriteStopResult(result);
+    return result;
+}
+
 } // namespace
 
 // In a forked child the devices are the parent's: a start answers as when
@@ -40,11 +49,7 @@ extern "C" int KALDRIX_CALL KxStopRecFile() {
     CExportLock lock(g_Recorder.ExportLock());
     if (CurrentPhase() != LibraryPhase::inService)
         return 0;
-    const int result = RunExport("\nException  KxStopRecordFile", 0, [] {
-        return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0;
-    });
-    WriteStopResult(result);
-    return result;
+    return StopRecording();
 }
 
 extern "C" int KALDRIX_CALL KxRecordStatus() {
@@ -59,5 +64,5 @@ void CompleteRecordingAtDetach(bool processExit) {
     if (processExit)
         WriteStopResult(g_Recorder.CompleteAtProcessExit());
     else
-        KxStopRecFile();
+        StopRecording();
 }

@@ -1,0 +1,544 @@
+// SPDX-License-Identifier: MIT
+// The lifecycle matrix: a host's process does what processes do around the
+// library (unload it, exit from another thread, fork, send itself a signal,
+// handle its own stack overflow, leave standard output unread) at each
+// moment of the library's life (idle, inside each function, playing,
+// recording, both, a stop in progress, a thread just given up on). Each row
+// runs a host of its own in a child process, watched from another one, with
+// a time limit. The host must survive (or die of a signal it sent itself
+// exactly as it would without the library), every call must answer within
+// its bound, and every recording must be a valid WAVE file holding an exact
+// slice of the input.
+#include "support/ChildRuns.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+extern "C" void __lsan_disable() __attribute__((weak));
+
+namespace {
+
+using kxtest::Bytes;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRowLimitS = 90;
+constexpr int kHostLimitS = 75;
+constexpr int kOverflowExit = 42; // the host's own stack-overflow handler ran
+
+// Bounds, in seconds, of each call, of the unload and of exit().
+constexpr double kStartBound = 6, kStatusBound = 1, kRecStopBound = 12, kPlayStopBound = 20,
+                 kUnloadBound = 45, kExitBound = 45, kForkedExitBound = 5;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+double Since(Clock::time_point begun) {
+    return std::chrono::duration<double>(Clock::now() - begun).count();
+}
+
+// The six functions of one dlopen'd copy of the library.
+struct Library {
+    void* handle = nullptr;
+    int (*startRec)(const char*) = nullptr;
+    int (*stopRec)() = nullptr;
+    int (*startPlay)(const char*) = nullptr;
+    int (*stopPlay)() = nullptr;
+    int (*playStatus)() = nullptr;
+    int (*recStatus)() = nullptr;
+};
+
+// What a row's host does and sees: its folder, its library, the bounds.
+class Host {
+public:
+    explicit Host(const std::string& dir) : m_dir(dir) {
+        kxtest::WriteFile(Path("in.raw"), m_input);
+        kxtest::WriteFile(Path("play.wav"), kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000 * 4, 3)));
+        kxtest::WriteFile(Path("tracelog.is"), {});
+        setenv("KALDRIX_AUDIO", "virtual", 1);
+        setenv("KALDRIX_VIRTUAL_IN", Path("in.raw").c_str(), 1);
+        setenv("KALDRIX_VIRTUAL_OUT", Path("played.raw").c_str(), 1);
+        setenv("KALDRIX_LOG_DIR", dir.c_str(), 1);
+    }
+
+    std::string Path(const char* name) const { return m_dir + "/" + name; }
+
+    void Load() {
+        // The library's tables are never destroyed; after dlclose nothing
+        // points at them.
+        if (__lsan_disable)
+            __lsan_disable();
+        // KALDRIX_MATRIX_LIBRARY runs the rows against another build.
+        const char* path = getenv("KALDRIX_MATRIX_LIBRARY");
+        lib.handle = dlopen(path && *path ? path : KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!lib.handle) {
+            Find(std::string("dlopen: ") + dlerror());
+            return;
+        }
+        lib.startRec = Symbol<int (*)(const char*)>("KxStartRecFile");
+        lib.stopRec = Symbol<int (*)()>("KxStopRecFile");
+        lib.startPlay = Symbol<int (*)(const char*)>("KxStartPlayFile");
+        lib.stopPlay = Symbol<int (*)()>("KxStopPlayFile");
+        lib.playStatus = Symbol<int (*)()>("KxPlayStatus");
+        lib.recStatus = Symbol<int (*)()>("KxRecordStatus");
+    }
+
+    void Unload() {
+        Timed("dlclose", kUnloadBound, [this] { return dlclose(lib.handle); });
+    }
+
+    // Runs one call, finds it when it takes longer than `bound` seconds.
+    int Timed(const char* what, double bound, const std::function<int()>& call) {
+        const auto begun = Clock::now();
+        const int result = call();
+        if (Since(begun) > bound)
+            Find(std::string(what) + " took " + std::to_string(Since(begun)) + " s");
+        return result;
+    }
+    int StartRec(const char* name) {
+        return Timed("KxStartRecFile", kStartBound, [&] { return lib.startRec(Path(name).c_str()); });
+    }
+    int StopRec() { return Timed("KxStopRecFile", kRecStopBound, lib.stopRec); }
+    int StartPlay(const char* name) {
+        return Timed("KxStartPlayFile", kStartBound, [&] { return lib.startPlay(Path(name).c_str()); });
+    }
+    int StopPlay() { return Timed("KxStopPlayFile", kPlayStopBound, lib.stopPlay); }
+    int PlayStatus() { return Timed("KxPlayStatus", kStatusBound, lib.playStatus); }
+    int RecStatus() { return Timed("KxRecordStatus", kStatusBound, lib.recStatus); }
+
+    // A complete WAVE file of 8000 Hz 16-bit mono whose data is the input
+    // from some byte on, at least `minBytes` of it.
+    void CheckRecording(const char* name, size_t minBytes) {
+        const Bytes file = kxtest::ReadFile(Path(name));
+        if (file.size() < 44 || kxtest::ReadLe32(file, 40) != file.size() - 44 ||
+            kxtest::ReadLe32(file, 4) != file.size() - 8) {
+            Find(std::string(name) + ": not a complete WAVE file (" + std::to_string(file.size()) +
+                 " bytes)");
+            return;
+        }
+        const Bytes data(file.begin() + 44, file.end());
+        if (data.size() < minBytes)
+            Find(std::string(name) + ": " + std::to_string(data.size()) + " bytes recorded");
+        if (!data.empty() &&
+            std::search(m_input.begin(), m_input.end(), data.begin(), data.end()) == m_input.end())
+            Find(std::string(name) + ": not an exact slice of the input");
+    }
+
+    void Find(const std::string& finding) { m_findings.push_back(finding); }
+    // The host's findings, for its watcher.
+    void Report() const {
+        FILE* out = fopen(Path("host-findings").c_str(), "w");
+        for (const std::string& finding : m_findings)
+            fprintf(out, "%s\n", finding.c_str());
+        fclose(out);
+    }
+
+    Library lib;
+
+private:
+    template <typename F> F Symbol(const char* name) {
+        return reinterpret_cast<F>(dlsym(lib.handle, name));
+    }
+
+    std::string m_dir;
+    const Bytes m_input = kxtest::Pattern(16000 * 40);
+    std::vector<std::string> m_findings;
+};
+
+// ---- moments: what the library is doing when the event comes ----
+
+enum class Moment { idle, playing, recording, both };
+
+void Bring(Host& host, Moment moment) {
+    if (moment == Moment::playing || moment == Moment::both)
+        if (host.StartPlay("play.wav") != 1)
+            host.Find("playback did not start");
+    if (moment == Moment::recording || moment == Moment::both)
+        if (host.StartRec("rec.wav") != 1)
+            host.Find("recording did not start");
+    Sleep(600);
+}
+
+// A host thread that keeps calling one of the functions (with what makes
+// it do its work) until the process ends.
+void KeepCalling(Host& host, const std::string& function) {
+    std::thread([&host, function] {
+        for (;;) {
+            if (function == "KxStartRecFile" || function == "KxStopRecFile") {
+                host.lib.startRec(host.Path("rec.wav").c_str());
+                host.lib.stopRec();
+            } else if (function == "KxStartPlayFile") {
+                host.lib.startPlay(host.Path("missing.wav").c_str());
+            } else if (function == "KxStopPlayFile") {
+                host.lib.startPlay(host.Path("play.wav").c_str());
+                host.lib.stopPlay();
+            } else if (function == "KxPlayStatus") {
+                host.lib.playStatus();
+            } else {
+                host.lib.recStatus();
+            }
+        }
+    }).detach();
+}
+
+// Forks a child that runs `child` (which must end it); true when it ended
+// with status 0 within `bound` seconds.
+bool ForkedChildEndsCleanly(double bound, const std::function<void()>& child) {
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        child();
+        exit(0);
+    }
+    const auto begun = Clock::now();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Since(begun) > bound) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return false;
+        }
+        Sleep(5);
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// ---- the rows ----
+
+struct Row {
+    std::string name;
+    // The host's life; it ends the process itself or returns (exit 0).
+    std::function<void(Host&)> host;
+    int expectedSignal = 0;
+    int expectedExit = 0;
+    // What the host's standard output is: its own output file, a pipe that
+    // nobody reads, a pipe nobody reads from any more, a stopped terminal.
+    enum Output { file, unreadPipe, closedPipe, stoppedTerminal } output = file;
+};
+
+// Record a few seconds while `during` runs, then stop; the recording is
+// checked whole.
+void RecordAround(Host& host, const std::function<void()>& during, size_t minBytes) {
+    host.Load();
+    if (host.StartRec("rec.wav") != 1)
+        host.Find("recording did not start");
+    during();
+    if (host.StopRec() != 1)
+        host.Find("KxStopRecFile did not answer 1");
+    host.CheckRecording("rec.wav", minBytes);
+}
+
+// Calls that each write records: playback starts of a missing file.
+void LogMany(Host& host, int count) {
+    for (int i = 0; i < count; ++i)
+        if (host.StartPlay("missing.wav") != -1)
+            host.Find("a start of a missing file did not answer -1");
+}
+
+std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    const std::pair<const char*, Moment> moments[] = {{"idle", Moment::idle},
+                                                       {"playing", Moment::playing},
+                                                       {"recording", Moment::recording},
+                                                       {"playing and recording", Moment::both}};
+    // Unload: whatever runs is stopped, and a recording completed.
+    for (const auto& [name, moment] : moments)
+        rows.push_back({std::string("dlclose while ") + name, [moment = moment](Host& host) {
+                            host.Load();
+                            Bring(host, moment);
+                            host.Unload();
+                            if (moment == Moment::recording || moment == Moment::both)
+                                host.CheckRecording("rec.wav", 960);
+                        }});
+    // Unload after a stop gave up on the capture thread, blocked writing
+    // into a FIFO whose reader stalls; the reader drains after the unload.
+    rows.push_back({"dlclose after a stop gave up on a thread", [](Host& host) {
+                        const std::string fifo = host.Path("rec.fifo");
+                        mkfifo(fifo.c_str(), 0600);
+                        std::atomic<bool> drain{false};
+                        std::thread reader([&] {
+                            const int fd = open(fifo.c_str(), O_RDONLY);
+                            fcntl(fd, F_SETPIPE_SZ, 4096);
+                            while (!drain)
+                                Sleep(10);
+                            char buffer[4096];
+                            while (read(fd, buffer, sizeof buffer) > 0) {
+                            }
+                            close(fd);
+                        });
+                        host.Load();
+                        Sleep(100);
+                        host.lib.startRec(fifo.c_str());
+                        Sleep(1500);
+                        host.StopRec();
+                        host.Unload();
+                        drain = true;
+                        Sleep(3000);
+                        reader.join();
+                    }});
+    // exit() from the main thread while another host thread is inside a call.
+    for (const char* function : {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile",
+                                 "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"})
+        rows.push_back({std::string("exit while inside ") + function, [function](Host& host) {
+                            host.Load();
+                            if (std::string(function) == "KxPlayStatus")
+                                Bring(host, Moment::playing);
+                            KeepCalling(host, function);
+                            Sleep(700);
+                            host.Report();
+                            exit(0);
+                        }});
+    rows.push_back({"exit while a recording stop is in progress", [](Host& host) {
+                        host.Load();
+                        Bring(host, Moment::both);
+                        std::thread([&host] { host.lib.stopRec(); }).detach();
+                        Sleep(300);
+                        host.Report();
+                        exit(0);
+                    }});
+    // fork: the child exits, or calls each function; the parent's jobs go on.
+    for (const auto& [name, moment] : moments) {
+        rows.push_back({std::string("fork while ") + name + ", the child exits",
+                        [moment = moment](Host& host) {
+                            host.Load();
+                            Bring(host, moment);
+                            if (!ForkedChildEndsCleanly(kForkedExitBound, [] {}))
+                                host.Find("the forked child did not exit cleanly");
+                            if (moment == Moment::recording || moment == Moment::both) {
+                                Sleep(500);
+                                host.StopRec();
+                                host.CheckRecording("rec.wav", 8000);
+                            }
+                        }});
+        if (moment == Moment::idle)
+            continue;
+        rows.push_back({std::string("fork while ") + name + ", the child calls each function",
+                        [moment = moment](Host& host) {
+                            host.Load();
+                            Bring(host, moment);
+                            if (!ForkedChildEndsCleanly(15, [&host] {
+                                    const int answers[] = {host.StartRec("child.wav"),
+                                                           host.StopRec(),
+                                                           host.StartPlay("play.wav"),
+                                                           host.StopPlay(),
+                                                           host.PlayStatus(),
+                                                           host.RecStatus()};
+                                    const int idle[] = {0, 0, -1, 0, 0, 0};
+                                    if (!std::equal(answers, answers + 6, idle) ||
+                                        kxtest::FileExists(host.Path("child.wav")))
+                                        _exit(3);
+                                }))
+                                host.Find("the forked child's calls did not answer as idle");
+                            if (moment == Moment::recording || moment == Moment::both) {
+                                Sleep(500);
+                                host.StopRec();
+                                host.CheckRecording("rec.wav", 8000);
+                            }
+                        }});
+    }
+    // A fork races a thread that logs and a playback at a hundred times the
+    // real pace: no child may hang in its exit on what a parent thread held.
+    rows.push_back({"200 forks beside a logging thread and a fast playback", [](Host& host) {
+                        setenv("KALDRIX_VIRTUAL_SPEED", "100", 1);
+                        host.Load();
+                        std::thread([&host] {
+                            for (;;)
+                                host.lib.startPlay(host.Path("missing.wav").c_str());
+                        }).detach();
+                        int hung = 0;
+                        for (int i = 0; i < 200; ++i) {
+                            if (host.lib.playStatus() == 0)
+                                host.lib.startPlay(host.Path("play.wav").c_str());
+                            hung += !ForkedChildEndsCleanly(kForkedExitBound, [] {});
+                        }
+                        if (hung)
+                            host.Find(std::to_string(hung) + " of 200 forked children hung or failed");
+                        host.Report();
+                        _exit(0);
+                    }});
+    // Signals: one the host sends itself ends it as without the library; a
+    // stack overflow reaches the host's own handler on its alternate stack.
+    for (int signal : {SIGSEGV, SIGFPE}) {
+        Row row{std::string("kill -") + strsignal(signal) + " to a recording host",
+                [signal](Host& host) {
+                    host.Load();
+                    Bring(host, Moment::recording);
+                    host.Report();
+                    kill(getpid(), signal);
+                    Sleep(3000);
+                    host.Find("still running after the signal");
+                }};
+        row.expectedSignal = signal;
+        rows.push_back(row);
+    }
+    Row overflow{"stack overflow under a host handler on an alternate stack", [](Host& host) {
+                     host.Load();
+                     Bring(host, Moment::playing);
+                     static char stack[1 << 16];
+                     stack_t alternate{};
+                     alternate.ss_sp = stack;
+                     alternate.ss_size = sizeof stack;
+                     sigaltstack(&alternate, nullptr);
+                     struct sigaction action {};
+                     action.sa_handler = [](int) { _exit(kOverflowExit); };
+                     action.sa_flags = SA_ONSTACK;
+                     sigaction(SIGSEGV, &action, nullptr);
+                     host.Report();
+                     const rlimit small{1 << 20, 1 << 20};
+                     setrlimit(RLIMIT_STACK, &small);
+                     std::function<int(int)> deeper = [&deeper](int depth) {
+                         volatile char pad[4096];
+                         pad[0] = static_cast<char>(depth);
+                         return deeper(depth + 1) + pad[0];
+                     };
+                     deeper(0);
+                 }};
+    overflow.expectedExit = kOverflowExit;
+    rows.push_back(overflow);
+    // Standard output that takes nothing: no call waits on it, nothing is lost.
+    Row unread{"stdout an unread pipe while recording", [](Host& host) {
+                   RecordAround(host, [&host] { LogMany(host, 300); Sleep(2000); }, 16000 * 2);
+                   host.Unload();
+               }};
+    unread.output = Row::unreadPipe;
+    rows.push_back(unread);
+    Row unreadUnload{"stdout an unread pipe, dlclose while recording", [](Host& host) {
+                         host.Load();
+                         Bring(host, Moment::recording);
+                         LogMany(host, 300);
+                         host.Unload();
+                         host.CheckRecording("rec.wav", 960);
+                     }};
+    unreadUnload.output = Row::unreadPipe;
+    rows.push_back(unreadUnload);
+    Row closed{"stdout a pipe without a reader", [](Host& host) {
+                   RecordAround(host, [&host] { LogMany(host, 60); Sleep(1000); }, 8000);
+                   host.Unload();
+               }};
+    closed.output = Row::closedPipe;
+    rows.push_back(closed);
+    Row terminal{"stdout a stopped terminal while recording", [](Host& host) {
+                     RecordAround(host, [&host] { LogMany(host, 100); Sleep(1000); }, 16000);
+                     host.Unload();
+                 }};
+    terminal.output = Row::stoppedTerminal;
+    rows.push_back(terminal);
+    return rows;
+}
+
+// Gives the host the standard output its row asks for; the watcher keeps
+// the other end (unread) in `keep`.
+void SetOutput(Row::Output output, int& keep) {
+    int ends[2];
+    switch (output) {
+    case Row::file:
+        return;
+    case Row::unreadPipe:
+    case Row::closedPipe:
+        if (pipe(ends) != 0)
+            return;
+        fcntl(ends[0], F_SETPIPE_SZ, 4096);
+        dup2(ends[1], 1);
+        close(ends[1]);
+        if (output == Row::closedPipe)
+            close(ends[0]);
+        else
+            keep = ends[0];
+        return;
+    case Row::stoppedTerminal: {
+        int master, slave;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        tcflow(slave, TCOOFF);
+        dup2(slave, 1);
+        close(slave);
+        keep = master;
+        return;
+    }
+    }
+}
+
+// The watcher: runs the row's host in a child and judges how it ended.
+void Watch(const Row& row, const std::string& dir, std::vector<std::string>& findings) {
+    int keep = -1;
+    fflush(nullptr);
+    const auto begun = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        SetOutput(row.output, keep);
+        Host host(dir);
+        row.host(host);
+        host.Report();
+        exit(0);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Since(begun) > kHostLimitS) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            findings.push_back("the host did not end within " + std::to_string(kHostLimitS) + " s");
+            return;
+        }
+        Sleep(20);
+    }
+    if (keep >= 0)
+        close(keep);
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (signal != row.expectedSignal || (!signal && code != row.expectedExit))
+        findings.push_back("the host ended " +
+                           (signal ? "by signal " + std::to_string(signal)
+                                   : "with status " + std::to_string(code)) +
+                           " where " +
+                           (row.expectedSignal ? "signal " + std::to_string(row.expectedSignal)
+                                               : "status " + std::to_string(row.expectedExit)) +
+                           " was due");
+    const std::string text = kxtest::ReadText(dir + "/host-findings");
+    for (size_t at = 0, next; at < text.size(); at = next + 1) {
+        next = text.find('\n', at);
+        if (next == std::string::npos)
+            next = text.size();
+        if (next > at)
+            findings.push_back(text.substr(at, next - at));
+    }
+    if (Since(begun) > kExitBound + kUnloadBound)
+        findings.push_back("the host took " + std::to_string(Since(begun)) + " s");
+}
+
+TEST(LifecycleMatrix, WhateverTheHostsProcessDoesTheLibraryNeverCrashesHangsOrLosesARecording) {
+    const auto begun = Clock::now();
+    kxtest::TempDir root;
+    std::vector<kxtest::ChildRun> runs;
+    const char* filter = getenv("KALDRIX_MATRIX_FILTER");
+    for (const Row& row : Rows()) {
+        if (filter && row.name.find(filter) == std::string::npos)
+            continue;
+        kxtest::ChildRun run;
+        run.name = row.name;
+        run.body = [row](const std::string& dir, std::vector<std::string>& findings) {
+            Watch(row, dir, findings);
+        };
+        runs.push_back(run);
+    }
+    kxtest::RunChildren(runs, root.path(), kxtest::EnvNumber("KALDRIX_MATRIX_JOBS", 8), kRowLimitS);
+    kxtest::ReportFindings(runs);
+    printf("lifecycle matrix: %zu rows, %lld s\n", runs.size(),
+           static_cast<long long>(
+               std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begun).count()));
+}
+
+} // namespace
