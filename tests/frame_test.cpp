@@ -118,13 +118,132 @@ TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
     EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
 }
 
+// A host's own handling of SIGSEGV, SIGBUS and SIGFPE goes on as if the
+// library were not there: a signal that is not the processor's fault inside a
+// call reaches the disposition the host set, before or after the library's
+// first call. Each row runs in a fresh copy of this program: the host's setup,
+// one call, the host's later setup, then the signal; a survivor exits 0.
+constexpr int kHostHandlerExit = 42;
+volatile int g_recursionLimit = 1 << 30;
+
+__attribute__((noinline)) int OverflowTheStack(int depth) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    return depth == g_recursionLimit ? 0 : OverflowTheStack(depth + 1) + frame[0];
+}
+
+void UseAlternateStack() {
+    static char stack[256 * 1024];
+    stack_t alternate{};
+    alternate.ss_sp = stack;
+    alternate.ss_size = sizeof stack;
+    sigaltstack(&alternate, nullptr);
+}
+
+struct sigaction g_found;
+
+void Install(int signal, void (*handler)(int, siginfo_t*, void*), int flags) {
+    struct sigaction action {};
+    action.sa_sigaction = handler;
+    action.sa_flags = SA_SIGINFO | flags;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGUSR1);
+    sigaction(signal, &action, &g_found);
+}
+
+void HostExits(int, siginfo_t*, void*) { _exit(kHostHandlerExit); }
+
+// Exits kHostHandlerExit only when called as the kernel calls it: with its
+// siginfo, under its mask and (SA_RESETHAND) after its reset.
+void HostChecksHowItIsCalled(int signal, siginfo_t* info, void*) {
+    sigset_t blocked;
+    pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+    struct sigaction now {};
+    sigaction(signal, nullptr, &now);
+    const bool asCalledByTheKernel = info && info->si_signo == SIGSEGV && info->si_code > 0 &&
+                                     sigismember(&blocked, SIGUSR1) &&
+                                     sigismember(&blocked, SIGSEGV) && now.sa_handler == SIG_DFL;
+    _exit(asCalledByTheKernel ? kHostHandlerExit : kHostHandlerExit + 1);
+}
+
+// What Python's faulthandler does: report, put back the disposition it
+// found, and raise the signal again.
+void FaultHandlerLike(int signal, siginfo_t*, void*) {
+    const char report[] = "Fatal Python error: Segmentation fault\n";
+    (void)!write(STDERR_FILENO, report, sizeof report - 1);
+    sigaction(signal, &g_found, nullptr);
+    raise(signal);
+}
+
+void HostOverflowHandler() {
+    UseAlternateStack();
+    Install(SIGSEGV, HostExits, SA_ONSTACK);
+}
+
+void HostFaultHandler() {
+    UseAlternateStack();
+    Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK);
+}
+
+void DefaultSegv() { signal(SIGSEGV, SIG_DFL); }
+
+void RunSignalRow(void (*before)(), void (*after)(), void (*signal)()) {
+    before();
+    RunExport("\nException  KxPlayStatus", 0, [] { return 0; });
+    after();
+    signal();
+    _exit(0);
+}
+
+TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    using Step = void (*)();
+    const Step nothing = [] {};
+    const Step defaultFpe = [] { signal(SIGFPE, SIG_DFL); };
+    const Step overflow = [] { OverflowTheStack(0); };
+    const Step fault = [] { (void)*FaultingAddress(); };
+    const Step killSegv = [] { kill(getpid(), SIGSEGV); };
+    const Step killFpe = [] { kill(getpid(), SIGFPE); };
+    const Step raiseInsideACall = [] {
+        RunExport("\nException  KxPlayStatus", 0, [] { return raise(SIGSEGV); });
+    };
+    const Step checkingHandler = [] { Install(SIGSEGV, HostChecksHowItIsCalled, SA_RESETHAND); };
+    const Step faultHandlerOverDefault = [] {
+        DefaultSegv();
+        HostFaultHandler();
+    };
+    struct Case {
+        const char* name;
+        Step before, after, signal;
+        std::function<bool(int)> ends;
+        const char* stderrPattern;
+    };
+    const Case cases[] = {
+        {"stack overflow handler on an alternate stack", HostOverflowHandler, nothing, overflow,
+         testing::ExitedWithCode(kHostHandlerExit), ""},
+        {"kill -SEGV, default action", DefaultSegv, nothing, killSegv,
+         testing::KilledBySignal(SIGSEGV), ""},
+        {"kill -FPE, default action", defaultFpe, nothing, killFpe, testing::KilledBySignal(SIGFPE),
+         ""},
+        {"SIGSEGV raised inside a call, default action", DefaultSegv, nothing, raiseInsideACall,
+         testing::KilledBySignal(SIGSEGV), ""},
+        {"handler installed before the first call: flags and mask", checkingHandler, nothing, fault,
+         testing::ExitedWithCode(kHostHandlerExit), ""},
+        {"faulthandler installed before the first call, stack overflow", faultHandlerOverDefault,
+         nothing, overflow, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
+        {"faulthandler installed after the first call, kill -SEGV", DefaultSegv, HostFaultHandler,
+         killSegv, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EXIT(RunSignalRow(c.before, c.after, c.signal), c.ends, c.stderrPattern) << c.name;
+}
+
 // Loading and unloading the library leaves the host's own fault handler in
 // place, whatever ran in between: after dlclose a fault lands in the host's
 // handler, never in code that is no longer mapped. Each case runs in a fresh
 // copy of this program.
 enum class WhileLoaded { Nothing, StatusCalls, Recording, Playing };
 
-constexpr int kHostHandlerExit = 42;
 void HostHandlerExits(int) { _exit(kHostHandlerExit); }
 
 void LoadUseUnloadThenFault(WhileLoaded use) {
