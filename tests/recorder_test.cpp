@@ -380,25 +380,44 @@ TEST_F(RecorderRealTimeThreads, StopAfterAHeaderCutShortFails) {
     }
 }
 
-// The write stops at a file size limit part-way through a buffer.
-TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopCutsTheFileBack) {
+// A write that fails at a file size limit stops the appending. The stop
+// still completes and closes the file with the whole buffers it holds (a
+// buffer written in part is cut off), but answers -1: captured sound is lost.
+TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
+    struct Case {
+        const char* name;
+        const char* file;
+        rlim_t limit;
+        DWORD recordMs;
+        size_t buffersKept;
+    };
+    const Case cases[] = {
+        {"part-way through the sixth buffer", "a.wav", 44 + 5 * 960 + 500, 900, 5},
+        {"after 1.2 s of a 3 s recording", "b.wav", 44 + 20 * 960, 3000, 20},
+    };
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 44 + 5 * 960 + 500;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
-    Sleep(900);
-    const int stopResult = KxStopRecFile();
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, oldHandler);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = c.limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const size_t mark = Mark();
+        const int startResult = KxStartRecFile(Path(c.file).c_str());
+        Sleep(c.recordMs);
+        const int stopResult = KxStopRecFile();
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(stopResult, 1);
-    EXPECT_EQ(HostRecords(m_log.Records()), (Records{LogText::kRecordFileWriteError, kStopOk}));
-    const Bytes data = CompletedData(Path("a.wav"));
-    EXPECT_EQ(data.size(), 5u * 960) << "only whole buffers, and only those written";
-    EXPECT_EQ(data, PatternPrefix(data.size()));
+        ASSERT_EQ(startResult, 1);
+        EXPECT_EQ(stopResult, -1);
+        EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecordFileWriteError, kStopFailed}));
+        const Bytes data = CompletedData(Path(c.file));
+        EXPECT_EQ(data.size(), c.buffersKept * 960) << "only whole buffers, and only those written";
+        EXPECT_EQ(data, PatternPrefix(data.size()));
+        EXPECT_EQ(DescriptorsOn(Path(c.file)), 0) << "the file is closed";
+    }
 }
 
 TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {

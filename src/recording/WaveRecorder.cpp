@@ -81,7 +81,9 @@ int CWaveRecorder::StopRecordFile() {
         e->Delete();
         return -1;
     }
-    return 1;
+    // The file is complete and closed, but it lacks what the failed write
+    // held and everything captured after it.
+    return m_output->WriteFailed() ? -1 : 1;
 }
 
 int CWaveRecorder::StartThread() {
