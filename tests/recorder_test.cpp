@@ -420,6 +420,36 @@ TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
     }
 }
 
+// At process exit the detach reports the lost data as the stop does. Runs in
+// a fresh copy of this program, where the capture thread may be left running.
+void ProcessExitAfterAFailedWrite(const std::string& path, const kxtest::LogCapture& log) {
+    kxtest::FailOperation("CFile::Write", ENOSPC, 7); // the first after the header's six
+    if (KxStartRecFile(path.c_str()) != 1)
+        _exit(10);
+    for (int poll = 0; Count(log.Records(), LogText::kRecordFileWriteError) == 0; ++poll) {
+        if (poll == 1000)
+            _exit(11);
+        Sleep(10);
+    }
+    const size_t mark = log.Records().size();
+    CompleteRecordingAtDetach(true);
+    const Records records = log.Records();
+    if (Records(records.begin() + static_cast<long>(mark), records.end()) != Records{kStopFailed})
+        _exit(12);
+    const Bytes file = kxtest::ReadFile(path);
+    _exit(file.size() == 44 && kxtest::ReadLe32(file, 4) == 36 && kxtest::ReadLe32(file, 40) == 0
+              ? 0
+              : 13);
+}
+
+using RecorderDeathTest = RecorderFixture;
+
+TEST_F(RecorderDeathTest, ProcessExitAfterAFailedWriteReportsIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ProcessExitAfterAFailedWrite(Path("a.wav"), m_log), testing::ExitedWithCode(0), "")
+        << "10: start, 11: no write error, 12: records, 13: file";
+}
+
 TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {
     ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
     CWaveRecorderTestPeer(g_Recorder).SetBytesRecorded(kLargestData - 2 * 960);

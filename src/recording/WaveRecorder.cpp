@@ -411,7 +411,7 @@ int CWaveRecorder::CompleteAtProcessExit() {
         return 0;
     m_recording.store(0);
     if (m_output->CompleteFromLength(kBufferSize))
-        return 1;
+        return m_output->WriteFailed() ? -1 : 1;
     g_Log.Write(LogText::kRecordFileCloseError);
     return -1;
 }
