@@ -200,6 +200,7 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
     using Step = void (*)();
     const Step nothing = [] {};
     const Step defaultFpe = [] { signal(SIGFPE, SIG_DFL); };
+    const Step ignoreSegv = [] { signal(SIGSEGV, SIG_IGN); };
     const Step overflow = [] { OverflowTheStack(0); };
     const Step fault = [] { (void)*FaultingAddress(); };
     const Step killSegv = [] { kill(getpid(), SIGSEGV); };
@@ -223,6 +224,7 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
          testing::ExitedWithCode(kHostHandlerExit), ""},
         {"kill -SEGV, default action", DefaultSegv, nothing, killSegv,
          testing::KilledBySignal(SIGSEGV), ""},
+        {"kill -SEGV, ignored", ignoreSegv, nothing, killSegv, testing::ExitedWithCode(0), ""},
         {"kill -FPE, default action", defaultFpe, nothing, killFpe, testing::KilledBySignal(SIGFPE),
          ""},
         {"SIGSEGV raised inside a call, default action", DefaultSegv, nothing, raiseInsideACall,

@@ -60,7 +60,7 @@ void CallPrevious(const struct sigaction& previous, int signal, siginfo_t* info,
 
 // The default action, or the kernel's for an ignored fault, which it never
 // lets pass: a fault runs its instruction again and ends the process there;
-// a sent signal is sent again and gets the default action when unblocked.
+// a sent signal is raised again and gets the default action once unblocked.
 void TakeDefault(int signal, const siginfo_t* info) {
     SetDefault(signal);
     if (!IsSynchronousFault(info))
@@ -78,7 +78,8 @@ void PassOn(int signal, siginfo_t* info, void* context) {
             CallPrevious(previous, signal, info, context);
         else if (previous.sa_handler == SIG_DFL || IsSynchronousFault(info))
             TakeDefault(signal, info);
-        return; // a sent signal that the host ignores
+        // Otherwise a sent signal that the host ignores: nothing happens.
+        return;
     }
 }
 
