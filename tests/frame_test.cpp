@@ -132,17 +132,15 @@ __attribute__((noinline)) int OverflowTheStack(int depth) {
     return depth == g_recursionLimit ? 0 : OverflowTheStack(depth + 1) + frame[0];
 }
 
-void UseAlternateStack() {
-    static char stack[256 * 1024];
-    stack_t alternate{};
-    alternate.ss_sp = stack;
-    alternate.ss_size = sizeof stack;
-    sigaltstack(&alternate, nullptr);
-}
-
 struct sigaction g_found;
 
+// With SA_ONSTACK the handler gets an alternate stack, as a stack overflow
+// handler must.
 void Install(int signal, void (*handler)(int, siginfo_t*, void*), int flags) {
+    static char alternateStack[256 * 1024];
+    const stack_t alternate{alternateStack, 0, sizeof alternateStack};
+    if (flags & SA_ONSTACK)
+        sigaltstack(&alternate, nullptr);
     struct sigaction action {};
     action.sa_sigaction = handler;
     action.sa_flags = SA_SIGINFO | flags;
@@ -175,18 +173,6 @@ void FaultHandlerLike(int signal, siginfo_t*, void*) {
     raise(signal);
 }
 
-void HostOverflowHandler() {
-    UseAlternateStack();
-    Install(SIGSEGV, HostExits, SA_ONSTACK);
-}
-
-void HostFaultHandler() {
-    UseAlternateStack();
-    Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK);
-}
-
-void DefaultSegv() { signal(SIGSEGV, SIG_DFL); }
-
 void RunSignalRow(void (*before)(), void (*after)(), void (*signal)()) {
     before();
     RunExport("\nException  KxPlayStatus", 0, [] { return 0; });
@@ -199,6 +185,7 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     using Step = void (*)();
     const Step nothing = [] {};
+    const Step defaultSegv = [] { signal(SIGSEGV, SIG_DFL); };
     const Step defaultFpe = [] { signal(SIGFPE, SIG_DFL); };
     const Step ignoreSegv = [] { signal(SIGSEGV, SIG_IGN); };
     const Step overflow = [] { OverflowTheStack(0); };
@@ -209,9 +196,11 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
         RunExport("\nException  KxPlayStatus", 0, [] { return raise(SIGSEGV); });
     };
     const Step checkingHandler = [] { Install(SIGSEGV, HostChecksHowItIsCalled, SA_RESETHAND); };
+    const Step overflowHandler = [] { Install(SIGSEGV, HostExits, SA_ONSTACK); };
+    const Step faultHandler = [] { Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK); };
     const Step faultHandlerOverDefault = [] {
-        DefaultSegv();
-        HostFaultHandler();
+        signal(SIGSEGV, SIG_DFL);
+        Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK);
     };
     struct Case {
         const char* name;
@@ -220,20 +209,20 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
         const char* stderrPattern;
     };
     const Case cases[] = {
-        {"stack overflow handler on an alternate stack", HostOverflowHandler, nothing, overflow,
+        {"stack overflow handler on an alternate stack", overflowHandler, nothing, overflow,
          testing::ExitedWithCode(kHostHandlerExit), ""},
-        {"kill -SEGV, default action", DefaultSegv, nothing, killSegv,
+        {"kill -SEGV, default action", defaultSegv, nothing, killSegv,
          testing::KilledBySignal(SIGSEGV), ""},
         {"kill -SEGV, ignored", ignoreSegv, nothing, killSegv, testing::ExitedWithCode(0), ""},
         {"kill -FPE, default action", defaultFpe, nothing, killFpe, testing::KilledBySignal(SIGFPE),
          ""},
-        {"SIGSEGV raised inside a call, default action", DefaultSegv, nothing, raiseInsideACall,
+        {"SIGSEGV raised inside a call, default action", defaultSegv, nothing, raiseInsideACall,
          testing::KilledBySignal(SIGSEGV), ""},
         {"handler installed before the first call: flags and mask", checkingHandler, nothing, fault,
          testing::ExitedWithCode(kHostHandlerExit), ""},
         {"faulthandler installed before the first call, stack overflow", faultHandlerOverDefault,
          nothing, overflow, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
-        {"faulthandler installed after the first call, kill -SEGV", DefaultSegv, HostFaultHandler,
+        {"faulthandler installed after the first call, kill -SEGV", defaultSegv, faultHandler,
          killSegv, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
     };
     for (const Case& c : cases)
