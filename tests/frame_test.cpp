@@ -118,13 +118,123 @@ TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
     EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
 }
 
+// A host's own handling of SIGSEGV, SIGBUS and SIGFPE goes on as if the
+// library were not there: a signal that is not the processor's fault inside a
+// call reaches the disposition the host set, before or after the library's
+// first call. Each row runs in a fresh copy of this program: the host's setup,
+// one call, the host's later setup, then the signal; a survivor exits 0.
+constexpr int kHostHandlerExit = 42;
+volatile int g_recursionLimit = 1 << 30;
+
+__attribute__((noinline)) int OverflowTheStack(int depth) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    return depth == g_recursionLimit ? 0 : OverflowTheStack(depth + 1) + frame[0];
+}
+
+struct sigaction g_found;
+
+// With SA_ONSTACK the handler gets an alternate stack, as a stack overflow
+// handler must.
+void Install(int signal, void (*handler)(int, siginfo_t*, void*), int flags) {
+    static char alternateStack[256 * 1024];
+    const stack_t alternate{alternateStack, 0, sizeof alternateStack};
+    if (flags & SA_ONSTACK)
+        sigaltstack(&alternate, nullptr);
+    struct sigaction action {};
+    action.sa_sigaction = handler;
+    action.sa_flags = SA_SIGINFO | flags;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGUSR1);
+    sigaction(signal, &action, &g_found);
+}
+
+void HostExits(int, siginfo_t*, void*) { _exit(kHostHandlerExit); }
+
+// Exits kHostHandlerExit only when called as the kernel calls it: with its
+// siginfo, under its mask and (SA_RESETHAND) after its reset.
+void HostChecksHowItIsCalled(int signal, siginfo_t* info, void*) {
+    sigset_t blocked;
+    pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+    struct sigaction now {};
+    sigaction(signal, nullptr, &now);
+    const bool asCalledByTheKernel = info && info->si_signo == SIGSEGV && info->si_code > 0 &&
+                                     sigismember(&blocked, SIGUSR1) &&
+                                     sigismember(&blocked, SIGSEGV) && now.sa_handler == SIG_DFL;
+    _exit(asCalledByTheKernel ? kHostHandlerExit : kHostHandlerExit + 1);
+}
+
+// What Python's faulthandler does: report, put back the disposition it
+// found, and raise the signal again.
+void FaultHandlerLike(int signal, siginfo_t*, void*) {
+    const char report[] = "Fatal Python error: Segmentation fault\n";
+    (void)!write(STDERR_FILENO, report, sizeof report - 1);
+    sigaction(signal, &g_found, nullptr);
+    raise(signal);
+}
+
+void RunSignalRow(void (*before)(), void (*after)(), void (*signal)()) {
+    before();
+    RunExport("\nException  KxPlayStatus", 0, [] { return 0; });
+    after();
+    signal();
+    _exit(0);
+}
+
+TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    using Step = void (*)();
+    const Step nothing = [] {};
+    const Step defaultSegv = [] { signal(SIGSEGV, SIG_DFL); };
+    const Step defaultFpe = [] { signal(SIGFPE, SIG_DFL); };
+    const Step ignoreSegv = [] { signal(SIGSEGV, SIG_IGN); };
+    const Step overflow = [] { OverflowTheStack(0); };
+    const Step fault = [] { (void)*FaultingAddress(); };
+    const Step killSegv = [] { kill(getpid(), SIGSEGV); };
+    const Step killFpe = [] { kill(getpid(), SIGFPE); };
+    const Step raiseInsideACall = [] {
+        RunExport("\nException  KxPlayStatus", 0, [] { return raise(SIGSEGV); });
+    };
+    const Step checkingHandler = [] { Install(SIGSEGV, HostChecksHowItIsCalled, SA_RESETHAND); };
+    const Step overflowHandler = [] { Install(SIGSEGV, HostExits, SA_ONSTACK); };
+    const Step faultHandler = [] { Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK); };
+    const Step faultHandlerOverDefault = [] {
+        signal(SIGSEGV, SIG_DFL);
+        Install(SIGSEGV, FaultHandlerLike, SA_NODEFER | SA_ONSTACK);
+    };
+    struct Case {
+        const char* name;
+        Step before, after, signal;
+        std::function<bool(int)> ends;
+        const char* stderrPattern;
+    };
+    const Case cases[] = {
+        {"stack overflow handler on an alternate stack", overflowHandler, nothing, overflow,
+         testing::ExitedWithCode(kHostHandlerExit), ""},
+        {"kill -SEGV, default action", defaultSegv, nothing, killSegv,
+         testing::KilledBySignal(SIGSEGV), ""},
+        {"kill -SEGV, ignored", ignoreSegv, nothing, killSegv, testing::ExitedWithCode(0), ""},
+        {"kill -FPE, default action", defaultFpe, nothing, killFpe, testing::KilledBySignal(SIGFPE),
+         ""},
+        {"SIGSEGV raised inside a call, default action", defaultSegv, nothing, raiseInsideACall,
+         testing::KilledBySignal(SIGSEGV), ""},
+        {"handler installed before the first call: flags and mask", checkingHandler, nothing, fault,
+         testing::ExitedWithCode(kHostHandlerExit), ""},
+        {"faulthandler installed before the first call, stack overflow", faultHandlerOverDefault,
+         nothing, overflow, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
+        {"faulthandler installed after the first call, kill -SEGV", defaultSegv, faultHandler,
+         killSegv, testing::KilledBySignal(SIGSEGV), "Fatal Python error"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EXIT(RunSignalRow(c.before, c.after, c.signal), c.ends, c.stderrPattern) << c.name;
+}
+
 // Loading and unloading the library leaves the host's own fault handler in
 // place, whatever ran in between: after dlclose a fault lands in the host's
 // handler, never in code that is no longer mapped. Each case runs in a fresh
 // copy of this program.
 enum class WhileLoaded { Nothing, StatusCalls, Recording, Playing };
 
-constexpr int kHostHandlerExit = 42;
 void HostHandlerExits(int) { _exit(kHostHandlerExit); }
 
 void LoadUseUnloadThenFault(WhileLoaded use) {

@@ -4,8 +4,10 @@
 #include "support/TestSupport.h"
 
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -163,6 +165,91 @@ TEST_F(LogFileTest, RecordsReachTheFileBeforeTheHostDies) {
         const std::regex layout("\n={44}(\n[-0-9 :]+:record [0-2]){3}");
         EXPECT_TRUE(std::regex_match(text, layout)) << c.name << ": " << text;
     }
+}
+
+// The log's folder is often /tmp, where anyone may plant a name. The day's
+// file is only ever a regular file of this user reached without following a
+// symbolic link; anything else leaves the day's file off while the echo goes
+// on, and whatever was planted stays as it was.
+TEST_F(LogFileTest, DaysFileIsOnlyARegularFileOfThisUser) {
+    CreateMarker();
+    const std::string target = dir.File("target");
+    const std::string planted = "planted\n";
+    auto plantFile = [&](const std::string& path) {
+        kxtest::WriteFile(path, kxtest::Bytes(planted.begin(), planted.end()));
+    };
+    int reader = -1;
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;          // false: cannot be planted here
+        std::function<std::string()> planted; // what the planted name holds afterwards
+        std::string plantedHolds;
+    };
+    const auto textOf = [](const std::string& path) {
+        return kxtest::FileExists(path) ? kxtest::ReadText(path) : std::string("(none)");
+    };
+    const Case cases[] = {
+        {"symbolic link to a file",
+         [&] {
+             plantFile(target);
+             return symlink(target.c_str(), logPath.c_str()) == 0;
+         },
+         [&] { return textOf(target); }, planted},
+        {"symbolic link to nothing", [&] { return symlink(target.c_str(), logPath.c_str()) == 0; },
+         [&] { return textOf(target); }, "(none)"},
+        {"FIFO with a reader",
+         [&] {
+             reader = mkfifo(logPath.c_str(), 0666) == 0
+                          ? open(logPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                          : -1;
+             return reader >= 0;
+         },
+         [&] {
+             char bytes[64];
+             const ssize_t got = read(reader, bytes, sizeof bytes);
+             close(reader);
+             return std::string(bytes, got > 0 ? static_cast<size_t>(got) : 0);
+         },
+         ""},
+        {"folder", [&] { return mkdir(logPath.c_str(), 0777) == 0; },
+         [&] { return std::to_string(rmdir(logPath.c_str())); }, "0"},
+        {"file of another user (needs root)",
+         [&] {
+             plantFile(logPath);
+             return geteuid() == 0 && chmod(logPath.c_str(), 0666) == 0 &&
+                    chown(logPath.c_str(), 65534, 65534) == 0;
+         },
+         [&] { return textOf(logPath); }, planted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(logPath.c_str());
+        ::unlink(target.c_str());
+        if (!c.plant()) {
+            std::printf("row not run: %s\n", c.name);
+            continue;
+        }
+        CLogFile log;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(log.Open(), 0);
+        log.Write("record");
+        log.Close();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "record\n");
+        EXPECT_EQ(c.planted(), c.plantedHolds);
+    }
+
+    // A new day's file gets the mode fopen gives: 0666 less the umask.
+    ::unlink(logPath.c_str());
+    const mode_t umaskBefore = umask(027);
+    CLogFile log;
+    const int opened = log.Open();
+    umask(umaskBefore);
+    ASSERT_EQ(opened, 1);
+    log.Close();
+    struct stat status {};
+    ASSERT_EQ(lstat(logPath.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
 // Programs that the host starts do not inherit the open log.

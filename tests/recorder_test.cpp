@@ -380,25 +380,74 @@ TEST_F(RecorderRealTimeThreads, StopAfterAHeaderCutShortFails) {
     }
 }
 
-// The write stops at a file size limit part-way through a buffer.
-TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopCutsTheFileBack) {
+// A write that fails at a file size limit stops the appending. The stop
+// still completes and closes the file with the whole buffers it holds (a
+// buffer written in part is cut off), but answers -1: captured sound is lost.
+TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
+    struct Case {
+        const char* name;
+        const char* file;
+        rlim_t limit;
+        DWORD recordMs;
+        size_t buffersKept;
+    };
+    const Case cases[] = {
+        {"part-way through the sixth buffer", "a.wav", 44 + 5 * 960 + 500, 900, 5},
+        {"after 1.2 s of a 3 s recording", "b.wav", 44 + 20 * 960, 3000, 20},
+    };
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 44 + 5 * 960 + 500;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
-    Sleep(900);
-    const int stopResult = KxStopRecFile();
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, oldHandler);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = c.limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const size_t mark = Mark();
+        const int startResult = KxStartRecFile(Path(c.file).c_str());
+        Sleep(c.recordMs);
+        const int stopResult = KxStopRecFile();
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(stopResult, 1);
-    EXPECT_EQ(HostRecords(m_log.Records()), (Records{LogText::kRecordFileWriteError, kStopOk}));
-    const Bytes data = CompletedData(Path("a.wav"));
-    EXPECT_EQ(data.size(), 5u * 960) << "only whole buffers, and only those written";
-    EXPECT_EQ(data, PatternPrefix(data.size()));
+        ASSERT_EQ(startResult, 1);
+        EXPECT_EQ(stopResult, -1);
+        EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecordFileWriteError, kStopFailed}));
+        const Bytes data = CompletedData(Path(c.file));
+        EXPECT_EQ(data.size(), c.buffersKept * 960) << "only whole buffers, and only those written";
+        EXPECT_EQ(data, PatternPrefix(data.size()));
+        EXPECT_EQ(DescriptorsOn(Path(c.file)), 0) << "the file is closed";
+    }
+}
+
+// At process exit the detach reports the lost data as the stop does. Runs in
+// a fresh copy of this program, where the capture thread may be left running.
+void ProcessExitAfterAFailedWrite(const std::string& path, const kxtest::LogCapture& log) {
+    kxtest::FailOperation("CFile::Write", ENOSPC, 7); // the first after the header's six
+    if (KxStartRecFile(path.c_str()) != 1)
+        _exit(10);
+    for (int poll = 0; Count(log.Records(), LogText::kRecordFileWriteError) == 0; ++poll) {
+        if (poll == 1000)
+            _exit(11);
+        Sleep(10);
+    }
+    const size_t mark = log.Records().size();
+    CompleteRecordingAtDetach(true);
+    const Records records = log.Records();
+    if (Records(records.begin() + static_cast<long>(mark), records.end()) != Records{kStopFailed})
+        _exit(12);
+    const Bytes file = kxtest::ReadFile(path);
+    _exit(file.size() == 44 && kxtest::ReadLe32(file, 4) == 36 && kxtest::ReadLe32(file, 40) == 0
+              ? 0
+              : 13);
+}
+
+using RecorderDeathTest = RecorderFixture;
+
+TEST_F(RecorderDeathTest, ProcessExitAfterAFailedWriteReportsIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ProcessExitAfterAFailedWrite(Path("a.wav"), m_log), testing::ExitedWithCode(0), "")
+        << "10: start, 11: no write error, 12: records, 13: file";
 }
 
 TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {

@@ -52,6 +52,7 @@ bool CRecordingFile::Append(const char* data, DWORD size) {
     } catch (CFileException* e) {
         e->Delete();
         m_appendStopped = true;
+        m_writeFailed.store(true);
         g_Log.Write(LogText::kRecordFileWriteError);
         return false;
     }

@@ -36,6 +36,8 @@ public:
     void CloseQuietly();
 
     DWORD BytesRecorded() const { return m_bytesRecorded.load(); }
+    // A write of captured data failed: the file holds less than was captured.
+    bool WriteFailed() const { return m_writeFailed.load(); }
     // Test hook: counting goes on from `bytes`, as if they had been written.
     void SetBytesRecorded(DWORD bytes);
 
@@ -48,6 +50,7 @@ private:
     // Bytes the count holds that were never written (only the test hook
     // sets any); the file's length is checked against the rest.
     std::atomic<DWORD> m_bytesPreset{0};
+    std::atomic<bool> m_writeFailed{false};
     bool m_headerWhole = false;
     bool m_appendStopped = false; // the capture thread's own
 };

@@ -84,7 +84,9 @@ int CWaveRecorder::StopRecordFile() {
         e->Delete();
         return -1;
     }
-    return 1;
+    // The file is complete and closed, but it lacks what the failed write
+    // held and everything captured after it.
+    return m_output->WriteFailed() ? -1 : 1;
 }
 
 int CWaveRecorder::StartThread() {
@@ -414,7 +416,7 @@ int CWaveRecorder::CompleteAtProcessExit() {
         return 0;
     m_recording.store(0);
     if (m_output->CompleteFromLength(kBufferSize))
-        return 1;
+        return m_output->WriteFailed() ? -1 : 1;
     g_Log.Write(LogText::kRecordFileCloseError);
     return -1;
 }

@@ -22,7 +22,8 @@ public:
     // 1 recording, 0 a thread or device step failed, -1 the file cannot be
     // created or its header cannot be written.
     int StartRecordFile(const char* fileName);
-    // 1 the file is complete and closed, -1 a file error.
+    // 1 the file is complete and closed; -1 a file error, or the file is
+    // complete and closed but a write of captured data failed.
     int StopRecordFile();
     int IsRecording() const { return m_recording.load(); }
 

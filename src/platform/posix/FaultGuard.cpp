@@ -1,7 +1,10 @@
-// Faults become a jump back into the guard: SIGSEGV, SIGBUS and SIGFPE raised
-// inside a guarded call return there through siglongjmp. Outside a guard the
-// signal goes to the handler that was installed before ours, so a host's own
-// handling is untouched.
+// Faults become a jump back into the guard: a SIGSEGV, SIGBUS or SIGFPE that
+// the processor raises inside a guarded call returns there through
+// siglongjmp. Every other delivery of these signals (a fault outside a guard,
+// a signal sent with kill or raise, even inside a guard) goes to the
+// disposition found when the handler was installed, as if the library were
+// not there. The handler runs on the thread's alternate stack when it has
+// one, so that a host's stack overflow handler still gets its signal.
 #include "platform/FaultGuard.h"
 #include "platform/posix/FaultHandler.h"
 
@@ -24,27 +27,67 @@ __thread GuardScope* t_guard __attribute__((tls_model("initial-exec"))) = nullpt
 
 struct sigaction g_previous[kSignalCount];
 
-void OnFault(int signal, siginfo_t* info, void* context) {
-    if (GuardScope* guard = t_guard)
-        siglongjmp(guard->jump, 1);
+// The kernel's own faults carry a positive code (SEGV_MAPERR, FPE_INTDIV,
+// SI_KERNEL ...); kill, raise, tgkill and sigqueue give SI_USER, SI_TKILL or
+// SI_QUEUE, all of them zero or less.
+bool IsSynchronousFault(const siginfo_t* info) { return info && info->si_code > 0; }
+
+void SetDefault(int signal) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+}
+
+// Calls a handler as the kernel would have: its mask, and the signal itself
+// unless SA_NODEFER, blocked around the call, and a one-shot handler
+// (SA_RESETHAND) taken out first. The stack it runs on is the kernel's
+// choice, made when ours was entered.
+void CallPrevious(const struct sigaction& previous, int signal, siginfo_t* info, void* context) {
+    sigset_t blocked = previous.sa_mask;
+    if (!(previous.sa_flags & SA_NODEFER))
+        sigaddset(&blocked, signal);
+    if (previous.sa_flags & SA_RESETHAND)
+        SetDefault(signal);
+    sigset_t saved;
+    pthread_sigmask(SIG_BLOCK, &blocked, &saved);
+    if (previous.sa_flags & SA_SIGINFO)
+        previous.sa_sigaction(signal, info, context);
+    else
+        previous.sa_handler(signal);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+// The default action, or the kernel's for an ignored fault, which it never
+// lets pass: a fault runs its instruction again and ends the process there;
+// a sent signal is raised again and gets the default action once unblocked.
+void TakeDefault(int signal, const siginfo_t* info) {
+    SetDefault(signal);
+    if (!IsSynchronousFault(info))
+        raise(signal);
+}
+
+void PassOn(int signal, siginfo_t* info, void* context) {
     for (int i = 0; i < kSignalCount; ++i) {
         if (kFaultSignals[i] != signal)
             continue;
         const struct sigaction& previous = g_previous[i];
-        if (previous.sa_flags & SA_SIGINFO) {
-            previous.sa_sigaction(signal, info, context);
-        } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-            previous.sa_handler(signal);
-        } else {
-            // Back to the default action; the faulting instruction runs again
-            // and ends the process as it would have without us.
-            struct sigaction fallback {};
-            fallback.sa_handler = SIG_DFL;
-            sigemptyset(&fallback.sa_mask);
-            sigaction(signal, &fallback, nullptr);
-        }
+        const bool handler = (previous.sa_flags & SA_SIGINFO) ||
+                             (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN);
+        if (handler)
+            CallPrevious(previous, signal, info, context);
+        else if (previous.sa_handler == SIG_DFL || IsSynchronousFault(info))
+            TakeDefault(signal, info);
+        // Otherwise a sent signal that the host ignores: nothing happens.
         return;
     }
+}
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+    GuardScope* const guard = t_guard;
+    if (guard && IsSynchronousFault(info))
+        siglongjmp(guard->jump, 1);
+    PassOn(signal, info, context);
 }
 
 // The handler's state lives in plain globals that are never destroyed, so
@@ -62,7 +105,9 @@ void EnsureInstalled() {
     if (g_state.load(std::memory_order_relaxed) == kNotInstalled) {
         struct sigaction action {};
         action.sa_sigaction = OnFault;
-        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        // SA_NODEFER: the signal stays unblocked in our handler, so that
+        // CallPrevious blocks exactly what the previous handler asked for.
+        action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
         for (int i = 0; i < kSignalCount; ++i)
             sigaction(kFaultSignals[i], &action, &g_previous[i]);
