@@ -18,7 +18,9 @@
 // own jump buffer, and nothing is unwound: the frames in between are
 // dropped, as on the 32-bit DLL. The handler does not jump itself but
 // returns to the system, which must finish its dispatch. The frame keeps the
-// guarded call's address, so the handler needs no thread-local state.
+// guarded call's address, so the handler needs no thread-local state, and
+// nothing is registered anywhere: a fault on a thread outside any guarded
+// call goes on to the host's own handlers.
 #include "platform/platform.h"
 #include "platform/win32/RunCatchingExceptions.h"
 
@@ -66,8 +68,8 @@ extern "C" [[gnu::used]] EXCEPTION_DISPOSITION OnGuardFrameException(EXCEPTION_R
     return ExceptionContinueExecution;
 }
 
-// 40 bytes of frame: the callee's 32-byte home area and the guarded call's
-// slot, leaving the stack aligned to 16 at the call. The nop keeps the
+// 40 bytes of frame: the callee's 32-byte home area and, at kCallSlot, the
+// guarded call, leaving the stack aligned to 16 at the call. The nop keeps the
 // return address inside the function, not on its epilogue.
 __asm__(R"(
     .text
