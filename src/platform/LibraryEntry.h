@@ -1,7 +1,7 @@
 #pragma once
 
 // The library's attach and detach notifications, delivered by the platform:
-// by DllMain on Windows; on POSIX by the construction and destruction of the
+// on Windows by DllMain (attach) and a TLS callback (detach); on POSIX by the construction and destruction of the
 // one CLibraryEntry object, which is defined after the global objects in
 // their translation unit, so it runs after they are built and before they go.
 struct LibraryHooks {

@@ -64,6 +64,36 @@ std::string RigFile(const char* variable) {
     return value ? value : "";
 }
 
+DWORD RunChildTest(const char* name, const std::string& output) {
+    char self[MAX_PATH];
+    if (GetModuleFileNameA(nullptr, self, sizeof self) == 0)
+        return STILL_ACTIVE;
+    std::string command =
+        std::string("\"") + self + "\" --gtest_also_run_disabled_tests --gtest_filter=" + name;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE sink = CreateFileA(output.empty() ? "NUL" : output.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                              output.empty() ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = sink;
+    startup.hStdOutput = sink;
+    startup.hStdError = sink;
+    PROCESS_INFORMATION child{};
+    const BOOL created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &child);
+    CloseHandle(sink);
+    if (!created)
+        return STILL_ACTIVE;
+    WaitForSingleObject(child.hProcess, 60000);
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return exitCode;
+}
+
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from) {
     if (from > whole.size())
         return std::string::npos;

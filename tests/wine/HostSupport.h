@@ -70,6 +70,11 @@ std::string Echo(std::initializer_list<std::string> messages);
 // for the audio server run, as a Windows path; empty when not set.
 std::string RigFile(const char* variable);
 
+// Runs this program again with only the test `name` (a DISABLED_ one, run
+// as a child), its output into the file `output` (discarded when empty), and
+// returns its exit code, or STILL_ACTIVE when it ran longer than 60 s.
+DWORD RunChildTest(const char* name, const std::string& output = "");
+
 // Where `part` starts inside `whole`, or npos.
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from = 0);
 

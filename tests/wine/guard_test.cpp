@@ -1,7 +1,7 @@
 // The export guard on the real platform: a C++ exception or a processor
 // fault inside an export's body becomes one log record and the export's
 // exception result, on any thread, and the thread's exception list is left
-// as it was found.
+// as it was found; what a callee handles itself stays with it.
 #include "frame/ExportGuard.h"
 
 #include <cstring>
@@ -38,10 +38,42 @@ private:
     void* m_page;
 };
 
-enum class Failure { None, Exception, ForeignException, Read, Write, InsideRuntime, DivideByZero };
+enum class Failure {
+    None,
+    Exception,
+    ForeignException,
+    Read,
+    Write,
+    InsideRuntime,
+    DivideByZero,
+    ReadInsideCatchAll,
+    HandledByCallee,
+    CaughtInsideCallee
+};
 
 // Called through a pointer so that the compiler cannot see the fault coming.
 void* (*volatile g_memset)(void*, int, size_t) = std::memset;
+void (*volatile g_mayThrow)(int) = [](int) {};
+
+// A fault on a load, not on a call, inside a frame whose catch-all the
+// search passes on its way to the guard; -1 if that catch took it.
+__attribute__((noinline)) int ReadInsideCatchAll(void* page) {
+    try {
+        const int value = *static_cast<volatile int*>(page);
+        g_mayThrow(value);
+        return value;
+    } catch (...) {
+        return -1;
+    }
+}
+
+__attribute__((noinline)) int ThrowAndCatch() {
+    try {
+        throw std::runtime_error("thrown and caught inside the callee");
+    } catch (const std::exception&) {
+        return 43;
+    }
+}
 
 int Body(Failure failure, void* page) {
     volatile int zero = 0;
@@ -62,6 +94,13 @@ int Body(Failure failure, void* page) {
         return 0;
     case Failure::DivideByZero:
         return 10 / zero;
+    case Failure::ReadInsideCatchAll:
+        return ReadInsideCatchAll(page);
+    case Failure::HandledByCallee:
+        // The system's own handler inside takes the fault: TRUE, unreadable.
+        return IsBadReadPtr(page, sizeof(int)) ? 1 : 0;
+    case Failure::CaughtInsideCallee:
+        return ThrowAndCatch();
     }
     return 0;
 }
@@ -93,6 +132,10 @@ TEST(WineExportGuard, EveryFailureGivesOneRecordAndTheExceptionResult) {
         {"write to a no-access page", Failure::Write, kExceptionResult, 1},
         {"fault inside msvcrt", Failure::InsideRuntime, kExceptionResult, 1},
         {"integer division by zero", Failure::DivideByZero, kExceptionResult, 1},
+        {"fault outside any call site of a catch-all frame", Failure::ReadInsideCatchAll,
+         kExceptionResult, 1},
+        {"fault that IsBadReadPtr handles itself", Failure::HandledByCallee, 1, 0},
+        {"C++ exception caught inside a callee", Failure::CaughtInsideCallee, 43, 0},
     };
     NoAccessPage page;
     ASSERT_NE(page.get(), nullptr);
@@ -108,15 +151,29 @@ TEST(WineExportGuard, EveryFailureGivesOneRecordAndTheExceptionResult) {
 }
 
 TEST(WineExportGuard, NestedGuardsEachCatchTheirOwn) {
+    struct Case {
+        const char* name;
+        Failure inner;
+        Failure outerAfterwards;
+        int result;
+    };
+    const Case cases[] = {
+        {"inner fault, the outer body goes on", Failure::Read, Failure::None, kExceptionResult + 1},
+        {"inner returns, the outer body faults afterwards", Failure::None, Failure::Read,
+         kExceptionResult},
+    };
     NoAccessPage page;
-    testing::internal::CaptureStdout();
-    const int outer = RunExport(kText, kExceptionResult, [&] {
-        const int inner = GuardedCall(Failure::Read, page.get());
-        return inner + 1;
-    });
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(outer, kExceptionResult + 1) << "the outer body went on after the inner fault";
-    EXPECT_EQ(Records(output), 1);
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        const int outer = RunExport(kText, kExceptionResult, [&] {
+            const int inner = GuardedCall(c.inner, page.get());
+            Body(c.outerAfterwards, page.get());
+            return inner + 1;
+        });
+        const std::string output = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(outer, c.result) << c.name;
+        EXPECT_EQ(Records(output), 1) << c.name;
+    }
 }
 
 struct ThreadRun {

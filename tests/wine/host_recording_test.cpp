@@ -126,34 +126,9 @@ TEST(WineAudioServerRecording, AHostThatExitsWhileRecordingLeavesAValidFile) {
     kxtest::TempDir dir;
     const std::string path = dir.File("exit.wav");
     kxtest::ScopedEnv target("KALDRIX_WINE_EXIT_RECORDING", path);
-    char self[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
-    std::string command =
-        std::string("\"") + self +
-        "\" --gtest_also_run_disabled_tests"
-        " --gtest_filter=WineAudioServerRecording.DISABLED_ChildExitsWhileRecording";
     // The child's output would only confuse this program's own.
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE nothing = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 &inheritable, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nothing;
-    startup.hStdOutput = nothing;
-    startup.hStdError = nothing;
-    PROCESS_INFORMATION child{};
-    const BOOL created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &child);
-    CloseHandle(nothing);
-    ASSERT_TRUE(created);
-    const DWORD waited = WaitForSingleObject(child.hProcess, 30000);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(child.hProcess, &exitCode);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    ASSERT_EQ(waited, WAIT_OBJECT_0);
-    EXPECT_EQ(exitCode, 0u);
+    ASSERT_EQ(kxhost::RunChildTest("WineAudioServerRecording.DISABLED_ChildExitsWhileRecording"),
+              0u);
     ExpectSliceOfFeed(DataOfValidRecording(kxtest::ReadFile(path)), 5 * kBufferSize);
 }
 

@@ -248,6 +248,32 @@ TEST(WineHost, StopAndStatusBeforeAnyStartAnswerZeroAndLogNothing) {
     EXPECT_EQ(echo, "");
 }
 
+// Run only as the child of the next test: a start that fails on its file,
+// the statuses, a stop of the playback, and the unload, whose detach stops
+// the recording the start left flagged.
+TEST(WineHost, DISABLED_ChildUnloadsAfterAFailedStart) {
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    EXPECT_EQ(library.StartRecFile(nullptr), -1);
+    library.RecordStatus();
+    library.PlayStatus();
+    EXPECT_EQ(library.StopPlayFile(), 0);
+    bool unloaded = false;
+    const std::string echo = kxhost::EchoOf([&] { unloaded = library.Unload(); });
+    EXPECT_TRUE(unloaded);
+    EXPECT_NE(echo.find("Log Exited\n"), std::string::npos) << echo;
+}
+
+// In a child, as the failure ended the host: silently and with status 0.
+TEST(WineHost, TheUnloadAfterAFailedStartReturnsAndLogsTheExit) {
+    kxtest::TempDir dir;
+    const std::string output = dir.File("child.txt");
+    EXPECT_EQ(kxhost::RunChildTest("WineHost.DISABLED_ChildUnloadsAfterAFailedStart", output), 0u);
+    const kxtest::Bytes bytes = kxtest::ReadFile(output);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("[  PASSED  ] 1 test."), std::string::npos) << text;
+}
+
 // The device tests below run in two passes of the mingw build's ctest: with
 // Wine's audio drivers switched off, and ("AudioServer" suites) against the
 // private PulseAudio server.

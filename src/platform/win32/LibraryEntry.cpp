@@ -1,12 +1,49 @@
-// The system loader tells the library of its attach and detach through
-// DllMain. The runtime builds the static objects before DllMain sees the
-// attach and destroys them after it has seen the detach.
+// The system loader tells the library of its attach through DllMain and of
+// its detach through a TLS callback. The runtime builds the static objects
+// before DllMain sees the attach and destroys them after the detach.
+//
+// The detach cannot wait for DllMain: the loader calls a module's TLS
+// callbacks first, and the runtime's own callback then frees the detaching
+// thread's emulated thread-local variables, among them the C++ runtime's
+// exception state, while the thread's slot still points to them. A throw
+// during the detach (the stop of a recording whose file was never created
+// throws and catches its file error) would then write into freed heap
+// blocks and break the heap. The loader calls the callbacks in the order
+// of their sections' names; the runtime's are .CRT$XLB to .CRT$XLD.
 #include "platform/platform.h"
 #include "platform/win32/StandardOutput.h"
 
 namespace {
+
 LibraryHooks g_hooks{};
+// Set once DllMain has seen the attach: a program that links these objects
+// itself has no attach, and no detach either.
+bool g_attached = false;
+
+// The TLS callbacks are not told what DllMain's reserved argument tells:
+// whether the process is ending. ntdll answers that; looked up by name, as
+// the DLL imports nothing of ntdll.
+bool ProcessEnding() {
+    using Query = BOOLEAN(NTAPI*)();
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlDllShutdownInProgress")));
+    return query && query();
 }
+
+void NTAPI OnTlsCallback(PVOID, DWORD reason, PVOID) {
+    if (reason != DLL_PROCESS_DETACH || !g_attached)
+        return;
+    g_attached = false;
+    SetEchoInsideLoader(true);
+    if (g_hooks.detach)
+        g_hooks.detach(ProcessEnding());
+}
+
+// Before the runtime's callbacks, after the start of the list (.CRT$XLA).
+[[gnu::section(".CRT$XLAK"), gnu::used]] PIMAGE_TLS_CALLBACK g_detachCallback = OnTlsCallback;
+
+} // namespace
 
 CLibraryEntry::CLibraryEntry(LibraryHooks hooks) { g_hooks = hooks; }
 
@@ -16,23 +53,13 @@ bool IsForkedChild() { return false; }
 
 void ResetLockInForkedChild(LPCRITICAL_SECTION) {}
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_attached = true;
         SetEchoInsideLoader(true);
         if (g_hooks.attach)
             g_hooks.attach();
         SetEchoInsideLoader(false);
-        break;
-    case DLL_PROCESS_DETACH:
-        // A non-null reserved argument means the process is ending: its other
-        // threads are gone already, possibly holding locks.
-        SetEchoInsideLoader(true);
-        if (g_hooks.detach)
-            g_hooks.detach(reserved != nullptr);
-        break;
-    default:
-        break;
     }
     return TRUE;
 }
