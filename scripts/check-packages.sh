@@ -136,8 +136,9 @@ python=(env -u KALDRIX_LIBRARY -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1 /usr/bin/
 # shellcheck disable=SC2016 # the Python text is meant literally
 python_host=$(cd "$work" && "${python[@]}" -c '
 import os, sys, kaldrix
+loaded_by = kaldrix.load()
 mapped = {os.path.realpath(line.split()[-1]) for line in open("/proc/self/maps") if "libkaldrix" in line}
-print(kaldrix.__file__, kaldrix.__version__, kaldrix.load(), kaldrix.record_status().name, *mapped, file=sys.stderr)
+print(kaldrix.__file__, kaldrix.__version__, loaded_by, kaldrix.record_status().name, *mapped, file=sys.stderr)
 ' 2>&1 >/dev/null)
 [ "$python_host" = "/usr/lib/python3/dist-packages/kaldrix/__init__.py $(dpkg-query -W -f='${Version}' python3-kaldrix) libkaldrix.so.1 IDLE $(readlink -f "$library")" ] ||
     fail "python3 -c 'import kaldrix' gave: $python_host"

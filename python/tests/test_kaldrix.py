@@ -129,7 +129,7 @@ def test_a_name_with_a_zero_byte_is_refused(tmp_path):
 
 
 def test_the_readme_example_runs_as_written(tmp_path):
-    readme = (Path(kaldrix.__file__).parents[2] / "README.md").read_text()
+    readme = (Path(__file__).parents[2] / "README.md").read_text()
     section = readme.split("## Python hosts", 1)[1].split("\n## ", 1)[0]
     example = re.search(r"\n\n((?:    import .*\n)(?:    .*\n|\n)*)", section)[1]
     code = "\n".join(line[4:] for line in example.splitlines())
