@@ -102,12 +102,9 @@ def _call(result_type: Type[R], *arguments: bytes) -> R:
 def _file_name(path: FileName) -> bytes:
     """The bytes the library hands to the system: the file system's encoding
     on Linux, the ANSI code page on Windows."""
-    if isinstance(path, bytes):
-        name = path
-    elif sys.platform == "win32":
-        name = os.fspath(path).encode("mbcs")
-    else:
-        name = os.fsencode(path)
+    name = os.fspath(path)
+    if isinstance(name, str):
+        name = name.encode("mbcs") if sys.platform == "win32" else os.fsencode(name)
     # The library reads a zero-terminated string: a name with a zero byte
     # in it would quietly name another file.
     if b"\0" in name:

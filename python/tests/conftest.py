@@ -8,7 +8,6 @@ import os
 import subprocess
 import sys
 import wave
-from pathlib import Path
 
 import pytest
 
@@ -29,11 +28,10 @@ def run_child(code, *args, python=sys.executable, cwd=None, **env):
 
 @pytest.fixture
 def tone_wav(tmp_path):
-    """Writes an 8000 Hz 16-bit mono file of the given seconds of a ramp."""
-    def write(seconds, name="tone.wav"):
-        path = tmp_path / name
-        with wave.open(str(path), "wb") as file:
-            file.setnchannels(1), file.setsampwidth(2), file.setframerate(8000)
+    """Writes tone.wav: the given seconds of a ramp, 8000 Hz 16-bit mono."""
+    def write(seconds):
+        with wave.open(str(tmp_path / "tone.wav"), "wb") as file:
+            file.setparams((1, 2, 8000, 0, "NONE", None))
             file.writeframes(bytes(i % 251 for i in range(int(seconds * 16000))))
-        return path
+        return tmp_path / "tone.wav"
     return write
