@@ -23,12 +23,12 @@ host gives, else from the KALDRIX_LIBRARY environment variable (a file, or a
 folder that holds it), else by the system's search for libkaldrix.so.1 (on
 Windows KALDRIX.dll, of this interpreter's architecture).
 
-The library echoes every log record on the process's standard output
-(descriptor 1, through the C library's own buffer, so its lines and
-print()'s may interleave out of order). This module never redirects
-descriptor 1; a host that wants the echo elsewhere starts its process with
-standard output redirected, or redirects descriptor 1 itself, which moves
-the output of every thread of the process.
+The library echoes every log record on the process's standard output,
+descriptor 1, past sys.stdout's buffer (so its lines and print()'s may
+come out of order). This module never redirects descriptor 1; a host that
+wants the echo elsewhere starts its process with standard output
+redirected, or redirects descriptor 1 itself, which moves the output of
+every thread of the process.
 
 Calls may come from any thread; each one releases the interpreter lock
 while the library works.
