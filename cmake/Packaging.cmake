@@ -5,6 +5,7 @@
 #   libkaldrix-dev  development  kaldrix.h, libkaldrix.so, the CMake package,
 #                                kaldrix.pc
 #   kaldrix-tools   tools        kaldrix and its manual page
+#   python3-kaldrix python       the kaldrix module for Python 3 (python/)
 # Each package's other dependencies come from dpkg-shlibdeps.
 # scripts/check-packages.sh builds, lints, installs and purges them.
 include(${PROJECT_SOURCE_DIR}/src/frame/Exports.cmake)
@@ -24,8 +25,8 @@ install(CODE "
 # Every package's copyright file and changelog (a native package's:
 # changelog.gz).
 string(TIMESTAMP KALDRIX_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-set(KALDRIX_DEB_COMPONENTS runtime development tools)
-set(KALDRIX_DEB_PACKAGES libkaldrix1 libkaldrix-dev kaldrix-tools)
+set(KALDRIX_DEB_COMPONENTS runtime development tools python)
+set(KALDRIX_DEB_PACKAGES libkaldrix1 libkaldrix-dev kaldrix-tools python3-kaldrix)
 foreach(component package IN ZIP_LISTS KALDRIX_DEB_COMPONENTS KALDRIX_DEB_PACKAGES)
     set(doc ${KALDRIX_DEB_DIR}/${package})
     file(WRITE ${doc}/changelog
@@ -66,7 +67,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime development tools)
+set(CPACK_COMPONENTS_ALL runtime development tools python)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${KALDRIX_DEB_VERSION})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -102,5 +103,25 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "play and record WAVE files - command-line
 kaldrix drives the KALDRIX library from a shell: it records, plays,
 inspects and repairs WAVE files and lists the sound devices the library
 sees.")
+
+# The Python module for the system's Python 3, which loads libkaldrix.so.1
+# by name. Only the package installs it: pip installs it anywhere else.
+# Pure Python, so for every architecture; byte-compiled by py3compile at
+# install and cleaned by py3clean at removal, as Debian's Python packages are.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/kaldrix DESTINATION lib/python3/dist-packages
+    COMPONENT python EXCLUDE_FROM_ALL PATTERN __pycache__ EXCLUDE)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-kaldrix)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any")
+set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/cmake/package/debian/python3-kaldrix/postinst
+    ${PROJECT_SOURCE_DIR}/cmake/package/debian/python3-kaldrix/prerm)
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "play and record WAVE files - Python 3 module
+The kaldrix module gives Python hosts the KALDRIX library's six functions
+with named results, an exception that names the failed call and what its
+result means, and context managers that record or play while a with-block
+runs.")
 
 include(CPack)

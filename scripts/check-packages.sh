@@ -7,6 +7,9 @@
 #                  /usr/bin/kaldrix loads the installed library; man kaldrix
 #   libkaldrix-dev the example host builds through find_package and through
 #                  pkg-config with no path given, and both builds run
+#   python3-kaldrix depends on libkaldrix1; the system's Python imports it and
+#                  loads the installed library by name; the README's example
+#                  runs with it
 # The packages are purged again on every way out, also when a check fails.
 # Installing needs root: without it the check is skipped (exit 77). It
 # refuses to run where the packages are installed already. `purge` removes
@@ -20,7 +23,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
     exit 2
 }
 build_dir=$(cd "$1" && pwd)
-packages=(libkaldrix1 libkaldrix-dev kaldrix-tools)
+packages=(libkaldrix1 libkaldrix-dev kaldrix-tools python3-kaldrix)
 # Present while this check may have packages installed.
 marker=$build_dir/packages-installed-by-check
 
@@ -125,4 +128,21 @@ for host in "$work/by-cmake/play_and_record" "$work/by-pkg-config"; do
     [ "$(wc -c <"$work/take.wav")" -gt 44 ] || fail "$host recorded nothing"
     rm -f "$work/take.wav"
 done
-echo "check-packages: ${packages[*]} pass lintian, install, build and run the example host and show man kaldrix"
+# The Python module, from the system's Python (not one earlier on PATH),
+# outside the source tree and with no path to the library.
+grep -qF "libkaldrix1 (= " <<<"$(dpkg-query -W -f='${Depends}' python3-kaldrix)" ||
+    fail "python3-kaldrix does not depend on libkaldrix1"
+python=(env -u KALDRIX_LIBRARY -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3)
+# shellcheck disable=SC2016 # the Python text is meant literally
+python_host=$(cd "$work" && "${python[@]}" -c '
+import os, sys, kaldrix
+loaded_by = kaldrix.load()
+mapped = {os.path.realpath(line.split()[-1]) for line in open("/proc/self/maps") if "libkaldrix" in line}
+print(kaldrix.__file__, kaldrix.__version__, loaded_by, kaldrix.record_status().name, *mapped, file=sys.stderr)
+' 2>&1 >/dev/null)
+[ "$python_host" = "/usr/lib/python3/dist-packages/kaldrix/__init__.py $(dpkg-query -W -f='${Version}' python3-kaldrix) libkaldrix.so.1 IDLE $(readlink -f "$library")" ] ||
+    fail "python3 -c 'import kaldrix' gave: $python_host"
+(cd "$work" && "${python[@]}" -m pytest -q -p no:cacheprovider --basetemp="$work/pytest" \
+    "$source_dir/python/tests/test_kaldrix.py" -k readme >"$work/pytest.txt" 2>&1) ||
+    fail "the README's Python example failed: $(cat "$work/pytest.txt")"
+echo "check-packages: ${packages[*]} pass lintian, install, build and run the example hosts and show man kaldrix"

@@ -13,6 +13,7 @@ native_packages=(
     wine wine32:i386 wine64 wine64-tools
     llvm lld
     dpkg-dev file lintian man-db
+    python3-pytest python3-setuptools python3-venv python3-wheel
     libasound2-plugins:i386 libpulse0:i386
 )
 

@@ -1,0 +1,273 @@
+# SPDX-License-Identifier: MIT
+"""Play WAVE files and record 8000 Hz 16-bit mono WAVE files with KALDRIX.
+
+The six functions of the library, each answering a named result::
+
+    start_recording(path) -> RecordStart     KxStartRecFile
+    stop_recording()      -> RecordStop      KxStopRecFile
+    record_status()       -> RecordStatus    KxRecordStatus
+    start_playback(path)  -> PlayStart       KxStartPlayFile
+    stop_playback()       -> PlayStop        KxStopPlayFile
+    play_status()         -> PlayStatus      KxPlayStatus
+
+and two context managers that start a job, stop it when the block ends and
+raise KaldrixError when the library answers a failure::
+
+    with kaldrix.recording("take.wav"):
+        time.sleep(3)
+    with kaldrix.playback("take.wav") as p:
+        p.wait()
+
+The library is loaded on the first call, or by load(): from the path the
+host gives, else from the KALDRIX_LIBRARY environment variable (a file, or a
+folder that holds it), else by the system's search for libkaldrix.so.1 (on
+Windows KALDRIX.dll, of this interpreter's architecture).
+
+The library echoes every log record on the process's standard output,
+descriptor 1, past sys.stdout's buffer (so its lines and print()'s may
+come out of order). This module never redirects descriptor 1; a host that
+wants the echo elsewhere starts its process with standard output
+redirected, or redirects descriptor 1 itself, which moves the output of
+every thread of the process.
+
+Calls may come from any thread; each one releases the interpreter lock
+while the library works.
+"""
+
+import ctypes
+import os
+import sys
+import threading
+import time
+from types import TracebackType
+from typing import Callable, Optional, Type, TypeVar, Union
+
+from . import _library
+from ._library import ENVIRONMENT_VARIABLE, LibraryNotFoundError, PathLike
+from .results import (
+    KaldrixError,
+    PlayStart,
+    PlayStatus,
+    PlayStop,
+    RecordStart,
+    RecordStatus,
+    RecordStop,
+    Result,
+)
+
+__version__ = "1.0.0.1"
+__all__ = [
+    "ENVIRONMENT_VARIABLE", "KaldrixError", "LibraryNotFoundError", "Playback", "PlayStart",
+    "PlayStatus", "PlayStop", "Recording", "RecordStart", "RecordStatus", "RecordStop", "Result",
+    "load", "play_status", "playback", "record_status", "recording", "start_playback",
+    "start_recording", "stop_playback", "stop_recording",
+]
+
+FileName = Union[PathLike, bytes]
+R = TypeVar("R", bound=Result)
+
+_load_lock = threading.Lock()
+_library_handle: Optional[ctypes.CDLL] = None
+_loaded_by = ""
+
+
+def load(path: Optional[PathLike] = None) -> str:
+    """Loads the library now (otherwise the first call does) and returns the
+    path or name it was loaded by. Once loaded, it stays: a later call
+    without a path, or with the same one, returns at once, and a different
+    path raises RuntimeError. Raises LibraryNotFoundError naming every place
+    it tried. Loading writes the log's "Log Started" on standard output.
+    """
+    global _library_handle, _loaded_by
+    with _load_lock:
+        if _library_handle is not None:
+            if path is not None and os.fspath(path) != _loaded_by:
+                raise RuntimeError(f"the KALDRIX library is loaded already, from {_loaded_by}")
+            return _loaded_by
+        handle, _loaded_by = _library.load(path)
+        handle.KxStartRecFile.argtypes = [ctypes.c_char_p]
+        handle.KxStartPlayFile.argtypes = [ctypes.c_char_p]
+        for name in ("KxStopRecFile", "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"):
+            getattr(handle, name).argtypes = []
+        _library_handle = handle
+        return _loaded_by
+
+
+def _call(result_type: Type[R], *arguments: bytes) -> R:
+    if _library_handle is None:
+        load()
+    return result_type(getattr(_library_handle, result_type.function)(*arguments))
+
+
+def _file_name(path: FileName) -> bytes:
+    """The bytes the library hands to the system: the file system's encoding
+    on Linux, the ANSI code page on Windows."""
+    name = os.fspath(path)
+    if isinstance(name, str):
+        name = name.encode("mbcs") if sys.platform == "win32" else os.fsencode(name)
+    # The library reads a zero-terminated string: a name with a zero byte
+    # in it would quietly name another file.
+    if b"\0" in name:
+        raise ValueError(f"file name with an embedded zero byte: {path!r}")
+    return name
+
+
+def start_recording(path: FileName) -> RecordStart:
+    """KxStartRecFile: records the default input into a new WAVE file at
+    path (PCM, mono, 8000 Hz, 16-bit), on a thread of the library.
+
+    Blocks while the file is created and the input device opened and
+    started, normally a small fraction of a second. On anything but
+    RECORDING the recorder stays busy (record_status() answers RECORDING)
+    until stop_recording().
+    """
+    return _call(RecordStart, _file_name(path))
+
+
+def stop_recording() -> RecordStop:
+    """KxStopRecFile: stops the recording and completes the file's header.
+
+    Blocks at least 1.5 s while the device is drained; answers at once
+    NOT_RECORDING when nothing was recording. COMPLETE only for a file whose
+    header is whole and matches its length.
+    """
+    return _call(RecordStop)
+
+
+def record_status() -> RecordStatus:
+    """KxRecordStatus: RECORDING or IDLE; answers at once."""
+    return _call(RecordStatus)
+
+
+def start_playback(path: FileName) -> PlayStart:
+    """KxStartPlayFile: plays the WAVE file at path on the output device,
+    on a thread of the library, and returns while it plays.
+
+    A playback in progress is stopped first, which can block as long as
+    stop_playback(). A FIFO, a device or a folder is refused at once.
+    """
+    return _call(PlayStart, _file_name(path))
+
+
+def stop_playback() -> PlayStop:
+    """KxStopPlayFile: stops the playback.
+
+    The stop is noticed between blocks, so it blocks up to about 3 s (about
+    5 s at the very end of a file); it gives up after 15 s and answers
+    THREAD_DID_NOT_END. Answers STOPPED at once when nothing plays.
+    """
+    return _call(PlayStop)
+
+
+def play_status() -> PlayStatus:
+    """KxPlayStatus: IDLE at once, or PLAYING after about 200 ms.
+
+    A playback counts as playing until about 2 s after its last sound, the
+    library's pause before it closes the device.
+    """
+    return _call(PlayStatus)
+
+
+def _stop_on_exit(stop: Callable[[], R], success: R, block_error: Optional[BaseException]) -> R:
+    """Stops a job as a with-block ends. A failed stop raises, unless the
+    block is already leaving by an exception: that one goes on, noted with
+    the stop's failure."""
+    result = stop()
+    if result is not success:
+        error = KaldrixError(result)
+        if block_error is None:
+            raise error
+        if hasattr(block_error, "add_note"):
+            block_error.add_note(str(error))
+    return result
+
+
+class Recording:
+    """``with kaldrix.recording(path) as r:`` records while the block runs.
+
+    Entering starts the recording (see start_recording()) and raises
+    KaldrixError when it does not start; when the recorder was idle, a failed
+    start is stopped again so that it does not stay busy. Leaving stops it
+    (see stop_recording(): at least 1.5 s) and raises KaldrixError when the
+    file could not be completed; ``r.stop_result`` holds what the stop
+    answered.
+    """
+
+    def __init__(self, path: FileName) -> None:
+        self.path = path
+        self.stop_result: Optional[RecordStop] = None
+
+    def __enter__(self) -> "Recording":
+        was_recording = record_status() is RecordStatus.RECORDING
+        result = start_recording(self.path)
+        if result is not RecordStart.RECORDING:
+            # Already recording: that recording is not this block's to stop.
+            if not was_recording:
+                stop_recording()
+            raise KaldrixError(result)
+        return self
+
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        traceback: Optional[TracebackType],
+    ) -> None:
+        self.stop_result = _stop_on_exit(stop_recording, RecordStop.COMPLETE, exc)
+
+
+class Playback:
+    """``with kaldrix.playback(path) as p:`` plays while the block runs.
+
+    Entering starts the playback (see start_playback()) and raises
+    KaldrixError when it does not start. ``p.wait()`` waits for its end,
+    ``p.playing`` tells whether it still plays. Leaving stops it (see
+    stop_playback(): up to about 3-5 s while it plays, at once after its end)
+    and raises KaldrixError when the stop fails; ``p.stop_result`` holds what
+    the stop answered.
+    """
+
+    def __init__(self, path: FileName) -> None:
+        self.path = path
+        self.stop_result: Optional[PlayStop] = None
+
+    def __enter__(self) -> "Playback":
+        result = start_playback(self.path)
+        if result is not PlayStart.PLAYING:
+            raise KaldrixError(result)
+        return self
+
+    @property
+    def playing(self) -> bool:
+        """True while the library plays (each look takes about 200 ms then;
+        False comes at once)."""
+        return play_status() is PlayStatus.PLAYING
+
+    def wait(self, timeout: Optional[float] = None) -> bool:
+        """Waits until the playback has ended, about 2 s after its last
+        sound, or until timeout seconds have passed (checked about every
+        200 ms). True when it has ended.
+        """
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while self.playing:
+            if deadline is not None and time.monotonic() >= deadline:
+                return False
+        return True
+
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        traceback: Optional[TracebackType],
+    ) -> None:
+        self.stop_result = _stop_on_exit(stop_playback, PlayStop.STOPPED, exc)
+
+
+def recording(path: FileName) -> Recording:
+    """Records into path while a with-block runs; see Recording."""
+    return Recording(path)
+
+
+def playback(path: FileName) -> Playback:
+    """Plays path while a with-block runs; see Playback."""
+    return Playback(path)

@@ -1,0 +1,133 @@
+# SPDX-License-Identifier: MIT
+import re
+import struct
+import time
+from pathlib import Path
+
+import pytest
+
+import kaldrix
+from conftest import run_child
+from kaldrix import PlayStart, PlayStatus, PlayStop, RecordStart, RecordStatus, RecordStop
+
+CANNOT_CREATE = "KxStartRecFile answered -1: the file cannot be created"
+NOT_STARTED = "KxStartRecFile answered 0: already recording, or a device step failed"
+CANNOT_OPEN = "KxStartPlayFile answered -1: the file or the device cannot be opened"
+
+
+def data_of(path):
+    """The sound of a WAVE file whose 44-byte header matches its length."""
+    raw = Path(path).read_bytes()
+    assert struct.unpack_from("<4sI4s", raw) == (b"RIFF", len(raw) - 8, b"WAVE")
+    assert struct.unpack_from("<4sI", raw, 36) == (b"data", len(raw) - 44)
+    return raw[44:]
+
+
+def test_records_the_input_and_plays_it_back(tmp_path, monkeypatch):
+    source = bytes(range(256)) * 20
+    (tmp_path / "in.raw").write_bytes(source)
+    monkeypatch.setenv("KALDRIX_VIRTUAL_IN", str(tmp_path / "in.raw"))
+    monkeypatch.setenv("KALDRIX_VIRTUAL_OUT", str(tmp_path / "out.raw"))
+    with kaldrix.recording(tmp_path / "take.wav") as take:
+        assert kaldrix.record_status() is RecordStatus.RECORDING
+        time.sleep(1)
+    assert take.stop_result is RecordStop.COMPLETE
+    recorded = data_of(take.path)
+    assert recorded[:len(source)] == source and len(recorded) > len(source)
+    with kaldrix.playback(take.path) as played:
+        assert played.playing
+        assert played.wait(timeout=60)
+        assert not played.playing
+    assert played.stop_result is PlayStop.STOPPED
+    assert (tmp_path / "out.raw").read_bytes() == recorded
+
+
+# A failed start raises with the call's result, and leaves the recorder as
+# the block found it: idle, or still recording the file it was recording
+# (which then completes, or the outer block raises).
+FAILED_START = """
+import contextlib
+busy = kaldrix.recording(sys.argv[3]) if sys.argv[4] == "busy" else contextlib.nullcontext()
+with busy:
+    try:
+        with getattr(kaldrix, sys.argv[1])(sys.argv[2]):
+            pass
+    except kaldrix.KaldrixError as error:
+        report(str(error), repr(error.result), kaldrix.record_status().name)
+"""
+
+
+@pytest.mark.parametrize("audio, manager, path, busy, text, status", [
+    ("virtual", "recording", "no/such/folder/take.wav", "", CANNOT_CREATE, "IDLE"),
+    ("none", "recording", "take.wav", "", NOT_STARTED, "IDLE"),
+    ("virtual", "recording", "take.wav", "busy", NOT_STARTED, "RECORDING"),
+    ("virtual", "playback", "no/such/file.wav", "", CANNOT_OPEN, "IDLE"),
+    ("none", "playback", "tone.wav", "", CANNOT_OPEN, "IDLE"),
+])
+def test_a_failed_start_raises_its_named_result(tmp_path, tone_wav, audio, manager, path, busy,
+                                                text, status):
+    tone_wav(1)
+    result = {CANNOT_CREATE: RecordStart.FILE_NOT_CREATED, NOT_STARTED: RecordStart.NOT_STARTED,
+              CANNOT_OPEN: PlayStart.CANNOT_OPEN}[text]
+    assert run_child(FAILED_START, manager, path, "first.wav", busy, cwd=tmp_path,
+                     KALDRIX_AUDIO=audio) == [text, repr(result), status]
+
+
+@pytest.mark.parametrize("manager, status, busy, stopped", [
+    ("recording", "record_status", RecordStatus.RECORDING, RecordStop.COMPLETE),
+    ("playback", "play_status", PlayStatus.PLAYING, PlayStop.STOPPED),
+])
+def test_a_block_left_by_an_exception_stops_its_job(tmp_path, tone_wav, manager, status, busy,
+                                                    stopped):
+    path = tone_wav(20) if manager == "playback" else tmp_path / "take.wav"
+    with pytest.raises(LookupError):
+        with getattr(kaldrix, manager)(path) as job:
+            assert getattr(kaldrix, status)() is busy
+            raise LookupError
+    assert job.stop_result is stopped
+    assert (kaldrix.record_status(), kaldrix.play_status()) == (RecordStatus.IDLE, PlayStatus.IDLE)
+    data_of(path)
+
+
+@pytest.mark.parametrize("manager, stop, failure, text", [
+    ("recording", "stop_recording", RecordStop.FILE_ERROR,
+     "KxStopRecFile answered -1: the file could not be completed"),
+    ("playback", "stop_playback", PlayStop.THREAD_DID_NOT_END,
+     "KxStopPlayFile answered 1: the play thread did not end within 15 s"),
+])
+@pytest.mark.parametrize("block_raises", [False, True])
+def test_a_failed_stop_raises_unless_the_block_raised(tmp_path, tone_wav, monkeypatch, manager,
+                                                      stop, failure, text, block_raises):
+    stop_for_real = getattr(kaldrix, stop)
+    monkeypatch.setattr(kaldrix, stop, lambda: failure)
+    try:
+        with pytest.raises(LookupError if block_raises else kaldrix.KaldrixError) as raised:
+            path = tone_wav(5) if manager == "playback" else tmp_path / "take.wav"
+            with getattr(kaldrix, manager)(path):
+                if block_raises:
+                    raise LookupError("the block's own")
+    finally:
+        stop_for_real()
+    assert (str(raised.value), getattr(raised.value, "__notes__", [])) == (
+        ("the block's own", [text]) if block_raises else (text, []))
+
+
+def test_an_undocumented_result_keeps_its_value():
+    error = kaldrix.KaldrixError(PlayStop(7))
+    assert (error.result, error.function) == (7, "KxStopPlayFile")
+    assert str(error) == "KxStopPlayFile answered 7: a result the library does not document"
+
+
+def test_a_name_with_a_zero_byte_is_refused(tmp_path):
+    with pytest.raises(ValueError, match="zero byte"):
+        kaldrix.start_recording(f"{tmp_path}/take.wav\0.txt")
+    assert kaldrix.record_status() is RecordStatus.IDLE and not list(tmp_path.iterdir())
+
+
+def test_the_readme_example_runs_as_written(tmp_path):
+    readme = (Path(__file__).parents[2] / "README.md").read_text()
+    section = readme.split("## Python hosts", 1)[1].split("\n## ", 1)[0]
+    example = re.search(r"\n\n((?:    import .*\n)(?:    .*\n|\n)*)", section)[1]
+    code = "\n".join(line[4:] for line in example.splitlines())
+    run_child(code, cwd=tmp_path)
+    assert list(tmp_path.glob("*.wav")) and all(map(data_of, tmp_path.glob("*.wav")))

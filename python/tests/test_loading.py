@@ -1,0 +1,85 @@
+# SPDX-License-Identifier: MIT
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import kaldrix
+from conftest import LIBRARY, run_child
+from kaldrix import _library
+
+FOLDER = os.path.dirname(os.path.realpath(LIBRARY))
+# Loads, makes a call, names the file the process mapped, and refuses to
+# load a second library from elsewhere.
+LOAD = """
+loaded_by = kaldrix.load(*sys.argv[1:])
+status = kaldrix.record_status().name
+maps = [line.split()[-1] for line in open("/proc/self/maps") if "libkaldrix" in line]
+try:
+    kaldrix.load("/elsewhere/libkaldrix.so.1")
+except RuntimeError as error:
+    report(loaded_by, status, sorted(set(maps)), str(error))
+"""
+
+
+@pytest.mark.parametrize("argument, env, loaded_by", [
+    (LIBRARY, {"KALDRIX_LIBRARY": None}, LIBRARY),
+    (None, {"KALDRIX_LIBRARY": FOLDER}, os.path.join(FOLDER, "libkaldrix.so.1")),
+    (None, {"KALDRIX_LIBRARY": None, "LD_LIBRARY_PATH": FOLDER}, "libkaldrix.so.1"),
+])
+def test_loads_from_the_host_the_variable_or_the_system(argument, env, loaded_by):
+    reported = run_child(LOAD, *[argument] if argument else [], **env)
+    assert reported == [loaded_by, "IDLE", [os.path.realpath(LIBRARY)],
+                        f"the KALDRIX library is loaded already, from {loaded_by}"]
+
+
+@pytest.mark.parametrize("code, env, looked_for", [
+    ("kaldrix.load('/nowhere/libkaldrix.so.1')", {"KALDRIX_LIBRARY": "/elsewhere"},
+     "/nowhere/libkaldrix.so.1 (given by the host)"),
+    ("kaldrix.record_status()", {"KALDRIX_LIBRARY": "/nowhere"},
+     "/nowhere (from KALDRIX_LIBRARY)"),
+    ("kaldrix._library.LINUX_NAME = 'libkaldrix-absent.so.1'; kaldrix.play_status()",
+     {"KALDRIX_LIBRARY": None}, "libkaldrix-absent.so.1 (the system's search)"),
+])
+def test_a_library_not_found_names_where_it_was_looked_for(code, env, looked_for):
+    text = run_child(f"try:\n    {code}\nexcept kaldrix.LibraryNotFoundError as e:\n"
+                     "    report(str(e))", **env)[0]
+    assert text.startswith(f"cannot load the KALDRIX library; tried {looked_for}: ")
+    assert text.endswith("Pass its path to kaldrix.load() or set KALDRIX_LIBRARY.")
+
+
+@pytest.mark.parametrize("dlls, given, bits, chosen, passed_over", [
+    ({"x86": 0x14C, "x64": 0x8664}, ".", 64, "x64/KALDRIX.dll", []),
+    ({"x86": 0x14C, "x64": 0x8664}, ".", 32, "x86/KALDRIX.dll", []),
+    ({".": 0x14C, "win64": 0x8664}, ".", 64, "win64/KALDRIX.dll",
+     ["KALDRIX.dll: a 32-bit DLL, this Python is 64-bit"]),
+    ({".": 0x8664}, "KALDRIX.dll", 32, None, ["KALDRIX.dll: a 64-bit DLL, this Python is 32-bit"]),
+    ({}, None, 32, "KALDRIX.dll", []),
+])
+def test_windows_takes_the_dll_of_the_interpreters_architecture(tmp_path, dlls, given, bits,
+                                                                 chosen, passed_over):
+    for folder, machine in dlls.items():  # a DOS header, then a PE header or none
+        (tmp_path / folder).mkdir(exist_ok=True)
+        pe = b"PE\0\0" + machine.to_bytes(2, "little") if machine else b"#!/bin/sh\n"
+        (tmp_path / folder / "KALDRIX.dll").write_bytes(b"MZ" + bytes(58) + b"@\0\0\0" + pe)
+    found = _library.candidates(given and tmp_path / given, {}, windows=True, bits=bits)
+    candidate, reasons = _library.choose_windows_dll(found, bits)
+    short = lambda text: text.replace(f"{tmp_path}/", "").replace(" (given by the host)", "")
+    assert (candidate and short(candidate.path)) == chosen
+    assert [short(reason) for reason in reasons if "no such file" not in reason] == passed_over
+
+
+def test_pip_installs_a_working_package(tmp_path):
+    source = shutil.copytree(Path(kaldrix.__file__).parents[1], tmp_path / "source",
+                             ignore=shutil.ignore_patterns("tests", "__pycache__"))
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", venv], check=True)
+    subprocess.run([venv / "bin/pip", "install", "-q", "--no-build-isolation", "--no-index",
+                    source], check=True, capture_output=True, timeout=300)
+    installed = run_child("report(kaldrix.__file__, kaldrix.record_status().name)",
+                          python=venv / "bin/python", cwd=tmp_path, PYTHONPATH=None)
+    assert installed == [str(next(venv.glob("lib/python3*/site-packages/kaldrix/__init__.py"))),
+                         "IDLE"]
