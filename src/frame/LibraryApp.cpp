@@ -50,7 +50,7 @@ LibraryPhase CurrentPhase() {
 
 void KeepCodeForAbandonedThread() {
     if (KeepLibraryMapped())
-        g_Log.Write("\nA library thread did not end: the library stays loaded until the process ends");
+        g_Log.Write("%s", kLibraryKeptRecord);
 }
 
 // Each engine is stopped under its own export lock, as a host's stop would

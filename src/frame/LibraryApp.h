@@ -24,6 +24,8 @@ LibraryPhase CurrentPhase();
 // For a stop that gave up on a library thread which may still run: keeps the
 // library's code mapped for good, with one record the first time.
 void KeepCodeForAbandonedThread();
+constexpr char kLibraryKeptRecord[] =
+    "\nA library thread did not end: the library stays loaded until the process ends";
 
 // Counts the exported functions running, so that a fork can tell whether
 // the parent was using the library. One on the stack of every export.
