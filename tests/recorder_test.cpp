@@ -53,6 +53,15 @@ Records HostRecords(const Records& records) {
     return host;
 }
 
+// A capture thread given up on keeps the library's code mapped, with one
+// record the first time in the process: the records but that one, and a
+// check that the library was kept.
+Records AfterKeepingTheLibrary(Records records) {
+    records.erase(std::remove(records.begin(), records.end(), kLibraryKeptRecord), records.end());
+    EXPECT_FALSE(KeepLibraryMapped()) << "the library was not kept mapped";
+    return records;
+}
+
 long Count(const Records& records, const std::string& text) {
     return std::count(records.begin(), records.end(), text);
 }
@@ -488,12 +497,8 @@ TEST_F(RecorderRealTimeThreads, LostQuitTerminatesTheThreadAndClosesItsHandle) {
     kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID);
     const size_t mark = Mark();
     EXPECT_EQ(KxStopRecFile(), 1);
-    // The thread given up on keeps the library's code mapped, with one record
-    // the first time in the process.
-    Records records = HostRecords(Since(mark));
-    records.erase(std::remove(records.begin(), records.end(), kLibraryKeptRecord), records.end());
-    EXPECT_EQ(records, (Records{LogText::kRecThreadStopped, kStopOk}));
-    EXPECT_FALSE(KeepLibraryMapped()) << "the library was not kept mapped";
+    EXPECT_EQ(AfterKeepingTheLibrary(HostRecords(Since(mark))),
+              (Records{LogText::kRecThreadStopped, kStopOk}));
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     const Bytes data = CompletedData(Path("a.wav"));
     EXPECT_EQ(data, PatternPrefix(data.size()));
@@ -627,7 +632,7 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
     EXPECT_EQ(recorder.StartThread(), 0);
     EXPECT_GE(GetTickCount() - begun, 900u);
     kxtest::ClearFailures();
-    EXPECT_EQ(m_log.Records(), Records{LogText::kRecThreadOpenError});
+    EXPECT_EQ(AfterKeepingTheLibrary(m_log.Records()), Records{LogText::kRecThreadOpenError});
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     ASSERT_EQ(recorder.StartThread(), 1) << "the failed start left no running thread behind";
     recorder.StopThread();

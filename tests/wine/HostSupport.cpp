@@ -64,33 +64,57 @@ std::string RigFile(const char* variable) {
     return value ? value : "";
 }
 
-DWORD RunChildTest(const char* name, const std::string& output) {
+namespace {
+
+// Runs the child test `name` with `sink` as its standard error and, unless
+// `out` is given, its standard output; the handles are the caller's to close.
+DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
     char self[MAX_PATH];
     if (GetModuleFileNameA(nullptr, self, sizeof self) == 0)
         return STILL_ACTIVE;
     std::string command =
         std::string("\"") + self + "\" --gtest_also_run_disabled_tests --gtest_filter=" + name;
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE sink = CreateFileA(output.empty() ? "NUL" : output.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                              output.empty() ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = sink;
-    startup.hStdOutput = sink;
+    startup.hStdOutput = out ? out : sink;
     startup.hStdError = sink;
     PROCESS_INFORMATION child{};
-    const BOOL created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &child);
-    CloseHandle(sink);
-    if (!created)
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &child))
         return STILL_ACTIVE;
     WaitForSingleObject(child.hProcess, 60000);
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(child.hProcess, &exitCode);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+    return exitCode;
+}
+
+SECURITY_ATTRIBUTES g_inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+
+} // namespace
+
+DWORD RunChildTest(const char* name, const std::string& output) {
+    HANDLE sink = CreateFileA(output.empty() ? "NUL" : output.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &g_inheritable,
+                              output.empty() ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
+    const DWORD exitCode = RunChild(name, sink, nullptr);
+    CloseHandle(sink);
+    return exitCode;
+}
+
+DWORD RunChildTestIntoUnreadPipe(const char* name) {
+    HANDLE sink = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &g_inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &g_inheritable, 4096))
+        return STILL_ACTIVE;
+    const DWORD exitCode = RunChild(name, sink, writeEnd);
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+    CloseHandle(sink);
     return exitCode;
 }
 

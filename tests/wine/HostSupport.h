@@ -74,6 +74,8 @@ std::string RigFile(const char* variable);
 // as a child), its output into the file `output` (discarded when empty), and
 // returns its exit code, or STILL_ACTIVE when it ran longer than 60 s.
 DWORD RunChildTest(const char* name, const std::string& output = "");
+// The same with the child's standard output a pipe that nobody reads.
+DWORD RunChildTestIntoUnreadPipe(const char* name);
 
 // Where `part` starts inside `whole`, or npos.
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from = 0);
