@@ -265,8 +265,9 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
         const Outcome outcome = RunKaldrix(dir, {"info", Write("file.wav", c.bytes)});
         if (c.status == 0) {
             EXPECT_EQ(outcome.status, 0) << outcome.err;
+            EXPECT_EQ(outcome.err, "");
             for (const std::string& text : c.says)
-                EXPECT_NE(outcome.err.find(text), std::string::npos) << outcome.err;
+                EXPECT_NE(outcome.out.find(text), std::string::npos) << outcome.out;
         } else {
             ExpectFailure(outcome, c.status, c.says.front());
         }
@@ -297,20 +298,71 @@ TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
         ExpectFailure(RunKaldrix(dir, args), kUsage, "kaldrix --help");
     }
 
-    // --quiet hides the library's log, never the help.
-    const Outcome help = RunKaldrix(dir, {"record", "--help", "--quiet"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: kaldrix", 0), 0u) << help.out;
-    EXPECT_NE(help.out.find("kaldrix record FILE [--seconds N]"), std::string::npos) << help.out;
-    EXPECT_EQ(help.err, "");
-    const Outcome version = RunKaldrix(dir, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    const size_t name = version.out.find("kaldrix ");
-    ASSERT_NE(name, std::string::npos) << version.out;
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version.out[name + 8]))) << version.out;
-
     // After "--" a name that starts with a dash is a file, not an option.
     ExpectFailure(RunKaldrix(dir, {"info", "--", "-x.wav"}), kInputUnreadable, "-x.wav");
+}
+
+// Standard output carries the results alone, byte for byte, whatever the
+// verbosity; the library's log never reaches it.
+TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
+    const std::string wave = Write("a.wav", kxtest::PcmWave(1, 8000, 16, Bytes(16000)));
+    const std::string missing = dir.File("missing.wav");
+    const std::string report = "file:      " + wave +
+                               "\n"
+                               "format:    PCM, mono, 8000 Hz, 16-bit\n"
+                               "           tag 1, 1 channel(s), 8000 samples/s, 16000 bytes/s, "
+                               "2-byte blocks\n"
+                               "data:      16000 bytes at offset 44\n"
+                               "duration:  0:01.0 (1.000 s)\n";
+    const std::string json = "{\"file\": \"" + wave +
+                             "\", \"format\": \"PCM, mono, 8000 Hz, 16-bit\", \"formatTag\": 1, "
+                             "\"channels\": 1, \"samplesPerSec\": 8000, \"avgBytesPerSec\": 16000, "
+                             "\"blockAlign\": 2, \"bitsPerSample\": 16, \"dataBytes\": 16000, "
+                             "\"dataOffset\": 44, \"seconds\": 1.000, \"warnings\": []}";
+    const std::string unreadable = "cannot read " + missing + ": No such file or directory";
+    const std::string devices = "KALDRIX_AUDIO=virtual: the virtual devices\n"
+                                "wave-out 0: KALDRIX VIRTUAL OUT  <- play\n"
+                                "wave-in 0: KALDRIX VIRTUAL IN  <- record\n";
+    const std::string devicesJson =
+        "{\"choice\": \"KALDRIX_AUDIO=virtual: the virtual devices\", \"waveOut\": {\"devices\": "
+        "[{\"id\": 0, \"name\": \"KALDRIX VIRTUAL OUT\", \"used\": true}], \"none\": null}, "
+        "\"waveIn\": {\"devices\": [{\"id\": 0, \"name\": \"KALDRIX VIRTUAL IN\", \"used\": "
+        "true}], \"none\": null}}\n";
+    const std::string version =
+        "kaldrix " KALDRIX_TEST_VERSION "\nCopyright (c) 2026 The KALDRIX developers\n"
+        "License: MIT <https://opensource.org/license/mit>\n";
+    const std::string help = RunKaldrix(dir, {"--help"}).out;
+    EXPECT_EQ(help.rfind("usage: kaldrix [-q | -v] COMMAND ...\n\n", 0), 0u) << help;
+    EXPECT_EQ(help.substr(help.size() - 32), "See kaldrix(1) for the details.\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {{"--version"}, 0, version, ""},
+        {{"-v", "--version"}, 0, version, "Log Started\nLog Exited\n"},
+        {{"record", "--help", "--quiet"}, 0, help, ""},
+        {{"-h"}, 0, help, ""},
+        {{"frob"}, kUsage, "", "kaldrix: unknown command 'frob' (try 'kaldrix --help')\n"},
+        {{"info", wave}, 0, report, ""},
+        {{"-q", "info", wave, missing, wave},
+         kInputUnreadable,
+         report + "\n" + report,
+         "kaldrix: " + unreadable + "\n"},
+        {{"info", "--json", wave, missing},
+         kInputUnreadable,
+         "[" + json + ", {\"file\": \"" + missing + "\", \"error\": \"" + unreadable + "\"}]\n",
+         "kaldrix: " + unreadable + "\n"},
+        {{"devices"}, 0, devices, ""},
+        {{"devices", "--json"}, 0, devicesJson, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const Outcome outcome = RunKaldrix(dir, c.args);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.err, c.err);
+    }
 }
 
 TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
@@ -476,21 +528,21 @@ TEST_F(KaldrixCli, DevicesListsWhatTheLibrarySeesOrWhyThereIsNone) {
         kxtest::ScopedEnv audio("KALDRIX_AUDIO", c.audio);
         const Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
-        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "");
         for (const std::string& text : c.says)
-            EXPECT_NE(outcome.err.find(text), std::string::npos) << outcome.err;
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << outcome.out;
         // Every device the library's own calls see, by the same id.
         for (UINT id = 0; id < waveOutGetNumDevs(); ++id) {
             WAVEOUTCAPSA caps{};
             ASSERT_EQ(waveOutGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
             const std::string line = "wave-out " + std::to_string(id) + ": " + caps.szPname;
-            EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err;
+            EXPECT_NE(outcome.out.find(line), std::string::npos) << outcome.out;
         }
         for (UINT id = 0; id < waveInGetNumDevs(); ++id) {
             WAVEINCAPSA caps{};
             ASSERT_EQ(waveInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
             const std::string line = "wave-in " + std::to_string(id) + ": " + caps.szPname;
-            EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err;
+            EXPECT_NE(outcome.out.find(line), std::string::npos) << outcome.out;
         }
     }
 }
@@ -582,44 +634,44 @@ const std::string kDeviceOpenedGbk = "MM\xC2\xBC\xD2\xF4\xC9\xE8\xB1\xB8\xB4\xF2
 const std::string kDeviceOpenedUtf8 =
     "MM\xE5\xBD\x95\xE9\x9F\xB3\xE8\xAE\xBE\xE5\xA4\x87\xE6\x89\x93\xE5\xBC\x80.";
 
-TEST_F(KaldrixCliRealTime, LogIsConvertedOnAUtf8TerminalPassedOnUnchangedOffItAndQuietHidesIt) {
+TEST_F(KaldrixCliRealTime, VerboseShowsTheLogOnStandardErrorConvertedOnAUtf8Terminal) {
     kxtest::ScopedEnv locale("LC_ALL", "C.UTF-8");
     const std::string take = dir.File("take.wav");
     struct Case {
         bool terminal;
-        bool quiet;
+        std::string option; // -v, -q or none
         std::vector<std::string> shows, hides;
     } cases[] = {
         {true,
-         false,
-         {"Log Started", kDeviceOpenedUtf8 + "\r\n", "Log Exited"},
+         "-v",
+         {"Log Started", kDeviceOpenedUtf8 + "\r\n", "Log Exited", "recorded " + take},
          {kDeviceOpenedGbk}},
-        {true, true, {"recorded " + take}, {"Log ", "MM"}},
-        {false, false, {"Log Started\n" + kDeviceOpenedGbk + "\n", "Log Exited\n"}, {"\r"}},
-        {false, true, {}, {"Log ", "MM"}},
+        {true, "", {"recorded " + take}, {"Log ", "MM"}},
+        {false, "--verbose", {"Log Started\n" + kDeviceOpenedGbk + "\n", "Log Exited\n"}, {"\r"}},
+        {false, "", {"recorded " + take}, {"Log ", "MM"}},
+        {false, "-q", {}, {"Log ", "MM", "record"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.terminal ? "terminal" : "files") + (c.quiet ? ", quiet" : ""));
+        SCOPED_TRACE(std::string(c.terminal ? "terminal " : "files ") + c.option);
         std::vector<std::string> args{"record", take, "--seconds", "1"};
-        if (c.quiet)
-            args.insert(args.begin(), "-q");
+        if (!c.option.empty())
+            args.insert(args.begin(), c.option);
         const Outcome outcome = c.terminal ? RunOnTerminal(args, "", {}) : RunKaldrix(dir, args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
-        const std::string& shown = c.terminal ? outcome.err : outcome.out;
+        EXPECT_EQ(outcome.out, "") << "record has no results";
         for (const std::string& text : c.shows)
-            EXPECT_NE(shown.find(text), std::string::npos) << shown;
+            EXPECT_NE(outcome.err.find(text), std::string::npos) << outcome.err;
         for (const std::string& text : c.hides)
-            EXPECT_EQ(shown.find(text), std::string::npos) << shown;
-        if (c.terminal && !c.quiet) {
+            EXPECT_EQ(outcome.err.find(text), std::string::npos) << outcome.err;
+        if (c.terminal && !c.option.empty()) {
             // The record starts a line of its own, after the progress line
             // has been wiped or ended.
-            const size_t record = shown.find(kDeviceOpenedUtf8);
+            const size_t record = outcome.err.find(kDeviceOpenedUtf8);
             ASSERT_NE(record, std::string::npos);
-            EXPECT_TRUE(shown[record - 1] == '\r' || shown[record - 1] == '\n') << shown;
+            EXPECT_TRUE(outcome.err[record - 1] == '\r' || outcome.err[record - 1] == '\n')
+                << outcome.err;
         }
     }
-    const Outcome version = RunOnTerminal({"--quiet", "--version"}, "", {});
-    EXPECT_EQ(version.err.rfind("kaldrix ", 0), 0u) << "quiet keeps kaldrix's own output";
 }
 
 // Every command, option, exit status and variable that --help names has an
@@ -650,7 +702,7 @@ TEST_F(KaldrixCli, ManualPageDescribesAllThatTheHelpNames) {
                                 R"((?:status: |, |\n)(\d+) )", R"((KALDRIX_[A-Z]+))"})
         for (const std::string& word : words(help.out, pattern))
             named.insert(word);
-    EXPECT_EQ(named.size(), 6u + 5 + 9 + 1) << ::testing::PrintToString(named);
+    EXPECT_EQ(named.size(), 6u + 8 + 10 + 1) << ::testing::PrintToString(named);
     for (const std::string& word : named)
         EXPECT_EQ(entries.count(word), 1u) << word;
 }

@@ -16,7 +16,7 @@ int RunDuplex(const Invocation& invocation) {
     std::error_code ignored;
     if (std::filesystem::equivalent(invocation.playFile, invocation.recordFile, ignored))
         throw Failure(kUsage, "cannot record into " + invocation.recordFile + " while playing it");
-    StatusLine line(IsTerminal(stderr));
+    StatusLine line(invocation);
     if (!play.HasSound()) {
         line.Finish(invocation.playFile + " holds no sound data: nothing to play");
         return kSuccess;

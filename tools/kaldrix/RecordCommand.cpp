@@ -18,7 +18,7 @@ constexpr unsigned kRefreshMs = 100;
 int RunRecord(const Invocation& invocation) {
     const double limit = invocation.seconds > 0 ? invocation.seconds : kMaxRecordSeconds;
     RecordSession record(OpenKaldrix(), invocation.recordFile);
-    StatusLine line(IsTerminal(stderr));
+    StatusLine line(invocation);
     record.Start();
     const bool byHand = line.terminal() && IsTerminal(stdin);
     line.Print("recording " + invocation.recordFile + " from " + record.device() +

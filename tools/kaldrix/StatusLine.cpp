@@ -29,6 +29,10 @@ void EndLine() {
 
 } // namespace
 
+StatusLine::StatusLine(const Invocation& invocation)
+    : m_quiet(invocation.verbosity == Invocation::Verbosity::Quiet),
+      m_terminal(!m_quiet && IsTerminal(stderr)) {}
+
 StatusLine::~StatusLine() {
     // A line left open by a failure is ended, so that the failure's message
     // starts on a line of its own.
@@ -53,6 +57,8 @@ void StatusLine::Break(const std::string& text) {
 }
 
 void StatusLine::Print(const std::string& text) {
+    if (m_quiet)
+        return;
     ScreenLock lock;
     if (m_terminal)
         Draw(text);
