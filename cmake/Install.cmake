@@ -2,10 +2,10 @@
 #
 # Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
-# pkg-config and the kaldrix program with its manual page.
+# pkg-config, the kaldrix program with its manual page, and the licence.
 # Windows: KALDRIX.dll (target KALDRIX of src/CMakeLists.txt) and kaldrix.exe
 # in bin/, the import libraries for mingw hosts and for Microsoft's linker
-# (KALDRIX.lib) in lib/, and the header.
+# (KALDRIX.lib) in lib/, the header and the licence.
 include(CMakePackageConfigHelpers)
 
 # On Linux every file belongs to one of the components that the Debian
@@ -14,6 +14,9 @@ include(CMakePackageConfigHelpers)
 install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT development)
 install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The licence travels with the header: share/doc/kaldrix/LICENSE.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT development)
 
 if(WIN32)
     # The import library that src/CMakeLists.txt builds from the module

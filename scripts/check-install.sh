@@ -33,7 +33,8 @@ require() {
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
 check_windows() {
-    require include/kaldrix.h bin/KALDRIX.dll bin/kaldrix.exe lib/libkaldrix.dll.a lib/KALDRIX.lib
+    require include/kaldrix.h bin/KALDRIX.dll bin/kaldrix.exe lib/libkaldrix.dll.a lib/KALDRIX.lib \
+        share/doc/kaldrix/LICENSE
     compiler=i686-w64-mingw32-gcc
     file "$prefix/bin/KALDRIX.dll" | grep -q "PE32+" && compiler=x86_64-w64-mingw32-gcc
     $compiler -Wall -Wextra -Werror "$source_dir/examples/play_and_record.c" \
@@ -60,7 +61,7 @@ check_example() {
 }
 
 check_linux() {
-    require include/kaldrix.h bin/kaldrix share/man/man1/kaldrix.1
+    require include/kaldrix.h bin/kaldrix share/man/man1/kaldrix.1 share/doc/kaldrix/LICENSE
     libdir=$(dirname "$(find "$prefix" -name 'libkaldrix.so' | head -n 1)")
     [ -e "$libdir/libkaldrix.so" ] || fail "the install has no libkaldrix.so"
     for file in pkgconfig/kaldrix.pc cmake/kaldrix/kaldrixConfig.cmake \
@@ -93,7 +94,7 @@ check_linux() {
     check_example "$pkg_config_pid" by_pkg_config
 
     # The installed program finds the installed library by itself.
-    "$prefix/bin/kaldrix" info "$work/by_pkg_config.wav" 2>"$work/info.txt" >/dev/null ||
+    "$prefix/bin/kaldrix" info "$work/by_pkg_config.wav" >"$work/info.txt" ||
         fail "installed kaldrix cannot read the example's recording"
     grep -q "PCM, mono, 8000 Hz, 16-bit" "$work/info.txt" ||
         fail "unexpected info: $(cat "$work/info.txt")"

@@ -106,7 +106,12 @@ loaded() {
 }
 [ "$(loaded /usr/bin/kaldrix)" = "$(readlink -f "$library")" ] ||
     fail "/usr/bin/kaldrix does not load $library: $(ldd /usr/bin/kaldrix)"
-/usr/bin/kaldrix --version >/dev/null 2>&1 || fail "kaldrix --version failed"
+/usr/bin/kaldrix --version 2>/dev/null | grep -qx "License: MIT .*" || fail "kaldrix --version names no licence"
+# The licence: machine-readable in every copyright file, and whole with the header.
+for package in "${packages[@]}"; do
+    grep -qx "License: Expat" "/usr/share/doc/$package/copyright" || fail "$package's copyright names no licence"
+done
+dpkg -L libkaldrix-dev | grep -qx /usr/share/doc/kaldrix/LICENSE || fail "libkaldrix-dev ships no LICENSE"
 MANPAGER=cat MANWIDTH=80 man kaldrix 2>"$work/man.txt" | grep -q "kaldrix repair" ||
     fail "man kaldrix does not show the page: $(cat "$work/man.txt")"
 
