@@ -143,6 +143,27 @@ expect "play of a malformed file: status 4" 4 "not a playable WAVE file" -- play
 expect "play without a device: status 5" 5 "playback device" -- play good.wav
 expect "record without a device: status 5" 5 "recording device" -- record none.wav --seconds 1
 expect "devices without a device: status 5, and why" 5 "no wave-out device: " --out devices
+if [ "$mode" = wine ]; then
+    # kaldrix.exe without its DLL, and beside a file that is no DLL of its
+    # architecture: the system's reason, and what to do.
+    mkdir -p "$bin/lonely"
+    cp "$bin/$program" "$bin/lonely/"
+    (cd "$bin/lonely" && wine "$program" play ../good.wav) >"$run/out.txt" 2>"$run/err.txt" </dev/null
+    status=$?
+    if [ "$status" -eq 7 ] && grep -q "cannot load KALDRIX.dll: .* (error 126); it belongs beside" "$run/err.txt"; then
+        pass "a missing KALDRIX.dll: status 7 and the system's text"
+    else
+        fail "a missing KALDRIX.dll: status $status, said: $(cat "$run/err.txt")"
+    fi
+    head -c 4096 /dev/zero >"$bin/lonely/KALDRIX.dll"
+    (cd "$bin/lonely" && wine "$program" play ../good.wav) >"$run/out.txt" 2>"$run/err.txt" </dev/null
+    status=$?
+    if [ "$status" -eq 7 ] && grep -q "(error 193); kaldrix.exe is ..-bit and needs the ..-bit KALDRIX.dll" "$run/err.txt"; then
+        pass "a KALDRIX.dll of no use: status 7, error 193 explained"
+    else
+        fail "a KALDRIX.dll of no use: status $status, said: $(cat "$run/err.txt")"
+    fi
+fi
 if [ -e "$bin/none.wav" ]; then
     fail "a failed recording leaves no file"
 else

@@ -44,8 +44,11 @@ StatusLine::~StatusLine() {
 void StatusLine::Show(const std::string& text) {
     if (!m_terminal)
         return;
+    // A line as wide as the terminal would wrap, and the next "\r" would
+    // return to its last row only: the progress is cut to leave a column free.
+    const size_t room = TerminalColumns() - 1;
     ScreenLock lock;
-    Draw(text);
+    Draw(text.substr(0, room));
 }
 
 void StatusLine::Break(const std::string& text) {

@@ -20,7 +20,8 @@ public:
     StatusLine& operator=(const StatusLine&) = delete;
 
     bool terminal() const { return m_terminal; }
-    // Replaces the line on a terminal; does nothing otherwise.
+    // Replaces the line on a terminal, cut to the terminal's width; does
+    // nothing otherwise.
     void Show(const std::string& text);
     // Ends the line with `text` on a terminal, before a call that may make
     // the library write its log to the same terminal; does nothing otherwise.

@@ -2,6 +2,7 @@
 #include "Failure.h"
 #include "RecordingRepair.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,9 @@ uint32_t Le32(const unsigned char* bytes) {
 }
 
 uint16_t Le16(const unsigned char* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
+
+// A WAVEFORMATEXTENSIBLE: 18 bytes and 22 extra.
+constexpr size_t kFormatBytesKept = 40;
 
 // A chunk id as text, with anything unprintable as '?'.
 std::string Tag(const unsigned char* bytes) {
@@ -142,11 +146,14 @@ WaveFile InspectWave(const std::string& path) {
             if (size < 16)
                 reader.Malformed("its \"fmt \" chunk holds " + std::to_string(size) +
                                  " bytes, fewer than the 16 of a format");
-            unsigned char body[16];
-            if (!reader.Read(offset + 8, body, sizeof body))
+            unsigned char body[kFormatBytesKept];
+            if (!reader.Read(offset + 8, body, 16))
                 reader.Malformed("it ends inside its \"fmt \" chunk");
             wave.format = {Le16(body),     Le16(body + 2),  Le32(body + 4),
                            Le32(body + 8), Le16(body + 12), Le16(body + 14)};
+            const size_t kept = std::min<size_t>(size, sizeof body);
+            if (reader.Read(offset + 8, body, kept))
+                wave.formatBytes.assign(body, body + kept);
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (haveFormat) {
