@@ -93,6 +93,12 @@ grep -qx "libkaldrix 1 libkaldrix1 (>= .*)" "$(dpkg-query --control-path libkald
 symbols=$(grep -c '^ Kx[A-Za-z]*@Base ' "$(dpkg-query --control-path libkaldrix1 symbols)")
 [ "$symbols" -eq 6 ] || fail "libkaldrix1 lists $symbols of the six symbols"
 
+for package in libkaldrix1 libkaldrix-dev; do
+    [ "$(dpkg-query -W -f='${Multi-Arch}' "$package")" = same ] || fail "$package is not Multi-Arch: same"
+done
+dpkg -L kaldrix-tools | grep -qx /usr/share/bash-completion/completions/kaldrix ||
+    fail "kaldrix-tools ships no bash completion"
+
 depends=$(dpkg-query -W -f='${Depends}' kaldrix-tools)
 for dependency in "libkaldrix1 (= " "libasound2" "libc6"; do
     grep -qF "$dependency" <<<"$depends" || fail "kaldrix-tools depends on '$depends'"

@@ -16,6 +16,7 @@
 #include <pty.h>
 #include <regex>
 #include <set>
+#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -708,14 +709,64 @@ TEST_F(KaldrixCliRealTime, VerboseShowsTheLogOnStandardErrorConvertedOnAUtf8Term
     }
 }
 
+// This file is tests/tools/kaldrix_cli_test.cpp; the program's sources are
+// in tools/kaldrix.
+std::string ToolSource(const std::string& name) {
+    const std::string source = __FILE__;
+    return source.substr(0, source.rfind('/')) + "/../../tools/kaldrix/" + name;
+}
+
+// What bash completion offers for `line` (completed at its end), sorted, one
+// per line, in the test's folder.
+std::string Completions(const kxtest::TempDir& dir, const std::string& line) {
+    const std::string script = dir.File("complete.sh");
+    std::ofstream(script) << "shopt -s extglob\n"
+                          << "source '" << ToolSource("kaldrix.bash-completion") << "'\n"
+                          << "read -ra COMP_WORDS <<<'" << line << "'\n"
+                          << (line.back() == ' ' ? "COMP_WORDS+=('')\n" : "")
+                          << "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                          << "_kaldrix\n"
+                          << "printf '%s\\n' \"${COMPREPLY[@]}\" | sort\n";
+    std::string output;
+    if (std::FILE* pipe =
+            popen(("cd '" + dir.path() + "' && bash complete.sh 2>&1").c_str(), "r")) {
+        char buffer[256];
+        for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, count);
+        pclose(pipe);
+    }
+    return output;
+}
+
+TEST_F(KaldrixCli, BashCompletionOffersCommandsOptionsAndWaveFiles) {
+    Write("take.wav", {});
+    Write("notes.txt", {});
+    // complete.sh itself lies in the folder too.
+    ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+    const struct {
+        const char* line;
+        const char* offers;
+    } cases[] = {
+        {"kaldrix ", "devices\nduplex\ninfo\nplay\nrecord\nrepair\n"},
+        {"kaldrix -q re", "record\nrepair\n"},
+        {"kaldrix --v", "--verbose\n--version\n"},
+        {"kaldrix info --", "--json\n"},
+        {"kaldrix record take.wav --", "--seconds\n"},
+        {"kaldrix record --seconds ", "\n"},
+        {"kaldrix play ", "folder\ntake.wav\n"},
+        {"kaldrix -v record ", "complete.sh\nfolder\nnotes.txt\ntake.wav\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(Completions(dir, c.line), c.offers);
+    }
+}
+
 // Every command, option, exit status and variable that --help names has an
 // entry of its own in the manual page.
 TEST_F(KaldrixCli, ManualPageDescribesAllThatTheHelpNames) {
-    // This file is tests/tools/kaldrix_cli_test.cpp; the page is tools/kaldrix/kaldrix.1.
-    const std::string source = __FILE__;
-    const std::string manual =
-        source.substr(0, source.rfind('/')) + "/../../tools/kaldrix/kaldrix.1";
-    const std::string page = std::regex_replace(Text(ReadFile(manual)), std::regex(R"(\\-)"), "-");
+    const std::string page =
+        std::regex_replace(Text(ReadFile(ToolSource("kaldrix.1"))), std::regex(R"(\\-)"), "-");
     const Outcome help = RunKaldrix(dir, {"--help"});
     ASSERT_EQ(help.status, 0);
 
