@@ -682,7 +682,10 @@ TEST_F(KaldrixCliRealTime, VerboseShowsTheLogOnStandardErrorConvertedOnAUtf8Term
          {"Log Started", kDeviceOpenedUtf8 + "\r\n", "Log Exited", "recorded " + take},
          {kDeviceOpenedGbk}},
         {true, "", {"recorded " + take}, {"Log ", "MM"}},
-        {false, "--verbose", {"Log Started\n" + kDeviceOpenedGbk + "\n", "Log Exited\n"}, {"\r"}},
+        {false,
+         "--verbose",
+         {"Log Started\n", "\n" + kDeviceOpenedGbk + "\n", "Log Exited\n"},
+         {"\r"}},
         {false, "", {"recorded " + take}, {"Log ", "MM"}},
         {false, "-q", {}, {"Log ", "MM", "record"}},
     };

@@ -1,5 +1,5 @@
 // What the host needs of the console, one implementation per platform
-// (ConsolePosix.cpp, ConsoleWin32.cpp).
+// (posix/Console.cpp, win32/Console.cpp).
 #pragma once
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Keeps the library's log off kaldrix's standard output, which carries only
-// its results (LibraryLogPosix.cpp, LibraryLogWin32.cpp). The library echoes
+// its results (posix/LibraryLog.cpp, win32/LibraryLog.cpp). The library echoes
 // each record on its host's standard output in GBK; kaldrix hands the library
 // a pipe as standard output instead and keeps the real one for its results.
 // --verbose shows the records on standard error, each on a line of its own
