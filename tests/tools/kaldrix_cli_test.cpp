@@ -152,6 +152,22 @@ Outcome RunOnTerminal(std::vector<std::string> args, const std::string& input,
     return outcome;
 }
 
+// What a shell command writes to the pipe that is its standard output; its
+// exit status must be 0.
+std::string ShellOutput(const std::string& command) {
+    std::string output;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return output;
+    }
+    char buffer[256];
+    for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, count);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return output;
+}
+
 // Every run keeps the library's log and devices private to its test.
 class KaldrixCliTest : public ::testing::Test {
 protected:
@@ -368,6 +384,8 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_EQ(outcome.err, c.err);
     }
+    // The same bytes through a pipe, as `kaldrix devices | grep` reads them.
+    EXPECT_EQ(ShellOutput(kProgram + " devices -v 2>/dev/null"), devices);
 }
 
 TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
@@ -730,15 +748,7 @@ std::string Completions(const kxtest::TempDir& dir, const std::string& line) {
                           << "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
                           << "_kaldrix\n"
                           << "printf '%s\\n' \"${COMPREPLY[@]}\" | sort\n";
-    std::string output;
-    if (std::FILE* pipe =
-            popen(("cd '" + dir.path() + "' && bash complete.sh 2>&1").c_str(), "r")) {
-        char buffer[256];
-        for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, count);
-        pclose(pipe);
-    }
-    return output;
+    return ShellOutput("cd '" + dir.path() + "' && bash complete.sh 2>&1");
 }
 
 TEST_F(KaldrixCli, BashCompletionOffersCommandsOptionsAndWaveFiles) {
