@@ -2,10 +2,11 @@
 #
 # Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake
 # package (find_package(kaldrix) gives kaldrix::kaldrix), kaldrix.pc for
-# pkg-config and the kaldrix program with its manual page.
+# pkg-config, the kaldrix program with its manual page, and the licence.
 # Windows: KALDRIX.dll (target KALDRIX of src/CMakeLists.txt) and kaldrix.exe
 # in bin/, the import libraries for mingw hosts and for Microsoft's linker
-# (KALDRIX.lib) in lib/, and the header.
+# (KALDRIX.lib) in lib/, a CMake package over them, the header and the
+# licence.
 include(CMakePackageConfigHelpers)
 
 # On Linux every file belongs to one of the components that the Debian
@@ -14,6 +15,9 @@ include(CMakePackageConfigHelpers)
 install(FILES ${PROJECT_SOURCE_DIR}/include/kaldrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT development)
 install(TARGETS kaldrix_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The licence travels with the header: share/doc/kaldrix/LICENSE.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT development)
 
 if(WIN32)
     # The import library that src/CMakeLists.txt builds from the module
@@ -22,10 +26,20 @@ if(WIN32)
     install(FILES $<TARGET_LINKER_FILE:KALDRIX> DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RENAME libkaldrix.dll.a)
     install(FILES ${PROJECT_BINARY_DIR}/KALDRIX.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    # The CMake package: kaldrix::kaldrix over the DLL and its import libraries.
+    write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
+        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    install(FILES ${PROJECT_SOURCE_DIR}/cmake/package/kaldrixConfigWindows.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix RENAME kaldrixConfig.cmake)
+    install(FILES ${PROJECT_BINARY_DIR}/package/kaldrixConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)
     return()
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT tools)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/kaldrix/kaldrix.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME kaldrix
     COMPONENT tools)
 
 set(KALDRIX_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kaldrix)

@@ -4,7 +4,7 @@
 #                                shlibs, symbols and the ldconfig trigger
 #   libkaldrix-dev  development  kaldrix.h, libkaldrix.so, the CMake package,
 #                                kaldrix.pc
-#   kaldrix-tools   tools        kaldrix and its manual page
+#   kaldrix-tools   tools        kaldrix, its manual page and bash completion
 #   python3-kaldrix python       the kaldrix module for Python 3 (python/)
 # Each package's other dependencies come from dpkg-shlibdeps.
 # scripts/check-packages.sh builds, lints, installs and purges them.
@@ -79,6 +79,10 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libkaldrix1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# The library and its development files install side by side for several
+# architectures: every file lies in the multiarch folder or is the same for
+# all. MultiArchSame.cmake marks them so.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package/MultiArchSame.cmake)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${KALDRIX_DEB_DIR}/symbols ${KALDRIX_DEB_DIR}/triggers)

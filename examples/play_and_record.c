@@ -2,7 +2,13 @@
  * the file back, checking every result.
  *
  *   play_and_record FILE [SECONDS]
+ *
+ * It is C89 and later; on POSIX it asks for nanosleep, which strict C modes
+ * leave out of <time.h>.
  */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#define _POSIX_C_SOURCE 200112L
+#endif
 #include <kaldrix.h>
 
 #include <stdio.h>
@@ -14,7 +20,9 @@ static void SleepMs(unsigned ms) { Sleep(ms); }
 #else
 #include <time.h>
 static void SleepMs(unsigned ms) {
-    struct timespec wait = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+    struct timespec wait;
+    wait.tv_sec = (time_t)(ms / 1000);
+    wait.tv_nsec = (long)(ms % 1000) * 1000000L;
     nanosleep(&wait, NULL);
 }
 #endif
@@ -34,31 +42,29 @@ int main(int argc, char** argv) {
     if (seconds < 1)
         seconds = 1;
 
-    /* 1 recording, 0 no recording device, -1 the file cannot be created. A
-     * failed start still needs a stop, which closes the file. */
+    /* A failed start still needs a stop, which closes the file. */
     result = KxStartRecFile(file);
-    if (result != 1) {
+    if (result != KX_REC_STARTED) {
         fprintf(stderr, "KxStartRecFile(%s) answered %d\n", file, result);
         KxStopRecFile();
         return 1;
     }
     SleepMs((unsigned)seconds * 1000u);
-    /* Completes the file's header; 1 when the file is complete. */
+    /* Completes the file's header. */
     result = KxStopRecFile();
-    if (result != 1) {
+    if (result != KX_REC_COMPLETED) {
         fprintf(stderr, "KxStopRecFile answered %d\n", result);
         return 1;
     }
     fprintf(stderr, "recorded %s\n", file);
 
-    /* 1 playing, -1 the file or the playback device cannot be opened. */
     result = KxStartPlayFile(file);
-    if (result != 1) {
+    if (result != KX_PLAY_STARTED) {
         fprintf(stderr, "KxStartPlayFile(%s) answered %d\n", file, result);
         return 1;
     }
-    /* KxPlayStatus answers 1 (after about 200 ms) until the playback ends. */
-    while (KxPlayStatus() == 1)
+    /* KxPlayStatus answers after about 200 ms while playing. */
+    while (KxPlayStatus() == KX_PLAY_PLAYING)
         ;
     fprintf(stderr, "played %s\n", file);
     return 0;

@@ -1,17 +1,54 @@
 /* KALDRIX: play WAVE files and record 8000 Hz 16-bit mono WAVE files, each job
  * on a thread of its own inside the library.
  *
- * Results:
- *   KxStartRecFile   1 recording, 0 already recording or a device step failed,
- *                    -1 the file cannot be created
- *   KxStopRecFile    1 file completed, 0 not recording, -1 file error
- *   KxRecordStatus   1 recording, 0 idle
- *   KxStartPlayFile  1 playing, -1 the file or the device cannot be opened
- *   KxStopPlayFile   0 stopped (or idle), 1 the play thread did not end, 5 no thread
- *   KxPlayStatus     1 playing (answers after about 200 ms), 0 idle
+ * Copyright (c) 2026 The KALDRIX developers. Released under the MIT licence
+ * (LICENSE; share/doc/kaldrix/LICENSE in an install).
+ *
+ * This header is C89, C99, C11 and C++98 and later.
+ *
+ * Linking
+ *   Linux, pkg-config:  cc host.c $(pkg-config --cflags --libs kaldrix)
+ *   Linux and Windows, CMake:  find_package(kaldrix 1.0 REQUIRED)
+ *                              target_link_libraries(host PRIVATE kaldrix::kaldrix)
+ *   Windows, MinGW:     gcc host.c -IDIR/include -LDIR/lib -lkaldrix
+ *                       (lib/libkaldrix.dll.a)
+ *   Windows, MSVC:      cl host.c /IDIR\include DIR\lib\KALDRIX.lib
+ *   KALDRIX.dll (32- or 64-bit, as the host) must lie beside the host's
+ *   executable or on its PATH; libkaldrix.so.1 in the loader's path.
+ *
+ * Threads
+ *   Any host thread may call any function at any time, also at once with
+ *   others. The start and the stop of one job (recording, or playback) take
+ *   turns behind one lock, so a second caller waits for the first call to
+ *   return; the status calls take no lock. Do not call from DllMain.
+ *
+ * File names
+ *   A file name is passed to the system as it is, as bytes: on Windows in the
+ *   ANSI code page (CreateFileA), on Linux as the bytes of the path. NULL or
+ *   an empty name is refused like a file that cannot be opened.
+ *
+ * The log
+ *   The library writes a record of what it does (the Chinese records in GBK)
+ *   on its host's standard output, from the start of the process to its
+ *   unload. When the marker file /tmp/tracelog.is (Windows:
+ *   C:\temp\tracelog.is) exists as the library loads, every record also goes
+ *   to the day's file /tmp/KALDRIX<year><month><day>.log (Windows:
+ *   C:\temp\KALDRIX<year><month><day>.log, CR LF). On Linux KALDRIX_LOG_DIR
+ *   names another folder for both.
+ *
+ * Faults
+ *   No exception or processor fault leaves a function: it is logged and
+ *   answered with the function's failure result.
  */
 #ifndef KALDRIX_H
 #define KALDRIX_H
+
+/* The version of this header and of the library it came with: 1.0.0.1. */
+#define KALDRIX_VERSION_MAJOR 1
+#define KALDRIX_VERSION_MINOR 0
+#define KALDRIX_VERSION_PATCH 0
+#define KALDRIX_VERSION_TWEAK 1
+#define KALDRIX_VERSION_STRING "1.0.0.1"
 
 /* The 32-bit DLL's functions are __stdcall; the 64-bit DLL has the one x64
  * convention, where __stdcall has no effect. Both export the undecorated
@@ -28,16 +65,85 @@
 #define KALDRIX_API
 #endif
 
+/* KxStartRecFile */
+#define KX_REC_STARTED 1
+#define KX_REC_NOT_STARTED 0
+#define KX_REC_CANNOT_CREATE (-1)
+/* KxStopRecFile */
+#define KX_REC_COMPLETED 1
+#define KX_REC_WAS_IDLE 0
+#define KX_REC_FILE_ERROR (-1)
+/* KxRecordStatus */
+#define KX_REC_RECORDING 1
+#define KX_REC_IDLE 0
+/* KxStartPlayFile */
+#define KX_PLAY_STARTED 1
+#define KX_PLAY_CANNOT_OPEN (-1)
+/* KxStopPlayFile */
+#define KX_PLAY_STOPPED 0
+#define KX_PLAY_STOP_TIMED_OUT 1
+#define KX_PLAY_NO_THREAD 5
+/* KxPlayStatus */
+#define KX_PLAY_PLAYING 1
+#define KX_PLAY_IDLE 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+/* Creates (or truncates) fileName, writes a 44-byte WAVE header whose two
+ * sizes are 0, and records the default input device (the wave mapper) into
+ * it as 8000 Hz 16-bit mono PCM until KxStopRecFile.
+ *   KX_REC_STARTED        recording.
+ *   KX_REC_NOT_STARTED    already recording (that recording goes on), or a
+ *                         device step failed: the file then holds the
+ *                         header only.
+ *   KX_REC_CANNOT_CREATE  the file cannot be created (a target that would
+ *                         block, such as a FIFO without a reader, included).
+ * After a failed start (KX_REC_NOT_STARTED for a device step, or
+ * KX_REC_CANNOT_CREATE) KxRecordStatus stays KX_REC_RECORDING until a
+ * KxStopRecFile, which closes the file: call it.
+ * Blocks while the file and the device are opened: well under a second. */
 KALDRIX_API int KALDRIX_CALL KxStartRecFile(const char* fileName);
+
+/* Stops the recording and completes the file's header.
+ *   KX_REC_COMPLETED   the file is complete: its 44-byte header is whole and
+ *                      its sizes match its length.
+ *   KX_REC_WAS_IDLE    nothing was recording.
+ *   KX_REC_FILE_ERROR  the file could not be completed; the recording is
+ *                      stopped all the same.
+ * Blocks for at least 1.5 s while the last buffers come in. */
 KALDRIX_API int KALDRIX_CALL KxStopRecFile(void);
+
+/* Opens fileName (a regular file: a FIFO, a device or a folder is refused at
+ * once) and plays its data chunk on wave-out device 0 in the file's format.
+ *   KX_PLAY_STARTED      playing; KxPlayStatus answers KX_PLAY_PLAYING until
+ *                        the end of the data or a KxStopPlayFile.
+ *   KX_PLAY_CANNOT_OPEN  the file cannot be opened or read as WAVE, or no
+ *                        device takes its format; nothing is left playing.
+ * Starting while a playback runs stops that one first. Blocks while the file
+ * and the device are opened: well under a second. */
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName);
+
+/* Stops the playback. A stop is noticed between blocks, so it can take up to
+ * about 3 s (5 s at the very end of a file); it gives up after 15 s.
+ *   KX_PLAY_STOPPED         stopped, or nothing was playing.
+ *   KX_PLAY_STOP_TIMED_OUT  the play thread did not end within 15 s; it is
+ *                           left running, and ended when the library unloads.
+ *   KX_PLAY_NO_THREAD       there was no thread to stop. */
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void);
+
+/* KX_PLAY_PLAYING while a playback runs, answered after about 200 ms;
+ * KX_PLAY_IDLE at once otherwise. */
 KALDRIX_API int KALDRIX_CALL KxPlayStatus(void);
+
+/* KX_REC_RECORDING from a KxStartRecFile (whatever it answered) until the
+ * next KxStopRecFile; KX_REC_IDLE otherwise. Answers at once. */
 KALDRIX_API int KALDRIX_CALL KxRecordStatus(void);
+
+/* Unloading the library (FreeLibrary, dlclose) or ending the process while a
+ * job runs stops it first: a recording is completed, a playback stopped, for
+ * which the unload may wait as long as the stops above. */
 
 #ifdef __cplusplus
 }

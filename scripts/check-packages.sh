@@ -96,6 +96,12 @@ grep -qx "libkaldrix 1 libkaldrix1 (>= .*)" "$(dpkg-query --control-path libkald
 symbols=$(grep -c '^ Kx[A-Za-z]*@Base ' "$(dpkg-query --control-path libkaldrix1 symbols)")
 [ "$symbols" -eq 6 ] || fail "libkaldrix1 lists $symbols of the six symbols"
 
+for package in libkaldrix1 libkaldrix-dev; do
+    [ "$(dpkg-query -W -f='${Multi-Arch}' "$package")" = same ] || fail "$package is not Multi-Arch: same"
+done
+dpkg -L kaldrix-tools | grep -qx /usr/share/bash-completion/completions/kaldrix ||
+    fail "kaldrix-tools ships no bash completion"
+
 depends=$(dpkg-query -W -f='${Depends}' kaldrix-tools)
 for dependency in "libkaldrix1 (= " "libasound2" "libc6"; do
     grep -qF "$dependency" <<<"$depends" || fail "kaldrix-tools depends on '$depends'"
@@ -109,7 +115,12 @@ loaded() {
 }
 [ "$(loaded /usr/bin/kaldrix)" = "$(readlink -f "$library")" ] ||
     fail "/usr/bin/kaldrix does not load $library: $(ldd /usr/bin/kaldrix)"
-/usr/bin/kaldrix --version >/dev/null 2>&1 || fail "kaldrix --version failed"
+/usr/bin/kaldrix --version 2>/dev/null | grep -qx "License: MIT .*" || fail "kaldrix --version names no licence"
+# The licence: machine-readable in every copyright file, and whole with the header.
+for package in "${packages[@]}"; do
+    grep -qx "License: Expat" "/usr/share/doc/$package/copyright" || fail "$package's copyright names no licence"
+done
+dpkg -L libkaldrix-dev | grep -qx /usr/share/doc/kaldrix/LICENSE || fail "libkaldrix-dev ships no LICENSE"
 MANPAGER=cat MANWIDTH=80 man kaldrix 2>"$work/man.txt" | grep -q "kaldrix repair" ||
     fail "man kaldrix does not show the page: $(cat "$work/man.txt")"
 

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # The main job: records a few seconds from the default input with the
 # command-line host, then plays the recording back. Uses the sound card where
-# ALSA has one and the virtual devices where there is none.
+# ALSA has one and the virtual devices where there is none. It installs only
+# the main job's packages and builds the library and kaldrix without the
+# tests (the "demo" preset: build/demo, KALDRIX_TESTS=OFF).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-3}
-bash scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target kaldrix_cli >/dev/null
+bash scripts/setup.sh main
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
 
-kaldrix=build/native/tools/kaldrix/kaldrix
+kaldrix=build/demo/tools/kaldrix/kaldrix
 out=${KALDRIX_DEMO_FILE:-$PWD/build/demo.wav}
 
 echo "Recording $seconds s into $out"

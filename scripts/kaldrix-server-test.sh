@@ -106,16 +106,20 @@ with_server() {
     export KALDRIX_AUDIO=alsa
 }
 
-# expect NAME STATUS [TEXT] -- ARGS: the status, and TEXT on standard error.
+# expect NAME STATUS TEXT -- ARGS: the status, and TEXT on standard error
+# (a message); expect NAME STATUS TEXT --out ARGS: TEXT on standard output (a
+# result of info or devices), and nothing but errors on standard error.
 expect() {
-    local name=$1 want=$2 text=$3
+    local name=$1 want=$2 text=$3 stream=err
+    [ "$4" = --out ] && stream=out
     shift 4
     kaldrix "$@"
     local status=$?
-    if [ "$status" -eq "$want" ] && grep -qF -- "$text" "$run/err.txt"; then
+    if [ "$status" -eq "$want" ] && grep -qF -- "$text" "$run/$stream.txt" &&
+        { [ "$stream" = err ] || ! grep -qv '^kaldrix: ' "$run/err.txt"; }; then
         pass "$name"
     else
-        fail "$name: status $status, said: $(cat "$run/err.txt")"
+        fail "$name: status $status, said: $(cat "$run/out.txt" "$run/err.txt")"
     fi
 }
 
@@ -133,12 +137,33 @@ check_wave() {
 
 # --- no audio device ----------------------------------------------------------
 without_device
-expect "info describes a WAVE file" 0 "PCM, mono, 8000 Hz, 16-bit" -- info good.wav
+expect "info describes a WAVE file" 0 "PCM, mono, 8000 Hz, 16-bit" --out info good.wav
 expect "play of a missing file: status 3" 3 "cannot read missing.wav" -- play missing.wav
 expect "play of a malformed file: status 4" 4 "not a playable WAVE file" -- play broken.wav
 expect "play without a device: status 5" 5 "playback device" -- play good.wav
 expect "record without a device: status 5" 5 "recording device" -- record none.wav --seconds 1
-expect "devices without a device: status 5, and why" 5 "no wave-out device: " -- devices
+expect "devices without a device: status 5, and why" 5 "no wave-out device: " --out devices
+if [ "$mode" = wine ]; then
+    # kaldrix.exe without its DLL, and beside a file that is no DLL of its
+    # architecture: the system's reason, and what to do.
+    mkdir -p "$bin/lonely"
+    cp "$bin/$program" "$bin/lonely/"
+    (cd "$bin/lonely" && wine "$program" play ../good.wav) >"$run/out.txt" 2>"$run/err.txt" </dev/null
+    status=$?
+    if [ "$status" -eq 7 ] && grep -q "cannot load KALDRIX.dll: .* (error 126); it belongs beside" "$run/err.txt"; then
+        pass "a missing KALDRIX.dll: status 7 and the system's text"
+    else
+        fail "a missing KALDRIX.dll: status $status, said: $(cat "$run/err.txt")"
+    fi
+    head -c 4096 /dev/zero >"$bin/lonely/KALDRIX.dll"
+    (cd "$bin/lonely" && wine "$program" play ../good.wav) >"$run/out.txt" 2>"$run/err.txt" </dev/null
+    status=$?
+    if [ "$status" -eq 7 ] && grep -q "(error 193); kaldrix.exe is ..-bit and needs the ..-bit KALDRIX.dll" "$run/err.txt"; then
+        pass "a KALDRIX.dll of no use: status 7, error 193 explained"
+    else
+        fail "a KALDRIX.dll of no use: status $status, said: $(cat "$run/err.txt")"
+    fi
+fi
 if [ -e "$bin/none.wav" ]; then
     fail "a failed recording leaves no file"
 else
@@ -149,11 +174,11 @@ fi
 with_server
 
 if [ "$mode" = wine ]; then
-    expect "devices lists Wine's devices, play's first" 0 "  <- play" -- devices
+    expect "devices lists Wine's devices, play's first" 0 "  <- play" --out devices
 else
-    expect "devices lists ALSA's default device for play" 0 "wave-out 0: ALSA default device  <- play" -- devices
+    expect "devices lists ALSA's default device for play" 0 "wave-out 0: ALSA default device  <- play" --out devices
 fi
-expect "devices marks the device record uses" 0 "  <- record" -- devices
+expect "devices marks the device record uses" 0 "  <- record" --out devices
 
 pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$bin/source.raw" &
 feeder=$!

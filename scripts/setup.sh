@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build, the tests and the
-# main job need. Runs as root; does nothing when all of it is there already.
+# Installs, from Debian's packages, what a job needs. Runs as root; does
+# nothing when all of it is there already.
+#
+#   scripts/setup.sh main    what the main job (scripts/demo.sh) needs: a
+#                            compiler, CMake, Ninja and the ALSA headers
+#   scripts/setup.sh [tests] that and everything the tests need besides: the
+#                            test framework, clang, the audio server, both
+#                            MinGW toolchains, 32- and 64-bit Wine, the
+#                            packaging tools
 set -euo pipefail
 
-native_packages=(
-    build-essential cmake ninja-build pkg-config git python3
+main_packages=(
+    build-essential cmake ninja-build libasound2-dev
+)
+test_packages=(
+    pkg-config git python3
     googletest libgtest-dev libgmock-dev
     clang libclang-rt-14-dev
-    libasound2-dev alsa-utils
+    alsa-utils
     pulseaudio pulseaudio-utils libasound2-plugins
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine wine32:i386 wine64 wine64-tools
@@ -17,15 +27,24 @@ native_packages=(
     libasound2-plugins:i386 libpulse0:i386
 )
 
+case ${1:-tests} in
+main) wanted=("${main_packages[@]}") ;;
+tests) wanted=("${main_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: $0 [main|tests]" >&2
+    exit 2
+    ;;
+esac
+
 missing=()
-for package in "${native_packages[@]}"; do
+for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
         missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -374,11 +374,24 @@ TEST_F(RecorderRealTimeThreads, ThreadTerminatedInsideAWriteNeverReachesTheNextR
 }
 
 // A header cut short by a full disk at the start is never reported complete.
+// The header is one write: it fails whole, or stops part-way at a file size
+// limit.
 TEST_F(RecorderRealTimeThreads, StopAfterAHeaderCutShortFails) {
-    for (unsigned failingWrite : {1u, 2u, 6u}) {
-        SCOPED_TRACE(failingWrite);
-        kxtest::FailOperation("CFile::Write", ENOSPC, failingWrite);
+    for (const rlim_t limit : {rlim_t{0}, rlim_t{20}}) {
+        SCOPED_TRACE(limit);
+        struct rlimit old {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = limit;
+        if (limit == 0)
+            kxtest::FailOperation("CFile::Write", ENOSPC, 1);
+        else
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         EXPECT_EQ(KxStartRecFile(Path("a.wav").c_str()), -1);
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(kxtest::ReadFile(Path("a.wav")).size(), limit);
         const size_t mark = Mark();
         EXPECT_EQ(KxStopRecFile(), -1);
         EXPECT_EQ(

@@ -1,6 +1,7 @@
 #include "recording/RecordingFile.h"
 #include "frame/Globals.h"
 #include "log/LogText.h"
+#include "recording/RecordingHeader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,32 +9,14 @@
 
 namespace {
 
-// The format chunk's size and body: PCM, 1 channel, 8000 samples/s,
-// 16000 bytes/s, block alignment 2, 16 bits. Written as it stands, not built
-// from the recorder's fields.
-const unsigned char kFormatBlock[20] = {16, 0, 0,    0,    1, 0, 1, 0, 0x40, 0x1F,
-                                        0,  0, 0x80, 0x3E, 0, 0, 2, 0, 16,   0};
-
-constexpr DWORD kRiffSizeBase = 36; // RIFF size = 36 + data size
+using RecordingHeader::kRiffSizeBase;
 constexpr uint64_t kSizeFieldMax = 0xFFFFFFFFu;
-
-void WriteLe32(CFile& file, DWORD value) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    file.Write(bytes, sizeof bytes);
-}
 
 } // namespace
 
 void CRecordingFile::Create(const char* fileName) {
     m_file.Open(fileName, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
-    m_file.Write("RIFF", 4);
-    WriteLe32(m_file, 0);
-    m_file.Write("WAVEfmt ", 8);
-    m_file.Write(kFormatBlock, sizeof kFormatBlock);
-    m_file.Write("data", 4);
-    WriteLe32(m_file, 0);
+    m_file.Write(RecordingHeader::kStart, sizeof RecordingHeader::kStart);
     m_headerWhole = true;
 }
 
@@ -109,10 +92,10 @@ void CRecordingFile::CloseQuietly() {
 }
 
 void CRecordingFile::PatchSizes(DWORD dataBytes) {
-    m_file.Seek(4, CFile::begin);
-    WriteLe32(m_file, kRiffSizeBase + dataBytes);
-    m_file.Seek(40, CFile::begin);
-    WriteLe32(m_file, dataBytes);
+    for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(dataBytes)) {
+        m_file.Seek(static_cast<int64_t>(field.at), CFile::begin);
+        m_file.Write(field.bytes, sizeof field.bytes);
+    }
 }
 
 void CRecordingFile::ThrowIncomplete() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "recording/RecordingHeader.h"
 
 #include <atomic>
 
@@ -11,7 +12,7 @@
 // towards, the next recording's file.
 class CRecordingFile {
 public:
-    static constexpr DWORD kHeaderSize = 44;
+    static constexpr DWORD kHeaderSize = RecordingHeader::kSize;
 
     CRecordingFile() = default;
     CRecordingFile(const CRecordingFile&) = delete;

@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <chrono>
@@ -136,13 +137,13 @@ int OpenFileCount() {
 #endif
 }
 
+// at() refuses a field that reaches past the end.
 uint32_t ReadLe32(const Bytes& bytes, size_t offset) {
-    return uint32_t(bytes.at(offset)) | uint32_t(bytes.at(offset + 1)) << 8 |
-           uint32_t(bytes.at(offset + 2)) << 16 | uint32_t(bytes.at(offset + 3)) << 24;
+    return ::ReadLe32(&bytes.at(offset + 3) - 3);
 }
 
 uint16_t ReadLe16(const Bytes& bytes, size_t offset) {
-    return uint16_t(bytes.at(offset) | bytes.at(offset + 1) << 8);
+    return ::ReadLe16(&bytes.at(offset + 1) - 1);
 }
 
 RiffWriter& RiffWriter::Tag(const char* fourcc) {

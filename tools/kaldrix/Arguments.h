@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -12,11 +13,16 @@ constexpr double kMaxRecordSeconds = 72.0 * 3600.0;
 struct Invocation {
     enum class Command { Help, Version, Play, Record, Info, Duplex, Devices, Repair };
     Command command = Command::Help;
-    std::string playFile;   // play, duplex
-    std::string recordFile; // record, duplex
-    std::string infoFile;   // info, repair
-    double seconds = 0.0;   // record: 0 records until stopped
-    bool quiet = false;     // --quiet: the library's log is not shown
+    std::string playFile;               // play, duplex
+    std::string recordFile;             // record, duplex
+    std::vector<std::string> infoFiles; // info: one or more; repair: one
+    double seconds = 0.0;               // record: 0 records until stopped
+    bool json = false;                  // info, devices: --json
+    // What standard error shows besides the errors: --quiet nothing more,
+    // by default kaldrix's progress and messages, --verbose the library's
+    // log too.
+    enum class Verbosity { Quiet, Normal, Verbose };
+    Verbosity verbosity = Verbosity::Normal;
 };
 
 // Throws Failure(kUsage) with a one-line reason.

@@ -1,5 +1,5 @@
 // What the host needs of the console, one implementation per platform
-// (ConsolePosix.cpp, ConsoleWin32.cpp).
+// (posix/Console.cpp, win32/Console.cpp).
 #pragma once
 
 #include <cstdio>
@@ -7,6 +7,9 @@
 namespace cli {
 
 bool IsTerminal(std::FILE* stream);
+// The width of the terminal standard error is, in columns; 80 when it does
+// not say.
+unsigned TerminalColumns();
 
 // Ctrl-C (and a termination request) only raise a flag; the command's main
 // loop sees it and stops the library's job through its stop function.

@@ -1,8 +1,8 @@
 #include "AudioDevices.h"
 #include "Commands.h"
 #include "Failure.h"
-
-#include <cstdio>
+#include "Json.h"
+#include "LibraryLog.h"
 
 namespace cli {
 
@@ -20,13 +20,28 @@ std::string Device(const char* kind, const std::vector<std::string>& names, unsi
 }
 
 // One line per device, the one in use marked; or why there is none.
-void List(const char* kind, const std::vector<std::string>& names, unsigned used, const char* user,
-          const std::string& none) {
+std::string List(const char* kind, const std::vector<std::string>& names, unsigned used,
+                 const char* user, const std::string& none) {
     if (names.empty())
-        std::fprintf(stderr, "no %s device: %s\n", kind, none.c_str());
+        return std::string("no ") + kind + " device: " + none + "\n";
+    std::string list;
     for (unsigned id = 0; id < names.size(); ++id)
-        std::fprintf(stderr, "%s %u: %s%s\n", kind, id, Name(names[id]).c_str(),
-                     id == used ? (std::string("  <- ") + user).c_str() : "");
+        list += std::string(kind) + " " + std::to_string(id) + ": " + Name(names[id]) +
+                (id == used ? std::string("  <- ") + user : "") + "\n";
+    return list;
+}
+
+// {"devices": [{"id": 0, "name": "...", "used": true}], "none": null}; a
+// device whose capabilities cannot be read has a null name.
+std::string JsonList(const std::vector<std::string>& names, unsigned used,
+                     const std::string& none) {
+    std::vector<std::string> devices;
+    for (unsigned id = 0; id < names.size(); ++id)
+        devices.push_back("{\"id\": " + std::to_string(id) +
+                          ", \"name\": " + (names[id].empty() ? "null" : JsonString(names[id])) +
+                          ", \"used\": " + (id == used ? "true" : "false") + "}");
+    return "{\"devices\": " + JsonArray(devices) +
+           ", \"none\": " + (names.empty() ? JsonString(none) : "null") + "}";
 }
 
 } // namespace
@@ -39,12 +54,20 @@ std::string RecordDevice(const AudioDevices& devices) {
     return Device("wave-in", devices.inputs, devices.recordIndex, devices.noInput);
 }
 
-int RunDevices(const Invocation&) {
+int RunDevices(const Invocation& invocation) {
     const AudioDevices devices = ListAudioDevices();
-    if (!devices.choice.empty())
-        std::fprintf(stderr, "%s\n", devices.choice.c_str());
-    List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play", devices.noOutput);
-    List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput);
+    if (invocation.json)
+        WriteResult(
+            "{\"choice\": " + (devices.choice.empty() ? "null" : JsonString(devices.choice)) +
+            ", \"waveOut\": " +
+            JsonList(devices.outputs, AudioDevices::kPlayIndex, devices.noOutput) +
+            ", \"waveIn\": " + JsonList(devices.inputs, devices.recordIndex, devices.noInput) +
+            "}\n");
+    else
+        WriteResult(
+            (devices.choice.empty() ? "" : devices.choice + "\n") +
+            List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play", devices.noOutput) +
+            List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput));
     return devices.outputs.empty() && devices.inputs.empty() ? kNoDevice : kSuccess;
 }
 

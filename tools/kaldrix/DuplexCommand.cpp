@@ -16,7 +16,7 @@ int RunDuplex(const Invocation& invocation) {
     std::error_code ignored;
     if (std::filesystem::equivalent(invocation.playFile, invocation.recordFile, ignored))
         throw Failure(kUsage, "cannot record into " + invocation.recordFile + " while playing it");
-    StatusLine line(IsTerminal(stderr));
+    StatusLine line(invocation);
     if (!play.HasSound()) {
         line.Finish(invocation.playFile + " holds no sound data: nothing to play");
         return kSuccess;
@@ -41,8 +41,8 @@ int RunDuplex(const Invocation& invocation) {
             throw Failure(kFailed,
                           "playing " + invocation.playFile + " did not end by itself; stopped it");
         }
-        line.Show("playing " + play.ProgressText() + "  recording " +
-                  record.ProgressText(line.terminal()));
+        // Without the level meter both fit one line of 80 columns.
+        line.Show("playing " + play.ProgressText() + "  recording " + record.ProgressText(false));
     }
     const std::string played = (interrupted ? "stopped " : "played ") + invocation.playFile +
                                " at " +

@@ -4,6 +4,7 @@
 // although the library answers -1 to all three.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +19,7 @@ enum ExitStatus : int {
     kNoDevice = 5,        // no audio device could be opened
     kCannotCreate = 6,    // the output file cannot be created
     kNoLibrary = 7,       // the library cannot be loaded
+    kFormatRefused = 8,   // the playback device refuses the file's format
     kInterrupted = 130,   // playback stopped by Ctrl-C (the shell's value for SIGINT)
 };
 
@@ -32,5 +34,11 @@ public:
 private:
     ExitStatus m_status;
 };
+
+// The one line on standard error that ends a command, or one file of several.
+inline int ReportFailure(const char* message, int status) {
+    std::fprintf(stderr, "kaldrix: %s\n", message);
+    return status;
+}
 
 } // namespace cli

@@ -1,6 +1,6 @@
 // The six functions of the library as the host reaches them: linked on
-// Linux (LibraryPosix.cpp), loaded by name from KALDRIX.dll on Windows
-// (LibraryWin32.cpp).
+// Linux (posix/Library.cpp), loaded by name from KALDRIX.dll on Windows
+// (win32/Library.cpp).
 #pragma once
 
 #include "kaldrix.h"

@@ -10,7 +10,7 @@ namespace cli {
 
 int RunPlay(const Invocation& invocation) {
     PlaySession play(OpenKaldrix(), invocation.playFile);
-    StatusLine line(IsTerminal(stderr));
+    StatusLine line(invocation);
     // The library would wait forever for a block that never comes.
     if (!play.HasSound()) {
         line.Finish(invocation.playFile + " holds no sound data: nothing to play");

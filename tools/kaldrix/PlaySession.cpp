@@ -2,6 +2,7 @@
 #include "AudioDevices.h"
 #include "Console.h"
 #include "Failure.h"
+#include "FormatQuery.h"
 #include "StatusLine.h"
 
 #include <algorithm>
@@ -30,6 +31,12 @@ void PlaySession::Start() {
         StopRequestShield shield;
         result = m_library.StartPlayFile(m_path.c_str());
     }
+    // The library answers -1 for a device that is missing and for one that
+    // refuses the format alike; the device itself tells the two apart.
+    if (result != 1 && m_hasDevice && DeviceRefusesFormat(AudioDevices::kPlayIndex, m_wave))
+        throw Failure(kFormatRefused, m_device + " does not play the format of " + m_path + " (" +
+                                          DescribeFormat(m_wave.format) +
+                                          "); convert it to PCM, for example 16-bit");
     if (result != 1)
         throw Failure(kNoDevice, "cannot open a playback device for " + m_path + " (" +
                                      DescribeFormat(m_wave.format) + ")" +

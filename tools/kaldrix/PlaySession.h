@@ -20,8 +20,10 @@ public:
     const std::string& device() const { return m_device; }
     bool HasSound() const { return m_wave.dataPresent > 0; }
 
-    // Throws Failure(kNoDevice) when the library cannot start the playback:
-    // the file passed the host's own check, so it is the device that failed.
+    // Throws Failure(kFormatRefused) when the library cannot start the
+    // playback and the device refuses the file's format, Failure(kNoDevice)
+    // for any other failure: the file passed the host's own check, so it is
+    // the device that failed.
     void Start();
     // Asks the library; takes about 200 ms while playing.
     bool Playing() const;

@@ -2,6 +2,7 @@
 #include "AudioDevices.h"
 #include "Console.h"
 #include "Failure.h"
+#include "RecordingRepair.h"
 #include "StatusLine.h"
 
 #include <cerrno>
@@ -69,6 +70,11 @@ WaveFile RecordSession::Stop() {
 
 double RecordSession::Elapsed() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+}
+
+double RecordSession::RecordedSeconds() const {
+    const uint64_t size = m_meter.FileSize();
+    return size > kRecordingHeaderSize ? double(size - kRecordingHeaderSize) / 16000.0 : 0.0;
 }
 
 std::string RecordSession::ProgressText(bool withLevel) const {

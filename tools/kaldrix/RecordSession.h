@@ -24,12 +24,15 @@ public:
     // Failure(kNoDevice) when the library cannot open its recording device.
     void Start();
     // Completes the file; throws Failure(kFailed) when the library cannot.
+    // The piece of sound still being captured at the stop is not written.
     // Returns the finished file's header.
     WaveFile Stop();
 
     // "wave-in 0 (NAME)", or "no wave-in device: REASON".
     const std::string& device() const { return m_device; }
     double Elapsed() const;
+    // Seconds of sound the file holds so far.
+    double RecordedSeconds() const;
     // "0:03.1  48.8 KiB [##########----------]  -30 dB" (the meter only
     // with `withLevel`, as reading the file costs a little each time).
     std::string ProgressText(bool withLevel) const;

@@ -3,12 +3,14 @@
 // stops, so such a file holds its sound after a header that declares none.
 #pragma once
 
+#include "recording/RecordingHeader.h"
+
 #include <cstdint>
 #include <string>
 
 namespace cli {
 
-constexpr uint64_t kRecordingHeaderSize = 44;
+constexpr uint64_t kRecordingHeaderSize = RecordingHeader::kSize;
 
 // True for the recorder's header with both sizes still 0; `header` holds at
 // least kRecordingHeaderSize bytes.

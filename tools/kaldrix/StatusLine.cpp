@@ -29,6 +29,10 @@ void EndLine() {
 
 } // namespace
 
+StatusLine::StatusLine(const Invocation& invocation)
+    : m_quiet(invocation.verbosity == Invocation::Verbosity::Quiet),
+      m_terminal(!m_quiet && IsTerminal(stderr)) {}
+
 StatusLine::~StatusLine() {
     // A line left open by a failure is ended, so that the failure's message
     // starts on a line of its own.
@@ -40,8 +44,11 @@ StatusLine::~StatusLine() {
 void StatusLine::Show(const std::string& text) {
     if (!m_terminal)
         return;
+    // A line as wide as the terminal would wrap, and the next "\r" would
+    // return to its last row only: the progress is cut to leave a column free.
+    const size_t room = TerminalColumns() - 1;
     ScreenLock lock;
-    Draw(text);
+    Draw(text.substr(0, room));
 }
 
 void StatusLine::Break(const std::string& text) {
@@ -53,6 +60,8 @@ void StatusLine::Break(const std::string& text) {
 }
 
 void StatusLine::Print(const std::string& text) {
+    if (m_quiet)
+        return;
     ScreenLock lock;
     if (m_terminal)
         Draw(text);

@@ -1,7 +1,10 @@
 // The progress line on standard error: rewritten in place on a terminal, and
-// only plain lines when standard error is a file or a pipe. The library's log
-// shares the terminal with it through WriteBesideProgress.
+// only plain lines when standard error is a file or a pipe; nothing at all
+// with --quiet. The library's log shares the terminal with it through
+// WriteBesideProgress.
 #pragma once
+
+#include "Arguments.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,23 +14,25 @@ namespace cli {
 
 class StatusLine {
 public:
-    explicit StatusLine(bool terminal) : m_terminal(terminal) {}
+    explicit StatusLine(const Invocation& invocation);
     ~StatusLine();
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
 
     bool terminal() const { return m_terminal; }
-    // Replaces the line on a terminal; does nothing otherwise.
+    // Replaces the line on a terminal, cut to the terminal's width; does
+    // nothing otherwise.
     void Show(const std::string& text);
     // Ends the line with `text` on a terminal, before a call that may make
     // the library write its log to the same terminal; does nothing otherwise.
     void Break(const std::string& text);
-    // Writes a line of its own in every case.
+    // Writes a line of its own unless quiet.
     void Print(const std::string& text);
-    // Writes the final line in every case.
+    // Writes the final line unless quiet.
     void Finish(const std::string& text) { Print(text); }
 
 private:
+    bool m_quiet;
     bool m_terminal;
 };
 

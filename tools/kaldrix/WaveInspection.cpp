@@ -1,7 +1,9 @@
 #include "WaveInspection.h"
 #include "Failure.h"
 #include "RecordingRepair.h"
+#include "platform/LittleEndian.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,12 +14,8 @@ namespace cli {
 
 namespace {
 
-uint32_t Le32(const unsigned char* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-uint16_t Le16(const unsigned char* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
+// A WAVEFORMATEXTENSIBLE: 18 bytes and 22 extra.
+constexpr size_t kFormatBytesKept = 40;
 
 // A chunk id as text, with anything unprintable as '?'.
 std::string Tag(const unsigned char* bytes) {
@@ -92,7 +90,7 @@ void AddFormatWarnings(WaveFile& wave) {
 uint64_t FindWaveRiff(Reader& reader) {
     unsigned char head[12];
     for (uint64_t offset = 0; reader.Read(offset, head, sizeof head);
-         offset += 8 + uint64_t(Le32(head + 4)) + (Le32(head + 4) & 1u)) {
+         offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
         if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
             return offset;
     }
@@ -124,7 +122,7 @@ WaveFile InspectWave(const std::string& path) {
 
     // The chunks are looked for inside the RIFF chunk only, as the player
     // does: first "fmt ", then "data" after it.
-    const uint64_t riffEnd = riff + 8 + uint64_t(Le32(head + 4));
+    const uint64_t riffEnd = riff + 8 + uint64_t(ReadLe32(head + 4));
     WaveFile wave;
     bool haveFormat = false;
     bool haveData = false;
@@ -137,16 +135,19 @@ WaveFile InspectWave(const std::string& path) {
             beyondRiff = true;
             break;
         }
-        const uint32_t size = Le32(chunk + 4);
+        const uint32_t size = ReadLe32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFormat) {
             if (size < 16)
                 reader.Malformed("its \"fmt \" chunk holds " + std::to_string(size) +
                                  " bytes, fewer than the 16 of a format");
-            unsigned char body[16];
-            if (!reader.Read(offset + 8, body, sizeof body))
+            unsigned char body[kFormatBytesKept];
+            if (!reader.Read(offset + 8, body, 16))
                 reader.Malformed("it ends inside its \"fmt \" chunk");
-            wave.format = {Le16(body),     Le16(body + 2),  Le32(body + 4),
-                           Le32(body + 8), Le16(body + 12), Le16(body + 14)};
+            wave.format = {ReadLe16(body),     ReadLe16(body + 2),  ReadLe32(body + 4),
+                           ReadLe32(body + 8), ReadLe16(body + 12), ReadLe16(body + 14)};
+            const size_t kept = std::min<size_t>(size, sizeof body);
+            if (reader.Read(offset + 8, body, kept))
+                wave.formatBytes.assign(body, body + kept);
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (haveFormat) {
@@ -160,7 +161,8 @@ WaveFile InspectWave(const std::string& path) {
         offset += 8 + uint64_t(size) + (size & 1u);
     }
 
-    const std::string riffTooSmall = "its RIFF header declares " + std::to_string(Le32(head + 4)) +
+    const std::string riffTooSmall = "its RIFF header declares " +
+                                     std::to_string(ReadLe32(head + 4)) +
                                      " bytes, too few for its chunks (an unfinished recording?)";
     if (!haveFormat)
         reader.Malformed(beyondRiff ? riffTooSmall : "it has no \"fmt \" chunk");

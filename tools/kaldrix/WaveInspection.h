@@ -20,6 +20,10 @@ struct WaveFormat {
 
 struct WaveFile {
     WaveFormat format;
+    // The "fmt " chunk's first bytes as the file holds them: a WAVEFORMATEX
+    // and the extra bytes its cbSize announces, up to those of a
+    // WAVEFORMATEXTENSIBLE.
+    std::vector<uint8_t> formatBytes;
     uint32_t dataSize = 0;    // as the "data" chunk declares it
     uint64_t dataOffset = 0;  // where the sound data starts
     uint64_t dataPresent = 0; // how much of it the file really holds

@@ -1,13 +1,12 @@
 // kaldrix: plays, records and inspects WAVE files through the library's six
-// functions. Its own messages go to standard error; standard output carries
-// the library's log.
+// functions. Standard output carries only its results; its progress and
+// messages go to standard error, and with --verbose the library's log too.
 #include "Arguments.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
 #include "LibraryLog.h"
 
-#include <cstdio>
 #include <exception>
 
 namespace {
@@ -16,10 +15,12 @@ int Run(const cli::Invocation& invocation) {
     using Command = cli::Invocation::Command;
     switch (invocation.command) {
     case Command::Help:
-        cli::LibraryLog::WriteOwn(cli::UsageText());
+        cli::WriteResult(cli::UsageText());
         return cli::kSuccess;
     case Command::Version:
-        cli::LibraryLog::WriteOwn("kaldrix " KALDRIX_VERSION "\n");
+        cli::WriteResult("kaldrix " KALDRIX_VERSION "\n"
+                         "Copyright (c) 2026 The KALDRIX developers\n"
+                         "License: MIT <https://opensource.org/license/mit>\n");
         return cli::kSuccess;
     case Command::Info:
         return cli::RunInfo(invocation);
@@ -37,29 +38,24 @@ int Run(const cli::Invocation& invocation) {
     return cli::kFailed;
 }
 
-int Report(const char* message, int status) {
-    std::fprintf(stderr, "kaldrix: %s\n", message);
-    return status;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // The command line first: --quiet decides what becomes of the log.
+    // The command line first: --verbose decides whether the log is shown.
     cli::Invocation invocation;
     try {
         invocation = cli::ParseArguments(argc, argv);
     } catch (const cli::Failure& failure) {
         const cli::LibraryLog log(false);
-        return Report(failure.what(), failure.status());
+        return cli::ReportFailure(failure.what(), failure.status());
     }
-    const cli::LibraryLog log(invocation.quiet);
+    const cli::LibraryLog log(invocation.verbosity == cli::Invocation::Verbosity::Verbose);
     try {
         cli::InstallStopRequest();
         return Run(invocation);
     } catch (const cli::Failure& failure) {
-        return Report(failure.what(), failure.status());
+        return cli::ReportFailure(failure.what(), failure.status());
     } catch (const std::exception& error) {
-        return Report(error.what(), cli::kFailed);
+        return cli::ReportFailure(error.what(), cli::kFailed);
     }
 }

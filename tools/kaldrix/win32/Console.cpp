@@ -23,6 +23,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+unsigned TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return 80;
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<unsigned>(columns) : 80;
+}
+
 void InstallStopRequest() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 bool StopRequested() { return g_stopRequested.load() != 0; }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cli {
@@ -30,6 +31,13 @@ sigset_t StopSignals() {
 } // namespace
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
+
+unsigned TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+        return 80;
+    return size.ws_col;
+}
 
 void InstallStopRequest() {
     struct sigaction action;

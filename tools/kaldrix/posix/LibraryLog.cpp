@@ -19,33 +19,31 @@ namespace cli {
 
 namespace {
 
-int g_terminal = -1; // the terminal that standard output was, while the pipe stands in
-int g_pipe = -1;     // the pipe's read end
+int g_results = -1; // the real standard output, while the pipe stands in for it
+int g_pipe = -1;    // the pipe's read end
 
 // Runs from the program's preinit array, before any shared library's
 // initializer: the library writes its first record while it loads, and that
-// record already goes through the pipe, so --quiet can hide it too. Only
-// system calls and the setting of a buffer mode happen this early.
-void TakeTerminalOutput(int, char**, char**) {
-    if (::isatty(STDOUT_FILENO) != 1)
-        return;
-    const int terminal = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+// record already goes into the pipe. Only system calls and the setting of a
+// buffer mode happen this early.
+void TakeStandardOutput(int, char**, char**) {
+    const int results = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     int ends[2];
-    if (terminal < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
-        if (terminal >= 0)
-            ::close(terminal);
+    if (results < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
+        if (results >= 0)
+            ::close(results);
         return;
     }
     ::dup2(ends[1], STDOUT_FILENO);
     ::close(ends[1]);
     // On a pipe stdio would hold the records back in whole blocks.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    g_terminal = terminal;
+    g_results = results;
     g_pipe = ends[0];
 }
 
 __attribute__((section(".preinit_array"),
-               used)) void (*const g_takeTerminalOutput)(int, char**, char**) = TakeTerminalOutput;
+               used)) void (*const g_takeStandardOutput)(int, char**, char**) = TakeStandardOutput;
 
 // The terminal's encoding as the user's locale names it; the program itself
 // stays in the "C" locale, which the library's formatting expects.
@@ -109,17 +107,17 @@ void WriteAll(int descriptor, const std::string& text) {
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
-// complete.
-void Pump(bool quiet, const std::string& codeset) {
+// complete, or drops it.
+void Pump(bool shown, bool terminal, const std::string& codeset) {
     const bool gbk =
         ::strcasecmp(codeset.c_str(), "GBK") == 0 || ::strcasecmp(codeset.c_str(), "GB18030") == 0;
     GbkConverter converter(codeset);
-    const bool convert = !gbk && converter.Works();
+    const bool convert = terminal && !gbk && converter.Works();
     const auto show = [&](const std::string& line) {
-        if (quiet)
+        if (!shown)
             return;
         const std::string text = convert ? converter.Convert(line) : line;
-        WriteBesideProgress([&] { WriteAll(g_terminal, text); });
+        WriteBesideProgress([&] { WriteAll(STDERR_FILENO, text); });
     };
     LogLines lines;
     char buffer[4096];
@@ -135,33 +133,31 @@ void Pump(bool quiet, const std::string& codeset) {
 }
 
 std::thread g_reader;
-bool g_quiet = false;
-int g_own = -1; // where kaldrix's own output goes while standard output goes nowhere
+bool g_shown = false;
 
-void SendToNowhere() {
-    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nowhere >= 0) {
-        ::dup2(nowhere, STDOUT_FILENO);
-        ::close(nowhere);
-    }
+// Standard output without the pipe: standard error when the log is shown,
+// nowhere otherwise. Replacing the pipe's only write end lets the reader see
+// its end once it has shown everything before it.
+void SendLogPastPipe() {
+    const int target = g_shown ? STDERR_FILENO : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (target >= 0)
+        ::dup2(target, STDOUT_FILENO);
+    if (target > STDERR_FILENO)
+        ::close(target);
 }
 
 } // namespace
 
-LibraryLog::LibraryLog(bool quiet) {
-    g_quiet = quiet;
-    if (g_pipe < 0) {
-        if (quiet) {
-            g_own = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-            SendToNowhere(); // what stdio still holds goes there too
-        }
+LibraryLog::LibraryLog(bool shown) {
+    g_shown = shown;
+    if (g_pipe < 0)
         return;
-    }
     try {
-        g_reader = std::thread(Pump, quiet, TerminalCodeset());
+        const bool terminal = ::isatty(STDERR_FILENO) == 1;
+        g_reader = std::thread(Pump, shown, terminal, terminal ? TerminalCodeset() : "");
     } catch (const std::system_error&) {
-        // Nobody would empty the pipe: the records go to the terminal as they are.
-        ::dup2(g_terminal, STDOUT_FILENO);
+        // Nobody would empty the pipe: the records go past it, unconverted.
+        SendLogPastPipe();
         g_pipe = -1;
     }
 }
@@ -170,25 +166,20 @@ LibraryLog::~LibraryLog() {
     std::fflush(stdout);
     if (g_pipe < 0)
         return;
-    // Putting the terminal back closes the pipe's only write end: the reader
-    // sees its end once it has shown everything before it.
-    if (g_quiet)
-        SendToNowhere();
-    else
-        ::dup2(g_terminal, STDOUT_FILENO);
+    // What the library writes after this (the record of its unload) goes
+    // past the pipe.
+    SendLogPastPipe();
     if (g_reader.joinable())
         g_reader.join();
 }
 
-void LibraryLog::WriteOwn(const char* text) {
-    // Quiet, the pipe's reader drops what it reads; otherwise the text goes
-    // through it, after what the library wrote before.
-    if (g_pipe >= 0 && g_quiet)
-        WriteBesideProgress([&] { WriteAll(g_terminal, text); });
-    else if (g_own >= 0)
-        WriteAll(g_own, text);
-    else
-        std::fputs(text, stdout);
+void WriteResult(const std::string& text) {
+    if (g_results >= 0) {
+        WriteAll(g_results, text);
+    } else {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
 }
 
 } // namespace cli

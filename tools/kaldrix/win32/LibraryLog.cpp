@@ -1,0 +1,122 @@
+#include "LibraryLog.h"
+#include "LogLines.h"
+#include "StatusLine.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+#include <windows.h>
+
+namespace cli {
+
+namespace {
+
+// The code page of the library's records.
+constexpr UINT kGbk = 936;
+
+int g_results = -1; // the real standard output, while the pipe stands in for it
+int g_pipe = -1;    // the pipe's read end
+HANDLE g_reader = nullptr;
+bool g_shown = false;
+bool g_convert = false; // standard error is a console that does not show GBK
+
+void WriteAll(HANDLE target, const std::string& text) {
+    if (!g_convert) {
+        DWORD written = 0;
+        WriteFile(target, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int length = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(kGbk, 0, text.data(), length, nullptr, 0);
+    if (wide <= 0)
+        return;
+    std::wstring converted(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(kGbk, 0, text.data(), length, &converted[0], wide);
+    DWORD written = 0;
+    WriteConsoleW(target, converted.data(), static_cast<DWORD>(wide), &written, nullptr);
+}
+
+// Reads the pipe until every writer has gone and shows each line as it is
+// complete, or drops it.
+DWORD WINAPI Pump(LPVOID) {
+    const HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
+    const auto show = [&](const std::string& line) {
+        if (g_shown)
+            WriteBesideProgress([&] { WriteAll(errors, line); });
+    };
+    LogLines lines;
+    char buffer[4096];
+    int count;
+    while ((count = _read(g_pipe, buffer, sizeof buffer)) > 0)
+        lines.Add(buffer, static_cast<size_t>(count), show);
+    lines.Finish(show);
+    return 0;
+}
+
+// Standard output without the pipe: standard error when the log is shown,
+// nowhere otherwise. Replacing the pipe's only write end lets the reader see
+// its end once it has shown everything before it.
+void SendLogPastPipe() {
+    const int target = g_shown ? 2 : _open("NUL", _O_WRONLY | _O_TEXT);
+    if (target >= 0)
+        _dup2(target, 1);
+    if (target > 2)
+        _close(target);
+}
+
+} // namespace
+
+// KALDRIX.dll is loaded later, on first use: the route stands before its
+// first record. The DLL and the program share msvcrt and so standard output.
+LibraryLog::LibraryLog(bool shown) {
+    g_shown = shown;
+    DWORD mode = 0;
+    g_convert =
+        GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) && GetConsoleOutputCP() != kGbk;
+    int ends[2];
+    const int results = _dup(1);
+    if (results < 0 || _pipe(ends, 4096, _O_BINARY | _O_NOINHERIT) != 0) {
+        if (results >= 0)
+            _close(results);
+        return;
+    }
+    _dup2(ends[1], 1);
+    _close(ends[1]);
+    // The records keep their CR LF line ends, and reach the pipe as they are
+    // written rather than in whole blocks.
+    _setmode(1, _O_TEXT);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    g_results = results;
+    g_pipe = ends[0];
+    g_reader = CreateThread(nullptr, 0, Pump, nullptr, 0, nullptr);
+    if (!g_reader) { // nobody would empty the pipe
+        SendLogPastPipe();
+        g_pipe = -1;
+    }
+}
+
+LibraryLog::~LibraryLog() {
+    std::fflush(stdout);
+    if (g_pipe < 0)
+        return;
+    // What the library writes after this (the record of its unload) goes
+    // past the pipe.
+    SendLogPastPipe();
+    if (g_reader) {
+        WaitForSingleObject(g_reader, INFINITE);
+        CloseHandle(g_reader);
+    }
+}
+
+void WriteResult(const std::string& text) {
+    if (g_results >= 0) {
+        _write(g_results, text.data(), static_cast<unsigned>(text.size()));
+    } else {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace cli
