@@ -67,7 +67,8 @@ class Host {
 public:
     explicit Host(const std::string& dir) : m_dir(dir) {
         kxtest::WriteFile(Path("in.raw"), m_input);
-        kxtest::WriteFile(Path("play.wav"), kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000 * 4, 3)));
+        kxtest::WriteFile(Path("play.wav"),
+                          kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000 * 4, 3)));
         kxtest::WriteFile(Path("tracelog.is"), {});
         setenv("KALDRIX_AUDIO", "virtual", 1);
         setenv("KALDRIX_VIRTUAL_IN", Path("in.raw").c_str(), 1);
@@ -110,11 +111,13 @@ public:
         return result;
     }
     int StartRec(const char* name) {
-        return Timed("KxStartRecFile", kStartBound, [&] { return lib.startRec(Path(name).c_str()); });
+        return Timed("KxStartRecFile", kStartBound,
+                     [&] { return lib.startRec(Path(name).c_str()); });
     }
     int StopRec() { return Timed("KxStopRecFile", kRecStopBound, lib.stopRec); }
     int StartPlay(const char* name) {
-        return Timed("KxStartPlayFile", kStartBound, [&] { return lib.startPlay(Path(name).c_str()); });
+        return Timed("KxStartPlayFile", kStartBound,
+                     [&] { return lib.startPlay(Path(name).c_str()); });
     }
     int StopPlay() { return Timed("KxStopPlayFile", kPlayStopBound, lib.stopPlay); }
     int PlayStatus() { return Timed("KxPlayStatus", kStatusBound, lib.playStatus); }
@@ -159,6 +162,12 @@ private:
     std::vector<std::string> m_findings;
 };
 
+// The host's own clean-up at exit, registered before the library is loaded
+// and so run after the library's: its other threads go on calling meanwhile.
+void CleanUpSlowlyAtExit() {
+    atexit([] { Sleep(300); });
+}
+
 // ---- moments: what the library is doing when the event comes ----
 
 enum class Moment { idle, playing, recording, both };
@@ -173,26 +182,27 @@ void Bring(Host& host, Moment moment) {
     Sleep(600);
 }
 
-// A host thread that keeps calling one of the functions (with what makes
-// it do its work) until the process ends.
+// Host threads that keep calling one of the functions (with what makes it
+// do its work) until the process ends.
 void KeepCalling(Host& host, const std::string& function) {
-    std::thread([&host, function] {
-        for (;;) {
-            if (function == "KxStartRecFile" || function == "KxStopRecFile") {
-                host.lib.startRec(host.Path("rec.wav").c_str());
-                host.lib.stopRec();
-            } else if (function == "KxStartPlayFile") {
-                host.lib.startPlay(host.Path("missing.wav").c_str());
-            } else if (function == "KxStopPlayFile") {
-                host.lib.startPlay(host.Path("play.wav").c_str());
-                host.lib.stopPlay();
-            } else if (function == "KxPlayStatus") {
-                host.lib.playStatus();
-            } else {
-                host.lib.recStatus();
+    for (int i = 0; i < 3; ++i)
+        std::thread([&host, function] {
+            for (;;) {
+                if (function == "KxStartRecFile" || function == "KxStopRecFile") {
+                    host.lib.startRec(host.Path("rec.wav").c_str());
+                    host.lib.stopRec();
+                } else if (function == "KxStartPlayFile") {
+                    host.lib.startPlay(host.Path("missing.wav").c_str());
+                } else if (function == "KxStopPlayFile") {
+                    host.lib.startPlay(host.Path("play.wav").c_str());
+                    host.lib.stopPlay();
+                } else if (function == "KxPlayStatus") {
+                    host.lib.playStatus();
+                } else {
+                    host.lib.recStatus();
+                }
             }
-        }
-    }).detach();
+        }).detach();
 }
 
 // Forks a child that runs `child` (which must end it); true when it ended
@@ -252,9 +262,9 @@ void LogMany(Host& host, int count) {
 std::vector<Row> Rows() {
     std::vector<Row> rows;
     const std::pair<const char*, Moment> moments[] = {{"idle", Moment::idle},
-                                                       {"playing", Moment::playing},
-                                                       {"recording", Moment::recording},
-                                                       {"playing and recording", Moment::both}};
+                                                      {"playing", Moment::playing},
+                                                      {"recording", Moment::recording},
+                                                      {"playing and recording", Moment::both}};
     // Unload: whatever runs is stopped, and a recording completed.
     for (const auto& [name, moment] : moments)
         rows.push_back({std::string("dlclose while ") + name, [moment = moment](Host& host) {
@@ -294,6 +304,7 @@ std::vector<Row> Rows() {
     for (const char* function : {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile",
                                  "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"})
         rows.push_back({std::string("exit while inside ") + function, [function](Host& host) {
+                            CleanUpSlowlyAtExit();
                             host.Load();
                             if (std::string(function) == "KxPlayStatus")
                                 Bring(host, Moment::playing);
@@ -303,6 +314,7 @@ std::vector<Row> Rows() {
                             exit(0);
                         }});
     rows.push_back({"exit while a recording stop is in progress", [](Host& host) {
+                        CleanUpSlowlyAtExit();
                         host.Load();
                         Bring(host, Moment::both);
                         std::thread([&host] { host.lib.stopRec(); }).detach();
@@ -331,12 +343,10 @@ std::vector<Row> Rows() {
                             host.Load();
                             Bring(host, moment);
                             if (!ForkedChildEndsCleanly(15, [&host] {
-                                    const int answers[] = {host.StartRec("child.wav"),
-                                                           host.StopRec(),
-                                                           host.StartPlay("play.wav"),
-                                                           host.StopPlay(),
-                                                           host.PlayStatus(),
-                                                           host.RecStatus()};
+                                    const int answers[] = {
+                                        host.StartRec("child.wav"), host.StopRec(),
+                                        host.StartPlay("play.wav"), host.StopPlay(),
+                                        host.PlayStatus(),          host.RecStatus()};
                                     const int idle[] = {0, 0, -1, 0, 0, 0};
                                     if (!std::equal(answers, answers + 6, idle) ||
                                         kxtest::FileExists(host.Path("child.wav")))
@@ -365,13 +375,12 @@ std::vector<Row> Rows() {
                                 }).detach();
                             int hung = 0;
                             for (int i = 0; i < 200 && hung < 3; ++i) {
-                                if (!logging && host.lib.playStatus() == 0)
+                                if (!logging && i % 10 == 0)
                                     host.lib.startPlay(host.Path("play.wav").c_str());
                                 hung += !ForkedChildEndsCleanly(kForkedExitBound, [] {});
                             }
                             if (hung)
-                                host.Find(std::to_string(hung) +
-                                          " forked children hung or failed");
+                                host.Find(std::to_string(hung) + " forked children hung or failed");
                             host.Report();
                             _exit(0);
                         }});
@@ -416,7 +425,13 @@ std::vector<Row> Rows() {
     rows.push_back(overflow);
     // Standard output that takes nothing: no call waits on it, nothing is lost.
     Row unread{"stdout an unread pipe while recording", [](Host& host) {
-                   RecordAround(host, [&host] { LogMany(host, 300); Sleep(2000); }, 16000 * 2);
+                   RecordAround(
+                       host,
+                       [&host] {
+                           LogMany(host, 300);
+                           Sleep(2000);
+                       },
+                       16000 * 2);
                    host.Unload();
                }};
     unread.output = Row::unreadPipe;
@@ -431,13 +446,25 @@ std::vector<Row> Rows() {
     unreadUnload.output = Row::unreadPipe;
     rows.push_back(unreadUnload);
     Row closed{"stdout a pipe without a reader", [](Host& host) {
-                   RecordAround(host, [&host] { LogMany(host, 60); Sleep(1000); }, 8000);
+                   RecordAround(
+                       host,
+                       [&host] {
+                           LogMany(host, 60);
+                           Sleep(1000);
+                       },
+                       8000);
                    host.Unload();
                }};
     closed.output = Row::closedPipe;
     rows.push_back(closed);
     Row terminal{"stdout a stopped terminal while recording", [](Host& host) {
-                     RecordAround(host, [&host] { LogMany(host, 100); Sleep(1000); }, 16000);
+                     RecordAround(
+                         host,
+                         [&host] {
+                             LogMany(host, 100);
+                             Sleep(1000);
+                         },
+                         16000);
                      host.Unload();
                  }};
     terminal.output = Row::stoppedTerminal;
