@@ -11,7 +11,6 @@
 extern CLibraryApp theApp;
 extern CWaveRecorder& g_Recorder;
 extern CWavePlayer& g_Player;
-extern CLogFile g_Log;
 
 void DestroyRecorder();
 void DestroyPlayer();

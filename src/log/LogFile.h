@@ -38,3 +38,7 @@ private:
     CRITICAL_SECTION m_lock;
     std::atomic<bool> m_processExiting{false};
 };
+
+// The library's one trace log, defined with the other global objects in
+// frame/Globals.cpp. Every room reports through it, and only through it.
+extern CLogFile g_Log;

@@ -1,5 +1,6 @@
 #include "playback/WavePlayer.h"
-#include "frame/Globals.h"
+#include "frame/LibraryApp.h"
+#include "log/LogFile.h"
 #include "log/LogText.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "recording/RecordingFile.h"
-#include "frame/Globals.h"
+#include "log/LogFile.h"
 #include "log/LogText.h"
 #include "recording/RecordingHeader.h"
 

@@ -1,5 +1,6 @@
 #include "recording/WaveRecorder.h"
-#include "frame/Globals.h"
+#include "frame/LibraryApp.h"
+#include "log/LogFile.h"
 #include "log/LogText.h"
 
 #include <cstring>
