@@ -1,4 +1,6 @@
-/* KALDRIX: play WAVE files and record 8000 Hz 16-bit mono WAVE files, each job
+/* SPDX-License-Identifier: MIT
+ *
+ * KALDRIX: play WAVE files and record 8000 Hz 16-bit mono WAVE files, each job
  * on a thread of its own inside the library.
  *
  * Copyright (c) 2026 The KALDRIX developers. Released under the MIT licence
@@ -103,16 +105,22 @@ extern "C" {
  * After a failed start (KX_REC_NOT_STARTED for a device step, or
  * KX_REC_CANNOT_CREATE) KxRecordStatus stays KX_REC_RECORDING until a
  * KxStopRecFile, which closes the file: call it.
- * Blocks while the file and the device are opened: well under a second. */
+ * Blocks while the file and the device are opened: well under a second,
+ * about 5 s at most when the device does not answer. */
 KALDRIX_API int KALDRIX_CALL KxStartRecFile(const char* fileName);
 
 /* Stops the recording and completes the file's header.
  *   KX_REC_COMPLETED   the file is complete: its 44-byte header is whole and
- *                      its sizes match its length.
+ *                      its sizes match its length, and every write to it
+ *                      succeeded (reaching the 4 GiB limit is no failure).
  *   KX_REC_WAS_IDLE    nothing was recording.
- *   KX_REC_FILE_ERROR  the file could not be completed; the recording is
+ *   KX_REC_FILE_ERROR  the file could not be completed, or a write to it
+ *                      failed while recording (the file is then still
+ *                      completed with what it holds); the recording is
  *                      stopped all the same.
- * Blocks for at least 1.5 s while the last buffers come in. */
+ * Blocks for at least 1.5 s while the last buffers come in, a few seconds
+ * more when the device or the file misbehaves (a device call answers within
+ * about 5 s, a write within 2 s). */
 KALDRIX_API int KALDRIX_CALL KxStopRecFile(void);
 
 /* Opens fileName (a regular file: a FIFO, a device or a folder is refused at
@@ -121,15 +129,18 @@ KALDRIX_API int KALDRIX_CALL KxStopRecFile(void);
  *                        the end of the data or a KxStopPlayFile.
  *   KX_PLAY_CANNOT_OPEN  the file cannot be opened or read as WAVE, or no
  *                        device takes its format; nothing is left playing.
- * Starting while a playback runs stops that one first. Blocks while the file
- * and the device are opened: well under a second. */
+ * Starting while a playback runs stops that one first (see KxStopPlayFile).
+ * Blocks while the file and the device are opened: well under a second,
+ * about 5 s at most when the device does not answer. */
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName);
 
 /* Stops the playback. A stop is noticed between blocks, so it can take up to
  * about 3 s (5 s at the very end of a file); it gives up after 15 s.
  *   KX_PLAY_STOPPED         stopped, or nothing was playing.
  *   KX_PLAY_STOP_TIMED_OUT  the play thread did not end within 15 s; it is
- *                           left running, and ended when the library unloads.
+ *                           left running. On Linux the library then stays
+ *                           mapped until the process ends, so the thread
+ *                           never runs into an unloaded library.
  *   KX_PLAY_NO_THREAD       there was no thread to stop. */
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void);
 
@@ -141,9 +152,25 @@ KALDRIX_API int KALDRIX_CALL KxPlayStatus(void);
  * next KxStopRecFile; KX_REC_IDLE otherwise. Answers at once. */
 KALDRIX_API int KALDRIX_CALL KxRecordStatus(void);
 
-/* Unloading the library (FreeLibrary, dlclose) or ending the process while a
- * job runs stops it first: a recording is completed, a playback stopped, for
- * which the unload may wait as long as the stops above. */
+/* What a host may do at any moment (README.md, "What a host may do at any
+ * moment", says it whole):
+ *   Unload (FreeLibrary, dlclose) or exit(), also while another thread is
+ *     inside a call: a running job is stopped first (a recording completed,
+ *     a playback stopped). The unload waits at most about 20 s for another
+ *     thread's start or stop, then as long as the stops above; on Windows a
+ *     library thread holds the DLL, so FreeLibrary returns at once. From the
+ *     unload on, the functions answer 0, 0, -1, 0, 0, 0 (KxStartRecFile ...
+ *     KxRecordStatus) at once and do nothing.
+ *   fork (Linux): never waits on the library. In the child of a parent that
+ *     was not using the library, it works as in a new process; otherwise the
+ *     child sees idle engines, its starts fail as without a device, and it
+ *     never touches the parent's jobs, devices or files.
+ *   Signals (Linux): only a processor fault inside a call of the library's
+ *     is its own; SIGSEGV, SIGBUS or SIGFPE sent to the host, or raised
+ *     anywhere else, go to the host's handler or default action.
+ *   Standard output that nobody reads: no call waits on it for more than
+ *     100 ms; records it cannot take are dropped and counted, never the
+ *     day's file's. */
 
 #ifdef __cplusplus
 }
