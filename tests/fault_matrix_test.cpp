@@ -173,7 +173,7 @@ private:
         const std::string fileRecord =
             kxtest::Format(LogText::kPlayFileOpenError, m_firstPlay.c_str(), 1);
         const std::vector<Rule> recordRules = {
-            {"CFile::Write", 1, 6, -1, LogText::kRecordFileOpenError},
+            {"CFile::Write", 1, 1, -1, LogText::kRecordFileOpenError}, // the header: one write
             {"CreateThread", 1, 1, 0, LogText::kRecThreadOpenError},
             {"waveInOpen", 1, 2, 0, LogText::kRecDeviceOpenError},
             {"waveInReset", 1, 1, 0, LogText::kRecResetError},

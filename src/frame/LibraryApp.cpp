@@ -25,6 +25,22 @@ bool EnterBefore(CRITICAL_SECTION& lock, DWORD begun) {
     return true;
 }
 
+// How long the detach waits for calls that were already past their check
+// (a status call, a start or stop that waited on its lock) to return.
+constexpr DWORD kCallsDrainMs = 1000;
+
+// True once no exported function is running any more, so that the engines
+// can go: every call that comes later sees the detach and touches nothing.
+bool CallsDrained() {
+    const DWORD begun = GetTickCount();
+    while (g_callsRunning.load() != 0) {
+        if (GetTickCount() - begun >= kCallsDrainMs)
+            return false;
+        Sleep(kExportLockPollMs);
+    }
+    return true;
+}
+
 } // namespace
 
 int CLibraryApp::InitInstance() {
@@ -58,8 +74,9 @@ void KeepCodeForAbandonedThread() {
 // go, then the recording, which is completed; a device whose close failed
 // earlier is closed now, so that no device thread writes into the library's
 // buffers after the unload. An engine whose lock another thread keeps (at
-// exit() it may be inside a call for good) is left alone, never destroyed.
-// From then on the six functions answer at once.
+// exit() it may be inside a call for good) is left alone, never destroyed,
+// and so are both while a call that began before the detach still runs.
+// From the start of the detach on, the six functions answer at once.
 //
 // At a Windows process exit the other threads are gone already and nothing
 // may wait on them.
@@ -91,6 +108,8 @@ void LibraryDetach(bool processExit) {
     if (player)
         LeaveCriticalSection(&g_Player.ExportLock());
     theApp.ExitInstance();
+    if (!CallsDrained())
+        return;
     if (player)
         DestroyPlayer();
     if (recorder)
