@@ -16,6 +16,9 @@ namespace {
 
 constexpr size_t kQueueLength = 64;
 constexpr size_t kRecordBytes = 300;
+// A new thread can take a while to run on a busy machine; that is no wait on
+// standard output, which is what kEchoWaitMs bounds.
+constexpr DWORD kThreadStartWaitMs = 2000;
 
 struct Record {
     char text[kRecordBytes];
@@ -29,6 +32,7 @@ struct Echo {
     unsigned long long done = 0;
     unsigned long long dropped = 0;
     bool running = false; // an echo thread exists (it may be stuck in a write)
+    bool threadReady = false; // it has begun to run
     bool insideLoader = false;
 };
 
@@ -52,6 +56,10 @@ void Write(const char* text, unsigned long long dropped) {
 DWORD WINAPI RunEcho(LPVOID module) {
     NameCurrentThread("kx-echo");
     Echo& echo = State();
+    EnterCriticalSection(&echo.lock);
+    echo.threadReady = true;
+    WakeAllConditionVariable(&echo.changed);
+    LeaveCriticalSection(&echo.lock);
     for (;;) {
         EnterCriticalSection(&echo.lock);
         if (echo.done == echo.queued) {
@@ -112,6 +120,7 @@ unsigned long long QueueEcho(const char* text) {
         }
         CloseHandle(thread);
         echo.running = true;
+        echo.threadReady = false;
     }
     echo.queue[echo.queued % kQueueLength] = MakeRecord(text);
     const unsigned long long ticket = ++echo.queued;
@@ -119,18 +128,25 @@ unsigned long long QueueEcho(const char* text) {
     return ticket;
 }
 
+// Waits for `ready` at most `limitMs`; true when it holds.
+template <typename Ready> bool WaitFor(Echo& echo, DWORD limitMs, Ready ready) {
+    const DWORD begun = GetTickCount();
+    while (!ready()) {
+        const DWORD waited = GetTickCount() - begun;
+        if (waited >= limitMs ||
+            !SleepConditionVariableCS(&echo.changed, &echo.lock, limitMs - waited))
+            return ready();
+    }
+    return true;
+}
+
 void AwaitEcho(unsigned long long ticket) {
     if (ticket == 0)
         return;
     Echo& echo = State();
-    const DWORD begun = GetTickCount();
     EnterCriticalSection(&echo.lock);
-    while (echo.done < ticket) {
-        const DWORD waited = GetTickCount() - begun;
-        if (waited >= kEchoWaitMs ||
-            !SleepConditionVariableCS(&echo.changed, &echo.lock, kEchoWaitMs - waited))
-            break;
-    }
+    WaitFor(echo, kThreadStartWaitMs, [&echo] { return echo.threadReady || !echo.running; });
+    WaitFor(echo, kEchoWaitMs, [&echo, ticket] { return echo.done >= ticket; });
     LeaveCriticalSection(&echo.lock);
 }
 
