@@ -45,6 +45,8 @@ int RunDevices(const Invocation&) {
         std::fprintf(stderr, "%s\n", devices.choice.c_str());
     List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play", devices.noOutput);
     List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput);
+    for (const std::string& pcm : devices.pcms)
+        std::fprintf(stderr, "ALSA PCM: %s\n", pcm.c_str());
     return devices.outputs.empty() && devices.inputs.empty() ? kNoDevice : kSuccess;
 }
 
