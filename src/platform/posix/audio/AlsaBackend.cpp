@@ -310,9 +310,13 @@ public:
         const long pending = Pending();
         if (m_direction == Direction::Playback)
             return pending <= static_cast<long>(frames) ? 0 : Milliseconds(pending - frames);
+        // The server delivers a period at a time: frames short of a header
+        // come with the next period, not a frame at a time.
         if (snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING)
             return Milliseconds(m_periodFrames); // a recovered capture starts at the next read
-        return pending >= static_cast<long>(frames) ? 0 : Milliseconds(frames - pending);
+        if (pending >= static_cast<long>(frames))
+            return 0;
+        return std::max(Milliseconds(frames - pending), Milliseconds(m_periodFrames));
     }
 
     // A capture is read by the clock, as its headers come due: the pulse

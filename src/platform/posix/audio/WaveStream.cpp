@@ -119,13 +119,19 @@ MMRESULT WaveStream::Queue(LPWAVEHDR header, bool hold) {
         MarkQueued(header);
         if (hold) {
             m_held.push_back(header);
-        } else {
+        } else if (m_direction == Direction::Playback) {
             // Played from this moment on, as on a driver; the thread takes
             // over what does not fit.
             m_queue.push_back(Entry{header, 0});
-            while (m_direction == Direction::Playback && !m_lost && WriteSome()) {
+            while (!m_lost && WriteSome()) {
             }
             Wake();
+        } else {
+            // A recording thread busy with an earlier header comes to this
+            // one by itself.
+            m_queue.push_back(Entry{header, 0});
+            if (m_queue.size() == 1)
+                Wake();
         }
         return MMSYSERR_NOERROR;
     });
