@@ -622,6 +622,15 @@ protected:
         }
     }
 
+    // The test's own server goes with the test, so that no later test shares
+    // the machine with it.
+    void TearDown() override {
+        AlsaServerFixture::TearDown();
+        const Bytes pid = kxtest::ReadFile(Path("rig/pulseaudio.pid"));
+        if (!pid.empty())
+            kill(std::stoi(std::string(pid.begin(), pid.end())), SIGKILL);
+    }
+
     void Signal(int signal) {
         const Bytes pid = kxtest::ReadFile(Path("rig/pulseaudio.pid"));
         ASSERT_EQ(kill(std::stoi(std::string(pid.begin(), pid.end())), signal), 0);

@@ -235,18 +235,23 @@ public:
     }
 
     ~AlsaBackend() override {
-        ClosePcm(m_pcm);
+        if (!m_stuck)
+            ClosePcm(m_pcm);
         g_openPcms.fetch_sub(1);
         g_streams.fetch_sub(1);
     }
 
     void Start() override {
+        if (m_stuck)
+            return;
         QuietAlsa quiet;
         if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
             snd_pcm_start(m_pcm);
     }
 
     long Transfer(char* data, unsigned long frames) override {
+        if (m_stuck)
+            return -ENODEV;
         QuietAlsa quiet;
         const bool playing = m_direction == Direction::Playback;
         if (!playing) {
@@ -279,6 +284,8 @@ public:
     // pulse plugin reports a delay of 0 for a moment. After an under-run all
     // that was written has been heard, whatever the delay still says.
     long Pending() override {
+        if (m_stuck)
+            return 0;
         QuietAlsa quiet;
         if (m_direction == Direction::Capture) {
             const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
@@ -299,11 +306,26 @@ public:
         return pending;
     }
 
+    // The reset and the stop drop through a helper: the pulse plugin waits
+    // for its server to confirm. A drop that runs over leaves the PCM to its
+    // helper, which closes it once the drop returns; the stream meets a lost
+    // device from then on and never touches the PCM again.
     void Drop() override {
-        QuietAlsa quiet;
-        snd_pcm_drop(m_pcm);
-        snd_pcm_prepare(m_pcm);
         m_flowFrames = 0;
+        if (m_stuck)
+            return;
+        snd_pcm_t* const pcm = m_pcm;
+        m_stuck = !CallBounded(
+            std::make_shared<DeviceCall>(),
+            [pcm](DeviceCall&) {
+                QuietAlsa quiet;
+                snd_pcm_drop(pcm);
+                snd_pcm_prepare(pcm);
+            },
+            [pcm](DeviceCall&) {
+                QuietAlsa quiet;
+                snd_pcm_close(pcm);
+            });
     }
 
     int MillisecondsUntil(unsigned long frames) override {
@@ -323,7 +345,7 @@ public:
     // plugin marks its descriptor readable for every fragment the server
     // sends, far below a period, which would wake the stream for nothing.
     int Descriptors(pollfd* descriptors, int room) override {
-        if (m_direction == Direction::Capture)
+        if (m_direction == Direction::Capture || m_stuck)
             return 0;
         QuietAlsa quiet;
         return std::max(0,
@@ -375,6 +397,7 @@ private:
     // written since (0: idle).
     std::chrono::steady_clock::time_point m_flowStart;
     long long m_flowFrames = 0;
+    bool m_stuck = false; // a drop ran over: the PCM is its helper's
 };
 
 MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& format,
