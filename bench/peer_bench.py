@@ -10,9 +10,12 @@ in turn as a process of its own, recording from (or playing to) that server
 through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono:
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (200 ms buffer in 50 ms periods)
+                   KALDRIX_AUDIO=alsa (playback 500 ms in 125 ms periods,
+                   capture 2 s in 50 ms periods)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
-  ... 200/50ms     alsa-utils with the library's buffer and period times
+  ... 200/50ms     alsa-utils with a 200 ms buffer in 50 ms periods
+  20 ms sleep loop (play) build/bench/sleep_loop, a bare loop of 20 ms sleeps:
+                   the floor of the play thread's required polling
 
 Recording records a tone that pacat feeds into the default source; playing
 plays a tone file (no sample is 0) that parec reads back from the sink's
@@ -61,9 +64,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "bench")
 HOST = os.path.join(BUILD, "session_host")
+SLEEP_LOOP = os.path.join(BUILD, "sleep_loop")
 BYTES_PER_SECOND = 16000
 FORMAT_ARGS = ["-D", "default", "-f", "S16_LE", "-r", "8000", "-c", "1"]
 MATCHED_BUFFER = ["--buffer-time=200000", "--period-time=50000"]
+# The side that only sleeps 20 ms at a time: the floor of the play thread.
+SLEEPS = ["sleep loop"]
 
 
 def cpu_clock(pid):
@@ -360,7 +366,11 @@ def library_round(mode, seconds, path, errors, rig, monitor):
 
 
 def tool_round(mode, extra, seconds, path, errors, rig, monitor):
-    if mode == "record":
+    if extra == SLEEPS:
+        command = [SLEEP_LOOP]
+        if monitor:
+            monitor.arm()
+    elif mode == "record":
         command = ["arecord", "-q", *FORMAT_ARGS, *extra, "-t", "wav", path]
     else:
         command = ["aplay", "-q", "-D", "default", *extra, path]
@@ -443,14 +453,16 @@ def thread_medians(rows):
 def build():
     subprocess.run(["cmake", "-S", os.path.join(ROOT, "bench"), "-B", BUILD, "-G", "Ninja",
                     "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "-j2", "--target", "session_host"], check=True,
-                    stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", BUILD, "-j2", "--target", "session_host", "sleep_loop"],
+                   check=True, stdout=subprocess.DEVNULL)
 
 
 def run_rounds(args, folder, rig, monitor):
     """Rounds with the sides in turn, then the long round; returns the rows."""
     tool = "arecord" if args.mode == "record" else "aplay"
     sides = [("library", None), (tool, []), (f"{tool} 200/50ms", MATCHED_BUFFER)]
+    if args.mode == "play":
+        sides.append(("20 ms sleep loop", SLEEPS))
     plan = [(str(number), sides, args.seconds) for number in range(1, args.rounds + 1)]
     if args.long:
         plan.append(("long", sides[:2], args.long))

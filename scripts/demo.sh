@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # The main job: records a few seconds from the default input with the
 # command-line host, then plays the recording back. Uses the sound card where
-# ALSA has one and the virtual devices where there is none. It installs only
-# the main job's packages and builds the library and kaldrix without the
-# tests (the "demo" preset: build/demo, KALDRIX_TESTS=OFF).
+# ALSA has one; where the machine has none it asks for the virtual devices
+# (the library never falls back to them by itself) and says so first. It
+# installs only the main job's packages and builds the library and kaldrix
+# without the tests (the "demo" preset: build/demo, KALDRIX_TESTS=OFF).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ -z "${KALDRIX_AUDIO:-}" ] && ! grep -qs '^ *[0-9]' /proc/asound/cards; then
+    export KALDRIX_AUDIO=virtual
+    echo "No sound card: recording a 440 Hz tone from the virtual input, playing to the virtual output (KALDRIX_AUDIO=virtual)"
+fi
 
 seconds=${1:-3}
 bash scripts/setup.sh main

@@ -258,4 +258,45 @@ TEST(WaveOutRealTime, ResetKeepsExactlyWhatWasPlayedAndThePathIsReadAtEachOpen) 
     EXPECT_EQ(kxtest::ReadFile(dir.File("b.raw")), second);
 }
 
+// A frame split between two headers goes out whole; the split tail of the
+// last header waits for the next one while the device has sound left, and is
+// padded with silence (once) when it would run dry, the next header then
+// beginning a frame of its own. Every header is done only once all of its
+// bytes have been played: the output holds them when the owner sees it done.
+TEST(WaveOutRealTime, SplitFramesWaitForTheNextHeaderAndArePaddedOnlyWhenTheDeviceRunsDry) {
+    struct Case {
+        const char* name;
+        size_t first, second;
+        int secondAfterMs; // -1: once the first is done
+        size_t padding;    // silent bytes between the two
+    } const cases[] = {
+        {"the next header completes the frame", 1601, 999, 0, 0},
+        {"written while the first still plays", 8001, 999, 200, 0},
+        {"the last header runs dry and is padded", 1601, 1000, -1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kxtest::TempDir dir;
+        kxtest::ScopedEnv out("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
+        HWAVEOUT device = Open(Pcm(1, 8000, 16));
+        Bytes first = kxtest::Pattern(c.first, 1), second = kxtest::Pattern(c.second, 2);
+        WAVEHDR headers[2];
+        kxtest::QueueHeader(device, headers[0], first);
+        if (c.secondAfterMs < 0) {
+            kxtest::WaitReturned(device, headers[0]);
+            EXPECT_EQ(kxtest::ReadFile(dir.File("played.raw")).size(), c.first + c.padding)
+                << "done before it was played";
+        } else {
+            Sleep(static_cast<DWORD>(c.secondAfterMs));
+        }
+        kxtest::QueueHeader(device, headers[1], second);
+        kxtest::WaitReturned(device, headers[1]);
+        Bytes expected = first;
+        expected.insert(expected.end(), c.padding, 0);
+        expected.insert(expected.end(), second.begin(), second.end());
+        EXPECT_EQ(kxtest::ReadFile(dir.File("played.raw")), expected);
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    }
+}
+
 } // namespace

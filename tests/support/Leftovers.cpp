@@ -52,7 +52,7 @@ std::string Excess(const Holdings& before, const Allowance& allowed, const Holdi
                     now.waveInHeaders <= before.waveInHeaders + keptHeaders &&
                     now.waveOutHandles <= before.waveOutHandles + devices &&
                     now.waveOutHeaders <= before.waveOutHeaders + 2 * devices &&
-                    now.files <= before.files + devices + int(allowed.files) &&
+                    now.files <= before.files + 2 * devices + int(allowed.files) &&
                     now.threads <= before.threads + devices + int(allowed.threads);
     return ok ? "" : "left behind: " + Describe(now) + "; before: " + Describe(before);
 }

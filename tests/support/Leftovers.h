@@ -27,7 +27,8 @@ struct Holdings {
 Holdings CurrentHoldings();
 
 // What may stay beyond the holdings before a run: devices whose close failed
-// (with their stream's thread, file and prepared headers), threads that a
+// (with their stream's thread, its wake-up descriptor and the device's own,
+// and prepared headers), threads that a
 // stop terminated (on POSIX they park for good), and files that a failed
 // stop leaves open until the next start.
 struct Allowance {

@@ -17,9 +17,10 @@ struct AudioDevices {
     static constexpr unsigned kPlayIndex = 0;
     // The wave-in device behind the wave mapper the library records from.
     unsigned recordIndex = 0;
-    std::string choice;   // what chose the devices; empty when nothing did
-    std::string noOutput; // why there is no wave-out device
-    std::string noInput;  // why there is no wave-in device
+    std::string choice;            // what chose the devices; empty when nothing did
+    std::string noOutput;          // why there is no wave-out device
+    std::string noInput;           // why there is no wave-in device
+    std::vector<std::string> pcms; // the PCMs ALSA's configuration names, unopened
 };
 
 AudioDevices ListAudioDevices();

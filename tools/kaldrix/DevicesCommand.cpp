@@ -56,18 +56,24 @@ std::string RecordDevice(const AudioDevices& devices) {
 
 int RunDevices(const Invocation& invocation) {
     const AudioDevices devices = ListAudioDevices();
+    std::string pcmList, pcmJson;
+    for (const std::string& pcm : devices.pcms) {
+        pcmList += "ALSA PCM: " + pcm + "\n";
+        pcmJson += (pcmJson.empty() ? "" : ", ") + JsonString(pcm);
+    }
     if (invocation.json)
         WriteResult(
             "{\"choice\": " + (devices.choice.empty() ? "null" : JsonString(devices.choice)) +
             ", \"waveOut\": " +
             JsonList(devices.outputs, AudioDevices::kPlayIndex, devices.noOutput) +
             ", \"waveIn\": " + JsonList(devices.inputs, devices.recordIndex, devices.noInput) +
-            "}\n");
+            ", \"alsaPcms\": [" + pcmJson + "]}\n");
     else
         WriteResult(
             (devices.choice.empty() ? "" : devices.choice + "\n") +
             List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play", devices.noOutput) +
-            List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput));
+            List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput) +
+            pcmList);
     return devices.outputs.empty() && devices.inputs.empty() ? kNoDevice : kSuccess;
 }
 

@@ -6,12 +6,18 @@ namespace kxtest {
 
 // ALSA PCMs open now.
 int OpenAlsaPcms();
-// Writer and reader threads of the ALSA backends running now.
+// Stream threads serving ALSA PCMs now (one for each open PCM's stream).
 int RunningAlsaThreads();
 // Under-runs and over-runs recovered so far.
 int RecoveredAlsaXruns();
 // The next read of an ALSA capture waits `milliseconds` first, as on a
 // machine too busy to read in time.
 void StallAlsaCapture(int milliseconds);
+// The next transfer of an ALSA stream meets `error` (negative, as ALSA
+// returns it: -EPIPE for an xrun, -ESTRPIPE for a suspend) instead of moving
+// frames, and recovers from it as from the device's own.
+void FailNextAlsaTransfer(int error);
+// Opens and closes of ALSA PCMs given up on that have not returned yet.
+int AlsaCallsLeftBehind();
 
 } // namespace kxtest

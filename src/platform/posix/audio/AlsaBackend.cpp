@@ -1,0 +1,489 @@
+// SPDX-License-Identifier: MIT
+// The ALSA backend: one PCM per stream, non-blocking and interleaved, for
+// exactly the wave format asked for (nothing is converted here).
+#include "platform/posix/audio/AlsaBackend.h"
+#include "platform/ThreadName.h"
+#include "platform/platform.h"
+#include "platform/posix/audio/AlsaTestInterface.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::atomic<int> g_openPcms{0};
+std::atomic<int> g_streams{0};
+std::atomic<int> g_recovered{0};
+std::atomic<int> g_captureStallMs{0};
+std::atomic<int> g_injectedError{0};
+
+// ALSA reports missing cards and the like on stderr; the library reports
+// through its results instead. The handler is the calling thread's own, for
+// the length of one call, so a host's own use of ALSA keeps its messages.
+void QuietError(const char*, int, const char*, int, const char*, va_list) {}
+
+class QuietAlsa {
+public:
+    QuietAlsa() : m_previous(snd_lib_error_set_local(QuietError)) {}
+    ~QuietAlsa() { snd_lib_error_set_local(m_previous); }
+    QuietAlsa(const QuietAlsa&) = delete;
+    QuietAlsa& operator=(const QuietAlsa&) = delete;
+
+private:
+    const snd_local_error_handler_t m_previous;
+};
+
+// snd_pcm_open and snd_pcm_close wait on a plugin's server without a
+// time-out of their own (the pulse plugin, with its server stopped). They run
+// on a helper thread that the caller waits for kDeviceCallLimit at most, so a
+// start or a stop always answers. A helper that runs over is left behind: it
+// keeps the library mapped, closes what it opened once it returns, and until
+// then no other open or close starts (an open answers as for a device that
+// does not open, a close leaves its PCM alone) so that no second helper is
+// ever given up on, least of all while the library unloads.
+constexpr auto kDeviceCallLimit = std::chrono::seconds(2);
+std::atomic<int> g_helpersLeftBehind{0};
+
+struct DeviceCall {
+    std::mutex mutex;
+    std::condition_variable returned;
+    bool finished = false;
+    bool abandoned = false;
+    snd_pcm_t* pcm = nullptr;
+    int result = 0;
+};
+
+// Runs call(*state) on a helper; true when it returned in time (the caller
+// then reads *state). Given up on, the helper runs late(*state) when it
+// returns.
+template <typename Call, typename Late>
+bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late) {
+    if (g_helpersLeftBehind.load() > 0)
+        return false;
+    std::thread helper([state, call, late] {
+        NameCurrentThread("kx-alsa-call");
+        call(*state);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->finished = true;
+        if (state->abandoned) {
+            late(*state);
+            g_helpersLeftBehind.fetch_sub(1);
+        }
+        state->returned.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(state->mutex);
+    if (state->returned.wait_for(lock, kDeviceCallLimit, [&] { return state->finished; })) {
+        lock.unlock();
+        helper.join();
+        return true;
+    }
+    state->abandoned = true;
+    g_helpersLeftBehind.fetch_add(1);
+    KeepLibraryMapped();
+    lock.unlock();
+    helper.detach();
+    return false;
+}
+
+// snd_pcm_open, non-blocking; -ETIMEDOUT when it did not return in time.
+int OpenPcm(const std::string& name, snd_pcm_stream_t stream, snd_pcm_t** pcm) {
+    const auto call = std::make_shared<DeviceCall>();
+    const bool inTime = CallBounded(
+        call,
+        [name, stream](DeviceCall& state) {
+            QuietAlsa quiet;
+            state.result = snd_pcm_open(&state.pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
+        },
+        [](DeviceCall& state) {
+            QuietAlsa quiet;
+            if (state.result == 0)
+                snd_pcm_close(state.pcm);
+        });
+    *pcm = inTime && call->result == 0 ? call->pcm : nullptr;
+    return inTime ? call->result : -ETIMEDOUT;
+}
+
+void ClosePcm(snd_pcm_t* pcm) {
+    CallBounded(
+        std::make_shared<DeviceCall>(),
+        [pcm](DeviceCall&) {
+            QuietAlsa quiet;
+            snd_pcm_close(pcm);
+        },
+        [](DeviceCall&) {});
+}
+
+// Playback keeps half a second in four periods, as aplay does through the
+// same server: a busy machine has time, and a reset still drops at once (a
+// header is done only once heard, so the buffer's length delays nothing but
+// the end). Capture keeps 2 s, read as headers come due, so that a reader
+// held up by a busy machine loses nothing; in 50 ms periods, as with 125 ms
+// ones the server now and then put 20 ms of silence into the capture of a
+// feed that had none.
+constexpr unsigned kPlaybackBufferUs = 500000;
+constexpr unsigned kCaptureBufferUs = 2000000;
+constexpr unsigned kPeriodUs = 125000;
+constexpr unsigned kCapturePeriodUs = 50000;
+// Slack on the rate for a device whose clock runs a little fast.
+constexpr double kFastClock = 1.01;
+
+const char* PcmNameFor(Direction direction) {
+    const char* configured = std::getenv(direction == Direction::Playback ? "KALDRIX_ALSA_PLAYBACK"
+                                                                          : "KALDRIX_ALSA_CAPTURE");
+    return configured && *configured ? configured : "default";
+}
+
+snd_pcm_stream_t StreamOf(Direction direction) {
+    return direction == Direction::Playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE;
+}
+
+std::string FirstLine(const char* text) {
+    std::string line = text ? text : "";
+    return line.substr(0, line.find('\n'));
+}
+
+// At most MAXPNAMELEN - 1 bytes, never cutting a UTF-8 character in two.
+std::string FitProductName(std::string name) {
+    if (name.size() < MAXPNAMELEN)
+        return name;
+    size_t end = MAXPNAMELEN - 1;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    name.resize(end);
+    return name;
+}
+
+// "front:CARD=PCH,DEV=0" described as "HDA Intel PCH, ALC892 Analog\n..."
+// reads "front: HDA Intel PCH, ALC892 An": the kind of PCM first, as the
+// card's description is the same for all of its PCMs.
+std::string DisplayName(const std::string& pcm, const char* description) {
+    const std::string kind = pcm.substr(0, pcm.find(':'));
+    return FitProductName(description ? kind + ": " + FirstLine(description) : pcm);
+}
+
+// A PCM that is busy is there all the same: another program (or this one)
+// has it open.
+bool PcmOpens(const char* name, Direction direction) {
+    snd_pcm_t* pcm = nullptr;
+    const int result = OpenPcm(name, StreamOf(direction), &pcm);
+    if (result == 0)
+        ClosePcm(pcm);
+    return result == 0 || result == -EBUSY;
+}
+
+// The configured PCM first when it opens, then the PCMs ALSA names for the
+// sound cards it finds in this direction. The other plugin PCMs of the
+// configuration need settings of their own, and some of them start servers
+// or write to stderr when opened.
+std::vector<DeviceName> ListDevices(Direction direction) {
+    std::vector<DeviceName> devices;
+    const std::string configured = PcmNameFor(direction);
+    if (PcmOpens(configured.c_str(), direction))
+        devices.push_back({configured, configured == "default" ? "ALSA default device"
+                                                               : FitProductName(configured)});
+    QuietAlsa quiet;
+    for (const AlsaPcmHint& hint : AlsaPcmHints()) {
+        const bool inDirection =
+            hint.direction.empty() ||
+            hint.direction == (direction == Direction::Playback ? "Output" : "Input");
+        if (hint.name.find("CARD=") != std::string::npos && inDirection)
+            devices.push_back({hint.name, DisplayName(hint.name, hint.description.c_str())});
+    }
+    return devices;
+}
+
+snd_pcm_format_t PcmFormat(WORD bits, WORD validBits) {
+    if (bits == 8 && validBits == 8)
+        return SND_PCM_FORMAT_U8;
+    if (bits == 16 && validBits == 16)
+        return SND_PCM_FORMAT_S16_LE;
+    if (bits == 24 && validBits == 24)
+        return SND_PCM_FORMAT_S24_3LE;
+    if (bits == 32 && validBits == 24)
+        return SND_PCM_FORMAT_S24_LE;
+    if (bits == 32 && validBits == 32)
+        return SND_PCM_FORMAT_S32_LE;
+    return SND_PCM_FORMAT_UNKNOWN;
+}
+
+MMRESULT CheckFormat(Direction direction, const WAVEFORMATEX& format) {
+    if (direction == Direction::Playback && CheckPlayableFormat(format) != MMSYSERR_NOERROR)
+        return WAVERR_BADFORMAT;
+    const bool takes = AlsaFormatOf(format) != SND_PCM_FORMAT_UNKNOWN &&
+                       format.nSamplesPerSec >= 1000 && format.nSamplesPerSec <= 192000 &&
+                       (direction == Direction::Playback ||
+                        format.nAvgBytesPerSec == format.nSamplesPerSec * format.nBlockAlign);
+    return takes ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+}
+
+class AlsaBackend final : public Backend {
+public:
+    AlsaBackend(snd_pcm_t* pcm, Direction direction, const WAVEFORMATEX& format,
+                unsigned long bufferFrames, unsigned long periodFrames)
+        : m_pcm(pcm), m_direction(direction), m_rate(format.nSamplesPerSec),
+          m_bufferFrames(bufferFrames), m_periodFrames(periodFrames) {
+        g_openPcms.fetch_add(1);
+        g_streams.fetch_add(1);
+    }
+
+    ~AlsaBackend() override {
+        if (!m_stuck)
+            ClosePcm(m_pcm);
+        g_openPcms.fetch_sub(1);
+        g_streams.fetch_sub(1);
+    }
+
+    void Start() override {
+        if (m_stuck)
+            return;
+        QuietAlsa quiet;
+        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+            snd_pcm_start(m_pcm);
+    }
+
+    long Transfer(char* data, unsigned long frames) override {
+        if (m_stuck)
+            return -ENODEV;
+        QuietAlsa quiet;
+        const bool playing = m_direction == Direction::Playback;
+        if (!playing) {
+            if (const int stall = g_captureStallMs.exchange(0))
+                std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+        }
+        for (;;) {
+            snd_pcm_sframes_t moved = g_injectedError.exchange(0);
+            if (moved == 0)
+                moved = playing ? snd_pcm_writei(m_pcm, data, frames)
+                                : snd_pcm_readi(m_pcm, data, frames);
+            if (moved > 0 && playing)
+                Flowed(moved);
+            if (moved >= 0)
+                return moved;
+            if (moved == -EAGAIN) {
+                if (!playing)
+                    Start(); // a recovered capture is only prepared
+                return 0;
+            }
+            if (Recover(static_cast<int>(moved)) < 0)
+                return moved;
+            if (!playing)
+                Start();
+        }
+    }
+
+    // Written frames are heard once the PCM's delay no longer covers them, but
+    // not faster than the rate since the flow began: just after a restart the
+    // pulse plugin reports a delay of 0 for a moment. After an under-run all
+    // that was written has been heard, whatever the delay still says.
+    long Pending() override {
+        if (m_stuck)
+            return 0;
+        QuietAlsa quiet;
+        if (m_direction == Direction::Capture) {
+            const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
+            return available > 0 ? available : 0;
+        }
+        if (m_flowFrames == 0)
+            return 0;
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_XRUN || snd_pcm_delay(m_pcm, &delay) < 0)
+            delay = 0;
+        const std::chrono::duration<double> flowing =
+            std::chrono::steady_clock::now() - m_flowStart;
+        const auto possible = static_cast<long long>(flowing.count() * m_rate * kFastClock);
+        const long long unheard = std::max<long long>(delay, m_flowFrames - possible);
+        const long pending = static_cast<long>(std::clamp<long long>(unheard, 0, m_flowFrames));
+        if (pending == 0)
+            m_flowFrames = 0;
+        return pending;
+    }
+
+    // The reset and the stop drop through a helper: the pulse plugin waits
+    // for its server to confirm. A drop that runs over leaves the PCM to its
+    // helper, which closes it once the drop returns; the stream meets a lost
+    // device from then on and never touches the PCM again.
+    void Drop() override {
+        m_flowFrames = 0;
+        if (m_stuck)
+            return;
+        snd_pcm_t* const pcm = m_pcm;
+        m_stuck = !CallBounded(
+            std::make_shared<DeviceCall>(),
+            [pcm](DeviceCall&) {
+                QuietAlsa quiet;
+                snd_pcm_drop(pcm);
+                snd_pcm_prepare(pcm);
+            },
+            [pcm](DeviceCall&) {
+                QuietAlsa quiet;
+                snd_pcm_close(pcm);
+            });
+    }
+
+    int MillisecondsUntil(unsigned long frames) override {
+        const long pending = Pending();
+        if (m_direction == Direction::Playback)
+            return pending <= static_cast<long>(frames) ? 0 : Milliseconds(pending - frames);
+        // The server delivers a period at a time: frames short of a header
+        // come with the next period, not a frame at a time.
+        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING)
+            return Milliseconds(m_periodFrames); // a recovered capture starts at the next read
+        if (pending >= static_cast<long>(frames))
+            return 0;
+        return std::max(Milliseconds(frames - pending), Milliseconds(m_periodFrames));
+    }
+
+    // A capture is read by the clock, as its headers come due: the pulse
+    // plugin marks its descriptor readable for every fragment the server
+    // sends, far below a period, which would wake the stream for nothing.
+    int Descriptors(pollfd* descriptors, int room) override {
+        if (m_direction == Direction::Capture || m_stuck)
+            return 0;
+        QuietAlsa quiet;
+        return std::max(0,
+                        snd_pcm_poll_descriptors(m_pcm, descriptors, static_cast<unsigned>(room)));
+    }
+
+    // The plugin learns here that it was woken, and clears what woke it. An
+    // under-run, an over-run or a suspend shows as POLLERR: the next Transfer
+    // meets it and recovers.
+    void Woken(pollfd* descriptors, int count) override {
+        QuietAlsa quiet;
+        unsigned short events = 0;
+        snd_pcm_poll_descriptors_revents(m_pcm, descriptors, static_cast<unsigned>(count), &events);
+    }
+
+    unsigned long BufferFrames() const override { return m_bufferFrames; }
+    unsigned long PeriodFrames() const override { return m_periodFrames; }
+    const char* ThreadName() const override {
+        return m_direction == Direction::Playback ? "kx-out-alsa" : "kx-in-alsa";
+    }
+
+private:
+    int Milliseconds(unsigned long frames) const {
+        return static_cast<int>(static_cast<unsigned long long>(frames) * 1000 / m_rate) + 1;
+    }
+
+    void Flowed(long frames) {
+        if (m_flowFrames == 0)
+            m_flowStart = std::chrono::steady_clock::now();
+        m_flowFrames += frames;
+    }
+
+    // snd_pcm_recover, counted when it mends the PCM.
+    int Recover(int error) {
+        const int result = snd_pcm_recover(m_pcm, error, 1);
+        if (result == 0) {
+            g_recovered.fetch_add(1);
+            m_flowFrames = 0;
+        }
+        return result;
+    }
+
+    snd_pcm_t* const m_pcm;
+    const Direction m_direction;
+    const unsigned m_rate;
+    const unsigned long m_bufferFrames;
+    const unsigned long m_periodFrames;
+    // Playback: when data last began to flow into an idle PCM, and the frames
+    // written since (0: idle).
+    std::chrono::steady_clock::time_point m_flowStart;
+    long long m_flowFrames = 0;
+    bool m_stuck = false; // a drop ran over: the PCM is its helper's
+};
+
+MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& format,
+              std::unique_ptr<Backend>* opened) {
+    QuietAlsa quiet;
+    const snd_pcm_format_t sampleFormat = AlsaFormatOf(format);
+    if (sampleFormat == SND_PCM_FORMAT_UNKNOWN)
+        return WAVERR_BADFORMAT;
+    snd_pcm_t* pcm = nullptr;
+    const int result = OpenPcm(id, StreamOf(direction), &pcm);
+    if (result != 0)
+        return result == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
+    snd_pcm_hw_params_t* params;
+    snd_pcm_hw_params_alloca(&params);
+    unsigned bufferTime = direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
+    unsigned periodTime = direction == Direction::Capture ? kCapturePeriodUs : kPeriodUs;
+    snd_pcm_uframes_t periodFrames = 0;
+    snd_pcm_uframes_t bufferFrames = 0;
+    const bool accepted =
+        snd_pcm_hw_params_any(pcm, params) >= 0 &&
+        snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+        snd_pcm_hw_params_set_format(pcm, params, sampleFormat) >= 0 &&
+        snd_pcm_hw_params_set_channels(pcm, params, format.nChannels) >= 0 &&
+        snd_pcm_hw_params_set_rate(pcm, params, format.nSamplesPerSec, 0) >= 0 &&
+        snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr) >= 0 &&
+        snd_pcm_hw_params_set_period_time_near(pcm, params, &periodTime, nullptr) >= 0 &&
+        snd_pcm_hw_params(pcm, params) >= 0 &&
+        snd_pcm_hw_params_get_period_size(params, &periodFrames, nullptr) >= 0 &&
+        snd_pcm_hw_params_get_buffer_size(params, &bufferFrames) >= 0;
+    if (!accepted) {
+        ClosePcm(pcm);
+        return WAVERR_BADFORMAT;
+    }
+    opened->reset(new AlsaBackend(pcm, direction, format,
+                                  std::max<snd_pcm_uframes_t>(bufferFrames, 1),
+                                  std::max<snd_pcm_uframes_t>(periodFrames, 1)));
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format) {
+    SampleLayout samples;
+    if (format.nChannels == 0 ||
+        format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8 ||
+        !DescribeSamples(format, &samples))
+        return SND_PCM_FORMAT_UNKNOWN;
+    if (samples.tag == WAVE_FORMAT_IEEE_FLOAT)
+        return samples.bits == 32 && samples.validBits == 32 ? SND_PCM_FORMAT_FLOAT_LE
+                                                             : SND_PCM_FORMAT_UNKNOWN;
+    return PcmFormat(samples.bits, samples.validBits);
+}
+
+std::vector<AlsaPcmHint> AlsaPcmHints() {
+    QuietAlsa quiet;
+    std::vector<AlsaPcmHint> pcms;
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) != 0)
+        return pcms;
+    for (void** hint = hints; *hint; ++hint) {
+        char* fields[3] = {snd_device_name_get_hint(*hint, "NAME"),
+                           snd_device_name_get_hint(*hint, "DESC"),
+                           snd_device_name_get_hint(*hint, "IOID")};
+        if (fields[0])
+            pcms.push_back({fields[0], fields[1] ? fields[1] : "", fields[2] ? fields[2] : ""});
+        for (char* field : fields)
+            free(field);
+    }
+    snd_device_name_free_hint(hints);
+    return pcms;
+}
+
+const BackendKind kAlsaBackend{"alsa", ListDevices, CheckFormat, Open};
+
+namespace kxtest {
+
+int OpenAlsaPcms() { return g_openPcms.load(); }
+
+int RunningAlsaThreads() { return g_streams.load(); }
+
+int RecoveredAlsaXruns() { return g_recovered.load(); }
+
+void StallAlsaCapture(int milliseconds) { g_captureStallMs.store(milliseconds); }
+
+void FailNextAlsaTransfer(int error) { g_injectedError.store(error); }
+
+int AlsaCallsLeftBehind() { return g_helpersLeftBehind.load(); }
+
+} // namespace kxtest
