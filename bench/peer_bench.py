@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The library against alsa-utils on the same audio server, in the same run.
 
     bench/peer_bench.py record [--seconds 20] [--rounds 3] [--long 150] [--keep]

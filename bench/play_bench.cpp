@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback costs on the virtual device: CPU time per minute of playback and
 // how long KxStartPlayFile and KxStopPlayFile take to return.
 //   play_bench [SECONDS] [ROUNDS]

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The player against aplay, both playing the same 8000 Hz S16_LE mono file to
 # the same private PulseAudio server in one run: start and stop latency, CPU
 # per minute of playback, memory. Method and columns: bench/peer_bench.py.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # ReadBlock throughput over a 1 GiB data chunk read from the page cache,
 # against `dd bs=16k` of the same file in the same run (what the machine can
 # read), rounds alternating between the two. Prints each round and the ratio

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Recording benchmark: CPU time per minute of recording and the return
 latency of KxStartRecFile and KxStopRecFile, through the shared library's
 exports (loaded with ctypes), on the devices that KALDRIX_AUDIO chooses

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A minimal host for the peer benchmarks (bench/peer_bench.py): one recording
 // or one playback through the exports of libkaldrix.so, nothing else, so that
 // the process's CPU time and memory are the library's plus a bare host's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a WAVE file's data chunk through CWaveForm as the player does (one
 // ReadBlock and one NextBuffer per block) and reports the throughput.
 //   wave_form_bench make FILE MIB   writes a PCM WAVE file with MIB MiB of data

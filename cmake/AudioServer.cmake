@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The private audio server of scripts/audio-rig.sh as a ctest fixture: ctest
 # starts it before the first test that needs it and stops it after the last.
 # kaldrix_add_server_test(NAME name [LABELS label...] COMMAND command...)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Generates, from the export table in src/frame/Exports.cmake, into DIR:
 #   KALDRIX.def       module definition: names (decorated when
 #                     KALDRIX_DECORATE_EXPORTS) with their ordinals

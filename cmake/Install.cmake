@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts into the prefix.
 #
 # Linux: libkaldrix.so with its version links, include/kaldrix.h, the CMake

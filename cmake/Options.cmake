@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Flags every target of the project links through kaldrix_options: warnings
 # (errors through CMAKE_COMPILE_WARNING_AS_ERROR), and the sanitizers that a
 # preset chooses with KALDRIX_SANITIZE (and KALDRIX_FUZZ for the fuzzer's

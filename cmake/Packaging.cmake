@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian packages, made by `cpack -G DEB` in a Linux build folder from the
 # install components of cmake/Install.cmake:
 #   libkaldrix1     runtime      libkaldrix.so.1 (SONAME) and its file, with

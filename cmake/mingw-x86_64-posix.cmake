@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The posix thread model of the same cross compiler, for the GoogleTest
 # programs that run under Wine (GoogleTest needs std::mutex).
 set(KALDRIX_MINGW_VARIANT posix)

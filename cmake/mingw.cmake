@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds for Windows with Debian's mingw-w64, for the processor that
 # the including file names in KALDRIX_MINGW_PROCESSOR (i686: the 32-bit DLL,
 # x86_64: the 64-bit one).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A minimal KALDRIX host: records a few seconds into a WAVE file, then plays
  * the file back, checking every result.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz input as a file on disk, for readers that open files by name:
 // one file per process, rewritten for every input.
 #pragma once

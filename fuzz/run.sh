@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one fuzz target from its committed seeds for its share of
 # KALDRIX_FUZZ_SECONDS (default 60), which the SHARES targets of the build
 # divide equally; ctest runs every target this way (fuzz/CMakeLists.txt):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives CWaveForm over arbitrary file bytes as the player does: open, every
 // block, close. Besides the sanitizers' checks it traps when a result breaks
 // what the player relies on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the reader as the player does: open, the virtual device asked
 // whether it takes the format record the player builds (the record and the
 // cbSize extra bytes behind it), every block into the two alternating

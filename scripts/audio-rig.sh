@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A private PulseAudio server for the device tests, clock-paced like real
 # hardware: two null sinks at 8000 Hz, 16-bit mono.
 #   vsink  the default sink: what a program plays appears on vsink.monitor

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks KALDRIX.dll as a file, with winedump:
 #   exports DLL EXPECTED  exactly the "ORDINAL NAME" lines of EXPECTED
 #                         (generated from the export table), undecorated,

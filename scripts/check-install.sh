@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs a build into a temporary prefix and proves that a host can be built
 # against the installed tree.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # KALDRIX.lib as a host built with Microsoft's linker uses it: clang for the
 # MSVC target compiles tests/wine/msvc_host.c, lld-link links it against
 # KALDRIX.lib and a kernel32 import library made here (no SDK, no C runtime),

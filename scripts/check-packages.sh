@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Debian packages of a Linux build (cmake/Packaging.cmake) as a user gets
 # them: cpack makes them, lintian finds nothing but what the packages' own
 # overrides explain, dpkg -i installs them on this machine, and then

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job: records a few seconds from the default input with the
 # command-line host, then plays the recording back. Uses the sound card where
 # ALSA has one; where the machine has none it asks for the virtual devices

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The kaldrix program as a user runs it, against a real, clock-paced audio
 # server: the private PulseAudio server of scripts/audio-rig.sh, whose
 # environment this runs in (ctest runs it through `audio-rig.sh with`).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs, from Debian's packages, what a job needs. Runs as root; does
 # nothing when all of it is there already.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Every test: installs what the tests need (scripts/setup.sh), then runs each
 # CMake workflow of CMakePresets.json in turn (configure, build, ctest):
 #   native  the suites (but the fault matrix), ALSA and kaldrix against the

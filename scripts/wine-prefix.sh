@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A private Wine prefix (32-bit, or 64-bit when WINEARCH=win64) for the
 # checks of the mingw builds (the ctest fixture wine_prefix of
 # tests/WineChecks.cmake).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a Windows program under Wine, quietly, in the program's own folder
 # (where KALDRIX.dll lies), in the prefix that WINEPREFIX names; ctest's
 # checks of the mingw builds run through it (tests/WineChecks.cmake), with

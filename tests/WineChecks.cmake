@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The checks of the Windows builds: KALDRIX.dll as a file, and the
 # cross-built programs of tests/wine under Wine, with no audio device and
 # against the private audio server. The 32-bit and the 64-bit build register

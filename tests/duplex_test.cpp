@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback and recording at the same time: the two engines share only the
 // log, so each keeps every byte while the other runs.
 #include "kaldrix.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault matrix: each scenario is run once to learn which operations the
 // library calls and how often; then once for each operation and each of its
 // 1st, 2nd, 3rd and last calls (every call with KALDRIX_MATRIX_ALL_K=1)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host that forks while the library records or plays, and whose child then
 // exits normally: the child's exit runs the library's detach, which must
 // neither wait for threads the child does not have nor touch the parent's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile names and files for both starts, one table each: every row gets a
 // clear answer at once (a start is given 5 s, a playback 20 s), the record
 // that goes with it, valid recordings, and nothing played but the data

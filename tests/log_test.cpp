@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace log: records byte for byte, the marker, the echo, cutting, and
 // two loads on one day sharing a file.
 #include "log/LogFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts on paths that are not plain files: FIFOs with and without a peer,
 // devices, folders, and a huge sparse file. Each start answers at once
 // (a generous bound here) with the right result, so that no start holds the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The storm: three host threads call the six functions in random order with
 // random pauses (0-300 ms) on the virtual devices, for KALDRIX_STORM_SECONDS
 // (20 by default). The seed is printed and KALDRIX_STORM_SEED replays it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CWaveForm when the buffered I/O fails underneath it, through the POSIX
 // layer's fault injection: what it returns and which file stays open.
 #include "platform/posix/TestInterface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player through its exports and as a CWavePlayer of its own, on the
 // virtual device: every byte of the data chunk reaches KALDRIX_VIRTUAL_OUT in
 // order, for fast and slow formats; the edge cases; the guarantees against faults (no

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The library's exports, written once: name, ordinal, bytes of arguments
 # (the __stdcall decoration of the 32-bit DLL). Everything that lists them
 # is generated from this table by kaldrix_generate_exports (cmake/Exports.cmake):

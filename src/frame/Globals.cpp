@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The global objects, in their construction order; destruction runs the other
 // way. The entry object comes last so that the attach runs after all of them
 // are built and the detach before any of them is destroyed.

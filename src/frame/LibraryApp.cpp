@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "frame/LibraryApp.h"
 #include "frame/Globals.h"
 #include "recording/RecordExports.h"

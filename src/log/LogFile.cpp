@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "log/LogFile.h"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's Chinese log texts, held as their GBK (code page 936) bytes so
 // that every compiler produces the same bytes on every platform. The readable
 // text stands beside each one.

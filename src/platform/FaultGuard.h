@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Runs body(context) so that neither a C++ exception nor a processor fault

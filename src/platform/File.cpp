@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CFile on either platform: its modes, its checks and its exceptions, over
 // the system calls of platform/*/FileHandle.cpp.
 #include "platform/File.h"

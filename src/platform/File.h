@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The framework's file class, as far as the library uses it: every write or
 // seek on a file that is not open, and every write or seek that the system
 // refuses, throws a CFileException allocated on the heap (catch it by pointer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system calls under CFile, one small file per platform
 // (platform/posix/FileHandle.cpp, platform/win32/FileHandle.cpp). Each
 // returns false on failure and leaves the system's error code for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Names the calling thread, so that `top -H`, a debugger and a crash dump show

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one header the core includes. On Windows it brings in the system headers
 // (and is the only place that does, with the macros they need); on POSIX it
 // brings in our own declarations of the same names, types and values.

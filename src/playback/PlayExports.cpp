@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The playback family of exported functions, each inside the export guard.
 // Starts and stops are serialised so that host threads calling at once never
 // run one into the other; the status only reads the state and takes no lock.

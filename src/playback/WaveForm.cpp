@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "playback/WaveForm.h"
 
 #include <algorithm>

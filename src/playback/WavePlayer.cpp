@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "playback/WavePlayer.h"
 #include "frame/LibraryApp.h"
 #include "log/LogFile.h"

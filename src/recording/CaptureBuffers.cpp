@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording/CaptureBuffers.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recording exports, each inside the export guard.
 #include "frame/ExportGuard.h"
 #include "frame/ExportLock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording/RecordingFile.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording/WaveRecorder.h"
 #include "frame/LibraryApp.h"
 #include "log/LogFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CFile on either platform (this suite is cross-built and run under Wine
 // too): where it throws, what an open leaves behind, and what ends up in the
 // file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffered RIFF I/O where the reader relies on Windows' exact behaviour:
 // where a search starts and stops, where the position is left, and how the
 // I/O buffer's pointers move under direct access.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CWaveForm over files built byte by byte: the layouts real files have, the
 // malformed ones, the block sequence and its end conditions, and the format
 // record with its extra bytes.

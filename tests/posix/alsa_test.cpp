@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ALSA backends: the sample formats they map, the device lists that
 // KALDRIX_AUDIO gives with ALSA pointed at no device, and, against the
 // private PulseAudio server of scripts/audio-rig.sh through ALSA's pulse

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A ten-hour recording on the virtual input run a thousand times faster than
 // the real clock: it completes with a valid file of the full length, and the
 // process's memory stays flat from the first minute to the last.

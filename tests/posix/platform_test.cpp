@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX layer where its behaviour is not obvious: message queues and
 // WM_QUIT, automatic-reset events, thread exit codes and termination, the
 // tick wrap, and where CFile throws.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own threads on the virtual devices: each carries a name that
 // says whose it is, a stream's thread sleeps while its device is idle, and
 // the virtual clock runs at the speed KALDRIX_VIRTUAL_SPEED asks for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // After a start has returned, the library allocates no memory while it plays
 // or records, until the stop: every allocation made by the program's own code
 // (the library is linked into it) is counted over a steady window. Calls

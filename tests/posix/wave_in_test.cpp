@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX wave-in operations and the virtual input: device choice, formats,
 // the notifications and header states a CALLBACK_THREAD owner relies on,
 // pacing by the clock, the source's bytes in order, resets, and injected

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX wave-out: the devices that KALDRIX_AUDIO offers, the formats the
 // virtual device plays, the header protocol with its Windows results, the
 // clock the device plays by, what KALDRIX_VIRTUAL_OUT receives, and the test

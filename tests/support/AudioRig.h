@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the suites that run against the private PulseAudio server of
 // scripts/audio-rig.sh (its environment exported): whether it is there, its
 // two command-line clients, ALSA pointed at no device, and stderr kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/Leftovers.h"
 #include "platform/posix/TestInterface.h"
 #include "platform/posix/audio/WaveInTestInterface.h"

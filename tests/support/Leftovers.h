@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a run of the library must leave behind: nothing held in the platform
 // layer beyond what a failed device call kept on purpose, and recordings that
 // are complete WAVE files. Each check answers "" when all is well, else what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/LogCapture.h"
 #include "frame/Globals.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace log of one test: a private log folder with the marker file in it,
 // KALDRIX_LOG_DIR pointing there, and the library's log reopened, so that the
 // records can be read back exactly. A library loaded with dlopen while the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the playback suites: WAVE files in every format the player is
 // tried with.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the suites reach inside the engines besides their public operations:
 // single steps of the recorder and the player's play thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/TestSupport.h"
 #include "platform/LittleEndian.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the suites: private folders, files as bytes, and the
 // environment of one test.
 #pragma once

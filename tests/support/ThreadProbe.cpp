@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/ThreadProbe.h"
 
 #include <dirent.h>

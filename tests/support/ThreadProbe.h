@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What /proc says about this process's threads, so that tests can see the
 // library's threads by their names and count how often they wake.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the test files of the audio-server checks (scripts/*.sh) and checks
 // what the library wrote, with the suites' own WAVE helpers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kaldrix program as a user runs it: its exit statuses and one-line
 // messages, what `info` says about good and broken files, and recording,
 // playback and duplex on the virtual devices checked through their files;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HostSupport.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the host test program shares between its suites: the library loaded
 // by name as a host loads it, its six functions found by name, the records
 // it echoes, and the files of the audio server run.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The GoogleTest programs that run under Wine, as "NAME SOURCE" pairs, paths
 # relative to tests/: the suites of the core on the real platform, this
 # folder's own and those under tests/portable that both builds run. The

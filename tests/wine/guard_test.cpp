@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The export guard on the real platform: a C++ exception or a processor
 // fault inside an export's body becomes one log record and the export's
 // exception result, on any thread, and the thread's exception list is left

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback through KALDRIX.dll and Wine's own winmm: with no device, and
 // against the private audio server, where scripts/wine-run.sh --fed captures
 // everything that reaches the default sink.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording through KALDRIX.dll and Wine's own winmm: with no device, and
 // against the private audio server, whose "feed" sink scripts/wine-run.sh --fed
 // plays a known stream into, so that every recording must be an exact slice

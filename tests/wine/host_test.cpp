@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host program under Wine: it loads KALDRIX.dll by name as any host does,
 // finds every export by name and by ordinal, and checks what the library
 // leaves behind: the day's trace log under C:\temp and its version block.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A C host linked against KALDRIX.dll through its import library, as a
  * mingw host is built: every function is bound at load time by its
  * undecorated name. Exits 0 when the calls answer as before any start. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A host built by Microsoft's linker rules with no SDK: clang for the MSVC
  * target, lld-link against KALDRIX.lib and a kernel32 import library, no C
  * runtime. It calls each function through the import library and prints

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Arguments.h"
 #include "Failure.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: one command and its files and options.
 #pragma once
 

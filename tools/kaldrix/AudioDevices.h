@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wave devices the library sees and the ones its playback and recording
 // use, found through the same operations and rules the library uses
 // (AudioDevicesPosix.cpp, AudioDevicesWin32.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AudioDevices.h"
 
 #include "platform/posix/WindowsApi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AudioDevices.h"
 
 #include <windows.h>

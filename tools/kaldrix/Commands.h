@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands. Each returns the exit status of a normal end and
 // throws Failure for everything else.
 #pragma once

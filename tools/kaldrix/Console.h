@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the host needs of the console, one implementation per platform
 // (posix/Console.cpp, win32/Console.cpp).
 #pragma once

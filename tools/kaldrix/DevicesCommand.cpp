@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AudioDevices.h"
 #include "Commands.h"
 #include "Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's exit statuses and the failure that carries one out of a
 // command. Every failure has a status of its own, so that a script can tell a
 // missing file from a malformed one or from a device that cannot be opened,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LevelMeter.h"
 #include "StatusLine.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How loud a recording is right now, read from the newest samples of the
 // growing file (the library writes each captured 60 ms as it arrives).
 #pragma once

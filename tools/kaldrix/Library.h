@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The six functions of the library as the host reaches them: linked on
 // Linux (posix/Library.cpp), loaded by name from KALDRIX.dll on Windows
 // (win32/Library.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps the library's log off kaldrix's standard output, which carries only
 // its results (posix/LibraryLog.cpp, win32/LibraryLog.cpp). The library echoes
 // each record on its host's standard output in GBK; kaldrix hands the library

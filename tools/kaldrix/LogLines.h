@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cuts the library's output, as a pipe hands it over in pieces, into whole
 // lines. GBK has no '\n' inside a character, so lines split safely.
 #pragma once

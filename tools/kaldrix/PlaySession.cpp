@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PlaySession.h"
 #include "AudioDevices.h"
 #include "Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One playback through the library: checks the file, starts, watches and
 // stops it, and describes its progress.
 #pragma once

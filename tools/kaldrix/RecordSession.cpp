@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "RecordSession.h"
 #include "AudioDevices.h"
 #include "Console.h"

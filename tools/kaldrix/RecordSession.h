@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One recording through the library: checks that the file can be created,
 // starts, watches and stops the recording, and describes its progress.
 #pragma once

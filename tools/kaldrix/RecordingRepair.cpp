@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "RecordingRepair.h"
 #include "Failure.h"
 #include "platform/LittleEndian.h"

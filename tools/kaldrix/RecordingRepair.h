@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recordings whose host died while recording. The library writes its 44-byte
 // header with both sizes 0 when a recording starts and the sizes only when it
 // stops, so such a file holds its sound after a header that declares none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StatusLine.h"
 #include "Console.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line on standard error: rewritten in place on a terminal, and
 // only plain lines when standard error is a file or a pipe; nothing at all
 // with --quiet. The library's log shares the terminal with it through

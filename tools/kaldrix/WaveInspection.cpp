@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "WaveInspection.h"
 #include "Failure.h"
 #include "RecordingRepair.h"

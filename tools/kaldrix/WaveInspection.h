@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a WAVE file's header the way the library's player does, so that the
 // host can tell a malformed file from a device that cannot be opened before
 // it calls the library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kaldrix: plays, records and inspects WAVE files through the library's six
 // functions. Standard output carries only its results; its progress and
 // messages go to standard error, and with --verbose the library's log too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The msvcrt functions the core uses under their Windows names.
 #include "platform/posix/WindowsApi.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults become a jump back into the guard: a SIGSEGV, SIGBUS or SIGFPE that
 // the processor raises inside a guarded call returns there through
 // siglongjmp. Every other delivery of these signals (a fault outside a guard,

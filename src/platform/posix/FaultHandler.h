@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX fault handler's lifetime, which follows the library's.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/TestInterface.h"
 #include "platform/posix/Immortal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CFile's system calls over a file descriptor.
 #include "platform/FileHandle.h"
 #include "platform/File.h"

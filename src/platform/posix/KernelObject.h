@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel objects of the POSIX layer behind HANDLEs: threads and events. A
 // HANDLE points at a HandleSlot that shares ownership of its object, so an
 // object lives as long as a handle or a running thread needs it.

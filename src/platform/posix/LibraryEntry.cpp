@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/platform.h"
 #include "platform/posix/FaultHandler.h"
 #include "platform/posix/StandardOutput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Per-thread message queues. As on Windows, a thread has a queue only once it
 // has called GetMessageA or PeekMessageA, and posting to a thread without
 // one fails. A queue goes when its thread ends.

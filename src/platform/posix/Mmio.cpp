@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffered RIFF file I/O with the Windows names and results, for reading.
 // Handles are numbers looked up in a table, so a call with a closed or made-up
 // handle fails with MMSYSERR_INVALHANDLE instead of touching freed memory.

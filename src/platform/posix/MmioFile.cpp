@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/posix/MmioFile.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One file opened by mmioOpenA: a file descriptor read through an I/O buffer
 // whose state is kept in an MMIOINFO, so that callers with direct buffer
 // access (mmioGetInfo) see pchNext and pchEndRead move as on Windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The echo on standard output, written without ever blocking on it.
 //
 // Descriptor 1 is the host's, and so are its flags: the echo never changes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX echo's lifetime, which follows the library's.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX layer's interface for tests: provoke the failures the core
 // handles, and look inside the layer. Not exported by the shared library.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/ThreadName.h"
 #include "platform/posix/ThreadState.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the POSIX layer knows about the calling thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads behind HANDLEs. A thread object is shared by its handle and by the
 // running thread; the handle is signalled when the thread has returned or
 // was terminated.

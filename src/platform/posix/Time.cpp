@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/posix/TestInterface.h"
 #include "platform/posix/ThreadState.h"
 

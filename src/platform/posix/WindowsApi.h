@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows names, types and values the core uses, for POSIX. Field order
 // and constant values match the Windows SDK; the operations are implemented
 // by the files beside this one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A processor fault on Windows is a structured exception, which this
 // compiler's DWARF-2 C++ exceptions never see. So each guarded call links an
 // i386 SEH frame of its own into the thread's exception list: its handler

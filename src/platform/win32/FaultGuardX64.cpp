@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault guard of the 64-bit DLL. x64 has no exception list to link a
 // frame into: a frame's handler comes from the unwind tables of its
 // function. Of the ways to catch a processor fault, this one works the same

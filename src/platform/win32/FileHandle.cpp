@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CFile's system calls over a Win32 file handle.
 #include "platform/FileHandle.h"
 #include "platform/platform.h"

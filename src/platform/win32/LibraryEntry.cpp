@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system loader tells the library of its attach through DllMain and of
 // its detach through a TLS callback. The runtime builds the static objects
 // before DllMain sees the attach and destroys them after the detach.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/platform.h"
 
 // A reference on the module that holds this code, so that a host's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by both fault guards: a C++ exception of any type ends the body.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The echo on standard output for Windows. A write to a console or a pipe
 // cannot be bounded without changing the host's handle, so the echo thread
 // may block in it for as long as the reader wants; it holds a reference on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows echo and the loader.
 #pragma once
 

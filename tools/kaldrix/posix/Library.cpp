@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Library.h"
 
 namespace cli {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LibraryLog.h"
 #include "LogLines.h"
 #include "StatusLine.h"

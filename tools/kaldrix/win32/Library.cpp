@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Failure.h"
 #include "Library.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ALSA part of the POSIX layer's test interface: what the ALSA backends
 // hold, so tests can see that a stop or a close leaves nothing behind.
 #pragma once

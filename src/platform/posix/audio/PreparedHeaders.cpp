@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/posix/audio/PreparedHeaders.h"
 #include "platform/posix/audio/WaveHeaderFlags.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wave-in part of the POSIX layer's test interface (see TestInterface.h
 // for making an operation such as "waveInAddBuffer" fail).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wave-out part of the POSIX layer's test interface (fault injection for
 // waveOut* goes through kxtest::FailOperation with the operation's name).
 #pragma once
