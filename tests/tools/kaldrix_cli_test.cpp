@@ -349,7 +349,7 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
         "{\"choice\": \"KALDRIX_AUDIO=virtual: the virtual devices\", \"waveOut\": {\"devices\": "
         "[{\"id\": 0, \"name\": \"KALDRIX VIRTUAL OUT\", \"used\": true}], \"none\": null}, "
         "\"waveIn\": {\"devices\": [{\"id\": 0, \"name\": \"KALDRIX VIRTUAL IN\", \"used\": "
-        "true}], \"none\": null}}\n";
+        "true}], \"none\": null}, \"alsaPcms\": []}\n";
     const std::string version =
         "kaldrix " KALDRIX_TEST_VERSION "\nCopyright (c) 2026 The KALDRIX developers\n"
         "License: MIT <https://opensource.org/license/mit>\n";
