@@ -92,7 +92,7 @@ void CLogFile::WriteRecord(const char* stamp, const char* message) {
     }
     const unsigned long long echo = QueueEcho(message);
     LeaveCriticalSection(&m_lock);
-    AwaitEcho(echo);
+    AwaitEcho(echo, message);
 }
 
 int CLogFile::Close() {

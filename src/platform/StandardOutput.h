@@ -17,5 +17,6 @@ constexpr unsigned kEchoWaitMs = 100;
 unsigned long long QueueEcho(const char* text);
 
 // Waits until the record of `ticket` has been written or dropped, at most
-// kEchoWaitMs.
-void AwaitEcho(unsigned long long ticket);
+// kEchoWaitMs. `text` is the record again: in a forked child, which starts
+// no thread, the caller writes it here (never under a lock of the library's).
+void AwaitEcho(unsigned long long ticket, const char* text);

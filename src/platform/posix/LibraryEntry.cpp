@@ -15,17 +15,16 @@ LibraryHooks g_hooks{};
 std::atomic<bool> g_forkedChild{false};
 
 // No prepare handler: a host's fork never waits on a library thread. The
-// child either leaves the parent's library alone or, when the parent was not
-// using it, starts the layer's own state afresh: no echo thread and no
-// threads of the parent's to join.
+// child echoes from its callers, and either leaves the parent's library
+// alone or, when the parent was not using it, forgets the parent's threads
+// (returned ones, not the child's to join).
 void OnForkInChild() {
+    EchoFromCallersInForkedChild();
     const bool inUse = LayerThreadsRunning() | (g_hooks.forkedChild && g_hooks.forkedChild());
-    if (inUse) {
+    if (inUse)
         g_forkedChild.store(true, std::memory_order_relaxed);
-        return;
-    }
-    RestartStandardOutputEchoInChild();
-    ForgetThreadsOfParent();
+    else
+        ForgetThreadsOfParent();
 }
 
 } // namespace

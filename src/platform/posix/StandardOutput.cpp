@@ -14,6 +14,7 @@
 #include "platform/posix/StandardOutput.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,7 +23,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <new>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -54,6 +54,13 @@ struct Echo {
     std::chrono::steady_clock::time_point drainUntil;
     pthread_t thread{};
 };
+
+// In a forked child: the parent's echo thread is not there, the parent's
+// threads may have held the queue's lock, and a thread started there is
+// more than some tools allow. Each caller writes its own record, after it
+// has let go of the log's lock.
+std::atomic<bool> g_writeHere{false};
+constexpr unsigned long long kWriteHere = ~0ull;
 
 // Built on first use and never destroyed, like the layer's tables.
 Echo& State() {
@@ -198,13 +205,8 @@ Record MakeRecord(const char* text) {
 } // namespace
 
 unsigned long long QueueEcho(const char* text) {
-    // A forked child has no echo thread, and the parent's threads may have
-    // held the queue's lock at the fork: the child writes its records itself.
-    if (IsForkedChild()) {
-        const Record record = MakeRecord(text);
-        WriteHoldingBackSigpipe(record.text, record.length);
-        return 0;
-    }
+    if (g_writeHere.load(std::memory_order_relaxed))
+        return kWriteHere;
     Echo& echo = State();
     std::lock_guard<std::mutex> lock(echo.mutex);
     if (echo.stopped)
@@ -220,7 +222,12 @@ unsigned long long QueueEcho(const char* text) {
     return ++echo.queued;
 }
 
-void AwaitEcho(unsigned long long ticket) {
+void AwaitEcho(unsigned long long ticket, const char* text) {
+    if (ticket == kWriteHere) {
+        const Record record = MakeRecord(text);
+        WriteHoldingBackSigpipe(record.text, record.length);
+        return;
+    }
     if (ticket == 0)
         return;
     Echo& echo = State();
@@ -246,10 +253,4 @@ void StopStandardOutputEcho() {
     echo.running = false;
 }
 
-void RestartStandardOutputEchoInChild() {
-    Echo& echo = State();
-    new (&echo.mutex) std::mutex;
-    new (&echo.changed) std::condition_variable;
-    echo.queued = echo.done = echo.dropped = 0;
-    echo.running = echo.stopping = echo.stopped = false;
-}
+void EchoFromCallersInForkedChild() { g_writeHere.store(true, std::memory_order_relaxed); }

@@ -7,6 +7,6 @@
 // is detached, after its last record.
 void StopStandardOutputEcho();
 
-// In a forked child whose parent was not using the library: the parent's
-// echo thread is not there, so the child's first record starts its own.
-void RestartStandardOutputEchoInChild();
+// In a forked child the parent's echo thread is not there: from now on each
+// caller writes its own records.
+void EchoFromCallersInForkedChild();

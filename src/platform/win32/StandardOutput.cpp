@@ -141,7 +141,7 @@ template <typename Ready> bool WaitFor(Echo& echo, DWORD limitMs, Ready ready) {
     return true;
 }
 
-void AwaitEcho(unsigned long long ticket) {
+void AwaitEcho(unsigned long long ticket, const char*) {
     if (ticket == 0)
         return;
     Echo& echo = State();
