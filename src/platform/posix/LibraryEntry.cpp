@@ -20,8 +20,9 @@ std::atomic<bool> g_forkedChild{false};
 // (returned ones, not the child's to join).
 void OnForkInChild() {
     EchoFromCallersInForkedChild();
-    const bool inUse = LayerThreadsRunning() | (g_hooks.forkedChild && g_hooks.forkedChild());
-    if (inUse)
+    // Both asked: the core's answer also gives the child fresh locks.
+    const bool coreInUse = g_hooks.forkedChild && g_hooks.forkedChild();
+    if (LayerThreadsRunning() || coreInUse)
         g_forkedChild.store(true, std::memory_order_relaxed);
     else
         ForgetThreadsOfParent();

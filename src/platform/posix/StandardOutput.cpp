@@ -237,6 +237,9 @@ void AwaitEcho(unsigned long long ticket, const char* text) {
 }
 
 void StopStandardOutputEcho() {
+    // A forked child's copy of the state names the parent's thread.
+    if (g_writeHere.load(std::memory_order_relaxed))
+        return;
     Echo& echo = State();
     std::unique_lock<std::mutex> lock(echo.mutex);
     echo.stopped = true;
