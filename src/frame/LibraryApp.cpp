@@ -15,8 +15,8 @@ std::atomic<int> g_callsRunning{0};
 constexpr DWORD kExportLockWaitMs = 20000;
 constexpr DWORD kExportLockPollMs = 10;
 
-// Takes `lock` unless another thread keeps it past `deadline` (ms after
-// `begun`): at exit() that thread may be blocked for good.
+// Takes `lock` unless another thread keeps it until kExportLockWaitMs after
+// `begun`: at exit() that thread may be blocked for good.
 bool EnterBefore(CRITICAL_SECTION& lock, DWORD begun) {
     while (!TryEnterCriticalSection(&lock)) {
         if (GetTickCount() - begun >= kExportLockWaitMs)
