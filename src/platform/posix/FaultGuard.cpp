@@ -141,6 +141,10 @@ bool CallGuarded(void (*body)(void*), void* context) {
 // Puts back the handlers found at the installation, unless someone has
 // replaced ours since. A later guarded call does not install it again: once
 // the library is detached nothing of it may stay in the host's signal table.
+// A parent's thread that was installing the handler at the fork is not in
+// the child: the child's unload must not wait for it.
+void ResetFaultHandlerLockInForkedChild() { pthread_mutex_init(&g_installLock, nullptr); }
+
 void RemoveFaultHandler() {
     pthread_mutex_lock(&g_installLock);
     if (g_state.load(std::memory_order_relaxed) == kInstalled) {

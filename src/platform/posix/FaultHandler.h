@@ -5,3 +5,6 @@
 // Takes the fault handler out of the process's signal table and keeps it
 // out; called when the library is detached, after its last guarded call.
 void RemoveFaultHandler();
+
+// In a forked child: the lock that guards the installation starts unheld.
+void ResetFaultHandlerLockInForkedChild();

@@ -20,6 +20,7 @@ std::atomic<bool> g_forkedChild{false};
 // (returned ones, not the child's to join).
 void OnForkInChild() {
     EchoFromCallersInForkedChild();
+    ResetFaultHandlerLockInForkedChild();
     // Both asked: the core's answer also gives the child fresh locks.
     const bool coreInUse = g_hooks.forkedChild && g_hooks.forkedChild();
     if (LayerThreadsRunning() || coreInUse)
