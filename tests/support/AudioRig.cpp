@@ -22,10 +22,11 @@ namespace kxtest {
 namespace {
 
 const std::vector<std::string> kRawFormat = {"--raw", "--format=s16le", "--rate=8000",
-                                             "--channels=1", "--latency-msec=20"};
+                                             "--channels=1"};
 
-std::vector<std::string> PulseClient(const char* program, const char* device) {
-    std::vector<std::string> arguments = {program, "-d", device};
+std::vector<std::string> PulseClient(const char* program, const char* device,
+                                     const char* latency) {
+    std::vector<std::string> arguments = {program, "-d", device, latency};
     arguments.insert(arguments.end(), kRawFormat.begin(), kRawFormat.end());
     return arguments;
 }
@@ -84,7 +85,7 @@ int ChildProcess::Stop() {
 }
 
 SinkRecorder::SinkRecorder(const std::string& path)
-    : m_path(path), m_parec(PulseClient("parec", "vsink.monitor"), path) {}
+    : m_path(path), m_parec(PulseClient("parec", "vsink.monitor", "--latency-msec=20"), path) {}
 
 bool SinkRecorder::WaitStreaming() {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -103,8 +104,11 @@ Bytes SinkRecorder::Stop() {
 
 namespace {
 
+// The feed keeps a second of sound in the server: with less, a feed held up
+// by a busy machine under-runs, and the server plays silence into what the
+// tests record (a gap a recording of the feed's monitor by parec shows too).
 std::vector<std::string> FeedArguments(const std::string& path) {
-    std::vector<std::string> arguments = PulseClient("pacat", "feed");
+    std::vector<std::string> arguments = PulseClient("pacat", "feed", "--latency-msec=1000");
     arguments.push_back(path);
     return arguments;
 }
