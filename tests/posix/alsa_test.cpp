@@ -683,6 +683,77 @@ TEST_P(AlsaServerLoss, StartAnswersInTimeWhileTheServerIsStopped) {
     for (int waited = 0; kxtest::AlsaCallsLeftBehind() > 0 && waited < 10000; waited += 50)
         Sleep(50);
     EXPECT_EQ(kxtest::AlsaCallsLeftBehind(), 0);
+    if (recording)
+        KxStopRecFile(); // a failed start keeps the recording flag until the stop
+}
+
+// With the server stopped mid-stream, a stop answers within about 5 s and
+// leaves a complete recording; once the server goes on, nothing is left
+// behind.
+TEST_P(AlsaServerLoss, StopAnswersInTimeWhenTheServerStopsMidStream) {
+    const bool recording = GetParam();
+    if (recording)
+        ASSERT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 1);
+    else
+        ASSERT_EQ(KxStartPlayFile(Wave("a.wav", kxtest::Pattern(10 * kByteRate, 52)).c_str()), 1);
+    Sleep(700);
+    Signal(SIGSTOP);
+    Sleep(300);
+    const DWORD begun = GetTickCount();
+    if (recording) {
+        EXPECT_EQ(KxStopRecFile(), 1);
+        EXPECT_EQ(RecordedData(Path("rec.wav")).size() % 960, 0u);
+    } else {
+        EXPECT_EQ(KxStopPlayFile(), 0);
+    }
+    EXPECT_LT(GetTickCount() - begun, 6500u);
+    EXPECT_EQ(KxRecordStatus() + KxPlayStatus(), 0);
+    Signal(SIGCONT);
+    for (int waited = 0; kxtest::AlsaCallsLeftBehind() > 0 && waited < 10000; waited += 50)
+        Sleep(50);
+    EXPECT_EQ(kxtest::AlsaCallsLeftBehind(), 0);
+}
+
+// With the server stopped before a stream starts, the start (the first
+// write of a playback, waveInStart of a capture) answers within the device
+// calls' time limit, the stream meets a lost device, and it still resets
+// and closes at once.
+TEST_P(AlsaServerLoss, StreamStartAnswersInTimeWhileTheServerIsStopped) {
+    const WAVEFORMATEX format = Mono16();
+    Bytes data = kxtest::Pattern(3200, 53);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<LPSTR>(data.data());
+    header.dwBufferLength = static_cast<DWORD>(data.size());
+    HWAVEOUT out = nullptr;
+    HWAVEIN in = nullptr;
+    if (GetParam()) {
+        ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
+    } else {
+        ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    Signal(SIGSTOP);
+    const DWORD begun = GetTickCount();
+    if (in) {
+        EXPECT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInUnprepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    } else {
+        EXPECT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NODRIVER);
+        EXPECT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    }
+    EXPECT_LT(GetTickCount() - begun, 3500u);
+    EXPECT_EQ(kxtest::AlsaCallsLeftBehind(), 1);
+    Signal(SIGCONT);
+    for (int waited = 0; kxtest::AlsaCallsLeftBehind() > 0 && waited < 10000; waited += 50)
+        Sleep(50);
+    EXPECT_EQ(kxtest::AlsaCallsLeftBehind(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, AlsaServerLoss, ::testing::Bool(),

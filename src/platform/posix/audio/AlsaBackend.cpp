@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <poll.h>
 #include <mutex>
 #include <thread>
@@ -52,6 +53,13 @@ private:
 constexpr auto kDeviceCallLimit = std::chrono::seconds(2);
 std::atomic<int> g_helpersLeftBehind{0};
 
+// A configured PCM's buffer and period, in frames.
+struct PcmGeometry {
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+};
+using Configure = std::function<int(snd_pcm_t* pcm, PcmGeometry* geometry)>;
+
 struct DeviceCall {
     std::mutex mutex;
     std::condition_variable returned;
@@ -59,6 +67,7 @@ struct DeviceCall {
     bool abandoned = false;
     snd_pcm_t* pcm = nullptr;
     int result = 0;
+    PcmGeometry geometry; // what an open configured
 };
 
 // Runs call(*state) on a helper; true when it returned in time (the caller
@@ -93,14 +102,20 @@ bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late)
     return false;
 }
 
-// snd_pcm_open, non-blocking; -ETIMEDOUT when it did not return in time.
-int OpenPcm(const std::string& name, snd_pcm_stream_t stream, snd_pcm_t** pcm) {
+// snd_pcm_open, non-blocking, then `configure` when it opened (snd_pcm_hw_params
+// waits for the server too): 0 or the error, a failed configuration closing
+// the PCM; -ETIMEDOUT when the helper did not return in time.
+int OpenPcm(const std::string& name, snd_pcm_stream_t stream, snd_pcm_t** pcm,
+            const Configure& configure = {}, PcmGeometry* geometry = nullptr) {
     const auto call = std::make_shared<DeviceCall>();
     const bool inTime = CallBounded(
         call,
-        [name, stream](DeviceCall& state) {
+        [name, stream, configure](DeviceCall& state) {
             QuietAlsa quiet;
             state.result = snd_pcm_open(&state.pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
+            if (state.result == 0 && configure &&
+                (state.result = configure(state.pcm, &state.geometry)) < 0)
+                snd_pcm_close(state.pcm);
         },
         [](DeviceCall& state) {
             QuietAlsa quiet;
@@ -108,6 +123,8 @@ int OpenPcm(const std::string& name, snd_pcm_stream_t stream, snd_pcm_t** pcm) {
                 snd_pcm_close(state.pcm);
         });
     *pcm = inTime && call->result == 0 ? call->pcm : nullptr;
+    if (inTime && geometry)
+        *geometry = call->geometry;
     return inTime ? call->result : -ETIMEDOUT;
 }
 
@@ -132,6 +149,9 @@ constexpr unsigned kPlaybackBufferUs = 500000;
 constexpr unsigned kCaptureBufferUs = 2000000;
 constexpr unsigned kPeriodUs = 125000;
 constexpr unsigned kCapturePeriodUs = 50000;
+// What a configuration answers for a format the PCM refuses: an error
+// snd_pcm_open never gives.
+constexpr int kRefusedFormat = -EDOM;
 // Slack on the rate for a device whose clock runs a little fast.
 constexpr double kFastClock = 1.01;
 
@@ -241,12 +261,15 @@ public:
         g_streams.fetch_sub(1);
     }
 
+    // Starting waits for the server, so it is bounded here. A capture never
+    // starts by itself (its start threshold is past any count); a playback
+    // starts with its first write (see StartingWrite).
     void Start() override {
         if (m_stuck)
             return;
         QuietAlsa quiet;
         if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
-            snd_pcm_start(m_pcm);
+            Bounded([](snd_pcm_t* pcm) { return snd_pcm_start(pcm); });
     }
 
     long Transfer(char* data, unsigned long frames) override {
@@ -260,20 +283,22 @@ public:
         }
         for (;;) {
             snd_pcm_sframes_t moved = g_injectedError.exchange(0);
-            if (moved == 0)
+            if (moved == 0 && playing && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                moved = StartingWrite(data, frames);
+            else if (moved == 0)
                 moved = playing ? snd_pcm_writei(m_pcm, data, frames)
                                 : snd_pcm_readi(m_pcm, data, frames);
             if (moved > 0 && playing)
                 Flowed(moved);
             if (moved >= 0)
-                return moved;
+                return m_stuck ? -ENODEV : moved;
             if (moved == -EAGAIN) {
                 if (!playing)
                     Start(); // a recovered capture is only prepared
                 return 0;
             }
             if (Recover(static_cast<int>(moved)) < 0)
-                return moved;
+                return m_stuck ? -ENODEV : moved;
             if (!playing)
                 Start();
         }
@@ -306,25 +331,12 @@ public:
         return pending;
     }
 
-    // The reset and the stop drop through a helper: the pulse plugin waits
-    // for its server to confirm. A drop that runs over leaves the PCM to its
-    // helper, which closes it once the drop returns; the stream meets a lost
-    // device from then on and never touches the PCM again.
     void Drop() override {
         m_flowFrames = 0;
-        if (m_stuck)
-            return;
-        snd_pcm_t* const pcm = m_pcm;
-        m_stuck = !CallBounded(
-            std::make_shared<DeviceCall>(),
-            [pcm](DeviceCall&) {
-                QuietAlsa quiet;
+        if (!m_stuck)
+            Bounded([](snd_pcm_t* pcm) {
                 snd_pcm_drop(pcm);
-                snd_pcm_prepare(pcm);
-            },
-            [pcm](DeviceCall&) {
-                QuietAlsa quiet;
-                snd_pcm_close(pcm);
+                return snd_pcm_prepare(pcm);
             });
     }
 
@@ -334,7 +346,7 @@ public:
             return pending <= static_cast<long>(frames) ? 0 : Milliseconds(pending - frames);
         // The server delivers a period at a time: frames short of a header
         // come with the next period, not a frame at a time.
-        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING)
+        if (m_stuck || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING)
             return Milliseconds(m_periodFrames); // a recovered capture starts at the next read
         if (pending >= static_cast<long>(frames))
             return 0;
@@ -356,6 +368,8 @@ public:
     // under-run, an over-run or a suspend shows as POLLERR: the next Transfer
     // meets it and recovers.
     void Woken(pollfd* descriptors, int count) override {
+        if (m_stuck)
+            return;
         QuietAlsa quiet;
         unsigned short events = 0;
         snd_pcm_poll_descriptors_revents(m_pcm, descriptors, static_cast<unsigned>(count), &events);
@@ -378,9 +392,47 @@ private:
         m_flowFrames += frames;
     }
 
+    // Starting, dropping and recovering wait for the pulse plugin's server,
+    // which may never answer: they run through a helper. One that runs over
+    // leaves the PCM to its helper, which closes it once the call returns;
+    // the stream meets a lost device from then on and never touches the PCM
+    // again (the helper holds the PCM's lock).
+    // The call's result, -ENODEV when it ran over.
+    template <typename Call> int Bounded(Call call) {
+        if (m_stuck)
+            return -ENODEV;
+        snd_pcm_t* const pcm = m_pcm;
+        const auto state = std::make_shared<DeviceCall>();
+        m_stuck = !CallBounded(
+            state,
+            [pcm, call](DeviceCall& state) {
+                QuietAlsa quiet;
+                state.result = call(pcm);
+            },
+            [pcm](DeviceCall&) {
+                QuietAlsa quiet;
+                snd_pcm_close(pcm);
+            });
+        return m_stuck ? -ENODEV : state->result;
+    }
+
+    // The write that starts a prepared playback waits for the server as a
+    // start does, so it is bounded. Its helper writes a copy of the frames
+    // (at most a buffer's worth): given up on, it may write on once the
+    // server answers, when `data` may be gone. (A playback PCM that did not
+    // start by itself would ask its server to buffer all of it first.)
+    long StartingWrite(const char* data, unsigned long frames) {
+        const auto bytes = snd_pcm_frames_to_bytes(m_pcm, std::min(frames, m_bufferFrames));
+        return Bounded([copy = std::vector<char>(data, data + bytes)](snd_pcm_t* pcm) {
+            return static_cast<int>(
+                snd_pcm_writei(pcm, copy.data(), snd_pcm_bytes_to_frames(pcm, copy.size())));
+        });
+    }
+
     // snd_pcm_recover, counted when it mends the PCM.
     int Recover(int error) {
-        const int result = snd_pcm_recover(m_pcm, error, 1);
+        const int result =
+            Bounded([error](snd_pcm_t* pcm) { return snd_pcm_recover(pcm, error, 1); });
         if (result == 0) {
             g_recovered.fetch_add(1);
             m_flowFrames = 0;
@@ -406,34 +458,50 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
     const snd_pcm_format_t sampleFormat = AlsaFormatOf(format);
     if (sampleFormat == SND_PCM_FORMAT_UNKNOWN)
         return WAVERR_BADFORMAT;
+    const unsigned bufferUs =
+        direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
+    const unsigned periodUs = direction == Direction::Capture ? kCapturePeriodUs : kPeriodUs;
+    const unsigned channels = format.nChannels;
+    const unsigned rate = format.nSamplesPerSec;
     snd_pcm_t* pcm = nullptr;
-    const int result = OpenPcm(id, StreamOf(direction), &pcm);
+    PcmGeometry geometry;
+    const int result = OpenPcm(
+        id, StreamOf(direction), &pcm,
+        [=](snd_pcm_t* device, PcmGeometry* configured) {
+            unsigned bufferTime = bufferUs;
+            unsigned periodTime = periodUs;
+            snd_pcm_hw_params_t* params;
+            snd_pcm_hw_params_alloca(&params);
+            snd_pcm_sw_params_t* software;
+            snd_pcm_sw_params_alloca(&software);
+            snd_pcm_uframes_t boundary = 0;
+            const bool accepted =
+                snd_pcm_hw_params_any(device, params) >= 0 &&
+                snd_pcm_hw_params_set_access(device, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+                snd_pcm_hw_params_set_format(device, params, sampleFormat) >= 0 &&
+                snd_pcm_hw_params_set_channels(device, params, channels) >= 0 &&
+                snd_pcm_hw_params_set_rate(device, params, rate, 0) >= 0 &&
+                snd_pcm_hw_params_set_buffer_time_near(device, params, &bufferTime, nullptr) >= 0 &&
+                snd_pcm_hw_params_set_period_time_near(device, params, &periodTime, nullptr) >= 0 &&
+                snd_pcm_hw_params(device, params) >= 0 &&
+                snd_pcm_hw_params_get_period_size(params, &configured->periodFrames, nullptr) >=
+                    0 &&
+                snd_pcm_hw_params_get_buffer_size(params, &configured->bufferFrames) >= 0 &&
+                (direction == Direction::Playback ||
+                 (snd_pcm_sw_params_current(device, software) >= 0 &&
+                  snd_pcm_sw_params_get_boundary(software, &boundary) >= 0 &&
+                  snd_pcm_sw_params_set_start_threshold(device, software, boundary) >= 0 &&
+                  snd_pcm_sw_params(device, software) >= 0));
+            return accepted ? 0 : kRefusedFormat;
+        },
+        &geometry);
+    if (result == kRefusedFormat)
+        return WAVERR_BADFORMAT;
     if (result != 0)
         return result == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
-    snd_pcm_hw_params_t* params;
-    snd_pcm_hw_params_alloca(&params);
-    unsigned bufferTime = direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
-    unsigned periodTime = direction == Direction::Capture ? kCapturePeriodUs : kPeriodUs;
-    snd_pcm_uframes_t periodFrames = 0;
-    snd_pcm_uframes_t bufferFrames = 0;
-    const bool accepted =
-        snd_pcm_hw_params_any(pcm, params) >= 0 &&
-        snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
-        snd_pcm_hw_params_set_format(pcm, params, sampleFormat) >= 0 &&
-        snd_pcm_hw_params_set_channels(pcm, params, format.nChannels) >= 0 &&
-        snd_pcm_hw_params_set_rate(pcm, params, format.nSamplesPerSec, 0) >= 0 &&
-        snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr) >= 0 &&
-        snd_pcm_hw_params_set_period_time_near(pcm, params, &periodTime, nullptr) >= 0 &&
-        snd_pcm_hw_params(pcm, params) >= 0 &&
-        snd_pcm_hw_params_get_period_size(params, &periodFrames, nullptr) >= 0 &&
-        snd_pcm_hw_params_get_buffer_size(params, &bufferFrames) >= 0;
-    if (!accepted) {
-        ClosePcm(pcm);
-        return WAVERR_BADFORMAT;
-    }
     opened->reset(new AlsaBackend(pcm, direction, format,
-                                  std::max<snd_pcm_uframes_t>(bufferFrames, 1),
-                                  std::max<snd_pcm_uframes_t>(periodFrames, 1)));
+                                  std::max<snd_pcm_uframes_t>(geometry.bufferFrames, 1),
+                                  std::max<snd_pcm_uframes_t>(geometry.periodFrames, 1)));
     return MMSYSERR_NOERROR;
 }
 
