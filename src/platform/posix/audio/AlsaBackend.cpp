@@ -141,14 +141,12 @@ void ClosePcm(snd_pcm_t* pcm) {
 // Playback keeps half a second in four periods, as aplay does through the
 // same server: a busy machine has time, and a reset still drops at once (a
 // header is done only once heard, so the buffer's length delays nothing but
-// the end). Capture keeps 2 s, read as headers come due, so that a reader
-// held up by a busy machine loses nothing; in 50 ms periods, as with 125 ms
-// ones the server now and then put 20 ms of silence into the capture of a
-// feed that had none.
+// the end). Capture comes in arecord's 125 ms periods, each read in one
+// wake-up, and keeps 2 s, so that a reader held up by a busy machine loses
+// nothing.
 constexpr unsigned kPlaybackBufferUs = 500000;
 constexpr unsigned kCaptureBufferUs = 2000000;
 constexpr unsigned kPeriodUs = 125000;
-constexpr unsigned kCapturePeriodUs = 50000;
 // What a configuration answers for a format the PCM refuses: an error
 // snd_pcm_open never gives.
 constexpr int kRefusedFormat = -EDOM;
@@ -460,7 +458,6 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
         return WAVERR_BADFORMAT;
     const unsigned bufferUs =
         direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
-    const unsigned periodUs = direction == Direction::Capture ? kCapturePeriodUs : kPeriodUs;
     const unsigned channels = format.nChannels;
     const unsigned rate = format.nSamplesPerSec;
     snd_pcm_t* pcm = nullptr;
@@ -469,7 +466,7 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
         id, StreamOf(direction), &pcm,
         [=](snd_pcm_t* device, PcmGeometry* configured) {
             unsigned bufferTime = bufferUs;
-            unsigned periodTime = periodUs;
+            unsigned periodTime = kPeriodUs;
             snd_pcm_hw_params_t* params;
             snd_pcm_hw_params_alloca(&params);
             snd_pcm_sw_params_t* software;

@@ -67,7 +67,7 @@ struct BackendKind {
     // Opens a device for a format that `check` accepted: MMSYSERR_NOERROR,
     // MMSYSERR_BADDEVICEID when it cannot be opened, MMSYSERR_ALLOCATED when
     // another program holds it, WAVERR_BADFORMAT when it refuses the format.
-    MMRESULT (*open)
+    MMRESULT(*open)
     (Direction direction, const std::string& id, const WAVEFORMATEX& format,
      std::unique_ptr<Backend>* opened);
 };

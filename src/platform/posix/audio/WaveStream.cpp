@@ -368,14 +368,26 @@ int WaveStream::Record(pollfd* device, int* count) {
             first.mark += static_cast<unsigned long long>(read) * m_frameBytes;
             if (static_cast<unsigned long>(read) < missing) {
                 *count = m_backend->Descriptors(device, kMaxDeviceDescriptors);
-                const int due =
-                    m_backend->MillisecondsUntil(missing - static_cast<unsigned long>(read));
+                const int due = m_backend->MillisecondsUntil(
+                    FramesToAwait(missing - static_cast<unsigned long>(read)));
                 return due == 0 ? 1 : due;
             }
         }
         ReturnFirst();
     }
     return -1;
+}
+
+// The frames to wait for before reading on: the rest of the first header,
+// and, from a device that delivers a period at a time, a period's worth
+// across the headers queued behind it, so that one wake-up fills every
+// header the period completes.
+unsigned long WaveStream::FramesToAwait(unsigned long firstMissing) const {
+    const unsigned long period = m_backend->PeriodFrames();
+    unsigned long wanted = firstMissing;
+    for (size_t i = 1; i < m_queue.size() && wanted < period; ++i)
+        wanted += m_queue[i].header->dwBufferLength / m_frameBytes;
+    return std::max(firstMissing, std::min(wanted, period));
 }
 
 // Hands the first queued header back, done: a recorded one with its bytes.

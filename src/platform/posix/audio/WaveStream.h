@@ -64,6 +64,7 @@ private:
     // and the *count descriptors of the device to sleep on as well.
     int Play(pollfd* device, int* count);
     int Record(pollfd* device, int* count);
+    unsigned long FramesToAwait(unsigned long firstMissing) const;
     bool WriteSome();
     bool WriteSplitFrame();
     void Consume(size_t bytes);
