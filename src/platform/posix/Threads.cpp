@@ -90,6 +90,7 @@ UnjoinedThreads& Unjoined() {
 
 thread_local DWORD t_threadId = 0;
 thread_local Thread* t_self = nullptr; // null on threads the layer did not create
+std::atomic<bool> g_anyTerminated{false};
 
 void* RunThread(void* argument) {
     auto* keep = static_cast<std::shared_ptr<Thread>*>(argument);
@@ -108,7 +109,14 @@ void* RunThread(void* argument) {
 
 } // namespace
 
-bool IsTerminated() { return t_self && t_self->terminated.load(std::memory_order_acquire); }
+// Every platform call asks: a thread-local read in a library that a host
+// loaded with dlopen goes through __tls_get_addr, whose slow path glibc takes
+// on every call once other libraries were loaded after this one, so the
+// common answer (no thread was ever terminated) comes from a global.
+bool IsTerminated() {
+    return g_anyTerminated.load(std::memory_order_acquire) && t_self &&
+           t_self->terminated.load(std::memory_order_acquire);
+}
 
 void ParkIfTerminated() {
     if (IsTerminated()) {
@@ -227,6 +235,7 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    g_anyTerminated.store(true, std::memory_order_release);
     thread->terminated.store(true, std::memory_order_release);
     thread->Finish(exitCode);
     return TRUE;

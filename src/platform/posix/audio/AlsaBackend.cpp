@@ -339,16 +339,15 @@ public:
     }
 
     int MillisecondsUntil(unsigned long frames) override {
-        const long pending = Pending();
-        if (m_direction == Direction::Playback)
+        if (m_direction == Direction::Playback) {
+            const long pending = Pending();
             return pending <= static_cast<long>(frames) ? 0 : Milliseconds(pending - frames);
-        // The server delivers a period at a time: frames short of a header
-        // come with the next period, not a frame at a time.
-        if (m_stuck || snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING)
-            return Milliseconds(m_periodFrames); // a recovered capture starts at the next read
-        if (pending >= static_cast<long>(frames))
-            return 0;
-        return std::max(Milliseconds(frames - pending), Milliseconds(m_periodFrames));
+        }
+        // Asked right after a read that took all there was (the pulse plugin's
+        // every call costs system calls): the server delivers a period at a
+        // time, so the frames still missing come with the next periods, not
+        // a frame at a time.
+        return std::max(Milliseconds(frames), Milliseconds(m_periodFrames));
     }
 
     // A capture is read by the clock, as its headers come due: the pulse

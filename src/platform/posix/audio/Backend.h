@@ -37,13 +37,15 @@ public:
     // Drops what the device holds at once and makes it ready to start again.
     virtual void Drop() = 0;
     // Milliseconds until, playing, no more than `frames` frames wait to be
-    // heard, or, capturing, `frames` frames can be read; -1 when never.
+    // heard, or, capturing (asked right after a read that took all there
+    // was), `frames` more frames can be read; -1 when never.
     virtual int MillisecondsUntil(unsigned long frames) = 0;
     // The descriptors to sleep on for room or data (at most `room`), their
     // count; after poll(), Woken lets the device clear what woke it.
     virtual int Descriptors(pollfd* descriptors, int room) = 0;
     virtual void Woken(pollfd* descriptors, int count) = 0;
-    // The device's buffer and the step it moves in, in frames.
+    // The device's buffer and the step it moves in, in frames (0: a frame
+    // at a time). A capture is read a period's worth at a time.
     virtual unsigned long BufferFrames() const = 0;
     virtual unsigned long PeriodFrames() const = 0;
     // The name of the stream thread that serves it.
