@@ -351,43 +351,51 @@ void WaveStream::ReturnHeard() {
     }
 }
 
-// Fills the first header straight from the device and returns it when full;
-// sleeps until the rest of it is due, on the device's descriptors too.
+// Fills the queued headers in order straight from the device and returns
+// those it filled; sleeps until the rest is due, on the device's descriptors
+// too.
 int WaveStream::Record(pollfd* device, int* count) {
-    while (m_running && !m_queue.empty()) {
-        Entry& first = m_queue.front();
-        const size_t capacity = first.header->dwBufferLength / m_frameBytes * m_frameBytes;
+    size_t filled = 0;
+    int timeout = -1;
+    while (m_running && filled < m_queue.size()) {
+        Entry& entry = m_queue[filled];
+        const size_t capacity = entry.header->dwBufferLength / m_frameBytes * m_frameBytes;
         const unsigned long missing =
-            static_cast<unsigned long>((capacity - first.mark) / m_frameBytes);
+            static_cast<unsigned long>((capacity - entry.mark) / m_frameBytes);
         if (missing > 0) {
-            const long read = m_backend->Transfer(first.header->lpData + first.mark, missing);
+            const long read = m_backend->Transfer(entry.header->lpData + entry.mark, missing);
             if (read < 0) {
                 DeviceLost();
-                return -1;
+                break;
             }
-            first.mark += static_cast<unsigned long long>(read) * m_frameBytes;
+            entry.mark += static_cast<unsigned long long>(read) * m_frameBytes;
             if (static_cast<unsigned long>(read) < missing) {
                 *count = m_backend->Descriptors(device, kMaxDeviceDescriptors);
                 const int due = m_backend->MillisecondsUntil(
-                    FramesToAwait(missing - static_cast<unsigned long>(read)));
-                return due == 0 ? 1 : due;
+                    FramesToAwait(filled, missing - static_cast<unsigned long>(read)));
+                timeout = due == 0 ? 1 : due;
+                break;
             }
         }
-        ReturnFirst();
+        ++filled;
     }
-    return -1;
+    // Handed back once the reading is done: the owner, woken by the first,
+    // then finds the stream's lock free at once.
+    while (filled-- > 0)
+        ReturnFirst();
+    return timeout;
 }
 
-// The frames to wait for before reading on: the rest of the first header,
-// and, from a device that delivers a period at a time, a period's worth
-// across the headers queued behind it, so that one wake-up fills every
+// The frames to wait for before reading on: the rest of the header at
+// `reading`, and, from a device that delivers a period at a time, a period's
+// worth across the headers queued behind it, so that one wake-up fills every
 // header the period completes.
-unsigned long WaveStream::FramesToAwait(unsigned long firstMissing) const {
+unsigned long WaveStream::FramesToAwait(size_t reading, unsigned long missing) const {
     const unsigned long period = m_backend->PeriodFrames();
-    unsigned long wanted = firstMissing;
-    for (size_t i = 1; i < m_queue.size() && wanted < period; ++i)
+    unsigned long wanted = missing;
+    for (size_t i = reading + 1; i < m_queue.size() && wanted < period; ++i)
         wanted += m_queue[i].header->dwBufferLength / m_frameBytes;
-    return std::max(firstMissing, std::min(wanted, period));
+    return std::max(missing, std::min(wanted, period));
 }
 
 // Hands the first queued header back, done: a recorded one with its bytes.

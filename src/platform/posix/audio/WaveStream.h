@@ -64,7 +64,7 @@ private:
     // and the *count descriptors of the device to sleep on as well.
     int Play(pollfd* device, int* count);
     int Record(pollfd* device, int* count);
-    unsigned long FramesToAwait(unsigned long firstMissing) const;
+    unsigned long FramesToAwait(size_t reading, unsigned long missing) const;
     bool WriteSome();
     bool WriteSplitFrame();
     void Consume(size_t bytes);
