@@ -29,7 +29,7 @@ bash scripts/setup.sh || {
 # times in a row: the padding of frames split across headers, headers done
 # once heard, xrun and suspend recovery, capture beside a busy loop on every
 # core.
-repeated='^(WaveOutRealTime\.SplitFrames.*|AlsaRealTime\.(HeadersAreDoneWhenHeard|XrunsAndSuspends).*|alsa\.CaptureUnderLoad)$'
+repeated='^(WaveOutRealTime\.SplitFrames.*|alsa\.(UnderrunsAndRecovery|CaptureUnderLoad))$'
 
 failed=()
 for workflow in native asan tsan mingw mingw64 fuzz; do
