@@ -393,8 +393,8 @@ private:
     // which may never answer: they run through a helper. One that runs over
     // leaves the PCM to its helper, which closes it once the call returns;
     // the stream meets a lost device from then on and never touches the PCM
-    // again (the helper holds the PCM's lock).
-    // The call's result, -ENODEV when it ran over.
+    // again (the helper holds the PCM's lock). Answers the call's result,
+    // -ENODEV when it ran over.
     template <typename Call> int Bounded(Call call) {
         if (m_stuck)
             return -ENODEV;
