@@ -16,6 +16,7 @@
 #include <functional>
 #include <poll.h>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -25,6 +26,7 @@ std::atomic<int> g_streams{0};
 std::atomic<int> g_recovered{0};
 std::atomic<int> g_captureStallMs{0};
 std::atomic<int> g_injectedError{0};
+std::atomic<bool> g_failHelperStart{false};
 
 // ALSA reports missing cards and the like on stderr; the library reports
 // through its results instead. The handler is the calling thread's own, for
@@ -72,22 +74,31 @@ struct DeviceCall {
 
 // Runs call(*state) on a helper; true when it returned in time (the caller
 // then reads *state). Given up on, the helper runs late(*state) when it
-// returns.
+// returns. A helper that cannot be started (no thread to be had) answers as
+// one that did not return, and nothing runs: the call, made on a stream's
+// thread, must not throw.
 template <typename Call, typename Late>
 bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late) {
     if (g_helpersLeftBehind.load() > 0)
         return false;
-    std::thread helper([state, call, late] {
-        NameCurrentThread("kx-alsa-call");
-        call(*state);
-        std::lock_guard<std::mutex> lock(state->mutex);
-        state->finished = true;
-        if (state->abandoned) {
-            late(*state);
-            g_helpersLeftBehind.fetch_sub(1);
-        }
-        state->returned.notify_all();
-    });
+    std::thread helper;
+    try {
+        if (g_failHelperStart.exchange(false))
+            throw std::system_error(EAGAIN, std::generic_category());
+        helper = std::thread([state, call, late] {
+            NameCurrentThread("kx-alsa-call");
+            call(*state);
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->finished = true;
+            if (state->abandoned) {
+                late(*state);
+                g_helpersLeftBehind.fetch_sub(1);
+            }
+            state->returned.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
     std::unique_lock<std::mutex> lock(state->mutex);
     if (state->returned.wait_for(lock, kDeviceCallLimit, [&] { return state->finished; })) {
         lock.unlock();
@@ -549,5 +560,7 @@ void StallAlsaCapture(int milliseconds) { g_captureStallMs.store(milliseconds); 
 void FailNextAlsaTransfer(int error) { g_injectedError.store(error); }
 
 int AlsaCallsLeftBehind() { return g_helpersLeftBehind.load(); }
+
+void FailNextAlsaHelperStart() { g_failHelperStart.store(true); }
 
 } // namespace kxtest

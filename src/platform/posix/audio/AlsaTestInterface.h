@@ -20,5 +20,7 @@ void StallAlsaCapture(int milliseconds);
 void FailNextAlsaTransfer(int error);
 // Opens and closes of ALSA PCMs given up on that have not returned yet.
 int AlsaCallsLeftBehind();
+// The next ALSA call that runs on a helper thread finds no thread to be had.
+void FailNextAlsaHelperStart();
 
 } // namespace kxtest
