@@ -14,7 +14,7 @@
 #include "frame/LibraryApp.h"
 #include "kaldrix.h"
 #include "log/LogText.h"
-#include "platform/posix/TestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
 #include "support/ChildRuns.h"
 #include "support/Leftovers.h"
 #include "support/PlaybackSupport.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "support/Leftovers.h"
-#include "platform/posix/TestInterface.h"
-#include "platform/posix/audio/WaveInTestInterface.h"
-#include "platform/posix/audio/WaveOutTestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
+#include "platform/posix/testing/WaveInTestInterface.h"
+#include "platform/posix/testing/WaveOutTestInterface.h"
 
 #include <algorithm>
 #include <dirent.h>

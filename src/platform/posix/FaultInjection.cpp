@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/posix/FaultInjection.h"
-#include "platform/posix/TestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
 #include "platform/posix/Immortal.h"
 #include "platform/posix/ThreadState.h"
 

@@ -4,7 +4,7 @@
 #include "platform/File.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/Immortal.h"
-#include "platform/posix/TestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
 #include "platform/posix/ThreadState.h"
 
 #include <cerrno>

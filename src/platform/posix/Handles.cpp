@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/posix/KernelObject.h"
-#include "platform/posix/TestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
 #include "platform/posix/ThreadState.h"
 
 #include <atomic>

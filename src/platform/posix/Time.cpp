@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/posix/TestInterface.h"
+#include "platform/posix/testing/TestInterface.h"
 #include "platform/posix/ThreadState.h"
 
 #include <atomic>

@@ -4,7 +4,7 @@
 #include "platform/posix/audio/AlsaBackend.h"
 #include "platform/ThreadName.h"
 #include "platform/platform.h"
-#include "platform/posix/audio/AlsaTestInterface.h"
+#include "platform/posix/testing/AlsaTestInterface.h"
 
 #include <algorithm>
 #include <atomic>

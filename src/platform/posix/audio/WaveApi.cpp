@@ -5,8 +5,8 @@
 // so a stale handle is refused rather than reaching a stream that has gone.
 #include "platform/posix/Immortal.h"
 #include "platform/posix/Operation.h"
-#include "platform/posix/audio/WaveInTestInterface.h"
-#include "platform/posix/audio/WaveOutTestInterface.h"
+#include "platform/posix/testing/WaveInTestInterface.h"
+#include "platform/posix/testing/WaveOutTestInterface.h"
 #include "platform/posix/audio/WaveStream.h"
 
 #include <algorithm>
