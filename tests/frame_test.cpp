@@ -153,15 +153,14 @@ void Install(int signal, void (*handler)(int, siginfo_t*, void*), int flags) {
 void HostExits(int, siginfo_t*, void*) { _exit(kHostHandlerExit); }
 
 // Exits kHostHandlerExit only when called as the kernel calls it: with its
-// siginfo, under its mask and (SA_RESETHAND) after its reset.
-void HostChecksHowItIsCalled(int signal, siginfo_t* info, void*) {
+// siginfo and under its mask. Its one shot (SA_RESETHAND) is spent on the
+// library's saved copy; the library's own handler stays installed.
+void HostChecksHowItIsCalled(int, siginfo_t* info, void*) {
     sigset_t blocked;
     pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
-    struct sigaction now {};
-    sigaction(signal, nullptr, &now);
     const bool asCalledByTheKernel = info && info->si_signo == SIGSEGV && info->si_code > 0 &&
                                      sigismember(&blocked, SIGUSR1) &&
-                                     sigismember(&blocked, SIGSEGV) && now.sa_handler == SIG_DFL;
+                                     sigismember(&blocked, SIGSEGV);
     _exit(asCalledByTheKernel ? kHostHandlerExit : kHostHandlerExit + 1);
 }
 

@@ -24,6 +24,7 @@
 #include <poll.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -495,6 +496,68 @@ std::vector<Row> Rows() {
                  }};
     terminal.output = Row::stoppedTerminal;
     rows.push_back(terminal);
+    // A host's own fault handlers keep their own stack and their one shot.
+    // A handler without SA_ONSTACK that needs 64 KiB runs on the thread's
+    // stack, not on the small alternate stack (a guard page below it) that a
+    // language runtime sets up.
+    rows.push_back({"raise SIGSEGV to a host handler without SA_ONSTACK, small alternate stack",
+                    [](Host& host) {
+                        static std::atomic<bool> ran{false};
+                        struct sigaction action {};
+                        action.sa_handler = [](int) {
+                            volatile char frame[1 << 16];
+                            for (size_t i = 0; i < sizeof frame; i += 512)
+                                frame[i] = 1;
+                            ran = true;
+                        };
+                        sigaction(SIGSEGV, &action, nullptr);
+                        const long page = sysconf(_SC_PAGESIZE);
+                        char* const area =
+                            static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE,
+                                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+                        mprotect(area, page, PROT_NONE);
+                        const stack_t alternate{area + page, 0, static_cast<size_t>(2 * page)};
+                        sigaltstack(&alternate, nullptr);
+                        host.Load();
+                        host.PlayStatus();
+                        raise(SIGSEGV);
+                        if (!ran)
+                            host.Find("the host's handler did not run");
+                        host.Unload();
+                    }});
+    // A one-shot handler (SA_RESETHAND) runs once and the default action
+    // takes the next signal (in a forked child here), while a fault inside a
+    // call is still answered.
+    rows.push_back({"a host's one-shot SIGSEGV handler, then a bad file name", [](Host& host) {
+                        static std::atomic<int> calls{0};
+                        struct sigaction action {};
+                        action.sa_handler = [](int) { ++calls; };
+                        action.sa_flags = SA_RESETHAND;
+                        sigaction(SIGSEGV, &action, nullptr);
+                        host.Load();
+                        host.PlayStatus();
+                        raise(SIGSEGV);
+                        const char* const unreadable =
+                            static_cast<const char*>(mmap(nullptr, sysconf(_SC_PAGESIZE), PROT_NONE,
+                                                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+                        if (host.Timed("KxStartPlayFile", kStartBound,
+                                       [&] { return host.lib.startPlay(unreadable); }) != -1)
+                            host.Find("a start with an unreadable file name did not answer -1");
+                        if (calls != 1)
+                            host.Find("the host's handler ran " + std::to_string(calls) + " times");
+                        fflush(nullptr);
+                        const pid_t child = fork();
+                        if (child == 0) {
+                            g_forkedChildOfHost = true;
+                            raise(SIGSEGV);
+                            _exit(0);
+                        }
+                        int status = 0;
+                        waitpid(child, &status, 0);
+                        if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV)
+                            host.Find("a second SIGSEGV did not take the default action");
+                        host.Unload();
+                    }});
     return rows;
 }
 

@@ -4,8 +4,10 @@
 // siglongjmp. Every other delivery of these signals (a fault outside a guard,
 // a signal sent with kill or raise, even inside a guard) goes to the
 // disposition found when the handler was installed, as if the library were
-// not there. The handler runs on the thread's alternate stack when it has
-// one, so that a host's stack overflow handler still gets its signal.
+// not there. The handler runs on the thread's alternate stack when the
+// disposition it replaced asked for one (a host's stack overflow handler),
+// or was the default: a handler that did not ask for it may need more stack
+// than a language runtime's small alternate stack holds.
 #include "platform/FaultGuard.h"
 #include "platform/posix/FaultHandler.h"
 
@@ -27,11 +29,27 @@ struct GuardScope {
 __thread GuardScope* t_guard __attribute__((tls_model("initial-exec"))) = nullptr;
 
 struct sigaction g_previous[kSignalCount];
+// Set when a previous one-shot handler (SA_RESETHAND) has been called: from
+// then on the previous disposition is the default, as the kernel would have
+// made it. Only the saved disposition changes; ours stays installed. A
+// lock-free flag, so that the handler may test and set it.
+std::atomic<bool> g_previousSpent[kSignalCount];
 
 // The kernel's own faults carry a positive code (SEGV_MAPERR, FPE_INTDIV,
 // SI_KERNEL ...); kill, raise, tgkill and sigqueue give SI_USER, SI_TKILL or
 // SI_QUEUE, all of them zero or less.
 bool IsSynchronousFault(const siginfo_t* info) { return info && info->si_code > 0; }
+
+bool IsHandler(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) ||
+           (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN);
+}
+
+// Our handler's stack: the one the replaced disposition's own handler would
+// have run on; the alternate stack for the default and ignore dispositions.
+int StackFlagReplacing(const struct sigaction& replaced) {
+    return IsHandler(replaced) ? (replaced.sa_flags & SA_ONSTACK) : SA_ONSTACK;
+}
 
 void SetDefault(int signal) {
     struct sigaction fallback {};
@@ -41,15 +59,13 @@ void SetDefault(int signal) {
 }
 
 // Calls a handler as the kernel would have: its mask, and the signal itself
-// unless SA_NODEFER, blocked around the call, and a one-shot handler
-// (SA_RESETHAND) taken out first. The stack it runs on is the kernel's
-// choice, made when ours was entered.
+// unless SA_NODEFER, blocked around the call. The stack it runs on is the
+// kernel's choice, made with the previous disposition's SA_ONSTACK when ours
+// was entered.
 void CallPrevious(const struct sigaction& previous, int signal, siginfo_t* info, void* context) {
     sigset_t blocked = previous.sa_mask;
     if (!(previous.sa_flags & SA_NODEFER))
         sigaddset(&blocked, signal);
-    if (previous.sa_flags & SA_RESETHAND)
-        SetDefault(signal);
     sigset_t saved;
     pthread_sigmask(SIG_BLOCK, &blocked, &saved);
     if (previous.sa_flags & SA_SIGINFO)
@@ -73,11 +89,14 @@ void PassOn(int signal, siginfo_t* info, void* context) {
         if (kFaultSignals[i] != signal)
             continue;
         const struct sigaction& previous = g_previous[i];
-        const bool handler = (previous.sa_flags & SA_SIGINFO) ||
-                             (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN);
-        if (handler)
+        // A one-shot handler runs once: the first delivery spends it, and
+        // the default action takes every later one.
+        const bool handler = IsHandler(previous);
+        const bool spent =
+            handler && (previous.sa_flags & SA_RESETHAND) && g_previousSpent[i].exchange(true);
+        if (handler && !spent)
             CallPrevious(previous, signal, info, context);
-        else if (previous.sa_handler == SIG_DFL || IsSynchronousFault(info))
+        else if (spent || previous.sa_handler == SIG_DFL || IsSynchronousFault(info))
             TakeDefault(signal, info);
         // Otherwise a sent signal that the host ignores: nothing happens.
         return;
@@ -106,12 +125,15 @@ void EnsureInstalled() {
     if (g_state.load(std::memory_order_relaxed) == kNotInstalled) {
         struct sigaction action {};
         action.sa_sigaction = OnFault;
-        // SA_NODEFER: the signal stays unblocked in our handler, so that
-        // CallPrevious blocks exactly what the previous handler asked for.
-        action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
-        for (int i = 0; i < kSignalCount; ++i)
+        for (int i = 0; i < kSignalCount; ++i) {
+            struct sigaction found {};
+            sigaction(kFaultSignals[i], nullptr, &found);
+            // SA_NODEFER: the signal stays unblocked in our handler, so that
+            // CallPrevious blocks exactly what the previous handler asked for.
+            action.sa_flags = SA_SIGINFO | SA_NODEFER | StackFlagReplacing(found);
             sigaction(kFaultSignals[i], &action, &g_previous[i]);
+        }
         g_state.store(kInstalled, std::memory_order_release);
     }
     pthread_mutex_unlock(&g_installLock);
@@ -138,9 +160,10 @@ bool CallGuarded(void (*body)(void*), void* context) {
     return true;
 }
 
-// Puts back the handlers found at the installation, unless someone has
-// replaced ours since. A later guarded call does not install it again: once
-// the library is detached nothing of it may stay in the host's signal table.
+// Puts back the handlers found at the installation (the default for a
+// one-shot one that has run), unless someone has replaced ours since. A
+// later guarded call does not install it again: once the library is
+// detached nothing of it may stay in the host's signal table.
 // A parent's thread that was installing the handler at the fork is not in
 // the child: the child's unload must not wait for it.
 void ResetFaultHandlerLockInForkedChild() { pthread_mutex_init(&g_installLock, nullptr); }
@@ -151,7 +174,11 @@ void RemoveFaultHandler() {
         for (int i = 0; i < kSignalCount; ++i) {
             struct sigaction current {};
             sigaction(kFaultSignals[i], nullptr, &current);
-            if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == OnFault)
+            if (!(current.sa_flags & SA_SIGINFO) || current.sa_sigaction != OnFault)
+                continue;
+            if (g_previousSpent[i].load())
+                SetDefault(kFaultSignals[i]);
+            else
                 sigaction(kFaultSignals[i], &g_previous[i], nullptr);
         }
     }
