@@ -491,7 +491,7 @@ std::vector<Row> Rows() {
                              LogMany(host, 100);
                              Sleep(1000);
                          },
-                         16000);
+                         8000);
                      host.Unload();
                  }};
     terminal.output = Row::stoppedTerminal;
@@ -558,6 +558,19 @@ std::vector<Row> Rows() {
                             host.Find("a second SIGSEGV did not take the default action");
                         host.Unload();
                     }});
+    // Once a record could not be echoed in time, calls no longer wait for
+    // the echo: 100 logging calls into a full pipe return within 1 s.
+    Row full{"stdout a full pipe: 100 logging calls within 1 s", [](Host& host) {
+                 host.Load();
+                 LogMany(host, 50);
+                 const auto begun = Clock::now();
+                 LogMany(host, 100);
+                 if (Since(begun) > 1)
+                     host.Find("100 calls took " + std::to_string(Since(begun)) + " s");
+                 host.Unload();
+             }};
+    full.output = Row::unreadPipe;
+    rows.push_back(full);
     return rows;
 }
 

@@ -4,11 +4,12 @@
 // The echo of the log on the process's standard output. A record is handed
 // to the echo and written by a thread of the platform's own, so that no
 // caller ever writes to standard output itself or waits on one that takes
-// no data: the caller waits for its record at most kEchoWaitMs. While
-// standard output takes data, every record is out, in order, before its
-// caller goes on. Records that cannot be written are dropped and counted;
-// once standard output takes data again, "KALDRIX: N log records not
-// echoed" says how many.
+// no data: the caller waits for its record at most kEchoWaitMs, and once a
+// record could not be echoed within that time, callers do not wait at all
+// until the echo has written again. While standard output takes data, every
+// record is out, in order, before its caller goes on. Records that cannot be written are dropped
+// and counted; once standard output takes data again, "KALDRIX: N log records not echoed" says how
+// many.
 
 constexpr unsigned kEchoWaitMs = 100;
 
@@ -17,6 +18,6 @@ constexpr unsigned kEchoWaitMs = 100;
 unsigned long long QueueEcho(const char* text);
 
 // Waits until the record of `ticket` has been written or dropped, at most
-// kEchoWaitMs. `text` is the record again: in a forked child, which starts
-// no thread, the caller writes it here (never under a lock of the library's).
+// kEchoWaitMs, and not at all while the echo is stalled. `text` is the record again: in a forked
+// child, which starts no thread, the caller writes it here (never under a lock of the library's).
 void AwaitEcho(unsigned long long ticket, const char* text);

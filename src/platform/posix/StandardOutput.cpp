@@ -45,9 +45,12 @@ struct Echo {
     std::mutex mutex;
     std::condition_variable changed;
     Record queue[kQueueLength];
-    unsigned long long queued = 0; // tickets handed out
-    unsigned long long done = 0;   // written or dropped
+    unsigned long long queued = 0;  // tickets handed out
+    unsigned long long done = 0;    // written or dropped
     unsigned long long dropped = 0; // since the last notice
+    // A record could not be echoed within kEchoWaitMs: callers go on without
+    // waiting until the echo has written again.
+    bool stalled = false;
     bool running = false;
     bool stopping = false;
     bool stopped = false;
@@ -79,8 +82,8 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 bool WriteBefore(int fd, bool socket, const char* data, size_t size,
                  std::chrono::steady_clock::time_point deadline) {
     while (size > 0) {
-        const ssize_t written = socket ? ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                       : ::write(fd, data, size);
+        const ssize_t written =
+            socket ? ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL) : ::write(fd, data, size);
         if (written > 0) {
             data += written;
             size -= static_cast<size_t>(written);
@@ -100,7 +103,8 @@ bool WriteBefore(int fd, bool socket, const char* data, size_t size,
 
 // One record to standard output as it is now (hosts redirect it at will).
 bool WriteToStandardOutput(const char* data, size_t size) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
     struct stat target {};
     if (::fstat(STDOUT_FILENO, &target) != 0)
         return false;
@@ -176,6 +180,7 @@ void* RunEcho(void*) {
             echo.dropped -= dropped;
         else
             ++echo.dropped;
+        echo.stalled = !written;
         ++echo.done;
         echo.changed.notify_all();
     }
@@ -232,8 +237,9 @@ void AwaitEcho(unsigned long long ticket, const char* text) {
         return;
     Echo& echo = State();
     std::unique_lock<std::mutex> lock(echo.mutex);
-    echo.changed.wait_for(lock, std::chrono::milliseconds(kEchoWaitMs),
-                          [&echo, ticket] { return echo.done >= ticket; });
+    if (!echo.stalled && !echo.changed.wait_for(lock, std::chrono::milliseconds(kEchoWaitMs),
+                                                [&echo, ticket] { return echo.done >= ticket; }))
+        echo.stalled = true;
 }
 
 void StopStandardOutputEcho() {
