@@ -67,14 +67,15 @@ std::string RigFile(const char* variable) {
 
 namespace {
 
-// Runs the child test `name` with `sink` as its standard error and, unless
-// `out` is given, its standard output; the handles are the caller's to close.
-DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
+std::string ThisProgram() {
     char self[MAX_PATH];
-    if (GetModuleFileNameA(nullptr, self, sizeof self) == 0)
-        return STILL_ACTIVE;
-    std::string command =
-        std::string("\"") + self + "\" --gtest_also_run_disabled_tests --gtest_filter=" + name;
+    return GetModuleFileNameA(nullptr, self, sizeof self) ? self : "";
+}
+
+// Runs `command` with `sink` as its standard input and error and, unless
+// `out` is given, its standard output; the handles are the caller's to
+// close. `endedAt` gets the GetTickCount at which it was seen to end.
+DWORD RunCommand(std::string command, HANDLE sink, HANDLE out, DWORD* endedAt = nullptr) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -86,14 +87,36 @@ DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
                         &child))
         return STILL_ACTIVE;
     WaitForSingleObject(child.hProcess, 60000);
+    if (endedAt)
+        *endedAt = GetTickCount();
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(child.hProcess, &exitCode);
+    if (exitCode == STILL_ACTIVE)
+        TerminateProcess(child.hProcess, STILL_ACTIVE);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return exitCode;
 }
 
+std::string ChildTestCommand(const char* name) {
+    return "\"" + ThisProgram() + "\" --gtest_also_run_disabled_tests --gtest_filter=" + name;
+}
+
 SECURITY_ATTRIBUTES g_inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+
+// The pipe's reader stays open, unread, until the command has ended.
+DWORD RunIntoUnreadPipe(const std::string& command, DWORD* endedAt) {
+    HANDLE sink = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &g_inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &g_inheritable, 4096))
+        return STILL_ACTIVE;
+    const DWORD exitCode = RunCommand(command, sink, writeEnd, endedAt);
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+    CloseHandle(sink);
+    return exitCode;
+}
 
 } // namespace
 
@@ -101,22 +124,19 @@ DWORD RunChildTest(const char* name, const std::string& output) {
     HANDLE sink = CreateFileA(output.empty() ? "NUL" : output.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &g_inheritable,
                               output.empty() ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
-    const DWORD exitCode = RunChild(name, sink, nullptr);
+    const DWORD exitCode = RunCommand(ChildTestCommand(name), sink, nullptr);
     CloseHandle(sink);
     return exitCode;
 }
 
 DWORD RunChildTestIntoUnreadPipe(const char* name) {
-    HANDLE sink = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              &g_inheritable, OPEN_EXISTING, 0, nullptr);
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &g_inheritable, 4096))
-        return STILL_ACTIVE;
-    const DWORD exitCode = RunChild(name, sink, writeEnd);
-    CloseHandle(writeEnd);
-    CloseHandle(readEnd);
-    CloseHandle(sink);
-    return exitCode;
+    return RunIntoUnreadPipe(ChildTestCommand(name), nullptr);
+}
+
+DWORD RunProgramIntoUnreadPipe(const char* program, const std::string& arguments, DWORD* endedAt) {
+    std::string path = ThisProgram();
+    path = path.substr(0, path.find_last_of('\\') + 1) + program;
+    return RunIntoUnreadPipe("\"" + path + "\" " + arguments, endedAt);
 }
 
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from) {

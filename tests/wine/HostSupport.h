@@ -77,6 +77,10 @@ std::string RigFile(const char* variable);
 DWORD RunChildTest(const char* name, const std::string& output = "");
 // The same with the child's standard output a pipe that nobody reads.
 DWORD RunChildTestIntoUnreadPipe(const char* name);
+// Runs the program `program` of this program's folder with `arguments`, its
+// standard output a pipe that nobody reads, as RunChildTest does; `endedAt`
+// gets the GetTickCount at which it was seen to end.
+DWORD RunProgramIntoUnreadPipe(const char* program, const std::string& arguments, DWORD* endedAt);
 
 // Where `part` starts inside `whole`, or npos.
 size_t Find(const kxtest::Bytes& whole, const kxtest::Bytes& part, size_t from = 0);

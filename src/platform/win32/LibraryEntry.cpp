@@ -14,6 +14,12 @@
 #include "platform/platform.h"
 #include "platform/win32/StandardOutput.h"
 
+// The C++ runtime linked into the DLL allocates its emergency exception pool
+// at each load and never frees it; this, its hook for leak checkers, does.
+namespace __gnu_cxx {
+void __freeres();
+}
+
 namespace {
 
 LibraryHooks g_hooks{};
@@ -37,8 +43,13 @@ void NTAPI OnTlsCallback(PVOID, DWORD reason, PVOID) {
         return;
     g_attached = false;
     SetEchoInsideLoader(true);
+    const bool processEnding = ProcessEnding();
     if (g_hooks.detach)
-        g_hooks.detach(ProcessEnding());
+        g_hooks.detach(processEnding);
+    // After the detach's last throw. No library thread runs: each holds the
+    // DLL. At the process's exit the memory goes anyway.
+    if (!processEnding)
+        __gnu_cxx::__freeres();
 }
 
 // Before the runtime's callbacks, after the start of the list (.CRT$XLA).

@@ -1,11 +1,21 @@
 // SPDX-License-Identifier: MIT
-// The echo on standard output for Windows. A write to a console or a pipe
-// cannot be bounded without changing the host's handle, so the echo thread
-// may block in it for as long as the reader wants; it holds a reference on
-// the library while it runs and leaves through FreeLibraryAndExitThread, so
-// a FreeLibrary never unmaps code under it. It ends whenever the queue is
-// empty. Inside DllMain no thread can start and nothing may wait: records
-// written there go out directly, or are dropped while an echo is stuck.
+// The echo on standard output for Windows. Records go to the process's
+// standard output handle with WriteFile, never through the runtime's stdout
+// stream: a write stuck on a pipe nobody reads then holds no lock of the
+// runtime's, and the runtime's flush at exit never waits for it. Each "\n"
+// goes out as CR LF, as the runtime's text mode writes it.
+//
+// A write to a console or a pipe cannot be bounded without changing the
+// host's handle, so the echo thread may block in it for as long as the
+// reader wants; it holds a reference on the library while it runs and leaves
+// through FreeLibraryAndExitThread, so a FreeLibrary never unmaps code under
+// it. It ends whenever the queue is empty. Inside DllMain no thread can start
+// and nothing may wait: records written there go out directly, or are
+// dropped while an echo is stuck.
+//
+// The state is static and constant-initialized: a load allocates nothing
+// for it, and nothing of it is ever destroyed, as an echo thread may outlive
+// the static objects.
 #include "platform/platform.h"
 #include "platform/win32/StandardOutput.h"
 
@@ -23,137 +33,176 @@ constexpr DWORD kThreadStartWaitMs = 2000;
 
 struct Record {
     char text[kRecordBytes];
+    size_t length;
 };
 
 struct Echo {
-    CRITICAL_SECTION lock;
-    CONDITION_VARIABLE changed;
-    Record queue[kQueueLength];
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    Record queue[kQueueLength] = {};
     unsigned long long queued = 0;
     unsigned long long done = 0;
     unsigned long long dropped = 0;
-    bool running = false; // an echo thread exists (it may be stuck in a write)
+    bool running = false;     // an echo thread exists (it may be stuck in a write)
     bool threadReady = false; // it has begun to run
+    // A caller waited kEchoWaitMs in vain: callers go on without waiting
+    // until a write has returned again.
+    bool stalled = false;
     bool insideLoader = false;
 };
 
-// Never destroyed: an echo thread may outlive the static objects.
-Echo& State() {
-    static Echo* echo = [] {
-        auto* created = new Echo;
-        InitializeCriticalSection(&created->lock);
-        InitializeConditionVariable(&created->changed);
-        return created;
-    }();
-    return *echo;
+Echo g_echo;
+
+class Locked {
+public:
+    Locked() { AcquireSRWLockExclusive(&g_echo.lock); }
+    ~Locked() { ReleaseSRWLockExclusive(&g_echo.lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+// Appends `text` to `out` with each "\n" as CR LF; returns the new end.
+char* AppendWithCrLf(char* out, const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == '\n')
+            *out++ = '\r';
+        *out++ = text[i];
+    }
+    return out;
 }
 
-void Write(const char* text, unsigned long long dropped) {
-    if (dropped > 0)
-        std::fprintf(stdout, "KALDRIX: %llu log records not echoed\n", dropped);
-    std::fputs(text, stdout);
+// The notice of records dropped before it, if any, then the record, in one
+// write to standard output as it is now (hosts redirect it at will).
+void Write(const Record& record, unsigned long long dropped) {
+    char out[80 + 2 * kRecordBytes];
+    char* end = out;
+    if (dropped > 0) {
+        char notice[80];
+        const int length =
+            std::snprintf(notice, sizeof notice, "KALDRIX: %llu log records not echoed\n", dropped);
+        end = AppendWithCrLf(end, notice, static_cast<size_t>(length));
+    }
+    end = AppendWithCrLf(end, record.text, record.length);
+    const HANDLE target = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!target || target == INVALID_HANDLE_VALUE)
+        return;
+    for (const char* next = out; next < end;) {
+        DWORD written = 0;
+        if (!WriteFile(target, next, static_cast<DWORD>(end - next), &written, nullptr) ||
+            written == 0)
+            return;
+        next += written;
+    }
 }
 
 DWORD WINAPI RunEcho(LPVOID module) {
     NameCurrentThread("kx-echo");
-    Echo& echo = State();
-    EnterCriticalSection(&echo.lock);
-    echo.threadReady = true;
-    WakeAllConditionVariable(&echo.changed);
-    LeaveCriticalSection(&echo.lock);
-    for (;;) {
-        EnterCriticalSection(&echo.lock);
-        if (echo.done == echo.queued) {
-            echo.running = false;
-            LeaveCriticalSection(&echo.lock);
-            return ExitLibraryThread(module, 0);
-        }
-        const Record record = echo.queue[echo.done % kQueueLength];
-        const unsigned long long dropped = echo.dropped;
-        echo.dropped = 0;
-        LeaveCriticalSection(&echo.lock);
-        Write(record.text, dropped);
-        EnterCriticalSection(&echo.lock);
-        ++echo.done;
-        WakeAllConditionVariable(&echo.changed);
-        LeaveCriticalSection(&echo.lock);
+    {
+        Locked lock;
+        g_echo.threadReady = true;
+        WakeAllConditionVariable(&g_echo.changed);
     }
+    for (;;) {
+        Record record;
+        unsigned long long dropped;
+        {
+            Locked lock;
+            if (g_echo.done == g_echo.queued) {
+                g_echo.running = false;
+                break;
+            }
+            record = g_echo.queue[g_echo.done % kQueueLength];
+            dropped = g_echo.dropped;
+            g_echo.dropped = 0;
+        }
+        Write(record, dropped);
+        Locked lock;
+        ++g_echo.done;
+        g_echo.stalled = false;
+        WakeAllConditionVariable(&g_echo.changed);
+    }
+    return ExitLibraryThread(module, 0);
 }
 
 Record MakeRecord(const char* text) {
     Record record;
-    const size_t length = std::min(std::strlen(text), kRecordBytes - 2);
+    const size_t length = std::min(std::strlen(text), kRecordBytes - 1);
     std::memcpy(record.text, text, length);
     record.text[length] = '\n';
-    record.text[length + 1] = '\0';
+    record.length = length + 1;
     return record;
 }
 
-} // namespace
-
-unsigned long long QueueEcho(const char* text) {
-    Echo& echo = State();
-    EnterCriticalSection(&echo.lock);
-    if (echo.insideLoader) {
-        // No thread starts before the loader lets go, and none may be
-        // waited for: out at once, unless an echo thread holds stdout.
-        const bool stuck = echo.running;
-        const unsigned long long dropped = echo.dropped;
-        echo.dropped = stuck ? dropped + 1 : 0;
-        LeaveCriticalSection(&echo.lock);
-        if (!stuck)
-            Write(MakeRecord(text).text, dropped);
-        return 0;
-    }
-    if (echo.queued - echo.done == kQueueLength) {
-        ++echo.dropped;
-        LeaveCriticalSection(&echo.lock);
-        return 0;
-    }
-    if (!echo.running) {
-        void* module = AcquireModuleReference();
-        HANDLE thread = CreateThread(nullptr, 0, RunEcho, module, 0, nullptr);
-        if (!thread) {
-            ReleaseModuleReference(module);
-            ++echo.dropped;
-            LeaveCriticalSection(&echo.lock);
-            return 0;
-        }
-        CloseHandle(thread);
-        echo.running = true;
-        echo.threadReady = false;
-    }
-    echo.queue[echo.queued % kQueueLength] = MakeRecord(text);
-    const unsigned long long ticket = ++echo.queued;
-    LeaveCriticalSection(&echo.lock);
-    return ticket;
-}
-
-// Waits for `ready` at most `limitMs`; true when it holds.
-template <typename Ready> bool WaitFor(Echo& echo, DWORD limitMs, Ready ready) {
+// Waits for `ready` at most `limitMs`, the lock held; true when it holds.
+template <typename Ready> bool WaitFor(DWORD limitMs, Ready ready) {
     const DWORD begun = GetTickCount();
     while (!ready()) {
         const DWORD waited = GetTickCount() - begun;
         if (waited >= limitMs ||
-            !SleepConditionVariableCS(&echo.changed, &echo.lock, limitMs - waited))
+            !SleepConditionVariableSRW(&g_echo.changed, &g_echo.lock, limitMs - waited, 0))
             return ready();
     }
     return true;
 }
 
+// Inside the loader no thread starts before the loader lets go, and none
+// may be waited for: the record goes out at once from the calling thread,
+// unless an echo thread holds standard output. False outside the loader.
+bool WroteInsideLoader(const char* text) {
+    unsigned long long dropped;
+    {
+        Locked lock;
+        if (!g_echo.insideLoader)
+            return false;
+        dropped = g_echo.dropped;
+        if (g_echo.running) {
+            ++g_echo.dropped;
+            return true;
+        }
+        g_echo.dropped = 0;
+    }
+    Write(MakeRecord(text), dropped);
+    return true;
+}
+
+} // namespace
+
+unsigned long long QueueEcho(const char* text) {
+    if (WroteInsideLoader(text))
+        return 0;
+    Locked lock;
+    if (g_echo.queued - g_echo.done == kQueueLength) {
+        ++g_echo.dropped;
+        return 0;
+    }
+    if (!g_echo.running) {
+        void* module = AcquireModuleReference();
+        HANDLE thread = CreateThread(nullptr, 0, RunEcho, module, 0, nullptr);
+        if (!thread) {
+            ReleaseModuleReference(module);
+            ++g_echo.dropped;
+            return 0;
+        }
+        CloseHandle(thread);
+        g_echo.running = true;
+        g_echo.threadReady = false;
+    }
+    g_echo.queue[g_echo.queued % kQueueLength] = MakeRecord(text);
+    return ++g_echo.queued;
+}
+
 void AwaitEcho(unsigned long long ticket, const char*) {
     if (ticket == 0)
         return;
-    Echo& echo = State();
-    EnterCriticalSection(&echo.lock);
-    WaitFor(echo, kThreadStartWaitMs, [&echo] { return echo.threadReady || !echo.running; });
-    WaitFor(echo, kEchoWaitMs, [&echo, ticket] { return echo.done >= ticket; });
-    LeaveCriticalSection(&echo.lock);
+    Locked lock;
+    if (g_echo.stalled)
+        return;
+    WaitFor(kThreadStartWaitMs, [] { return g_echo.threadReady || !g_echo.running; });
+    if (!WaitFor(kEchoWaitMs, [ticket] { return g_echo.done >= ticket; }))
+        g_echo.stalled = true;
 }
 
 void SetEchoInsideLoader(bool inside) {
-    Echo& echo = State();
-    EnterCriticalSection(&echo.lock);
-    echo.insideLoader = inside;
-    LeaveCriticalSection(&echo.lock);
+    Locked lock;
+    g_echo.insideLoader = inside;
 }
