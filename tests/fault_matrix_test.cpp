@@ -11,8 +11,8 @@
 // recordings, play nothing but the files' data, end with both statuses 0,
 // and answer and log what a failed start or stop prescribes.
 #include "frame/Globals.h"
-#include "frame/LibraryApp.h"
 #include "kaldrix.h"
+#include "lifecycle/Lifecycle.h"
 #include "log/LogText.h"
 #include "platform/posix/testing/TestInterface.h"
 #include "support/ChildRuns.h"

@@ -2,7 +2,7 @@
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
-#include "frame/ExportGuard.h"
+#include "lifecycle/ExportGuard.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>

@@ -54,15 +54,6 @@ Records HostRecords(const Records& records) {
     return host;
 }
 
-// A capture thread given up on keeps the library's code mapped, with one
-// record the first time in the process: the records but that one, and a
-// check that the library was kept.
-Records AfterKeepingTheLibrary(Records records) {
-    records.erase(std::remove(records.begin(), records.end(), kLibraryKeptRecord), records.end());
-    EXPECT_FALSE(KeepLibraryMapped()) << "the library was not kept mapped";
-    return records;
-}
-
 long Count(const Records& records, const std::string& text) {
     return std::count(records.begin(), records.end(), text);
 }
@@ -455,7 +446,7 @@ void ProcessExitAfterAFailedWrite(const std::string& path, const kxtest::LogCapt
         Sleep(10);
     }
     const size_t mark = log.Records().size();
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     const Records records = log.Records();
     if (Records(records.begin() + static_cast<long>(mark), records.end()) != Records{kStopFailed})
         _exit(12);
@@ -511,7 +502,7 @@ TEST_F(RecorderRealTimeThreads, LostQuitTerminatesTheThreadAndClosesItsHandle) {
     kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID);
     const size_t mark = Mark();
     EXPECT_EQ(KxStopRecFile(), 1);
-    EXPECT_EQ(AfterKeepingTheLibrary(HostRecords(Since(mark))),
+    EXPECT_EQ(HostRecords(Since(mark)),
               (Records{LogText::kRecThreadStopped, kStopOk}));
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     const Bytes data = CompletedData(Path("a.wav"));
@@ -646,7 +637,7 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
     EXPECT_EQ(recorder.StartThread(), 0);
     EXPECT_GE(GetTickCount() - begun, 900u);
     kxtest::ClearFailures();
-    EXPECT_EQ(AfterKeepingTheLibrary(m_log.Records()), Records{LogText::kRecThreadOpenError});
+    EXPECT_EQ(m_log.Records(), Records{LogText::kRecThreadOpenError});
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     ASSERT_EQ(recorder.StartThread(), 1) << "the failed start left no running thread behind";
     recorder.StopThread();
@@ -655,7 +646,7 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
 // At process exit the detach completes the file from its length alone,
 // whole buffers only, and only then writes the stop's record.
 TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     EXPECT_TRUE(m_log.Records().empty()) << "nothing to do while idle";
     {
         kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
@@ -666,7 +657,7 @@ TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
     ASSERT_EQ(write(appender, m_pattern.data(), 2400), 2400);
     close(appender);
     const size_t mark = Mark();
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     EXPECT_EQ(Since(mark), Records{kStopOk});
     EXPECT_EQ(KxRecordStatus(), 0);
     EXPECT_EQ(CompletedData(Path("a.wav")), PatternPrefix(1920));
