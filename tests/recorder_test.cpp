@@ -19,7 +19,6 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -565,56 +564,6 @@ TEST_F(RecorderRealTimeThreads, StatusAnswersAtOnceWhileAStopHoldsTheLock) {
     EXPECT_EQ(KxRecordStatus(), 0);
     EXPECT_LT(GetTickCount() - asked, 1000u);
     stopper.join();
-}
-
-} // namespace
-
-// The leak checker's switch, present only in the address sanitizer's build.
-extern "C" void __lsan_disable() __attribute__((weak));
-extern "C" void __lsan_enable() __attribute__((weak));
-
-namespace {
-
-// The platform layer's tables are built on first use and never destroyed;
-// after dlclose nothing points at those of the unloaded copy any more. They
-// are made while the recording starts, which the leak checker leaves out.
-class PlatformTablesOfTheLoadedCopy {
-public:
-    PlatformTablesOfTheLoadedCopy() {
-        if (__lsan_disable)
-            __lsan_disable();
-    }
-    ~PlatformTablesOfTheLoadedCopy() {
-        if (__lsan_enable)
-            __lsan_enable();
-    }
-};
-
-// Unloading the library while it records completes the file as a stop would.
-TEST_F(RecorderRealTimeThreads, UnloadWhileRecordingCompletesTheFile) {
-    void* library = nullptr;
-    {
-        PlatformTablesOfTheLoadedCopy tables;
-        library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        auto start = reinterpret_cast<int (*)(const char*)>(dlsym(library, "KxStartRecFile"));
-        ASSERT_NE(start, nullptr);
-        ASSERT_EQ(start(Path("a.wav").c_str()), 1);
-    }
-    auto status = reinterpret_cast<int (*)()>(dlsym(library, "KxRecordStatus"));
-    ASSERT_NE(status, nullptr);
-    Sleep(700);
-    EXPECT_EQ(status(), 1);
-    EXPECT_EQ(dlclose(library), 0);
-
-    const Bytes data = CompletedData(Path("a.wav"));
-    EXPECT_GE(data.size(), 5u * 960);
-    EXPECT_EQ(data, PatternPrefix(data.size()));
-    const Records records = m_log.Records();
-    ASSERT_GE(records.size(), 3u);
-    EXPECT_EQ(records.front(), "Log Started");
-    EXPECT_EQ(records.back(), "Log Exited");
-    EXPECT_EQ(HostRecords(records), (Records{"Log Started", kStopOk, "Log Exited"}));
 }
 
 using RecorderThreads = RecorderFixture;
