@@ -105,20 +105,20 @@ std::vector<std::string> RecordingFindings(const std::string& path, size_t minBy
 }
 
 // An audio server of a row's own (scripts/audio-rig.sh), so that freezing
-// it touches no other row.
+// it touches no other row. Its folder is short: it holds the server's socket.
 class Server {
 public:
-    explicit Server(const std::string& dir) : m_dir(dir + "/rig") {
-        // This file lives in the repository's tests folder.
-        const std::string source = __FILE__;
-        const std::string start = source.substr(0, source.rfind("/tests/")) +
-                                  "/scripts/audio-rig.sh start " + m_dir + " >/dev/null 2>&1";
+    Server() {
+        const std::string start = std::string(KALDRIX_SOURCE_DIR) + "/scripts/audio-rig.sh start " +
+                                  m_dir + " >/dev/null 2>&1";
         m_started = system(start.c_str()) == 0;
     }
     ~Server() {
         Signal(SIGCONT);
         Signal(SIGKILL);
     }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
     bool started() const { return m_started; }
     // Its clients' environment, for this process.
     void Export() const {
@@ -142,7 +142,8 @@ public:
     }
 
 private:
-    std::string m_dir;
+    kxtest::TempDir m_folder;
+    std::string m_dir = m_folder.File("rig");
     bool m_started = false;
 };
 
@@ -688,7 +689,7 @@ void Watch(const Row& row, const std::string& dir, std::vector<std::string>& fin
     int keep = -1;
     std::unique_ptr<Server> server;
     if (row.server) {
-        server = std::make_unique<Server>(dir);
+        server = std::make_unique<Server>();
         if (!server->started()) {
             findings.push_back("the row's audio server did not start");
             return;
