@@ -501,8 +501,7 @@ TEST_F(RecorderRealTimeThreads, LostQuitTerminatesTheThreadAndClosesItsHandle) {
     kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID);
     const size_t mark = Mark();
     EXPECT_EQ(KxStopRecFile(), 1);
-    EXPECT_EQ(HostRecords(Since(mark)),
-              (Records{LogText::kRecThreadStopped, kStopOk}));
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecThreadStopped, kStopOk}));
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     const Bytes data = CompletedData(Path("a.wav"));
     EXPECT_EQ(data, PatternPrefix(data.size()));

@@ -18,13 +18,12 @@ CLogFile g_Log;
 
 // The detach stops them in this order: the playback first, so that no play
 // thread runs on once the globals go, then the recording.
-static const CEngineRegistration s_playerRegistration(
-    EngineRegistration{[]() -> CRITICAL_SECTION& { return g_Player.ExportLock(); },
-                       [] { return g_Player.IsPlaying(); }, StopPlaybackAtExit,
-                       [] { s_player.Destroy(); }});
-static const CEngineRegistration s_recorderRegistration(
-    EngineRegistration{[]() -> CRITICAL_SECTION& { return g_Recorder.ExportLock(); },
-                       [] { return g_Recorder.IsRecording() != 0; }, StopRecordingAtExit,
-                       [] { s_recorder.Destroy(); }});
+static const CEngineRegistration s_playerRegistration(EngineRegistration{
+    []() -> CRITICAL_SECTION& { return g_Player.ExportLock(); },
+    [] { return g_Player.IsPlaying(); }, StopPlaybackAtExit, [] { s_player.Destroy(); }});
+static const CEngineRegistration s_recorderRegistration(EngineRegistration{
+    []() -> CRITICAL_SECTION& { return g_Recorder.ExportLock(); },
+    [] { return g_Recorder.IsRecording() != 0; }, StopRecordingAtExit,
+    [] { s_recorder.Destroy(); }});
 
 static CLibraryLifecycle s_lifecycle;

@@ -122,4 +122,5 @@ CExportCall::CExportCall() { g_callsRunning.fetch_add(1); }
 
 CExportCall::~CExportCall() { g_callsRunning.fetch_sub(1); }
 
-CLibraryLifecycle::CLibraryLifecycle() : m_entry(LibraryHooks{Attach, LibraryDetach, ForkedChild}) {}
+CLibraryLifecycle::CLibraryLifecycle()
+    : m_entry(LibraryHooks{Attach, LibraryDetach, ForkedChild}) {}

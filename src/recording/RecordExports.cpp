@@ -31,8 +31,7 @@ extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
 extern "C" int KALDRIX_CALL KxStopRecFile() { return EnterExport(kStopEntry, Stop); }
 
 extern "C" int KALDRIX_CALL KxRecordStatus() {
-    static constexpr ExportEntry entry{"\nException  KxRecordStatus", 0, nullptr, nullptr,
-                                       nullptr};
+    static constexpr ExportEntry entry{"\nException  KxRecordStatus", 0, nullptr, nullptr, nullptr};
     return EnterExport(entry, [] { return g_Recorder.IsRecording() ? 1 : 0; });
 }
 
@@ -44,7 +43,7 @@ void StopRecordingAtExit(bool processExit) {
     if (processExit) {
         result = g_Recorder.CompleteAtProcessExit();
     } else {
-        g_Recorder.PrepareForUnload();
+        g_Recorder.WaitForCaptureThreadToEnd();
         result = RunExport(kStopEntry.exceptionText, kStopEntry.failure, Stop);
     }
     if (result != 0)

@@ -12,7 +12,7 @@ constexpr int kThreadStopPolls = 50;
 // When the library goes the capture thread is never given up on while it
 // can still end by itself: its one blocking call, a file write, fails after
 // 2 s.
-constexpr int kUnloadThreadStopPolls = 500;
+constexpr int kLastThreadStopPolls = 500;
 constexpr DWORD kThreadStopPollMs = 10;
 constexpr DWORD kThreadQueueWaitMs = 1000;
 constexpr int kReclaimPolls = 100;
@@ -118,7 +118,7 @@ int CWaveRecorder::StopThread() {
             if (exitCode != STILL_ACTIVE)
                 break;
             Sleep(kThreadStopPollMs);
-            if (poll == (m_unloading ? kUnloadThreadStopPolls : kThreadStopPolls)) {
+            if (poll == (m_waitForThreadEnd ? kLastThreadStopPolls : kThreadStopPolls)) {
                 TerminateCaptureThread();
                 g_Log.Write(LogText::kRecThreadStopped);
                 break;

@@ -38,7 +38,7 @@ public:
     int CompleteAtProcessExit();
     // From now on a stop waits for the capture thread as long as it can
     // still end by itself: the library must never go with one left behind.
-    void PrepareForUnload() { m_unloading = true; }
+    void WaitForCaptureThreadToEnd() { m_waitForThreadEnd = true; }
     // Closes the devices whose close failed at an earlier stop, and frees the
     // buffers each held once it is closed. Called by each start and when the
     // library goes.
@@ -100,7 +100,7 @@ private:
     // still reach (this recording's file object and buffers) is never freed
     // or reused.
     bool m_threadTerminated = false;
-    bool m_unloading = false;
+    bool m_waitForThreadEnd = false;
     // A device whose close failed, with the buffers it may still write into:
     // kept until it closes, the buffers freed only then.
     struct UnclosedDevice {
