@@ -31,8 +31,8 @@
  *
  * The log
  *   The library writes a record of what it does (the Chinese records in GBK)
- *   on its host's standard output, from the start of the process to its
- *   unload. When the marker file /tmp/tracelog.is (Windows:
+ *   on its host's standard output, from the library's load to its unload
+ *   (on Linux, the process's exit). When the marker file /tmp/tracelog.is (Windows:
  *   C:\temp\tracelog.is) exists as the library loads, every record also goes
  *   to the day's file /tmp/KALDRIX<year><month><day>.log (Windows:
  *   C:\temp\KALDRIX<year><month><day>.log, CR LF). On Linux KALDRIX_LOG_DIR
@@ -138,9 +138,7 @@ KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName);
  * about 3 s (5 s at the very end of a file); it gives up after 15 s.
  *   KX_PLAY_STOPPED         stopped, or nothing was playing.
  *   KX_PLAY_STOP_TIMED_OUT  the play thread did not end within 15 s; it is
- *                           left running. On Linux the library then stays
- *                           mapped until the process ends, so the thread
- *                           never runs into an unloaded library.
+ *                           left running.
  *   KX_PLAY_NO_THREAD       there was no thread to stop. */
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void);
 
@@ -154,13 +152,15 @@ KALDRIX_API int KALDRIX_CALL KxRecordStatus(void);
 
 /* What a host may do at any moment (README.md, "What a host may do at any
  * moment", says it whole):
- *   Unload (FreeLibrary, dlclose) or exit(), also while another thread is
- *     inside a call: a running job is stopped first (a recording completed,
- *     a playback stopped). The unload waits at most about 20 s for another
- *     thread's start or stop, then as long as the stops above; on Windows a
- *     library thread holds the DLL, so FreeLibrary returns at once. From the
- *     unload on, the functions answer 0, 0, -1, 0, 0, 0 (KxStartRecFile ...
- *     KxRecordStatus) at once and do nothing.
+ *   Unload: dlclose returns at once and leaves the library loaded (it stays
+ *     until the process exits; a reload gets the same library and its jobs).
+ *     FreeLibrary returns at once; a library thread holds the DLL, so a
+ *     running job goes on, and the DLL goes when the last one ends.
+ *   exit(), also while another thread is inside a call: a running job is
+ *     stopped first (a recording completed, a playback stopped). The library
+ *     waits at most about 20 s for another thread's start or stop, then as
+ *     long as the stops above. From then on, the functions answer 0, 0, -1,
+ *     0, 0, 0 (KxStartRecFile ... KxRecordStatus) at once and do nothing.
  *   fork (Linux): never waits on the library. In the child of a parent that
  *     was not using the library, it works as in a new process; otherwise the
  *     child sees idle engines, its starts fail as without a device, and it

@@ -11,8 +11,8 @@
 // recordings, play nothing but the files' data, end with both statuses 0,
 // and answer and log what a failed start or stop prescribes.
 #include "frame/Globals.h"
-#include "frame/LibraryApp.h"
 #include "kaldrix.h"
+#include "lifecycle/Lifecycle.h"
 #include "log/LogText.h"
 #include "platform/posix/testing/TestInterface.h"
 #include "support/ChildRuns.h"
@@ -380,8 +380,8 @@ TEST(FaultMatrix, EveryFailingDeadOrSlowCallOfEveryScenarioEndsCleanly) {
     std::set<std::string> operations;
     for (size_t i = 0; i < counting.size(); ++i) {
         EXPECT_TRUE(counting[i].findings.empty())
-            << counting[i].name << " without a fault: "
-            << ::testing::PrintToString(counting[i].findings);
+            << counting[i].name
+            << " without a fault: " << ::testing::PrintToString(counting[i].findings);
         AddRuns(runs, operations, Scenarios()[i], counting[i].dir,
                 kxtest::EnvNumber("KALDRIX_MATRIX_ALL_K", 0) != 0);
     }
@@ -394,8 +394,9 @@ TEST(FaultMatrix, EveryFailingDeadOrSlowCallOfEveryScenarioEndsCleanly) {
                    runs.end());
     kxtest::RunChildren(runs, root.path() + "/run", jobs, kRunLimitS);
     kxtest::ReportFindings(runs);
-    const size_t failed = static_cast<size_t>(std::count_if(
-        runs.begin(), runs.end(), [](const kxtest::ChildRun& run) { return !run.findings.empty(); }));
+    const size_t failed = static_cast<size_t>(
+        std::count_if(runs.begin(), runs.end(),
+                      [](const kxtest::ChildRun& run) { return !run.findings.empty(); }));
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
     printf("fault matrix: %zu scenarios x %zu operations -> %zu runs (k = 1, 2, 3, last%s; from k "

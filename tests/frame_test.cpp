@@ -2,7 +2,7 @@
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
-#include "frame/ExportGuard.h"
+#include "lifecycle/ExportGuard.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>
@@ -15,44 +15,64 @@
 
 namespace {
 
-void LoadAndUnload() {
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// A host's process that loads the library, unloads and reloads it, then
+// exits: the library stays loaded once loaded (one instance, one "Log
+// Started"), and its detach runs at the exit.
+void LoadUnloadReloadThenExit(const std::string& log) {
     void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    if (!library)
+        _exit(1);
     for (const kxtest::ExportRow& row : kxtest::kExports)
-        EXPECT_NE(dlsym(library, row.name), nullptr) << row.name;
-    EXPECT_EQ(dlsym(library, "CallGuarded"), nullptr) << "only the six functions are exported";
-    EXPECT_EQ(dlsym(library, "g_Log"), nullptr);
-    ASSERT_EQ(dlclose(library), 0);
-    EXPECT_EQ(dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr)
-        << "the library is really gone after dlclose";
+        if (!dlsym(library, row.name))
+            _exit(2);
+    if (dlsym(library, "CallGuarded") || dlsym(library, "g_Log"))
+        _exit(3); // only the six functions are exported
+    if (dlclose(library) != 0 || dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD) != library)
+        _exit(4); // still loaded, and the same instance
+    const std::string text = kxtest::FileExists(log) ? kxtest::ReadText(log) : "";
+    if (text.find(":Log Exited", text.rfind("\n=====")) != std::string::npos)
+        _exit(5); // this process's session is not over yet
+    exit(0);
+}
+
+void LoadInAProcessOfItsOwn(const std::string& log) {
+    EXPECT_EXIT(LoadUnloadReloadThenExit(log), testing::ExitedWithCode(0), "");
 }
 
 TEST(LibraryFrame, LoadsWithoutMarkerAndCreatesNoLog) {
     kxtest::TempDir dir;
     kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
-    LoadAndUnload();
+    LoadInAProcessOfItsOwn(dir.File(kxtest::TodaysLogName()));
     EXPECT_FALSE(kxtest::FileExists(dir.File(kxtest::TodaysLogName())));
 }
 
-TEST(LibraryFrame, EachLoadLogsStartedThenExitedAfterItsSeparator) {
+TEST(LibraryFrame, EachProcessLogsStartedThenExitedAtItsExitAfterItsSeparator) {
     kxtest::TempDir dir;
     kxtest::ScopedEnv logDir("KALDRIX_LOG_DIR", dir.path());
     kxtest::WriteFile(dir.File("tracelog.is"), {});
-    LoadAndUnload();
-    LoadAndUnload();
+    LoadInAProcessOfItsOwn(dir.File(kxtest::TodaysLogName()));
+    LoadInAProcessOfItsOwn(dir.File(kxtest::TodaysLogName()));
     const std::string text = kxtest::ReadText(dir.File(kxtest::TodaysLogName()));
     const std::string separator = "\n============================================";
     size_t at = 0;
-    for (int load = 0; load < 2; ++load) {
+    for (int process = 0; process < 2; ++process) {
         at = text.find(separator, at);
         ASSERT_NE(at, std::string::npos) << text;
-        const size_t started = text.find(":Log Started", at);
-        const size_t exited = text.find(":Log Exited", at);
-        ASSERT_NE(started, std::string::npos) << text;
-        ASSERT_NE(exited, std::string::npos) << text;
-        EXPECT_LT(started, exited);
-        at = exited;
+        const size_t next = text.find(separator, at + 1);
+        const std::string session = text.substr(at, next - at);
+        EXPECT_EQ(CountOf(session, ":Log Started"), 1u) << session;
+        EXPECT_EQ(CountOf(session, ":Log Exited"), 1u) << session;
+        EXPECT_LT(session.find(":Log Started"), session.find(":Log Exited")) << session;
+        at = next;
     }
+    EXPECT_EQ(at, std::string::npos) << "one session per process";
 }
 
 // A page that faults on any access: a plain null store would be reported by
@@ -230,8 +250,8 @@ TEST(ExportGuardDeathTest, HostsSignalHandlingIsUntouched) {
 }
 
 // Loading and unloading the library leaves the host's own fault handler in
-// place, whatever ran in between: after dlclose a fault lands in the host's
-// handler, never in code that is no longer mapped. Each case runs in a fresh
+// charge, whatever ran in between: after dlclose a fault outside the
+// library's calls lands in the host's handler. Each case runs in a fresh
 // copy of this program.
 enum class WhileLoaded { Nothing, StatusCalls, Recording, Playing };
 
@@ -264,7 +284,7 @@ void LoadUseUnloadThenFault(WhileLoaded use) {
             _exit(3);
         if (use == WhileLoaded::Playing && call("KxStartPlayFile", dir.File("in.wav").c_str()) != 1)
             _exit(4);
-        if (dlclose(library) != 0 || dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD))
+        if (dlclose(library) != 0)
             _exit(5);
     }
     (void)*FaultingAddress();

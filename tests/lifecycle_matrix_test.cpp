@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The lifecycle matrix: a host's process does what processes do around the
-// library (unload it, exit from another thread, fork, send itself a signal,
-// handle its own stack overflow, leave standard output unread) at each
-// moment of the library's life (idle, inside each function, playing,
-// recording, both, a stop in progress, a thread just given up on). Each row
-// runs a host of its own in a child process, watched from another one, with
-// a time limit. The host must survive (or die of a signal it sent itself
-// exactly as it would without the library), every call must answer within
-// its bound, and every recording must be a valid WAVE file holding an exact
-// slice of the input.
+// library (unload and reload it, exit from another thread, fork, send itself
+// a signal, handle its own stack overflow, leave standard output unread) at
+// each moment of the library's life (idle, inside each function, playing,
+// recording, both, a stop in progress, a thread just given up on), also with
+// the audio server frozen (KALDRIX_MATRIX_SERVER=1 runs those rows alone,
+// each against a server of its own). Each row runs a host of its own in a
+// child process, watched from another one, with a time limit. The host must
+// survive (or die of a signal it sent itself exactly as it would without
+// the library), every call must answer within its bound, and every
+// recording must be a valid WAVE file holding an exact slice of the input.
 #include "support/ChildRuns.h"
 #include "support/TestSupport.h"
 
@@ -21,6 +22,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -58,9 +60,10 @@ constexpr bool kUnderAddressSanitizer = true;
 constexpr bool kUnderAddressSanitizer = false;
 #endif
 
-// Bounds, in seconds, of each call, of the unload and of exit().
+// Bounds, in seconds, of each call, of the unload and of exit(). The library
+// stays loaded once loaded: dlclose only drops the host's reference.
 constexpr double kStartBound = 6, kStatusBound = 1, kRecStopBound = 12, kPlayStopBound = 20,
-                 kUnloadBound = 45, kExitBound = 45, kForkedExitBound = 5;
+                 kUnloadBound = 1, kExitBound = 45, kForkedExitBound = 5;
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -79,6 +82,72 @@ struct Library {
     int (*recStatus)() = nullptr;
 };
 
+// What the virtual input delivers.
+Bytes Input() { return kxtest::Pattern(16000 * 40); }
+
+// A complete WAVE file of 8000 Hz 16-bit mono holding at least `minBytes`,
+// whose data is the input from some byte on when `input` is given; what is
+// wrong with it, or nothing.
+std::vector<std::string> RecordingFindings(const std::string& path, size_t minBytes,
+                                           const Bytes* input) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const Bytes file = kxtest::FileExists(path) ? kxtest::ReadFile(path) : Bytes{};
+    if (file.size() < 44 || kxtest::ReadLe32(file, 40) != file.size() - 44 ||
+        kxtest::ReadLe32(file, 4) != file.size() - 8)
+        return {name + ": not a complete WAVE file (" + std::to_string(file.size()) + " bytes)"};
+    std::vector<std::string> findings;
+    const Bytes data(file.begin() + 44, file.end());
+    if (data.size() < minBytes)
+        findings.push_back(name + ": " + std::to_string(data.size()) + " bytes recorded");
+    if (input && !data.empty() &&
+        std::search(input->begin(), input->end(), data.begin(), data.end()) == input->end())
+        findings.push_back(name + ": not an exact slice of the input");
+    return findings;
+}
+
+// An audio server of a row's own (scripts/audio-rig.sh), so that freezing
+// it touches no other row. Its folder is short: it holds the server's socket.
+class Server {
+public:
+    Server() {
+        const std::string start = std::string(KALDRIX_SOURCE_DIR) + "/scripts/audio-rig.sh start " +
+                                  m_dir + " >/dev/null 2>&1";
+        m_started = system(start.c_str()) == 0;
+    }
+    ~Server() {
+        Signal(SIGCONT);
+        Signal(SIGKILL);
+    }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    bool started() const { return m_started; }
+    // Its clients' environment, for this process.
+    void Export() const {
+        const std::string env = kxtest::ReadText(m_dir + "/env.sh");
+        for (size_t at = 0, next; at < env.size(); at = next + 1) {
+            next = env.find('\n', at);
+            const std::string line = env.substr(at, next - at);
+            const size_t equals = line.find('=');
+            if (line.rfind("export ", 0) == 0 && equals != std::string::npos)
+                setenv(line.substr(7, equals - 7).c_str(), line.substr(equals + 1).c_str(), 1);
+            if (next == std::string::npos)
+                break;
+        }
+    }
+    void Signal(int signal) const {
+        const std::string pid = kxtest::FileExists(m_dir + "/pulseaudio.pid")
+                                    ? kxtest::ReadText(m_dir + "/pulseaudio.pid")
+                                    : "";
+        if (!pid.empty() && m_started)
+            kill(std::stoi(pid), signal);
+    }
+
+private:
+    kxtest::TempDir m_folder;
+    std::string m_dir = m_folder.File("rig");
+    bool m_started = false;
+};
+
 // What a row's host does and sees: its folder, its library, the bounds.
 class Host {
 public:
@@ -95,9 +164,18 @@ public:
 
     std::string Path(const char* name) const { return m_dir + "/" + name; }
 
+    // The devices of the row's own audio server (ALSA), whose recordings
+    // are what the server hears: silence, checked for completeness only.
+    void UseServer(const Server& server) {
+        server.Export();
+        setenv("KALDRIX_AUDIO", "alsa", 1);
+        m_server = &server;
+    }
+    const Server* server() const { return m_server; }
+
     void Load() {
-        // The library's tables are never destroyed; after dlclose nothing
-        // points at them.
+        // Hosts end with library threads still running, whose allocations
+        // the leak checker would report.
         if (__lsan_disable)
             __lsan_disable();
         // KALDRIX_MATRIX_LIBRARY runs the rows against another build.
@@ -143,19 +221,9 @@ public:
     // A complete WAVE file of 8000 Hz 16-bit mono whose data is the input
     // from some byte on, at least `minBytes` of it.
     void CheckRecording(const char* name, size_t minBytes) {
-        const Bytes file = kxtest::ReadFile(Path(name));
-        if (file.size() < 44 || kxtest::ReadLe32(file, 40) != file.size() - 44 ||
-            kxtest::ReadLe32(file, 4) != file.size() - 8) {
-            Find(std::string(name) + ": not a complete WAVE file (" + std::to_string(file.size()) +
-                 " bytes)");
-            return;
-        }
-        const Bytes data(file.begin() + 44, file.end());
-        if (data.size() < minBytes)
-            Find(std::string(name) + ": " + std::to_string(data.size()) + " bytes recorded");
-        if (!data.empty() &&
-            std::search(m_input.begin(), m_input.end(), data.begin(), data.end()) == m_input.end())
-            Find(std::string(name) + ": not an exact slice of the input");
+        for (const std::string& finding :
+             RecordingFindings(Path(name), minBytes, m_server ? nullptr : &m_input))
+            Find(finding);
     }
 
     void Find(const std::string& finding) { m_findings.push_back(finding); }
@@ -175,8 +243,9 @@ private:
     }
 
     std::string m_dir;
-    const Bytes m_input = kxtest::Pattern(16000 * 40);
+    const Bytes m_input = Input();
     std::vector<std::string> m_findings;
+    const Server* m_server = nullptr;
 };
 
 // The host's own clean-up at exit, registered before the library is loaded
@@ -222,6 +291,18 @@ void KeepCalling(Host& host, const std::string& function) {
         }).detach();
 }
 
+// The process's resident memory, in KiB.
+long ResidentKiB() {
+    long pages = 0, resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm) {
+        if (fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 // Forks a child that runs `child` (which must end it); true when it ended
 // with status 0 within `bound` seconds.
 bool ForkedChildEndsCleanly(double bound, const std::function<void()>& child) {
@@ -256,6 +337,11 @@ struct Row {
     // What the host's standard output is: its own output file, a pipe that
     // nobody reads, a pipe nobody reads from any more, a stopped terminal.
     enum Output { file, unreadPipe, closedPipe, stoppedTerminal } output = file;
+    // Against an audio server of its own, which the host may freeze.
+    bool server = false;
+    // The recording the exit must have completed, checked once the host
+    // has ended.
+    bool recordingCompletedAtExit = false;
 };
 
 // Record a few seconds while `during` runs, then stop; the recording is
@@ -283,15 +369,36 @@ std::vector<Row> Rows() {
                                                       {"playing", Moment::playing},
                                                       {"recording", Moment::recording},
                                                       {"playing and recording", Moment::both}};
-    // Unload: whatever runs is stopped, and a recording completed.
+    // Unload: the library stays, and whatever runs goes on. A reload gets
+    // the same library, which sees the jobs and stops them; jobs still
+    // running at exit are stopped there, a recording completed.
     for (const auto& [name, moment] : moments)
-        rows.push_back({std::string("dlclose while ") + name, [moment = moment](Host& host) {
-                            host.Load();
-                            Bring(host, moment);
-                            host.Unload();
-                            if (moment == Moment::recording || moment == Moment::both)
-                                host.CheckRecording("rec.wav", 960);
-                        }});
+        for (bool reload : {true, false}) {
+            const bool recording = moment == Moment::recording || moment == Moment::both;
+            const bool playing = moment == Moment::playing || moment == Moment::both;
+            if (reload && moment == Moment::idle)
+                continue;
+            Row row{std::string("dlclose while ") + name +
+                        (reload ? ", a reload stops the jobs" : ", then exit"),
+                    [=](Host& host) {
+                        host.Load();
+                        Bring(host, moment);
+                        host.Unload();
+                        host.Load();
+                        if (host.PlayStatus() != playing || host.RecStatus() != recording)
+                            host.Find("the reload does not see the jobs that run");
+                        if (!reload)
+                            return;
+                        if (playing && host.StopPlay() != 0)
+                            host.Find("the reload's KxStopPlayFile did not answer 0");
+                        if (recording && host.StopRec() != 1)
+                            host.Find("the reload's KxStopRecFile did not answer 1");
+                        if (recording)
+                            host.CheckRecording("rec.wav", 960);
+                    }};
+            row.recordingCompletedAtExit = recording && !reload;
+            rows.push_back(row);
+        }
     // Unload after a stop gave up on the capture thread, blocked writing
     // into a FIFO whose reader stalls; the reader drains after the unload.
     rows.push_back({"dlclose after a stop gave up on a thread", [](Host& host) {
@@ -344,6 +451,53 @@ std::vector<Row> Rows() {
                         host.Report();
                         exit(0);
                     }});
+    // Loading and unloading costs nothing once loaded.
+    rows.push_back({"1000 dlopen and dlclose cycles", [](Host& host) {
+                        host.Load();
+                        host.Unload();
+                        const long before = ResidentKiB();
+                        for (int i = 0; i < 1000; ++i) {
+                            host.Load();
+                            host.Unload();
+                        }
+                        if (ResidentKiB() - before > 1024)
+                            host.Find("1000 cycles grew the resident memory by " +
+                                      std::to_string(ResidentKiB() - before) + " KiB");
+                    }});
+    // The audio server frozen (SIGSTOP) when the host unloads the library,
+    // stops its jobs or exits: nothing waits without a bound, and once the
+    // server goes on (SIGCONT) the host lives on, its recordings complete.
+    struct Frozen {
+        const char* name;
+        Moment moment;
+        bool stopFirst, exitFrozen;
+    };
+    for (const Frozen& frozen :
+         {Frozen{"dlclose while playing", Moment::playing, false, false},
+          Frozen{"dlclose while recording", Moment::recording, false, false},
+          Frozen{"dlclose while playing and recording", Moment::both, false, false},
+          Frozen{"dlclose after both were stopped", Moment::both, true, false},
+          Frozen{"exit while playing and recording", Moment::both, false, true}}) {
+        Row row{std::string("frozen server: ") + frozen.name, [frozen](Host& host) {
+                    host.Load();
+                    Bring(host, frozen.moment);
+                    host.server()->Signal(SIGSTOP);
+                    if (frozen.stopFirst) {
+                        host.StopPlay();
+                        host.StopRec();
+                    }
+                    if (frozen.exitFrozen) {
+                        host.Report();
+                        exit(0);
+                    }
+                    host.Unload();
+                    host.server()->Signal(SIGCONT);
+                    Sleep(5000);
+                }};
+        row.server = true;
+        row.recordingCompletedAtExit = frozen.moment != Moment::playing;
+        rows.push_back(row);
+    }
     // fork: the child exits, or calls each function; the parent's jobs go on.
     for (const auto& [name, moment] : moments) {
         rows.push_back({std::string("fork while ") + name + ", the child exits",
@@ -463,14 +617,14 @@ std::vector<Row> Rows() {
                }};
     unread.output = Row::unreadPipe;
     rows.push_back(unread);
-    Row unreadUnload{"stdout an unread pipe, dlclose while recording", [](Host& host) {
+    Row unreadUnload{"stdout an unread pipe, dlclose then exit while recording", [](Host& host) {
                          host.Load();
                          Bring(host, Moment::recording);
                          LogMany(host, 300);
                          host.Unload();
-                         host.CheckRecording("rec.wav", 960);
                      }};
     unreadUnload.output = Row::unreadPipe;
+    unreadUnload.recordingCompletedAtExit = true;
     rows.push_back(unreadUnload);
     Row closed{"stdout a pipe without a reader", [](Host& host) {
                    RecordAround(
@@ -609,12 +763,22 @@ void SetOutput(Row::Output output, int& keep) {
 // The watcher: runs the row's host in a child and judges how it ended.
 void Watch(const Row& row, const std::string& dir, std::vector<std::string>& findings) {
     int keep = -1;
+    std::unique_ptr<Server> server;
+    if (row.server) {
+        server = std::make_unique<Server>();
+        if (!server->started()) {
+            findings.push_back("the row's audio server did not start");
+            return;
+        }
+    }
     fflush(nullptr);
     const auto begun = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         SetOutput(row.output, keep);
         Host host(dir);
+        if (server)
+            host.UseServer(*server);
         row.host(host);
         host.Report();
         exit(0);
@@ -649,8 +813,14 @@ void Watch(const Row& row, const std::string& dir, std::vector<std::string>& fin
         if (next > at)
             findings.push_back(text.substr(at, next - at));
     }
-    if (Since(begun) > kExitBound + kUnloadBound)
+    if (Since(begun) > kExitBound + kUnloadBound + 10)
         findings.push_back("the host took " + std::to_string(Since(begun)) + " s");
+    if (row.recordingCompletedAtExit) {
+        const Bytes input = Input();
+        for (const std::string& finding :
+             RecordingFindings(dir + "/rec.wav", 0, server ? nullptr : &input))
+            findings.push_back("after the exit: " + finding);
+    }
 }
 
 TEST(LifecycleMatrix, WhateverTheHostsProcessDoesTheLibraryNeverCrashesHangsOrLosesARecording) {
@@ -658,8 +828,9 @@ TEST(LifecycleMatrix, WhateverTheHostsProcessDoesTheLibraryNeverCrashesHangsOrLo
     kxtest::TempDir root;
     std::vector<kxtest::ChildRun> runs;
     const char* filter = getenv("KALDRIX_MATRIX_FILTER");
+    const bool serverRows = kxtest::EnvNumber("KALDRIX_MATRIX_SERVER", 0) != 0;
     for (const Row& row : Rows()) {
-        if (filter && row.name.find(filter) == std::string::npos)
+        if ((filter && row.name.find(filter) == std::string::npos) || row.server != serverRows)
             continue;
         kxtest::ChildRun run;
         run.name = row.name;

@@ -19,7 +19,6 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -52,15 +51,6 @@ Records HostRecords(const Records& records) {
     std::copy_if(records.begin(), records.end(), std::back_inserter(host),
                  [](const std::string& record) { return !IsThreadRecord(record); });
     return host;
-}
-
-// A capture thread given up on keeps the library's code mapped, with one
-// record the first time in the process: the records but that one, and a
-// check that the library was kept.
-Records AfterKeepingTheLibrary(Records records) {
-    records.erase(std::remove(records.begin(), records.end(), kLibraryKeptRecord), records.end());
-    EXPECT_FALSE(KeepLibraryMapped()) << "the library was not kept mapped";
-    return records;
 }
 
 long Count(const Records& records, const std::string& text) {
@@ -455,7 +445,7 @@ void ProcessExitAfterAFailedWrite(const std::string& path, const kxtest::LogCapt
         Sleep(10);
     }
     const size_t mark = log.Records().size();
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     const Records records = log.Records();
     if (Records(records.begin() + static_cast<long>(mark), records.end()) != Records{kStopFailed})
         _exit(12);
@@ -511,8 +501,7 @@ TEST_F(RecorderRealTimeThreads, LostQuitTerminatesTheThreadAndClosesItsHandle) {
     kxtest::FailOperation("PostThreadMessageA", ERROR_INVALID_THREAD_ID);
     const size_t mark = Mark();
     EXPECT_EQ(KxStopRecFile(), 1);
-    EXPECT_EQ(AfterKeepingTheLibrary(HostRecords(Since(mark))),
-              (Records{LogText::kRecThreadStopped, kStopOk}));
+    EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecThreadStopped, kStopOk}));
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     const Bytes data = CompletedData(Path("a.wav"));
     EXPECT_EQ(data, PatternPrefix(data.size()));
@@ -576,56 +565,6 @@ TEST_F(RecorderRealTimeThreads, StatusAnswersAtOnceWhileAStopHoldsTheLock) {
     stopper.join();
 }
 
-} // namespace
-
-// The leak checker's switch, present only in the address sanitizer's build.
-extern "C" void __lsan_disable() __attribute__((weak));
-extern "C" void __lsan_enable() __attribute__((weak));
-
-namespace {
-
-// The platform layer's tables are built on first use and never destroyed;
-// after dlclose nothing points at those of the unloaded copy any more. They
-// are made while the recording starts, which the leak checker leaves out.
-class PlatformTablesOfTheLoadedCopy {
-public:
-    PlatformTablesOfTheLoadedCopy() {
-        if (__lsan_disable)
-            __lsan_disable();
-    }
-    ~PlatformTablesOfTheLoadedCopy() {
-        if (__lsan_enable)
-            __lsan_enable();
-    }
-};
-
-// Unloading the library while it records completes the file as a stop would.
-TEST_F(RecorderRealTimeThreads, UnloadWhileRecordingCompletesTheFile) {
-    void* library = nullptr;
-    {
-        PlatformTablesOfTheLoadedCopy tables;
-        library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        auto start = reinterpret_cast<int (*)(const char*)>(dlsym(library, "KxStartRecFile"));
-        ASSERT_NE(start, nullptr);
-        ASSERT_EQ(start(Path("a.wav").c_str()), 1);
-    }
-    auto status = reinterpret_cast<int (*)()>(dlsym(library, "KxRecordStatus"));
-    ASSERT_NE(status, nullptr);
-    Sleep(700);
-    EXPECT_EQ(status(), 1);
-    EXPECT_EQ(dlclose(library), 0);
-
-    const Bytes data = CompletedData(Path("a.wav"));
-    EXPECT_GE(data.size(), 5u * 960);
-    EXPECT_EQ(data, PatternPrefix(data.size()));
-    const Records records = m_log.Records();
-    ASSERT_GE(records.size(), 3u);
-    EXPECT_EQ(records.front(), "Log Started");
-    EXPECT_EQ(records.back(), "Log Exited");
-    EXPECT_EQ(HostRecords(records), (Records{"Log Started", kStopOk, "Log Exited"}));
-}
-
 using RecorderThreads = RecorderFixture;
 
 // The start waits for the capture thread's queue, so a quit posted at once
@@ -646,7 +585,7 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
     EXPECT_EQ(recorder.StartThread(), 0);
     EXPECT_GE(GetTickCount() - begun, 900u);
     kxtest::ClearFailures();
-    EXPECT_EQ(AfterKeepingTheLibrary(m_log.Records()), Records{LogText::kRecThreadOpenError});
+    EXPECT_EQ(m_log.Records(), Records{LogText::kRecThreadOpenError});
     EXPECT_EQ(kxtest::OpenHandleCount(), m_handles);
     ASSERT_EQ(recorder.StartThread(), 1) << "the failed start left no running thread behind";
     recorder.StopThread();
@@ -655,7 +594,7 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
 // At process exit the detach completes the file from its length alone,
 // whole buffers only, and only then writes the stop's record.
 TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     EXPECT_TRUE(m_log.Records().empty()) << "nothing to do while idle";
     {
         kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
@@ -666,7 +605,7 @@ TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
     ASSERT_EQ(write(appender, m_pattern.data(), 2400), 2400);
     close(appender);
     const size_t mark = Mark();
-    CompleteRecordingAtDetach(true);
+    StopRecordingAtExit(true);
     EXPECT_EQ(Since(mark), Records{kStopOk});
     EXPECT_EQ(KxRecordStatus(), 0);
     EXPECT_EQ(CompletedData(Path("a.wav")), PatternPrefix(1920));

@@ -16,14 +16,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <new>
 #include <thread>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 // The allocation functions are replaced as a whole family over malloc and
 // free, so that every pair matches (GCC still sees a mismatch where it
@@ -500,32 +495,6 @@ TEST_F(PlayerThreads, HostThreadsStartingAndStoppingAtOnceNeverRunTwoPlaybacks) 
     EXPECT_EQ(mostDevices, 1);
     EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
     EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
-}
-
-TEST_F(PlayerThreads, UnloadWhilePlayingStopsThePlaybackFirst) {
-    const Bytes data = kxtest::Pattern(4 * kBlock);
-    const std::string path = Wave("play.wav", kxtest::PcmFormat(1, 8000, 16), data);
-#if defined(__SANITIZE_ADDRESS__)
-    // The platform layer keeps its tables for good; once the library is
-    // unmapped nothing points at them any more.
-    __lsan_disable();
-#endif
-    void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    auto start = reinterpret_cast<int (*)(const char*)>(dlsym(library, "KxStartPlayFile"));
-    ASSERT_NE(start, nullptr);
-    ASSERT_EQ(start(path.c_str()), 1);
-    Sleep(300);
-    EXPECT_EQ(dlclose(library), 0);
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_enable();
-#endif
-    const size_t played = Played().size();
-    EXPECT_GT(played, 0u);
-    EXPECT_LT(played, data.size()) << "stopped, not played to the end";
-    Sleep(500);
-    EXPECT_EQ(Played().size(), played) << "nothing plays after the unload";
-    EXPECT_EQ(Played(), kxtest::Pattern(played));
 }
 
 } // namespace

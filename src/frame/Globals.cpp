@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The global objects, in their construction order; destruction runs the other
-// way. The entry object comes last so that the attach runs after all of them
-// are built and the detach before any of them is destroyed.
+// way. Each engine registers with the lifecycle, and the lifecycle's entry
+// object comes last, so that the attach runs after all of them are built and
+// the detach before any of them is destroyed.
 #include "frame/Globals.h"
-#include "frame/KeptObject.h"
+#include "lifecycle/KeptObject.h"
+#include "lifecycle/Lifecycle.h"
+#include "playback/PlayExports.h"
+#include "recording/RecordExports.h"
 
 CLibraryApp theApp;
 static CKeptObject<CWaveRecorder> s_recorder;
@@ -12,7 +16,14 @@ static CKeptObject<CWavePlayer> s_player;
 CWavePlayer& g_Player = s_player.Object();
 CLogFile g_Log;
 
-void DestroyRecorder() { s_recorder.Destroy(); }
-void DestroyPlayer() { s_player.Destroy(); }
+// The detach stops them in this order: the playback first, so that no play
+// thread runs on once the globals go, then the recording.
+static const CEngineRegistration s_playerRegistration(EngineRegistration{
+    []() -> CRITICAL_SECTION& { return g_Player.ExportLock(); },
+    [] { return g_Player.IsPlaying(); }, StopPlaybackAtExit, [] { s_player.Destroy(); }});
+static const CEngineRegistration s_recorderRegistration(EngineRegistration{
+    []() -> CRITICAL_SECTION& { return g_Recorder.ExportLock(); },
+    [] { return g_Recorder.IsRecording() != 0; }, StopRecordingAtExit,
+    [] { s_recorder.Destroy(); }});
 
-static CLibraryEntry s_libraryEntry(LibraryHooks{LibraryAttach, LibraryDetach, LibraryForkedChild});
+static CLibraryLifecycle s_lifecycle;

@@ -12,20 +12,8 @@ constexpr char kMarkerName[] = "tracelog.is";
 CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
 
 // The lock is never deleted: at exit() another host thread may still be
-// writing a record. A forked child leaves the parent's file alone.
-CLogFile::~CLogFile() {
-    if (!IsForkedChild())
-        Close();
-}
-
-// The parent's threads may have held the lock at the fork: the child starts
-// with a free lock. A parent that was using the library keeps the day's file
-// to itself; its child only echoes.
-void CLogFile::ContinueInForkedChild(bool parentInUse) {
-    ResetLockInForkedChild(&m_lock);
-    if (parentInUse)
-        m_file = nullptr;
-}
+// writing a record.
+CLogFile::~CLogFile() { Close(); }
 
 int CLogFile::Open() {
     // The marker is opened for update so that it must exist and be writable;

@@ -25,8 +25,11 @@ public:
     // From now on a record is skipped rather than waited for when another
     // thread holds the log: at process exit that thread may be gone for good.
     void SetProcessExiting() { m_processExiting.store(true, std::memory_order_relaxed); }
-    // Called in a forked child before fork returns there.
-    void ContinueInForkedChild(bool parentInUse);
+    // The lock every record is written under.
+    CRITICAL_SECTION& RecordLock() { return m_lock; }
+    // From now on only the echo goes on: the day's file belongs to another
+    // process, whose copy of the stream this is.
+    void LeaveFileToOthers() { m_file = nullptr; }
 
     static constexpr size_t kBufferSize = 256;
 

@@ -1,56 +1,49 @@
 // SPDX-License-Identifier: MIT
-// The playback family of exported functions, each inside the export guard.
-// Starts and stops are serialised so that host threads calling at once never
-// run one into the other; the status only reads the state and takes no lock.
-#include "frame/ExportGuard.h"
-#include "frame/ExportLock.h"
+// The playback family of exported functions. Starts and stops hold the
+// player's export lock, so that host threads calling at once never run one
+// into the other; the status only reads the state and takes no lock.
 #include "frame/Globals.h"
 #include "kaldrix.h"
+#include "lifecycle/ExportEntry.h"
 #include "log/LogText.h"
+#include "playback/PlayExports.h"
+
+namespace {
+
+CRITICAL_SECTION& PlayerLock() { return g_Player.ExportLock(); }
+
+} // namespace
 
 extern "C" {
 
-// In a forked child the devices are the parent's: a start answers as when
-// the output device cannot be opened, and the player stays idle.
+// Every failed start answers -1, a caught exception included: a host must
+// never be told that playback started when it did not.
 KALDRIX_API int KALDRIX_CALL KxStartPlayFile(const char* fileName) {
-    const CExportCall call;
-    if (CurrentPhase() == LibraryPhase::forkedChild) {
-        g_Log.Write(LogText::kPlayDeviceOpenError, 1);
-        return -1;
-    }
-    if (CurrentPhase() != LibraryPhase::inService)
-        return -1;
-    CExportLock lock(g_Player.ExportLock());
-    if (CurrentPhase() != LibraryPhase::inService)
-        return -1;
-    // Every failed start answers -1, a caught exception included: a host must
-    // never be told that playback started when it did not.
-    const int result = RunExport("\nException  KxStartPlayFile", -1, [fileName] {
+    static constexpr ExportEntry entry{"\nException  KxStartPlayFile", -1, PlayerLock,
+                                       [] { g_Log.Write(LogText::kPlayDeviceOpenError, 1); },
+                                       nullptr};
+    return EnterExport(entry, [fileName] {
         g_Player.SelectDevice("", 1);
         return g_Player.StartPlayFile(fileName) == 0 ? 1 : -1;
     });
-    return result;
 }
 
 KALDRIX_API int KALDRIX_CALL KxStopPlayFile(void) {
-    const CExportCall call;
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    CExportLock lock(g_Player.ExportLock());
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    const int result =
-        RunExport("\nException  KxStopPlayFile", 0, [] { return g_Player.StopPlayFile(); });
-    if (result != 0)
-        g_Log.Write("\nStopPlayFile Return %d", result);
-    return result;
+    static constexpr ExportEntry entry{"\nException  KxStopPlayFile", 0, PlayerLock, nullptr,
+                                       "\nStopPlayFile Return %d"};
+    return EnterExport(entry, [] { return g_Player.StopPlayFile(); });
 }
 
 KALDRIX_API int KALDRIX_CALL KxPlayStatus(void) {
-    const CExportCall call;
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    return RunExport("\nException  KxPlayStatus", 0, [] { return g_Player.WaitPlayEnd(0); });
+    static constexpr ExportEntry entry{"\nException  KxPlayStatus", 0, nullptr, nullptr, nullptr};
+    return EnterExport(entry, [] { return g_Player.WaitPlayEnd(0); });
 }
 
 } // extern "C"
+
+// A play thread that will not stop is terminated, so that it never runs on
+// once the player goes; a device whose close failed is closed now.
+void StopPlaybackAtExit(bool processExit) {
+    if (!processExit)
+        g_Player.StopForGood();
+}

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "playback/WavePlayer.h"
-#include "frame/LibraryApp.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"
 
@@ -19,6 +18,8 @@ constexpr DWORD kStopPollMs = 10;
 constexpr DWORD kUnpreparePollMs = 20;
 constexpr DWORD kDeviceErrorSleepMs = 50;
 constexpr DWORD kStatusPollMs = 200;
+// A play thread that has set idle has only its return left.
+constexpr DWORD kEndedThreadWaitMs = 1000;
 constexpr int kDeviceErrorExitCode = -2;
 
 } // namespace
@@ -31,15 +32,10 @@ CWavePlayer::CWavePlayer() {
 }
 
 // Leaves a running thread, a stored thread handle and an open device alone:
-// the unload stops the playback before the globals go. The file object of a
+// the detach stops the playback before the globals go. The file object of a
 // play thread that had to be terminated is kept: the thread may still reach it.
 CWavePlayer::~CWavePlayer() {
     m_waveFile.release();
-    for (UnclosedDevice& unclosed : m_unclosedDevices) {
-        for (auto& header : unclosed.headers)
-            header.release();
-        unclosed.waveFile.release();
-    }
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
     // The export lock is never deleted: a host thread may still wait on it.
@@ -71,7 +67,7 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
     // a second one must never run beside it.
     if (m_state == kPlaying && StopPlayFile() != 0)
         return 1;
-    CloseUnclosedDevices();
+    m_keeper.CloseDevices();
     for (auto& header : m_headers) {
         if (header)
             std::memset(header.get(), 0, sizeof(WAVEHDR));
@@ -100,13 +96,11 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
 
     // A stop that an earlier thread never took must not end this playback.
     ResetEvent(m_stopEvent);
-    m_threadModule = AcquireModuleReference();
     // Playing before the thread runs, as the thread sets idle at its end.
     m_state = kPlaying;
-    m_playThread = CreateThread(nullptr, 0, PlayThreadProc, this, 0, nullptr);
+    m_playThread = m_threadHold.Create(PlayThreadProc, this, nullptr);
     if (!m_playThread) {
         m_state = kIdle;
-        ReleaseModuleReference(m_threadModule);
         CloseDevice();
         CloseWaveFile();
         return 1;
@@ -126,8 +120,6 @@ int CWavePlayer::StopPlayFile() {
         return 5;
     if (WaitForSingleObject(m_playThread, kStopTimeoutMs) != WAIT_OBJECT_0) {
         g_Log.Write("\n Unable to terminate Play Thread");
-        // The thread plays on; an unload must not unmap its code.
-        KeepCodeForAbandonedThread();
         return 1;
     }
     m_state = kIdle;
@@ -149,14 +141,21 @@ int CWavePlayer::WaitPlayEnd(unsigned timeoutMs) {
     }
 }
 
-void CWavePlayer::StopBeforeUnload() {
-    if (StopPlayFile() != 1)
-        return;
-    TerminateThread(m_playThread, 0);
-    ReleaseModuleReference(m_threadModule);
-    KeepCodeForAbandonedThread();
+void CWavePlayer::StopForGood() {
+    if (StopPlayFile() == 1)
+        TerminatePlayThread();
+    m_keeper.CloseDevices();
+}
+
+// What the terminated thread may still reach (its file object, the headers
+// and the device's buffers) is kept for good.
+void CWavePlayer::TerminatePlayThread() {
+    m_threadHold.Terminate(m_playThread);
     CloseHandle(m_playThread);
     m_playThread = nullptr;
+    m_keeper.KeepForGood(std::move(m_waveFile));
+    for (auto& header : m_headers)
+        m_keeper.KeepForGood(std::move(header));
     m_state = kIdle;
 }
 
@@ -215,7 +214,6 @@ DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
         CWavePlayer* player;
         int exitCode;
     } run{static_cast<CWavePlayer*>(parameter), kDeviceErrorExitCode};
-    void* const module = run.player->m_threadModule;
     // Nothing may leave a thread procedure: a fault while streaming ends the
     // playback like a device error, clean-up included.
     CallGuarded(
@@ -225,7 +223,7 @@ DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
         },
         &run);
     run.player->CleanUp();
-    return ExitLibraryThread(module, static_cast<DWORD>(run.exitCode));
+    return run.player->m_threadHold.Exit(static_cast<DWORD>(run.exitCode));
 }
 
 int CWavePlayer::Stream() {
@@ -317,26 +315,18 @@ void CWavePlayer::CleanUp() {
 // The next playback gets headers of its own; without them its start fails
 // like one whose headers could not be made at first.
 void CWavePlayer::KeepWithUnclosedDevice() {
-    UnclosedDevice unclosed{
-        m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)};
-    m_unclosedDevices.push_back(std::move(unclosed));
+    m_keeper.KeepUntilClosed(UnclosedDevice{
+        m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)});
     for (auto& header : m_headers)
         header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
 }
 
-// A device that closes gives back its headers and the file object, which go
-// with its entry.
-void CWavePlayer::CloseUnclosedDevices() {
-    for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
-        waveOutReset(it->device);
-        for (auto& header : it->headers)
-            waveOutUnprepareHeader(it->device, header.get(), sizeof(WAVEHDR));
-        if (waveOutClose(it->device) != MMSYSERR_NOERROR) {
-            ++it;
-            continue;
-        }
-        it = m_unclosedDevices.erase(it);
-    }
+// A device that closes gives back its headers and the file object.
+bool CWavePlayer::UnclosedDevice::Close() {
+    waveOutReset(device);
+    for (auto& header : headers)
+        waveOutUnprepareHeader(device, header.get(), sizeof(WAVEHDR));
+    return waveOutClose(device) == MMSYSERR_NOERROR;
 }
 
 DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {
@@ -346,8 +336,11 @@ DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {
 
 bool CWavePlayer::StopRequested() { return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0; }
 
+// The thread has set idle: it is on its way out, and gives back its hold on
+// the library before the next one takes one.
 void CWavePlayer::CloseEndedThread() {
     if (m_state == kIdle && m_playThread) {
+        WaitForSingleObject(m_playThread, kEndedThreadWaitMs);
         CloseHandle(m_playThread);
         m_playThread = nullptr;
     }

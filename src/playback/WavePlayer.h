@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "lifecycle/Keeper.h"
+#include "lifecycle/LibraryThread.h"
 #include "platform/platform.h"
 #include "playback/WaveForm.h"
 
@@ -32,13 +34,10 @@ public:
     bool IsPlaying() const { return m_state != kIdle; }
     // 0 when idle; 1 when still playing once more than timeoutMs have passed.
     int WaitPlayEnd(unsigned timeoutMs);
-    // Stops before the library goes: a play thread that will not stop is
-    // terminated, so that it never runs on the library's freed state.
-    void StopBeforeUnload();
-    // Closes the devices whose close failed at the end of an earlier
-    // playback, and frees the headers and the file object each may still
-    // have held once it is closed. Called by each start and at unload.
-    void CloseUnclosedDevices();
+    // Stops when the library goes: a play thread that will not stop is
+    // terminated, so that it never runs on the player's freed state, and a
+    // device whose close failed earlier is closed now.
+    void StopForGood();
 
     // Serialises the starts and stops of the exported functions.
     CRITICAL_SECTION& ExportLock() { return m_exportLock; }
@@ -71,6 +70,7 @@ private:
     void EndPause(int last);
     void CleanUp();
     void KeepWithUnclosedDevice();
+    void TerminatePlayThread();
 
     DWORD PlayTimeMs(DWORD bytes) const;
     bool StopRequested();
@@ -92,7 +92,7 @@ private:
     std::unique_ptr<WAVEHDR, LocalFreeHeader> m_headers[2];
     WAVEFORMATEX m_format{};
     HWAVEOUT m_device = nullptr;
-    void* m_threadModule = nullptr; // the play thread's module reference
+    CLibraryThread m_threadHold;
     // A device whose close failed may still hold the headers, and they point
     // into the file object's block buffers: all three are kept together
     // until the device closes.
@@ -100,7 +100,8 @@ private:
         HWAVEOUT device;
         std::unique_ptr<WAVEHDR, LocalFreeHeader> headers[2];
         std::unique_ptr<CWaveForm> waveFile;
+        bool Close();
     };
-    std::vector<UnclosedDevice> m_unclosedDevices;
+    CKeeper m_keeper;
     CRITICAL_SECTION m_exportLock;
 };

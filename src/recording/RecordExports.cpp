@@ -1,69 +1,53 @@
 // SPDX-License-Identifier: MIT
-// The recording exports, each inside the export guard.
-#include "frame/ExportGuard.h"
-#include "frame/ExportLock.h"
+// The recording family of exported functions. Starts and stops hold the
+// recorder's export lock, so two host threads cannot both pass the
+// recording check; the status takes none.
 #include "frame/Globals.h"
 #include "kaldrix.h"
+#include "lifecycle/ExportEntry.h"
 #include "log/LogText.h"
 #include "recording/RecordExports.h"
 
 namespace {
 
-void WriteStopResult(int result) {
-    if (result != 0)
-        g_Log.Write("\nStopRecordFile Return %d", result);
-}
+CRITICAL_SECTION& RecorderLock() { return g_Recorder.ExportLock(); }
 
-// The stop's body, for a caller that holds the recorder's export lock.
-int StopRecording() {
-    const int result = RunExport("\nException  KxStopRecordFile", 0, [] {
-        return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0;
-    });
-    WriteStopResult(result);
-    return result;
-}
+constexpr char kStopResultRecord[] = "\nStopRecordFile Return %d";
+constexpr ExportEntry kStopEntry{"\nException  KxStopRecordFile", 0, RecorderLock, nullptr,
+                                 kStopResultRecord};
+
+int Stop() { return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0; }
 
 } // namespace
 
-// In a forked child the devices are the parent's: a start answers as when
-// the input device cannot be opened, and the recorder stays idle.
 extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
-    const CExportCall call;
-    if (CurrentPhase() == LibraryPhase::forkedChild) {
-        g_Log.Write(LogText::kRecDeviceOpenError);
-        return 0;
-    }
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    CExportLock lock(g_Recorder.ExportLock());
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    return RunExport("\nException  KxStartRecFile", 0, [fileName] {
+    static constexpr ExportEntry entry{"\nException  KxStartRecFile", 0, RecorderLock,
+                                       [] { g_Log.Write(LogText::kRecDeviceOpenError); }, nullptr};
+    return EnterExport(entry, [fileName] {
         return g_Recorder.IsRecording() ? 0 : g_Recorder.StartRecordFile(fileName);
     });
 }
 
-extern "C" int KALDRIX_CALL KxStopRecFile() {
-    const CExportCall call;
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    CExportLock lock(g_Recorder.ExportLock());
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    return StopRecording();
-}
+extern "C" int KALDRIX_CALL KxStopRecFile() { return EnterExport(kStopEntry, Stop); }
 
 extern "C" int KALDRIX_CALL KxRecordStatus() {
-    const CExportCall call;
-    if (CurrentPhase() != LibraryPhase::inService)
-        return 0;
-    return RunExport("\nException  KxRecordStatus", 0,
-                     [] { return g_Recorder.IsRecording() ? 1 : 0; });
+    static constexpr ExportEntry entry{"\nException  KxRecordStatus", 0, nullptr, nullptr, nullptr};
+    return EnterExport(entry, [] { return g_Recorder.IsRecording() ? 1 : 0; });
 }
 
-void CompleteRecordingAtDetach(bool processExit) {
-    if (processExit)
-        WriteStopResult(g_Recorder.CompleteAtProcessExit());
-    else
-        StopRecording();
+// A recording still running is completed rather than lost: as KxStopRecFile
+// would (its lock held by the detach), or at process exit, with the other
+// threads gone, from the file's length without waiting on anything.
+void StopRecordingAtExit(bool processExit) {
+    int result = 0;
+    if (processExit) {
+        result = g_Recorder.CompleteAtProcessExit();
+    } else {
+        g_Recorder.WaitForCaptureThreadToEnd();
+        result = RunExport(kStopEntry.exceptionText, kStopEntry.failure, Stop);
+    }
+    if (result != 0)
+        g_Log.Write(kStopResultRecord, result);
+    if (!processExit)
+        g_Recorder.CloseKeptDevices();
 }

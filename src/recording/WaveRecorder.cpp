@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "recording/WaveRecorder.h"
-#include "frame/LibraryApp.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"
 
@@ -10,9 +9,10 @@ namespace {
 
 constexpr DWORD kStopPauseMs = 1500;
 constexpr int kThreadStopPolls = 50;
-// At the unload the capture thread is never given up on while it can still
-// end by itself: its one blocking call, a file write, fails after 2 s.
-constexpr int kUnloadThreadStopPolls = 500;
+// When the library goes the capture thread is never given up on while it
+// can still end by itself: its one blocking call, a file write, fails after
+// 2 s.
+constexpr int kLastThreadStopPolls = 500;
 constexpr DWORD kThreadStopPollMs = 10;
 constexpr DWORD kThreadQueueWaitMs = 1000;
 constexpr int kReclaimPolls = 100;
@@ -27,22 +27,16 @@ constexpr UINT kQueueProbe = WM_USER;
 CWaveRecorder::CWaveRecorder() { InitializeCriticalSection(&m_exportsLock); }
 
 // Closes the file if it is still open (the file object does that); capture
-// and device are left as they are, and buffers that a device which could not
-// be closed may still write into are never freed, nor is anything that a
-// terminated capture thread may still reach.
+// and device are left as they are, and what the keeper holds (buffers a
+// device may still write into, what a terminated capture thread may still
+// reach) is never freed.
 CWaveRecorder::~CWaveRecorder() {
-    for (UnclosedDevice& unclosed : m_unclosedDevices)
-        unclosed.buffers.release();
-    for (std::unique_ptr<CRecordingFile>& file : m_abandonedFiles)
-        file.release();
-    for (std::unique_ptr<CCaptureBuffers>& buffers : m_abandonedBuffers)
-        buffers.release();
     // The export lock is never deleted: a host thread may still wait on it.
 }
 
 int CWaveRecorder::StartRecordFile(const char* fileName) {
     m_recording.store(1);
-    CloseUnclosedDevices();
+    m_keeper.CloseDevices();
     NewOutput();
     try {
         m_output->Create(fileName);
@@ -97,10 +91,8 @@ int CWaveRecorder::StartThread() {
         return 0;
     }
     m_threadTerminated = false;
-    m_threadModule.store(AcquireModuleReference());
-    m_thread = CreateThread(nullptr, 0, CaptureThreadEntry, this, 0, &m_threadId);
+    m_thread = m_threadHold.Create(CaptureThreadEntry, this, &m_threadId);
     if (!m_thread) {
-        ReleaseModuleReference(m_threadModule.exchange(nullptr));
         g_Log.Write(LogText::kRecThreadOpenError);
         return 0;
     }
@@ -126,7 +118,7 @@ int CWaveRecorder::StopThread() {
             if (exitCode != STILL_ACTIVE)
                 break;
             Sleep(kThreadStopPollMs);
-            if (poll == (m_unloading ? kUnloadThreadStopPolls : kThreadStopPolls)) {
+            if (poll == (m_waitForThreadEnd ? kLastThreadStopPolls : kThreadStopPolls)) {
                 TerminateCaptureThread();
                 g_Log.Write(LogText::kRecThreadStopped);
                 break;
@@ -176,7 +168,7 @@ int CWaveRecorder::CloseDevice() {
     }
     const MMRESULT result = waveInClose(m_device);
     if (result != MMSYSERR_NOERROR)
-        m_unclosedDevices.push_back(UnclosedDevice{m_device, nullptr});
+        m_unclosedDevice = m_device;
     m_device = nullptr;
     m_deviceOpen = 0;
     if (result != MMSYSERR_NOERROR) {
@@ -257,7 +249,7 @@ DWORD WINAPI CWaveRecorder::CaptureThreadEntry(LPVOID parameter) {
     } catch (...) {
         // Nothing may cross the thread's entry; the stop finds the thread ended.
     }
-    return ExitLibraryThread(recorder->m_threadModule.exchange(nullptr), exitCode);
+    return recorder->m_threadHold.Exit(exitCode);
 }
 
 // The file is the one of the start that created this thread, taken once: a
@@ -305,7 +297,7 @@ void CWaveRecorder::OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEH
 // thread may still reach it.
 void CWaveRecorder::NewOutput() {
     if (m_output && m_threadTerminated)
-        m_abandonedFiles.push_back(std::move(m_output));
+        m_keeper.KeepForGood(std::move(m_output));
     else if (m_output)
         m_output->CloseQuietly();
     m_output = std::make_unique<CRecordingFile>();
@@ -322,13 +314,11 @@ bool CWaveRecorder::WaitForThreadQueue() {
     return true;
 }
 
-// The thread will not release its hold on the library itself any more; on
-// POSIX it may still be blocked in a call that returns into the library.
+// On POSIX the thread may still be blocked in a call that returns into the
+// library: what it may reach is kept for good (see NewOutput, SettleBuffers).
 void CWaveRecorder::TerminateCaptureThread() {
-    TerminateThread(m_thread, 0);
-    ReleaseModuleReference(m_threadModule.exchange(nullptr));
+    m_threadHold.Terminate(m_thread);
     m_threadTerminated = true;
-    KeepCodeForAbandonedThread();
 }
 
 // Waits, bounded, until the device has given back every header and the
@@ -375,42 +365,33 @@ void CWaveRecorder::FreeBuffers(bool report) {
 // Closes the device and ends the capture thread, then settles what the
 // buffers became.
 void CWaveRecorder::UndoDevice() {
-    const size_t unclosedBefore = m_unclosedDevices.size();
     CloseDevice();
     StopThread();
-    SettleBuffers(m_unclosedDevices.size() > unclosedBefore);
+    SettleBuffers();
 }
 
 // Buffers a release had to keep are freed once nothing can reach them: the
 // device was closed and the capture thread ended by itself. Otherwise they
 // stay allocated: held with a device that could not be closed, or for good
 // when a terminated thread may still hold one.
-void CWaveRecorder::SettleBuffers(bool deviceKept) {
+void CWaveRecorder::SettleBuffers() {
     m_buffersPrepared = 0;
-    if (!m_buffers)
-        return;
-    if (m_threadTerminated)
-        m_abandonedBuffers.push_back(std::move(m_buffers));
-    else if (deviceKept)
-        m_unclosedDevices.back().buffers = std::move(m_buffers);
+    if (m_buffers && m_threadTerminated)
+        m_keeper.KeepForGood(std::move(m_buffers));
+    if (m_unclosedDevice)
+        m_keeper.KeepUntilClosed(UnclosedDevice{m_unclosedDevice, std::move(m_buffers)});
+    m_unclosedDevice = nullptr;
     m_buffers.reset();
 }
 
-void CWaveRecorder::CloseUnclosedDevices() {
-    for (auto it = m_unclosedDevices.begin(); it != m_unclosedDevices.end();) {
-        waveInReset(it->device);
-        if (it->buffers) {
-            for (DWORD i = 0; i < it->buffers->Count(); ++i) {
-                WAVEHDR& header = it->buffers->Header(i);
-                if (header.lpData)
-                    waveInUnprepareHeader(it->device, &header, sizeof header);
-            }
-        }
-        if (waveInClose(it->device) == MMSYSERR_NOERROR)
-            it = m_unclosedDevices.erase(it);
-        else
-            ++it;
+bool CWaveRecorder::UnclosedDevice::Close() {
+    waveInReset(device);
+    for (DWORD i = 0; buffers && i < buffers->Count(); ++i) {
+        WAVEHDR& header = buffers->Header(i);
+        if (header.lpData)
+            waveInUnprepareHeader(device, &header, sizeof header);
     }
+    return waveInClose(device) == MMSYSERR_NOERROR;
 }
 
 int CWaveRecorder::CompleteAtProcessExit() {

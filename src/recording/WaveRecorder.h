@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "lifecycle/Keeper.h"
+#include "lifecycle/LibraryThread.h"
 #include "platform/platform.h"
 #include "recording/CaptureBuffers.h"
 #include "recording/RecordingFile.h"
@@ -35,11 +37,12 @@ public:
     // what a stop returns.
     int CompleteAtProcessExit();
     // From now on a stop waits for the capture thread as long as it can
-    // still end by itself: the unload must never leave one behind.
-    void PrepareForUnload() { m_unloading = true; }
+    // still end by itself: the library must never go with one left behind.
+    void WaitForCaptureThreadToEnd() { m_waitForThreadEnd = true; }
     // Closes the devices whose close failed at an earlier stop, and frees the
-    // buffers each held once it is closed. Called by each start and at unload.
-    void CloseUnclosedDevices();
+    // buffers each held once it is closed. Called by each start and when the
+    // library goes.
+    void CloseKeptDevices() { m_keeper.CloseDevices(); }
 
     // Starts and stops of the recording exports take this lock, so two host
     // threads cannot both pass the recording check; the status does not.
@@ -76,7 +79,7 @@ private:
     void TerminateCaptureThread();
     bool ReclaimHeaders();
     void FreeBuffers(bool report);
-    void SettleBuffers(bool deviceKept);
+    void SettleBuffers();
     void UndoDevice();
 
     std::unique_ptr<CRecordingFile> m_output;
@@ -92,24 +95,21 @@ private:
     int m_buffersPrepared = 0;
     std::atomic<int> m_recording{0};
 
-    // The capture thread's hold on the library, taken before it is created;
-    // whoever ends the thread (itself, or a terminating stop) releases it.
-    std::atomic<void*> m_threadModule{nullptr};
+    CLibraryThread m_threadHold;
     // Set when the stop had to terminate the capture thread: what it may
     // still reach (this recording's file object and buffers) is never freed
     // or reused.
     bool m_threadTerminated = false;
-    bool m_unloading = false;
-    // Devices whose close failed, each with the buffers it may still write
-    // into: closed again at the next start and at unload, the buffers freed
-    // only then.
+    bool m_waitForThreadEnd = false;
+    // A device whose close failed, with the buffers it may still write into:
+    // kept until it closes, the buffers freed only then.
     struct UnclosedDevice {
         HWAVEIN device;
         std::unique_ptr<CCaptureBuffers> buffers;
+        bool Close();
     };
-    std::vector<UnclosedDevice> m_unclosedDevices;
-    // Objects a terminated capture thread may still reach: kept for good.
-    std::vector<std::unique_ptr<CRecordingFile>> m_abandonedFiles;
-    std::vector<std::unique_ptr<CCaptureBuffers>> m_abandonedBuffers;
+    // The device of this recording whose close failed, until it is kept.
+    HWAVEIN m_unclosedDevice = nullptr;
+    CKeeper m_keeper;
     CRITICAL_SECTION m_exportsLock;
 };

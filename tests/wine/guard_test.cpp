@@ -3,7 +3,7 @@
 // fault inside an export's body becomes one log record and the export's
 // exception result, on any thread, and the thread's exception list is left
 // as it was found; what a callee handles itself stays with it.
-#include "frame/ExportGuard.h"
+#include "lifecycle/ExportGuard.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

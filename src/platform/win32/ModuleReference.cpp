@@ -23,5 +23,3 @@ DWORD ExitLibraryThread(void* module, DWORD exitCode) {
         FreeLibraryAndExitThread(static_cast<HMODULE>(module), exitCode);
     return exitCode;
 }
-
-bool KeepLibraryMapped() { return false; }

@@ -107,7 +107,6 @@ bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late)
     }
     state->abandoned = true;
     g_helpersLeftBehind.fetch_add(1);
-    KeepLibraryMapped();
     lock.unlock();
     helper.detach();
     return false;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "frame/Globals.h"
+#include "log/LogFile.h"
+#include "platform/platform.h"
 
 // Runs the body of an exported function so that nothing leaves it: a C++
 // exception of any type, or a processor fault inside the body, writes the
