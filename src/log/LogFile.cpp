@@ -1,12 +1,37 @@
 // SPDX-License-Identifier: MIT
 #include "log/LogFile.h"
+#include "log/LogText.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 namespace {
 // The log is written only while this file exists in the log folder.
 constexpr char kMarkerName[] = "tracelog.is";
+
+// A setting of the environment as the process has it now; unset and empty
+// are the same, and a value longer than any known one is unknown.
+std::string Setting(const char* name) {
+    char value[16];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length < sizeof value ? std::string(value, length) : "unknown";
+}
+
+// A text cut inside a UTF-8 character loses the character's start too.
+void DropCutCharacter(char* text) {
+    const size_t end = std::strlen(text);
+    size_t lead = end;
+    while (lead > 0 && end - lead < 3 &&
+           (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0)
+        return;
+    const unsigned char first = static_cast<unsigned char>(text[lead - 1]);
+    const size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (length > end - (lead - 1))
+        text[lead - 1] = '\0';
+}
 } // namespace
 
 CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
@@ -15,7 +40,24 @@ CLogFile::CLogFile() { InitializeCriticalSection(&m_lock); }
 // writing a record.
 CLogFile::~CLogFile() { Close(); }
 
+// KALDRIX_ECHO (stdout, stderr, off) and KALDRIX_ECHO_ENCODING (gbk,
+// utf-8), read once as the library loads. An unknown value is taken as the
+// default and said so on the echo only, in ASCII; the day's file never
+// sees either setting.
+void CLogFile::ChooseEcho() {
+    const std::string target = Setting("KALDRIX_ECHO");
+    const std::string encoding = Setting("KALDRIX_ECHO_ENCODING");
+    m_echoOff = target == "off";
+    m_echoTarget = target == "stderr" ? EchoTarget::standardError : EchoTarget::standardOutput;
+    m_echoUtf8 = encoding == "utf-8";
+    if (!target.empty() && target != "stdout" && target != "stderr" && !m_echoOff)
+        WriteRecord(nullptr, nullptr, "KALDRIX: unknown KALDRIX_ECHO value, echoing on stdout");
+    if (!encoding.empty() && encoding != "gbk" && !m_echoUtf8)
+        WriteRecord(nullptr, nullptr, "KALDRIX: unknown KALDRIX_ECHO_ENCODING value, echoing GBK");
+}
+
 int CLogFile::Open() {
+    ChooseEcho();
     // The marker is opened for update so that it must exist and be writable;
     // its content is never read.
     FILE* marker = std::fopen((LogFolder() + kMarkerName).c_str(), "r+c");
@@ -50,11 +92,25 @@ void CLogFile::Write(const char* format, ...) {
     char message[kBufferSize];
     va_list args;
     va_start(args, format);
+    va_list again;
+    va_copy(again, args);
     _vsnprintf(message, sizeof message, format, args);
-    va_end(args);
     message[kBufferSize - 1] = '\0';
+    // A UTF-8 echo converts the library's own text only: what the host
+    // passed in, such as a file name, goes out as the bytes it gave.
+    const char* const utf8 = m_echoUtf8 ? LogText::InUtf8(format) : format;
+    char converted[kEchoBufferSize];
+    if (utf8 != format) {
+        if (_vsnprintf(converted, sizeof converted, utf8, again) < 0 ||
+            std::strlen(converted) >= sizeof converted - 1) {
+            converted[sizeof converted - 1] = '\0';
+            DropCutCharacter(converted);
+        }
+    }
+    va_end(again);
+    va_end(args);
 
-    WriteRecord(stamp, message);
+    WriteRecord(stamp, message, utf8 != format ? converted : message);
 }
 
 bool CLogFile::Lock() {
@@ -66,11 +122,11 @@ bool CLogFile::Lock() {
 
 // The echo is queued under the lock, so that it keeps the file's order, and
 // waited for outside it: nothing writes to standard output under a lock of
-// the library's.
-void CLogFile::WriteRecord(const char* stamp, const char* message) {
+// the library's. Without a message only the echo is written.
+void CLogFile::WriteRecord(const char* stamp, const char* message, const char* echo) {
     if (!Lock())
         return;
-    if (m_file) {
+    if (m_file && message) {
         std::fprintf(m_file, "\n%s:", stamp);
         std::fputs(message, m_file);
         // One flush per whole record: a host that dies keeps every record
@@ -78,9 +134,13 @@ void CLogFile::WriteRecord(const char* stamp, const char* message) {
         // interleave inside one.
         std::fflush(m_file);
     }
-    const unsigned long long echo = QueueEcho(message);
+    if (m_echoOff) {
+        LeaveCriticalSection(&m_lock);
+        return;
+    }
+    const unsigned long long ticket = QueueEcho(m_echoTarget, echo);
     LeaveCriticalSection(&m_lock);
-    AwaitEcho(echo, message);
+    AwaitEcho(m_echoTarget, ticket, echo);
 }
 
 int CLogFile::Close() {

@@ -7,7 +7,8 @@
 #include <cstdio>
 
 // The library's trace log. Logging to a file is on only when the marker file
-// exists at Open; every message is echoed to standard output either way.
+// exists at Open; every message is echoed either way, on standard output
+// unless KALDRIX_ECHO, read at Open, says otherwise.
 class CLogFile {
 public:
     CLogFile();
@@ -32,15 +33,22 @@ public:
     void LeaveFileToOthers() { m_file = nullptr; }
 
     static constexpr size_t kBufferSize = 256;
+    // A message's echo converted to UTF-8: half as long again, and room for
+    // what the host passed in.
+    static constexpr size_t kEchoBufferSize = 512;
 
 private:
+    void ChooseEcho();
     // False only at process exit, when another thread holds the lock.
     bool Lock();
-    void WriteRecord(const char* stamp, const char* message);
+    void WriteRecord(const char* stamp, const char* message, const char* echo);
 
     FILE* m_file = nullptr;
     CRITICAL_SECTION m_lock;
     std::atomic<bool> m_processExiting{false};
+    bool m_echoOff = false;
+    EchoTarget m_echoTarget = EchoTarget::standardOutput;
+    bool m_echoUtf8 = false;
 };
 
 // The library's one trace log, defined with the other global objects in

@@ -30,4 +30,7 @@ extern const char kRecDeviceClosed[];
 extern const char kPlayFileOpenError[];
 extern const char kPlayDeviceOpenError[];
 
+// The UTF-8 twin of one of the texts above; any other text as it is.
+const char* InUtf8(const char* text);
+
 } // namespace LogText

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The echo of the log on the process's standard output. A record is handed
+#include <cstddef>
+
+// The echo of the log on the process's standard output or standard error. A record is handed
 // to the echo and written by a thread of the platform's own, so that no
 // caller ever writes to standard output itself or waits on one that takes
 // no data: the caller waits for its record at most kEchoWaitMs, and once a
@@ -13,11 +15,18 @@
 
 constexpr unsigned kEchoWaitMs = 100;
 
+// Where the echo goes: the process's standard output or standard error.
+enum class EchoTarget { standardOutput, standardError };
+
+// The longest record the echo holds, its newline included; a longer one is
+// cut.
+constexpr size_t kEchoRecordBytes = 600;
+
 // Hands one record over; the newline after it is the echo's. The text is
 // copied. Returns the ticket to wait for.
-unsigned long long QueueEcho(const char* text);
+unsigned long long QueueEcho(EchoTarget target, const char* text);
 
 // Waits until the record of `ticket` has been written or dropped, at most
 // kEchoWaitMs, and not at all while the echo is stalled. `text` is the record again: in a forked
 // child, which starts no thread, the caller writes it here (never under a lock of the library's).
-void AwaitEcho(unsigned long long ticket, const char* text);
+void AwaitEcho(EchoTarget target, unsigned long long ticket, const char* text);

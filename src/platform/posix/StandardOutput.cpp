@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The echo on standard output, written without ever blocking on it.
+// The echo on standard output or standard error (descriptor 1 or 2, the
+// record's target), written without ever blocking on it.
 //
-// Descriptor 1 is the host's, and so are its flags: the echo never changes
+// The descriptor is the host's, and so are its flags: the echo never changes
 // them. A pipe, a FIFO or a terminal is written through a description of its
 // own, opened through /proc without blocking, so that a full pipe or a
 // stopped terminal costs a poll with a time-out instead of a write that
@@ -32,13 +33,13 @@
 namespace {
 
 constexpr size_t kQueueLength = 64;
-constexpr size_t kRecordBytes = 300; // a 255-byte message, its newline, room to spare
-constexpr int kWriteLimitMs = 100;   // for one record, before it is dropped
+constexpr int kWriteLimitMs = 100; // for one record, before it is dropped
 constexpr auto kStopDrain = std::chrono::milliseconds(300);
 
 struct Record {
-    char text[kRecordBytes];
+    char text[kEchoRecordBytes];
     size_t length;
+    int descriptor;
 };
 
 struct Echo {
@@ -101,20 +102,22 @@ bool WriteBefore(int fd, bool socket, const char* data, size_t size,
     return true;
 }
 
-// One record to standard output as it is now (hosts redirect it at will).
-bool WriteToStandardOutput(const char* data, size_t size) {
+// One record to the descriptor as it is now (hosts redirect it at will).
+bool WriteToDescriptor(int descriptor, const char* data, size_t size) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
     struct stat target {};
-    if (::fstat(STDOUT_FILENO, &target) != 0)
+    if (::fstat(descriptor, &target) != 0)
         return false;
     if (S_ISSOCK(target.st_mode))
-        return WriteBefore(STDOUT_FILENO, true, data, size, deadline);
-    if (S_ISREG(target.st_mode) || (S_ISCHR(target.st_mode) && !::isatty(STDOUT_FILENO)))
-        return WriteBefore(STDOUT_FILENO, false, data, size, deadline);
+        return WriteBefore(descriptor, true, data, size, deadline);
+    if (S_ISREG(target.st_mode) || (S_ISCHR(target.st_mode) && !::isatty(descriptor)))
+        return WriteBefore(descriptor, false, data, size, deadline);
     // A pipe or FIFO without a reader refuses the open (ENXIO): nobody would
     // read the record.
-    const int own = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    char ownPath[32];
+    std::snprintf(ownPath, sizeof ownPath, "/proc/self/fd/%d", descriptor);
+    const int own = ::open(ownPath, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (own >= 0) {
         const bool written = WriteBefore(own, false, data, size, deadline);
         ::close(own);
@@ -124,23 +127,23 @@ bool WriteToStandardOutput(const char* data, size_t size) {
         return false;
     // Without /proc: wait for room first; a record is shorter than PIPE_BUF,
     // so a pipe with room takes it whole without blocking.
-    pollfd room{STDOUT_FILENO, POLLOUT, 0};
+    pollfd room{descriptor, POLLOUT, 0};
     if (::poll(&room, 1, kWriteLimitMs) <= 0 || !(room.revents & POLLOUT))
         return false;
-    return WriteBefore(STDOUT_FILENO, false, data, size, deadline);
+    return WriteBefore(descriptor, false, data, size, deadline);
 }
 
 // A write to a pipe whose reader has gone raises SIGPIPE on the writing
 // thread. With SIGPIPE blocked it stays pending there; one that the write
 // raised is taken back, so the host never sees it.
-bool WriteHoldingBackSigpipe(const char* data, size_t size) {
+bool WriteHoldingBackSigpipe(int descriptor, const char* data, size_t size) {
     sigset_t sigpipe, previous, pending;
     sigemptyset(&sigpipe);
     sigaddset(&sigpipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &sigpipe, &previous);
     sigpending(&pending);
     const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
-    const bool written = WriteToStandardOutput(data, size);
+    const bool written = WriteToDescriptor(descriptor, data, size);
     if (!written && !pendingBefore) {
         const timespec none{0, 0};
         sigtimedwait(&sigpipe, nullptr, &none);
@@ -149,11 +152,11 @@ bool WriteHoldingBackSigpipe(const char* data, size_t size) {
     return written;
 }
 
-void WriteNotice(unsigned long long dropped) {
+void WriteNotice(int descriptor, unsigned long long dropped) {
     char notice[80];
     const int length =
         std::snprintf(notice, sizeof notice, "KALDRIX: %llu log records not echoed\n", dropped);
-    WriteHoldingBackSigpipe(notice, static_cast<size_t>(length));
+    WriteHoldingBackSigpipe(descriptor, notice, static_cast<size_t>(length));
 }
 
 void* RunEcho(void*) {
@@ -172,8 +175,8 @@ void* RunEcho(void*) {
         bool written = false;
         if (draining) {
             if (dropped > 0)
-                WriteNotice(dropped);
-            written = WriteHoldingBackSigpipe(record.text, record.length);
+                WriteNotice(record.descriptor, dropped);
+            written = WriteHoldingBackSigpipe(record.descriptor, record.text, record.length);
         }
         lock.lock();
         if (written)
@@ -198,18 +201,19 @@ bool StartEcho(Echo& echo) {
     return started;
 }
 
-Record MakeRecord(const char* text) {
+Record MakeRecord(EchoTarget target, const char* text) {
     Record record;
-    const size_t length = std::min(std::strlen(text), kRecordBytes - 1);
+    const size_t length = std::min(std::strlen(text), kEchoRecordBytes - 1);
     std::memcpy(record.text, text, length);
     record.text[length] = '\n';
     record.length = length + 1;
+    record.descriptor = target == EchoTarget::standardError ? STDERR_FILENO : STDOUT_FILENO;
     return record;
 }
 
 } // namespace
 
-unsigned long long QueueEcho(const char* text) {
+unsigned long long QueueEcho(EchoTarget target, const char* text) {
     if (g_writeHere.load(std::memory_order_relaxed))
         return kWriteHere;
     Echo& echo = State();
@@ -222,15 +226,15 @@ unsigned long long QueueEcho(const char* text) {
         ++echo.dropped;
         return 0;
     }
-    echo.queue[echo.queued % kQueueLength] = MakeRecord(text);
+    echo.queue[echo.queued % kQueueLength] = MakeRecord(target, text);
     echo.changed.notify_all();
     return ++echo.queued;
 }
 
-void AwaitEcho(unsigned long long ticket, const char* text) {
+void AwaitEcho(EchoTarget target, unsigned long long ticket, const char* text) {
     if (ticket == kWriteHere) {
-        const Record record = MakeRecord(text);
-        WriteHoldingBackSigpipe(record.text, record.length);
+        const Record record = MakeRecord(target, text);
+        WriteHoldingBackSigpipe(record.descriptor, record.text, record.length);
         return;
     }
     if (ticket == 0)

@@ -98,6 +98,7 @@ void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 void GetLocalTime(LPSYSTEMTIME time);
 DWORD GetLastError();
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 

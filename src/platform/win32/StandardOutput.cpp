@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The echo on standard output for Windows. Records go to the process's
-// standard output handle with WriteFile, never through the runtime's stdout
-// stream: a write stuck on a pipe nobody reads then holds no lock of the
-// runtime's, and the runtime's flush at exit never waits for it. Each "\n"
+// The echo on standard output or standard error for Windows. Records go to
+// the process's standard handle of their target with WriteFile, never
+// through the runtime's streams: a write stuck on a pipe nobody reads then
+// holds no lock of the runtime's, and the runtime's flush at exit never
+// waits for it. Each "\n"
 // goes out as CR LF, as the runtime's text mode writes it.
 //
 // A write to a console or a pipe cannot be bounded without changing the
@@ -26,14 +27,14 @@
 namespace {
 
 constexpr size_t kQueueLength = 64;
-constexpr size_t kRecordBytes = 300;
 // A new thread can take a while to run on a busy machine; that is no wait on
 // standard output, which is what kEchoWaitMs bounds.
 constexpr DWORD kThreadStartWaitMs = 2000;
 
 struct Record {
-    char text[kRecordBytes];
+    char text[kEchoRecordBytes];
     size_t length;
+    DWORD handle; // STD_OUTPUT_HANDLE or STD_ERROR_HANDLE
 };
 
 struct Echo {
@@ -72,9 +73,10 @@ char* AppendWithCrLf(char* out, const char* text, size_t length) {
 }
 
 // The notice of records dropped before it, if any, then the record, in one
-// write to standard output as it is now (hosts redirect it at will).
+// write to the record's standard handle as it is now (hosts redirect it at
+// will).
 void Write(const Record& record, unsigned long long dropped) {
-    char out[80 + 2 * kRecordBytes];
+    char out[80 + 2 * kEchoRecordBytes];
     char* end = out;
     if (dropped > 0) {
         char notice[80];
@@ -83,7 +85,7 @@ void Write(const Record& record, unsigned long long dropped) {
         end = AppendWithCrLf(end, notice, static_cast<size_t>(length));
     }
     end = AppendWithCrLf(end, record.text, record.length);
-    const HANDLE target = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE target = GetStdHandle(record.handle);
     if (!target || target == INVALID_HANDLE_VALUE)
         return;
     for (const char* next = out; next < end;) {
@@ -124,12 +126,13 @@ DWORD WINAPI RunEcho(LPVOID module) {
     return ExitLibraryThread(module, 0);
 }
 
-Record MakeRecord(const char* text) {
+Record MakeRecord(EchoTarget target, const char* text) {
     Record record;
-    const size_t length = std::min(std::strlen(text), kRecordBytes - 1);
+    const size_t length = std::min(std::strlen(text), kEchoRecordBytes - 1);
     std::memcpy(record.text, text, length);
     record.text[length] = '\n';
     record.length = length + 1;
+    record.handle = target == EchoTarget::standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
     return record;
 }
 
@@ -148,7 +151,7 @@ template <typename Ready> bool WaitFor(DWORD limitMs, Ready ready) {
 // Inside the loader no thread starts before the loader lets go, and none
 // may be waited for: the record goes out at once from the calling thread,
 // unless an echo thread holds standard output. False outside the loader.
-bool WroteInsideLoader(const char* text) {
+bool WroteInsideLoader(EchoTarget target, const char* text) {
     unsigned long long dropped;
     {
         Locked lock;
@@ -161,14 +164,14 @@ bool WroteInsideLoader(const char* text) {
         }
         g_echo.dropped = 0;
     }
-    Write(MakeRecord(text), dropped);
+    Write(MakeRecord(target, text), dropped);
     return true;
 }
 
 } // namespace
 
-unsigned long long QueueEcho(const char* text) {
-    if (WroteInsideLoader(text))
+unsigned long long QueueEcho(EchoTarget target, const char* text) {
+    if (WroteInsideLoader(target, text))
         return 0;
     Locked lock;
     if (g_echo.queued - g_echo.done == kQueueLength) {
@@ -187,11 +190,11 @@ unsigned long long QueueEcho(const char* text) {
         g_echo.running = true;
         g_echo.threadReady = false;
     }
-    g_echo.queue[g_echo.queued % kQueueLength] = MakeRecord(text);
+    g_echo.queue[g_echo.queued % kQueueLength] = MakeRecord(target, text);
     return ++g_echo.queued;
 }
 
-void AwaitEcho(unsigned long long ticket, const char*) {
+void AwaitEcho(EchoTarget, unsigned long long ticket, const char*) {
     if (ticket == 0)
         return;
     Locked lock;
