@@ -2,13 +2,16 @@
 // The trace log: records byte for byte, the marker, the echo, cutting, and
 // two loads on one day sharing a file.
 #include "log/LogFile.h"
+#include "log/LogText.h"
 #include "support/TestSupport.h"
 
 #include <csignal>
 #include <cstdio>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <functional>
+#include <iconv.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -274,6 +277,127 @@ TEST_F(LogFileTest, OpenLogIsCloseOnExec) {
     closedir(fds);
     EXPECT_EQ(found, 1);
     log.Close();
+}
+
+// GBK to UTF-8 as a reader would convert it, leaving alone the bytes that
+// are no GBK pair (what a host passed in).
+std::string GbkPairsToUtf8(const std::string& text) {
+    iconv_t convert = iconv_open("UTF-8", "GBK");
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char lead = text[i], trail = i + 1 < text.size() ? text[i + 1] : 0;
+        if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail == 0x7F || trail > 0xFE) {
+            out += text[i];
+            continue;
+        }
+        char pair[2] = {text[i], text[i + 1]}, converted[8];
+        char *in = pair, *to = converted;
+        size_t inLeft = 2, toLeft = sizeof converted;
+        iconv(convert, &in, &inLeft, &to, &toLeft);
+        out.append(converted, to);
+        ++i;
+    }
+    iconv_close(convert);
+    return out;
+}
+
+// Every text of the library has its exact UTF-8 twin.
+TEST(LogText, EachTextsUtf8TwinIsItsConversion) {
+    for (const char* text : {LogText::kRecordFileOpenError,     LogText::kRecordFileCloseError,
+                             LogText::kRecordFileWriteError,    LogText::kRecordFileTooLarge,
+                             LogText::kRecThreadAlreadyStarted, LogText::kRecThreadOpenError,
+                             LogText::kRecThreadStopped,        LogText::kRecDeviceAlreadyOpen,
+                             LogText::kRecDeviceOpenError,      LogText::kRecBufferError,
+                             LogText::kRecResetError,           LogText::kRecPrepareError,
+                             LogText::kRecAddBufferError,       LogText::kRecOpenDeviceError,
+                             LogText::kRecStartError,           LogText::kRecAlreadyOpenError,
+                             LogText::kRecCloseError,           LogText::kRecReleaseBufferError,
+                             LogText::kRecDeviceNotOpen,        LogText::kRecDeviceOpened,
+                             LogText::kRecDeviceClosed,         LogText::kPlayFileOpenError,
+                             LogText::kPlayDeviceOpenError})
+        EXPECT_EQ(LogText::InUtf8(text), GbkPairsToUtf8(text)) << text;
+    EXPECT_STREQ(LogText::InUtf8("Log Started"), "Log Started");
+}
+
+// The messages of the day's file, its stamps left out.
+std::vector<std::string> Messages(const std::string& file) {
+    static const std::regex stamp("\n[0-9]+-[0-9]+-[0-9]+ [0-9]+:[0-9]+:[0-9]+:");
+    std::vector<std::string> messages;
+    std::sregex_token_iterator part(file.begin(), file.end(), stamp, -1), end;
+    for (++part; part != end; ++part)
+        messages.push_back(*part);
+    return messages;
+}
+
+// KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, each setting in a process of its
+// own that loads the library: a logging call carrying a file name that is no
+// GBK, a failed start and a recording's start and stop. What reaches
+// descriptors 1 and 2 is the day's file's messages (GBK, or with the
+// library's own texts in UTF-8), or nothing; the day's file is the same
+// whatever the setting.
+TEST_F(LogFileTest, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
+    CreateMarker();
+    const std::string notice = "KALDRIX: unknown KALDRIX_ECHO value, echoing on stdout\n"
+                               "KALDRIX: unknown KALDRIX_ECHO_ENCODING value, echoing GBK\n";
+    struct Row {
+        const char* echo;
+        const char* encoding;
+        int descriptor; // where the echo goes, 0 for nowhere
+        bool utf8;
+        std::string before; // what precedes it there
+    };
+    const Row rows[] = {{nullptr, nullptr, 1, false, ""},     {"stdout", "gbk", 1, false, ""},
+                        {"stderr", nullptr, 2, false, ""},    {"stdout", "utf-8", 1, true, ""},
+                        {"stderr", "utf-8", 2, true, ""},     {"off", "utf-8", 0, false, ""},
+                        {"loud", "latin-1", 1, false, notice}};
+    std::vector<std::string> firstDay;
+    for (const Row& row : rows) {
+        const std::string name = std::string(row.echo ? row.echo : "unset") + "/" +
+                                 (row.encoding ? row.encoding : "unset");
+        unlink(logPath.c_str());
+        const std::string out = dir.File("out"), err = dir.File("err");
+        fflush(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            setenv("KALDRIX_AUDIO", "virtual", 1);
+            row.echo ? setenv("KALDRIX_ECHO", row.echo, 1) : unsetenv("KALDRIX_ECHO");
+            row.encoding ? setenv("KALDRIX_ECHO_ENCODING", row.encoding, 1)
+                         : unsetenv("KALDRIX_ECHO_ENCODING");
+            void* library = dlopen(KALDRIX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+            using Start = int (*)(const char*);
+            using Stop = int (*)();
+            const auto startPlay = reinterpret_cast<Start>(dlsym(library, "KxStartPlayFile"));
+            const auto startRec = reinterpret_cast<Start>(dlsym(library, "KxStartRecFile"));
+            const auto stopRec = reinterpret_cast<Stop>(dlsym(library, "KxStopRecFile"));
+            const bool failed = startPlay((dir.path() + "/\xFF\x80 missing.wav").c_str()) == -1 &&
+                                startRec((dir.path() + "/no/such/folder.wav").c_str()) == -1;
+            stopRec();
+            const bool recorded = startRec(dir.File("rec.wav").c_str()) == 1;
+            usleep(200000);
+            exit(failed && recorded && stopRec() == 1 ? 0 : 3);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+        const std::string day = kxtest::ReadText(logPath);
+        std::string echo;
+        for (const std::string& message : Messages(day))
+            echo += message + "\n";
+        if (row.utf8)
+            echo = GbkPairsToUtf8(echo);
+        EXPECT_NE(echo.find("\xFF\x80 missing.wav"), std::string::npos) << name;
+        const std::string written[] = {kxtest::ReadText(out), kxtest::ReadText(err)};
+        for (int descriptor : {1, 2})
+            EXPECT_EQ(written[descriptor - 1],
+                      descriptor == row.descriptor ? row.before + echo : "")
+                << name << ", descriptor " << descriptor;
+        EXPECT_EQ(day.rfind(kSeparator, 0), 0u) << name;
+        if (firstDay.empty())
+            firstDay = Messages(day);
+        EXPECT_EQ(Messages(day), firstDay) << name;
+    }
 }
 
 } // namespace
