@@ -128,6 +128,100 @@ TEST(WineHostLog, NoLogFileWithoutAMarkerFileButTheEchoStays) {
     }
 }
 
+// GBK to UTF-8 as a reader would convert it, leaving alone the bytes that
+// are no GBK pair (what a host passed in).
+std::string GbkPairsToUtf8(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char lead = text[i], trail = i + 1 < text.size() ? text[i + 1] : 0;
+        if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail == 0x7F || trail > 0xFE) {
+            out += text[i];
+            continue;
+        }
+        wchar_t wide[2];
+        char converted[8];
+        const int count = MultiByteToWideChar(936, 0, &text[i], 2, wide, 2);
+        out.append(converted, WideCharToMultiByte(CP_UTF8, 0, wide, count, converted,
+                                                  sizeof converted, nullptr, nullptr));
+        ++i;
+    }
+    return out;
+}
+
+// The messages of the day's file, its stamps left out, with LF line ends.
+std::vector<std::string> Messages(kxtest::Bytes file) {
+    std::string text(file.begin(), file.end());
+    text = std::regex_replace(text, std::regex("\r\n"), "\n");
+    static const std::regex stamp("\n[0-9]+-[0-9]+-[0-9]+ [0-9]+:[0-9]+:[0-9]+:");
+    std::vector<std::string> messages;
+    std::sregex_token_iterator part(text.begin(), text.end(), stamp, -1), end;
+    for (++part; part != end; ++part)
+        messages.push_back(*part);
+    return messages;
+}
+
+// KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, set before each load with
+// SetEnvironmentVariableA: a logging call carrying a file name that is no
+// GBK, a failed start and a recording's start and stop (which finds no
+// device here). What reaches standard output and standard error is the day's
+// file's messages (GBK, or with the library's own texts in UTF-8), or
+// nothing; the day's file is the same whatever the setting.
+TEST(WineHostLog, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
+    const std::string notice = "KALDRIX: unknown KALDRIX_ECHO value, echoing on stdout\n"
+                               "KALDRIX: unknown KALDRIX_ECHO_ENCODING value, echoing GBK\n";
+    struct Row {
+        const char* echo;
+        const char* encoding;
+        int target; // 1 standard output, 2 standard error, 0 nowhere
+        bool utf8;
+        std::string before; // what precedes the echo there
+    };
+    const Row rows[] = {{nullptr, nullptr, 1, false, ""},     {"stdout", "gbk", 1, false, ""},
+                        {"stderr", nullptr, 2, false, ""},    {"stdout", "utf-8", 1, true, ""},
+                        {"stderr", "utf-8", 2, true, ""},     {"off", "utf-8", 0, false, ""},
+                        {"loud", "latin-1", 1, false, notice}};
+    std::vector<std::string> firstDay;
+    for (const Row& row : rows) {
+        const std::string name = std::string(row.echo ? row.echo : "unset") + "/" +
+                                 (row.encoding ? row.encoding : "unset");
+        LogSetup setup(Marker::Present);
+        SetEnvironmentVariableA("KALDRIX_ECHO", row.echo);
+        SetEnvironmentVariableA("KALDRIX_ECHO_ENCODING", row.encoding);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        {
+            Library library;
+            EXPECT_EQ(library.StartPlayFile("C:\\temp\\\xFF\x80 missing.wav"), -1);
+            EXPECT_EQ(library.StartRecFile("C:\\no\\such\\folder.wav"), -1);
+            library.StopRecFile();
+            library.StartRecFile("C:\\temp\\rec.wav");
+            library.StopRecFile();
+        }
+        // The echo thread holds the DLL until it ends; the unload follows.
+        EXPECT_TRUE(kxhost::LibraryGone(5000)) << name;
+        const std::string written[] = {testing::internal::GetCapturedStdout(),
+                                       testing::internal::GetCapturedStderr()};
+        SetEnvironmentVariableA("KALDRIX_ECHO", nullptr);
+        SetEnvironmentVariableA("KALDRIX_ECHO_ENCODING", nullptr);
+        DeleteFileA("C:\\temp\\rec.wav");
+        if (!setup.SameDay())
+            GTEST_SKIP() << "midnight passed during the test";
+        const std::vector<std::string> day = Messages(kxtest::ReadFile(setup.logPath()));
+        std::string echo;
+        for (const std::string& message : day)
+            echo += message + "\n";
+        if (row.utf8)
+            echo = GbkPairsToUtf8(echo);
+        EXPECT_NE(echo.find("\xFF\x80 missing.wav"), std::string::npos) << name;
+        for (int target : {1, 2})
+            EXPECT_EQ(written[target - 1], target == row.target ? row.before + echo : "")
+                << name << ", target " << target;
+        if (firstDay.empty())
+            firstDay = day;
+        EXPECT_EQ(day, firstDay) << name;
+    }
+}
+
 // Every record is on disk as soon as it is written, not when the log is
 // closed: a host that dies keeps it.
 TEST(WineHostLog, RecordsAreOnDiskWhileTheLibraryIsLoaded) {
