@@ -25,10 +25,11 @@ Windows KALDRIX.dll, of this interpreter's architecture).
 
 The library echoes every log record on the process's standard output,
 descriptor 1, past sys.stdout's buffer (so its lines and print()'s may
-come out of order). This module never redirects descriptor 1; a host that
-wants the echo elsewhere starts its process with standard output
-redirected, or redirects descriptor 1 itself, which moves the output of
-every thread of the process.
+come out of order), in GBK. load() chooses otherwise for the process's
+life; a Python program mostly wants one of::
+
+    kaldrix.load(echo="off")
+    kaldrix.load(echo="stderr", encoding="utf-8")
 
 Calls may come from any thread; each one releases the interpreter lock
 while the library works.
@@ -40,7 +41,7 @@ import sys
 import threading
 import time
 from types import TracebackType
-from typing import Callable, Optional, Type, TypeVar, Union
+from typing import Callable, Optional, Tuple, Type, TypeVar, Union
 
 from . import _library
 from ._library import ENVIRONMENT_VARIABLE, LibraryNotFoundError, PathLike
@@ -71,20 +72,46 @@ _library_handle: Optional[ctypes.CDLL] = None
 _loaded_by = ""
 
 
-def load(path: Optional[PathLike] = None) -> str:
+_ECHO_VARIABLES = ("KALDRIX_ECHO", "KALDRIX_ECHO_ENCODING")
+_loaded_echo: Tuple[Optional[str], Optional[str]] = (None, None)
+
+
+def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
+         encoding: Optional[str] = None) -> str:
     """Loads the library now (otherwise the first call does) and returns the
-    path or name it was loaded by. Once loaded, it stays: a later call
-    without a path, or with the same one, returns at once, and a different
-    path raises RuntimeError. Raises LibraryNotFoundError naming every place
-    it tried. Loading writes the log's "Log Started" on standard output.
+    path or name it was loaded by. echo chooses where the library echoes its
+    log records ("stdout", the default; "stderr"; or "off") and encoding in
+    what ("gbk", the default, or "utf-8"); the library reads them once, as it
+    loads (through KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, which are put back
+    as they were afterwards, so that child processes do not inherit them).
+    Once loaded, it stays: a later call without arguments, or with the same
+    ones, returns at once, and a different path, echo or encoding raises
+    RuntimeError. Raises LibraryNotFoundError naming every place it tried.
+    Loading writes the log's "Log Started" on the echo.
     """
-    global _library_handle, _loaded_by
+    global _library_handle, _loaded_by, _loaded_echo
     with _load_lock:
         if _library_handle is not None:
             if path is not None and os.fspath(path) != _loaded_by:
                 raise RuntimeError(f"the KALDRIX library is loaded already, from {_loaded_by}")
+            for asked, loaded, what in zip((echo, encoding), _loaded_echo, ("echo", "encoding")):
+                if asked is not None and asked != loaded:
+                    raise RuntimeError(f"the KALDRIX library is loaded already, with {what} "
+                                       f"{loaded or 'as its default'}")
             return _loaded_by
-        handle, _loaded_by = _library.load(path)
+        saved = {name: os.environ.get(name) for name in _ECHO_VARIABLES}
+        try:
+            for name, value in zip(_ECHO_VARIABLES, (echo, encoding)):
+                if value is not None:
+                    os.environ[name] = value
+            handle, _loaded_by = _library.load(path)
+        finally:
+            for name, value in saved.items():
+                if value is None:
+                    os.environ.pop(name, None)
+                else:
+                    os.environ[name] = value
+        _loaded_echo = (echo, encoding)
         handle.KxStartRecFile.argtypes = [ctypes.c_char_p]
         handle.KxStartPlayFile.argtypes = [ctypes.c_char_p]
         for name in ("KxStopRecFile", "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"):

@@ -83,3 +83,32 @@ def test_pip_installs_a_working_package(tmp_path):
                           python=venv / "bin/python", cwd=tmp_path, PYTHONPATH=None)
     assert installed == [str(next(venv.glob("lib/python3*/site-packages/kaldrix/__init__.py"))),
                          "IDLE"]
+
+
+ECHO = """
+import os, sys, kaldrix
+kaldrix.load(echo=sys.argv[1] or None, encoding=sys.argv[2] or None)
+inherited = [os.environ.get(name) for name in ("KALDRIX_ECHO", "KALDRIX_ECHO_ENCODING")]
+kaldrix.start_playback("/nowhere/missing.wav")
+try:
+    kaldrix.load(echo="stdout")
+except RuntimeError:
+    open(sys.argv[3], "w").write(repr(inherited))
+"""
+
+
+# The echo where the host asks for it, for this load only: the variables are
+# back as they were for the program's own children. The library's Chinese
+# record of the failed start shows which encoding it was.
+@pytest.mark.parametrize("echo, encoding, stdout, stderr", [
+    ("off", "", b"", b""),
+    ("stderr", "utf-8", b"", "无法打开波形文件/nowhere/missing.wav".encode()),
+    ("", "", "无法打开波形文件/nowhere/missing.wav".encode("gbk"), b""),
+])
+def test_the_echo_goes_where_load_says(tmp_path, echo, encoding, stdout, stderr):
+    environment = {k: v for k, v in os.environ.items() if not k.startswith("KALDRIX_ECHO")}
+    child = subprocess.run([sys.executable, "-c", ECHO, echo, encoding, tmp_path / "inherited"],
+                           env=environment, capture_output=True, timeout=120)
+    assert (tmp_path / "inherited").read_text() == "[None, None]", child.stderr
+    for written, expected in ((child.stdout, stdout), (child.stderr, stderr)):
+        assert (expected in written) if expected else written == b"", (child.stdout, child.stderr)
