@@ -1,5 +1,7 @@
 # SPDX-License-Identifier: MIT
 import re
+import subprocess
+import sys
 import struct
 import time
 from pathlib import Path
@@ -129,5 +131,8 @@ def test_the_readme_example_runs_as_written(tmp_path):
     section = readme.split("## Python hosts", 1)[1].split("\n## ", 1)[0]
     example = re.search(r"\n\n((?:    import .*\n)(?:    .*\n|\n)*)", section)[1]
     code = "\n".join(line[4:] for line in example.splitlines())
-    run_child(code, cwd=tmp_path)
+    child = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                           timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == b"" and child.stderr == b"", "the example runs silently"
     assert list(tmp_path.glob("*.wav")) and all(map(data_of, tmp_path.glob("*.wav")))
