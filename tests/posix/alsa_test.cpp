@@ -603,10 +603,8 @@ protected:
         AlsaServerFixture::SetUp();
         if (IsSkipped())
             return;
-        // This file lives in the repository's tests folder.
-        const std::string source = __FILE__;
-        const std::string start = source.substr(0, source.rfind("/tests/")) +
-                                  "/scripts/audio-rig.sh start " + Path("rig") + " >/dev/null 2>&1";
+        const std::string start = std::string(KALDRIX_SOURCE_DIR) + "/scripts/audio-rig.sh start " +
+                                  Path("rig") + " >/dev/null 2>&1";
         ASSERT_EQ(system(start.c_str()), 0) << "the test's own server did not start";
         const Bytes env = kxtest::ReadFile(Path("rig/env.sh"));
         std::string line;

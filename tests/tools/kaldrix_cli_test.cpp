@@ -734,11 +734,9 @@ TEST_F(KaldrixCliRealTime, VerboseShowsTheLogOnStandardErrorConvertedOnAUtf8Term
     }
 }
 
-// This file is tests/tools/kaldrix_cli_test.cpp; the program's sources are
-// in tools/kaldrix.
+// The program's sources, in tools/kaldrix.
 std::string ToolSource(const std::string& name) {
-    const std::string source = __FILE__;
-    return source.substr(0, source.rfind('/')) + "/../../tools/kaldrix/" + name;
+    return std::string(KALDRIX_SOURCE_DIR) + "/tools/kaldrix/" + name;
 }
 
 // What bash completion offers for `line` (completed at its end), sorted, one
