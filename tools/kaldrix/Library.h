@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The six functions of the library as the host reaches them: linked on
-// Linux (posix/Library.cpp), loaded by name from KALDRIX.dll on Windows
+// The six functions of the library as the host reaches them: loaded by name,
+// libkaldrix.so.1 on Linux (posix/Library.cpp), KALDRIX.dll on Windows
 // (win32/Library.cpp).
 #pragma once
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Keeps the library's log off kaldrix's standard output, which carries only
-// its results (posix/LibraryLog.cpp, win32/LibraryLog.cpp). The library echoes
-// each record on its host's standard output in GBK; kaldrix hands the library
-// a pipe as standard output instead and keeps the real one for its results.
-// --verbose shows the records on standard error, each on a line of its own
-// beside the progress line, converted to the terminal's encoding on a
-// terminal and passed on unchanged anywhere else; otherwise they are dropped.
+// its results (posix/LibraryLog.cpp, win32/LibraryLog.cpp): the library is
+// loaded with its echo off (KALDRIX_ECHO). --verbose shows the records on
+// standard error instead, each on a line of its own beside the progress
+// line, converted to the terminal's encoding on a terminal and passed on
+// unchanged anywhere else: the library echoes them in GBK into a pipe that
+// stands in for standard output, and the real one is kept for the results.
 #pragma once
 
 #include <string>
@@ -14,11 +14,11 @@ namespace cli {
 
 class LibraryLog {
 public:
+    // Before the library is loaded.
     explicit LibraryLog(bool shown);
-    // Waits until everything the library has written so far is shown, then
-    // leaves the pipe to the reader alone, so that the record of the
-    // library's unload at process exit is dropped rather than mixed into the
-    // results.
+    // Waits until everything the library has written so far is shown; the
+    // record of the library's unload at process exit then goes to standard
+    // error directly.
     ~LibraryLog();
     LibraryLog(const LibraryLog&) = delete;
     LibraryLog& operator=(const LibraryLog&) = delete;

@@ -47,7 +47,6 @@ int main(int argc, char** argv) {
     try {
         invocation = cli::ParseArguments(argc, argv);
     } catch (const cli::Failure& failure) {
-        const cli::LibraryLog log(false);
         return cli::ReportFailure(failure.what(), failure.status());
     }
     const cli::LibraryLog log(invocation.verbosity == cli::Invocation::Verbosity::Verbose);

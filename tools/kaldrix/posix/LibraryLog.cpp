@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
@@ -23,11 +24,9 @@ namespace {
 int g_results = -1; // the real standard output, while the pipe stands in for it
 int g_pipe = -1;    // the pipe's read end
 
-// Runs from the program's preinit array, before any shared library's
-// initializer: the library writes its first record while it loads, and that
-// record already goes into the pipe. Only system calls and the setting of a
-// buffer mode happen this early.
-void TakeStandardOutput(int, char**, char**) {
+// The library's echo goes into a pipe that stands in for standard output;
+// the real one is kept for the results.
+void TakeStandardOutput() {
     const int results = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     int ends[2];
     if (results < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
@@ -37,14 +36,9 @@ void TakeStandardOutput(int, char**, char**) {
     }
     ::dup2(ends[1], STDOUT_FILENO);
     ::close(ends[1]);
-    // On a pipe stdio would hold the records back in whole blocks.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     g_results = results;
     g_pipe = ends[0];
 }
-
-__attribute__((section(".preinit_array"),
-               used)) void (*const g_takeStandardOutput)(int, char**, char**) = TakeStandardOutput;
 
 // The terminal's encoding as the user's locale names it; the program itself
 // stays in the "C" locale, which the library's formatting expects.
@@ -108,15 +102,13 @@ void WriteAll(int descriptor, const std::string& text) {
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
-// complete, or drops it.
-void Pump(bool shown, bool terminal, const std::string& codeset) {
+// complete.
+void Pump(bool terminal, const std::string& codeset) {
     const bool gbk =
         ::strcasecmp(codeset.c_str(), "GBK") == 0 || ::strcasecmp(codeset.c_str(), "GB18030") == 0;
     GbkConverter converter(codeset);
     const bool convert = terminal && !gbk && converter.Works();
     const auto show = [&](const std::string& line) {
-        if (!shown)
-            return;
         const std::string text = convert ? converter.Convert(line) : line;
         WriteBesideProgress([&] { WriteAll(STDERR_FILENO, text); });
     };
@@ -134,28 +126,28 @@ void Pump(bool shown, bool terminal, const std::string& codeset) {
 }
 
 std::thread g_reader;
-bool g_shown = false;
 
-// Standard output without the pipe: standard error when the log is shown,
-// nowhere otherwise. Replacing the pipe's only write end lets the reader see
-// its end once it has shown everything before it.
-void SendLogPastPipe() {
-    const int target = g_shown ? STDERR_FILENO : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (target >= 0)
-        ::dup2(target, STDOUT_FILENO);
-    if (target > STDERR_FILENO)
-        ::close(target);
-}
+// Standard output without the pipe: standard error. Replacing the pipe's only
+// write end lets the reader see its end once it has shown everything before
+// it.
+void SendLogPastPipe() { ::dup2(STDERR_FILENO, STDOUT_FILENO); }
 
 } // namespace
 
+// The library is loaded later, on first use, and reads its echo's settings
+// then: without --verbose it echoes nothing; with it, GBK on standard output,
+// which the pipe takes.
 LibraryLog::LibraryLog(bool shown) {
-    g_shown = shown;
+    ::setenv("KALDRIX_ECHO", shown ? "stdout" : "off", 1);
+    ::setenv("KALDRIX_ECHO_ENCODING", "gbk", 1);
+    if (!shown)
+        return;
+    TakeStandardOutput();
     if (g_pipe < 0)
         return;
     try {
         const bool terminal = ::isatty(STDERR_FILENO) == 1;
-        g_reader = std::thread(Pump, shown, terminal, terminal ? TerminalCodeset() : "");
+        g_reader = std::thread(Pump, terminal, terminal ? TerminalCodeset() : "");
     } catch (const std::system_error&) {
         // Nobody would empty the pipe: the records go past it, unconverted.
         SendLogPastPipe();

@@ -20,7 +20,6 @@ constexpr UINT kGbk = 936;
 int g_results = -1; // the real standard output, while the pipe stands in for it
 int g_pipe = -1;    // the pipe's read end
 HANDLE g_reader = nullptr;
-bool g_shown = false;
 bool g_convert = false; // standard error is a console that does not show GBK
 
 void WriteAll(HANDLE target, const std::string& text) {
@@ -40,12 +39,11 @@ void WriteAll(HANDLE target, const std::string& text) {
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
-// complete, or drops it.
+// complete.
 DWORD WINAPI Pump(LPVOID) {
     const HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
     const auto show = [&](const std::string& line) {
-        if (g_shown)
-            WriteBesideProgress([&] { WriteAll(errors, line); });
+        WriteBesideProgress([&] { WriteAll(errors, line); });
     };
     LogLines lines;
     char buffer[4096];
@@ -56,23 +54,21 @@ DWORD WINAPI Pump(LPVOID) {
     return 0;
 }
 
-// Standard output without the pipe: standard error when the log is shown,
-// nowhere otherwise. Replacing the pipe's only write end lets the reader see
-// its end once it has shown everything before it.
-void SendLogPastPipe() {
-    const int target = g_shown ? 2 : _open("NUL", _O_WRONLY | _O_TEXT);
-    if (target >= 0)
-        _dup2(target, 1);
-    if (target > 2)
-        _close(target);
-}
+// Standard output without the pipe: standard error. Replacing the pipe's
+// only write end lets the reader see its end once it has shown everything
+// before it.
+void SendLogPastPipe() { _dup2(2, 1); }
 
 } // namespace
 
-// KALDRIX.dll is loaded later, on first use: the route stands before its
-// first record. The DLL and the program share msvcrt and so standard output.
+// KALDRIX.dll is loaded later, on first use, and reads its echo's settings
+// then: without --verbose it echoes nothing; with it, GBK on the standard
+// output handle, which the pipe takes.
 LibraryLog::LibraryLog(bool shown) {
-    g_shown = shown;
+    SetEnvironmentVariableA("KALDRIX_ECHO", shown ? "stdout" : "off");
+    SetEnvironmentVariableA("KALDRIX_ECHO_ENCODING", "gbk");
+    if (!shown)
+        return;
     DWORD mode = 0;
     g_convert =
         GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) && GetConsoleOutputCP() != kGbk;
@@ -83,12 +79,9 @@ LibraryLog::LibraryLog(bool shown) {
             _close(results);
         return;
     }
+    // The runtime makes the pipe the process's standard output handle too.
     _dup2(ends[1], 1);
     _close(ends[1]);
-    // The records keep their CR LF line ends, and reach the pipe as they are
-    // written rather than in whole blocks.
-    _setmode(1, _O_TEXT);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     g_results = results;
     g_pipe = ends[0];
     g_reader = CreateThread(nullptr, 0, Pump, nullptr, 0, nullptr);
