@@ -36,7 +36,13 @@
  *   C:\temp\tracelog.is) exists as the library loads, every record also goes
  *   to the day's file /tmp/KALDRIX<year><month><day>.log (Windows:
  *   C:\temp\KALDRIX<year><month><day>.log, CR LF). On Linux KALDRIX_LOG_DIR
- *   names another folder for both.
+ *   names another folder for both. Two environment variables, read once as
+ *   the library loads (on Windows through GetEnvironmentVariableA), move the
+ *   echo and never change the day's file: KALDRIX_ECHO (stdout, the default;
+ *   stderr; off: no echo at all) and KALDRIX_ECHO_ENCODING (gbk, the default;
+ *   utf-8: the library's own texts in UTF-8, what the host passed in, such as
+ *   a file name, as its bytes). An unknown value is taken as the default and
+ *   said once, in ASCII, on the echo.
  *
  * Faults
  *   No exception or processor fault leaves a function: it is logged and
