@@ -101,8 +101,8 @@ void CLogFile::Write(const char* format, ...) {
     const char* const utf8 = m_echoUtf8 ? LogText::InUtf8(format) : format;
     char converted[kEchoBufferSize];
     if (utf8 != format) {
-        if (_vsnprintf(converted, sizeof converted, utf8, again) < 0 ||
-            std::strlen(converted) >= sizeof converted - 1) {
+        const int length = _vsnprintf(converted, sizeof converted, utf8, again);
+        if (length < 0 || length >= static_cast<int>(sizeof converted)) {
             converted[sizeof converted - 1] = '\0';
             DropCutCharacter(converted);
         }
