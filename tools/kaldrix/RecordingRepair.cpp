@@ -30,8 +30,16 @@ struct CloseFile {
 
 } // namespace
 
-bool IsUnfinishedRecording(const unsigned char* header) {
-    return std::memcmp(header, kStart, kRecordingHeaderSize) == 0;
+bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize) {
+    if (!SameBytes(header, 0, 4) || !SameBytes(header, 8, kDataSizeAt))
+        return false;
+    const uint32_t riff = ReadLe32(header + 4);
+    const uint32_t data = ReadLe32(header + kDataSizeAt);
+    if (riff == 0 && data == 0)
+        return true;
+    const uint64_t wholeSamples =
+        fileSize > kRecordingHeaderSize ? (fileSize - kRecordingHeaderSize) & ~uint64_t(1) : 0;
+    return uint64_t(riff) == RecordingHeader::kRiffSizeBase + uint64_t(data) && data < wholeSamples;
 }
 
 RepairedRecording RepairRecording(const std::string& path) {
@@ -51,9 +59,10 @@ RepairedRecording RepairRecording(const std::string& path) {
     if (!SameBytes(header, 8, kDataSizeAt))
         Refuse(path, "is not a recording of the library (its header is not the 44-byte header "
                      "of 8000 Hz 16-bit mono PCM that the recorder writes)");
-    if (!IsUnfinishedRecording(header))
+    found.declaredSize = ReadLe32(header + kDataSizeAt);
+    if (!IsUnfinishedRecording(header, found.fileSize))
         Refuse(path, "is already finished: its header declares " +
-                         std::to_string(ReadLe32(header + kDataSizeAt)) + " bytes of sound");
+                         std::to_string(found.declaredSize) + " bytes of sound");
 
     // Whole 16-bit samples only; an odd last byte stays in the file, outside
     // the declared data, so that no byte of sound changes.

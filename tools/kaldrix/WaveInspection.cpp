@@ -111,12 +111,15 @@ double WaveFile::Seconds() const {
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
     unsigned char start[kRecordingHeaderSize];
-    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start))
-        throw Failure(kMalformed, path +
-                                      " is an unfinished recording: its header still declares "
-                                      "no sound, as its host ended before the recording; "
-                                      "'kaldrix repair " +
-                                      path + "' completes it");
+    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start, reader.size()))
+        throw Failure(kMalformed,
+                      path + " is an unfinished recording: its header declares " +
+                          std::to_string(ReadLe32(start + RecordingHeader::kDataSizeAt)) +
+                          " bytes of sound of the " +
+                          std::to_string(reader.size() - kRecordingHeaderSize) +
+                          " it holds, as its host ended before the recording; "
+                          "'kaldrix repair " +
+                          path + "' completes it");
     const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
     reader.Read(riff, head, sizeof head);
