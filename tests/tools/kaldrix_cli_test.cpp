@@ -8,7 +8,10 @@
 #include "support/AudioRig.h"
 #include "support/TestSupport.h"
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -21,6 +24,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -435,6 +439,45 @@ TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
     ExpectFailure(RunKaldrix(dir, {"duplex", good, dir.File("new.wav")}), kNoDevice, "device");
 }
 
+// No command waits in the open of a path that is not a regular file: a FIFO
+// that nobody opens from the other end, or a device. The files a command
+// reads are refused with status 3, a recording target with 6 (the FIFO's
+// reader sees nothing of it), each naming what the path is.
+TEST_F(KaldrixCli, PathsThatAreNotRegularFilesAreRefusedAtOnce) {
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char* command;
+        std::string path;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"info", fifo, kInputUnreadable, "it is a FIFO"},
+        {"play", fifo, kInputUnreadable, "it is a FIFO"},
+        {"repair", fifo, kInputUnreadable, "it is a FIFO"},
+        {"record", fifo, kCannotCreate, "it is a FIFO"},
+        {"info", "/dev/zero", kInputUnreadable, "it is a character device"},
+        {"repair", "/dev/zero", kInputUnreadable, "it is a character device"},
+        {"record", "/dev/null", kCannotCreate, "it is a character device"},
+        {"record", dir.path(), kCannotCreate, "it is a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.path);
+        // A reader waiting on the FIFO, as a program that takes a recording
+        // would; it must meet no end of file from the refused command.
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        const auto begun = std::chrono::steady_clock::now();
+        ExpectFailure(RunKaldrix(dir, {c.command, c.path}), c.status, c.says);
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+        // Linux raises POLLHUP for a reader once a writer has come and gone.
+        pollfd hangUp{reader, POLLIN, 0};
+        EXPECT_EQ(poll(&hangUp, 1, 0), 0) << "the FIFO was opened for writing";
+        close(reader);
+    }
+}
+
 TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
     const Bytes source = kxtest::Pattern(16000 * 4, 7);
     kxtest::WriteFile(dir.File("source.raw"), source);
@@ -492,16 +535,54 @@ bool GrowsPast(const std::string& path, size_t size) {
     return false;
 }
 
+// Ctrl-C, a termination request and a hang-up each complete the recording,
+// and record exits 0 after each. The hang-up is a real one: the terminal the
+// program runs on goes away, and every later write to it fails (EIO).
+TEST_F(KaldrixCliRealTime, EachStopSignalCompletesTheRecording) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::string take = dir.File("take" + std::to_string(signal) + ".wav");
+        int terminal = -1;
+        std::vector<std::string> args{"record", take};
+        auto argv = Argv(args);
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execve(kProgram.c_str(), argv.data(), environ);
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // The terminal is read all along, so that the program never waits on it.
+        std::atomic<bool> done{false};
+        std::thread drain([&] {
+            char buffer[4096];
+            while (!done.load()) {
+                pollfd ready{terminal, POLLIN, 0};
+                if (poll(&ready, 1, 20) == 1 && read(terminal, buffer, sizeof buffer) <= 0)
+                    break;
+            }
+        });
+        const bool grew = GrowsPast(take, 44 + 960);
+        if (signal == SIGHUP) {
+            done.store(true);
+            drain.join();
+            close(terminal); // the terminal hangs up
+        } else {
+            kill(pid, signal);
+        }
+        const int status = WaitFor(pid);
+        if (signal != SIGHUP) {
+            done.store(true);
+            drain.join();
+            close(terminal);
+        }
+        ASSERT_TRUE(grew);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(RecordedData(take).empty()) << "the header is complete";
+    }
+}
+
 TEST_F(KaldrixCliRealTime, CtrlCStopsThroughTheLibrary) {
     kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
-    const std::string take = dir.File("take.wav");
-    Child record(dir, {"record", take});
-    ASSERT_TRUE(GrowsPast(take, 44 + 960));
-    record.Signal(SIGINT);
-    const Outcome recorded = record.Finish();
-    EXPECT_EQ(recorded.status, 0) << recorded.err;
-    EXPECT_FALSE(RecordedData(take).empty()) << "the header is complete after Ctrl-C";
-
     const Bytes music = kxtest::Pattern(16000 * 10, 5);
     Child play(dir, {"play", Write("long.wav", kxtest::PcmWave(1, 8000, 16, music))});
     ASSERT_TRUE(GrowsPast(dir.File("played.raw"), 0));
@@ -675,8 +756,8 @@ TEST_F(KaldrixCliRealTime, RepairMakesTheRecordingOfAKilledHostPlayable) {
     kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
     const std::string take = dir.File("take.wav");
     Child record(dir, {"record", take});
-    ASSERT_TRUE(GrowsPast(take, 44));
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(GrowsPast(take, 44)); // its first sound
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
     record.Signal(SIGKILL);
     record.Finish();
 

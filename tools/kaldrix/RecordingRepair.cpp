@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "RecordingRepair.h"
 #include "Failure.h"
+#include "FileAccess.h"
 #include "platform/LittleEndian.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 
 namespace cli {
 
@@ -24,10 +21,6 @@ bool SameBytes(const unsigned char* header, size_t from, size_t to) {
     throw Failure(kMalformed, path + " " + why + "; nothing changed");
 }
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 } // namespace
 
 bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize) {
@@ -43,17 +36,14 @@ bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize) {
 }
 
 RepairedRecording RepairRecording(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw Failure(kInputUnreadable, "cannot read " + path + ": it is a folder");
-    std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        throw Failure(kInputUnreadable, "cannot read " + path + ": " + std::strerror(errno));
     RepairedRecording found;
-    found.fileSize = std::filesystem::file_size(path, error);
     unsigned char header[kRecordingHeaderSize];
-    if (error || std::fread(header, 1, sizeof header, file.get()) != sizeof header)
-        Refuse(path, "holds fewer than the 44 bytes of a recording's header");
+    {
+        InputFile file(path, InputFile::Access::read);
+        found.fileSize = file.size();
+        if (!file.Read(0, header, sizeof header))
+            Refuse(path, "holds fewer than the 44 bytes of a recording's header");
+    }
     if (!SameBytes(header, 0, 4) || std::memcmp(header + 8, "WAVE", 4) != 0)
         Refuse(path, "is not a WAVE file");
     if (!SameBytes(header, 8, kDataSizeAt))
@@ -72,18 +62,16 @@ RepairedRecording RepairRecording(const std::string& path) {
                          " bytes of sound, more than a WAVE header can declare");
     found.dataSize = static_cast<uint32_t>(data);
 
-    file.reset(std::fopen(path.c_str(), "r+b"));
-    if (!file)
-        throw Failure(kCannotCreate, "cannot write " + path + ": " + std::strerror(errno));
+    InputFile file(path, InputFile::Access::readWrite);
+    std::string why;
     bool written = true;
     for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(found.dataSize))
-        written = written && std::fseek(file.get(), static_cast<long>(field.at), SEEK_SET) == 0 &&
-                  std::fwrite(field.bytes, 1, sizeof field.bytes, file.get()) == sizeof field.bytes;
-    written = written && std::fflush(file.get()) == 0;
-    const int cause = errno;
-    if (std::fclose(file.release()) != 0 || !written)
+        written = written && file.Write(field.at, field.bytes, sizeof field.bytes, &why);
+    std::string closeWhy;
+    const bool closed = file.Close(&closeWhy);
+    if (!written || !closed)
         throw Failure(kCannotCreate,
-                      "cannot write the sizes into " + path + ": " + std::strerror(cause));
+                      "cannot write the sizes into " + path + ": " + (written ? closeWhy : why));
     return found;
 }
 
