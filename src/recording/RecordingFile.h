@@ -10,9 +10,10 @@
 // the start, whole buffers appended by the capture thread, and the two sizes
 // patched at the end. While a regular file grows, its sizes are brought up to
 // date every kAppendsPerSizeUpdate appends, so that a host killed meanwhile
-// leaves a valid file that lacks at most the appends since the last update. Each recording has an
-// object of its own, so that a capture thread that had to be terminated can never write into, or
-// count towards, the next recording's file.
+// leaves a valid file that lacks at most the appends since the last update.
+// Each recording has an object of its own, so that a capture thread that had
+// to be terminated can never write into, or count towards, the next
+// recording's file.
 class CRecordingFile {
 public:
     static constexpr DWORD kHeaderSize = RecordingHeader::kSize;
