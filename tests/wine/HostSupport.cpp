@@ -67,12 +67,13 @@ std::string RigFile(const char* variable) {
 
 namespace {
 
-// Runs the child test `name` with `sink` as its standard error and, unless
+// Starts the child test `name` with `sink` as its standard error and, unless
 // `out` is given, its standard output; the handles are the caller's to close.
-DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
+// The child's process handle, or null.
+HANDLE StartChild(const char* name, HANDLE sink, HANDLE out) {
     char self[MAX_PATH];
     if (GetModuleFileNameA(nullptr, self, sizeof self) == 0)
-        return STILL_ACTIVE;
+        return nullptr;
     std::string command =
         std::string("\"") + self + "\" --gtest_also_run_disabled_tests --gtest_filter=" + name;
     STARTUPINFOA startup{};
@@ -84,11 +85,19 @@ DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &child))
+        return nullptr;
+    CloseHandle(child.hThread);
+    return child.hProcess;
+}
+
+DWORD RunChild(const char* name, HANDLE sink, HANDLE out) {
+    PROCESS_INFORMATION child{};
+    child.hProcess = StartChild(name, sink, out);
+    if (!child.hProcess)
         return STILL_ACTIVE;
     WaitForSingleObject(child.hProcess, 60000);
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(child.hProcess, &exitCode);
-    CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return exitCode;
 }
@@ -104,6 +113,14 @@ DWORD RunChildTest(const char* name, const std::string& output) {
     const DWORD exitCode = RunChild(name, sink, nullptr);
     CloseHandle(sink);
     return exitCode;
+}
+
+HANDLE StartChildTest(const char* name) {
+    HANDLE sink = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &g_inheritable, OPEN_EXISTING, 0, nullptr);
+    const HANDLE child = StartChild(name, sink, nullptr);
+    CloseHandle(sink);
+    return child;
 }
 
 DWORD RunChildTestIntoUnreadPipe(const char* name) {
