@@ -25,18 +25,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Bytes allocated through operator new while a start runs: what a file's
-// declared fields make the library allocate.
+// Bytes allocated while a start runs: what a file's declared fields make the
+// library allocate.
 namespace {
 std::atomic<bool> g_countingBytes{false};
 std::atomic<uint64_t> g_bytesAllocated{0};
+
+void CountAllocation(size_t size) {
+    if (g_countingBytes.load(std::memory_order_relaxed))
+        g_bytesAllocated.fetch_add(size);
+}
 } // namespace
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizer owns the allocator; its hook sees every allocation.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+namespace {
+void CountHooked(const volatile void*, size_t size) { CountAllocation(size); }
+void IgnoreFree(const volatile void*) {}
+[[maybe_unused]] const int g_hooked =
+    __sanitizer_install_malloc_and_free_hooks(CountHooked, IgnoreFree);
+} // namespace
+#else
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 void* operator new(size_t size) {
-    if (g_countingBytes.load(std::memory_order_relaxed))
-        g_bytesAllocated.fetch_add(size);
+    CountAllocation(size);
     if (void* memory = std::malloc(size ? size : 1))
         return memory;
     throw std::bad_alloc();
@@ -46,6 +61,7 @@ void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, size_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, size_t) noexcept { std::free(memory); }
+#endif
 
 namespace {
 
