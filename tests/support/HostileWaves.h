@@ -9,6 +9,7 @@
 #include "support/TestSupport.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <ostream>
 #include <vector>
 
@@ -31,63 +32,35 @@ inline Bytes HostileFormat(uint16_t channels, uint32_t rate, uint16_t blockAlign
     return body.bytes();
 }
 
-// "RIFF" declaring 0xFFFFFFFF bytes, "WAVE", then `chunks`.
-inline Bytes StreamedRiff(const Bytes& chunks) {
+// "RIFF" declaring 0xFFFFFFFF bytes, "WAVE", then `parts`.
+inline Bytes StreamedRiff(std::initializer_list<Bytes> parts) {
     RiffWriter file;
-    file.Tag("RIFF").U32(0xFFFFFFFFu).Tag("WAVE").Raw(chunks);
+    file.Tag("RIFF").U32(0xFFFFFFFFu).Tag("WAVE");
+    for (const Bytes& part : parts)
+        file.Raw(part);
     return file.bytes();
 }
 
-// A chunk header whose size wraps, in 32 bits, to `back` bytes before the
-// header's own offset `at`.
-inline Bytes WrappingJunk(uint32_t at, uint32_t back) {
-    RiffWriter chunk;
-    chunk.Tag("junk").U32(uint32_t(0) - (at + 8) + (at - back));
-    return chunk.bytes();
-}
+inline Bytes JunkHeader(uint32_t size) { return RiffWriter().Tag("junk").U32(size).bytes(); }
 
 inline std::vector<HostileWave> HostileWaves() {
-    const Bytes format = HostileFormat(1, 8000, 2);
-    RiffWriter formatChunk;
-    formatChunk.Chunk("fmt ", format);
-    RiffWriter emptyJunk;
-    emptyJunk.Chunk("junk", {});
+    const Bytes format = RiffWriter().Chunk("fmt ", HostileFormat(1, 8000, 2)).bytes();
     const Bytes data = Pattern(1600, 21);
-    auto withFormat = [&](const Bytes& fmt) {
-        RiffWriter chunks;
-        chunks.Chunk("fmt ", fmt).Chunk("data", data);
-        return RiffWriter::Riff("WAVE", chunks.bytes());
+    const auto withFormat = [&](const Bytes& body) {
+        return RiffWriter::Riff("WAVE",
+                                RiffWriter().Chunk("fmt ", body).Chunk("data", data).bytes());
     };
-    RiffWriter otherForm;
-    otherForm.Tag("RIFF").U32(0xFFFFFFF8u).Tag("AVI ");
-    RiffWriter reachingPast2GiB;
-    reachingPast2GiB.Tag("junk").U32(0x80000000u);
-    Bytes twoJunks = emptyJunk.bytes();
-    const Bytes wrapTo12 = WrappingJunk(20, 8);
-    twoJunks.insert(twoJunks.end(), wrapTo12.begin(), wrapTo12.end());
     return {
-        // The searches for "fmt " (20 and 28 bytes) and "data" (44 bytes)
-        // would come back to the chunk at offset 12 for ever.
-        {"WrappingChunk20", StreamedRiff(WrappingJunk(12, 0)), 0, false},
-        {"WrappingChunk28", StreamedRiff(twoJunks), 0, false},
-        {"WrappingChunk44",
-         [&] {
-             Bytes chunks = formatChunk.bytes();
-             const Bytes junk = WrappingJunk(36, 24);
-             chunks.insert(chunks.end(), junk.begin(), junk.end());
-             return StreamedRiff(chunks);
-         }(),
-         0, false},
+        // The last chunk's end wraps, in 32 bits, back to the chunk at offset
+        // 12: the search for "fmt " (20 and 28 bytes) or "data" (44 bytes)
+        // would come back to it for ever.
+        {"WrappingChunk20", StreamedRiff({JunkHeader(0xFFFFFFF8u)}), 0, false},
+        {"WrappingChunk28", StreamedRiff({JunkHeader(0), JunkHeader(0xFFFFFFF0u)}), 0, false},
+        {"WrappingChunk44", StreamedRiff({format, JunkHeader(0xFFFFFFE0u)}), 0, false},
         // The search for a RIFF chunk of form "WAVE" would come back to 0.
-        {"WrappingRiff12", otherForm.bytes(), 0, false},
-        {"ChunkPast2GiB",
-         [&] {
-             Bytes chunks = formatChunk.bytes();
-             chunks.insert(chunks.end(), reachingPast2GiB.bytes().begin(),
-                           reachingPast2GiB.bytes().end());
-             return StreamedRiff(chunks);
-         }(),
-         44 + 0x80000000ull + 8, false},
+        {"WrappingRiff12", RiffWriter().Tag("RIFF").U32(0xFFFFFFF8u).Tag("AVI ").bytes(), 0, false},
+        {"ChunkPast2GiB", StreamedRiff({format, JunkHeader(0x80000000u)}), 44 + 0x80000000ull + 8,
+         false},
         {"ZeroChannels", withFormat(HostileFormat(0, 8000, 2)), 0, true},
         {"ZeroRate", withFormat(HostileFormat(1, 0, 2)), 0, true},
         {"RateAllOnes", withFormat(HostileFormat(1, 0xFFFFFFFFu, 2)), 0, true},
