@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 #include "RecordingRepair.h"
 #include "platform/LittleEndian.h"
+#include "platform/MmioLimits.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,10 +70,13 @@ void AddFormatWarnings(WaveFile& wave) {
 
 // The offset of the first top-level RIFF chunk of form "WAVE": the player
 // looks for one among the file's top-level chunks, not only at its start.
+// Each search gives up after as many chunks as the player's, so that a
+// sparse file of empty chunks is not walked through gigabytes.
 uint64_t FindWaveRiff(Reader& reader) {
     unsigned char head[12];
-    for (uint64_t offset = 0; reader.Read(offset, head, sizeof head);
-         offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
+    uint64_t offset = 0;
+    for (int step = 0; step < kMaxChunksPerSearch && reader.Read(offset, head, sizeof head);
+         ++step, offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
         if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
             return offset;
     }
@@ -115,7 +119,9 @@ WaveFile InspectWave(const std::string& path) {
     bool beyondRiff = false;
     uint64_t offset = riff + 12;
     unsigned char chunk[8];
-    while (!haveData && reader.Read(offset, chunk, sizeof chunk)) {
+    for (int step = 0;
+         step < kMaxChunksPerSearch && !haveData && reader.Read(offset, chunk, sizeof chunk);
+         ++step) {
         if (offset + 8 > riffEnd) {
             beyondRiff = true;
             break;
