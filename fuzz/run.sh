@@ -5,7 +5,8 @@
 # divide equally; ctest runs every target this way (fuzz/CMakeLists.txt):
 #   cmake --workflow --preset fuzz
 #   KALDRIX_FUZZ_SECONDS=600 ctest --preset fuzz
-# Any crash, leak, time-out or sanitizer report fails the run; the input that
+# Any crash, leak, time-out (2 s an input), allocation over 64 MiB, resident
+# memory over 512 MiB or sanitizer report fails the run; the input that
 # caused it is kept in ARTIFACTS.
 #   fuzz/run.sh TARGET CORPUS ARTIFACTS SHARES
 set -eu
@@ -30,7 +31,7 @@ log=$artifacts/$name.log
 status=0
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
     TMPDIR="$work" "$target" \
-    -max_total_time="$seconds" -max_len=40000 -timeout=10 -rss_limit_mb=2048 \
+    -max_total_time="$seconds" -max_len=40000 -timeout=2 -malloc_limit_mb=64 -rss_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$work/corpus" \
     >"$log" 2>&1 || status=$?
 

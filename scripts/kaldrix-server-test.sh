@@ -82,8 +82,10 @@ if [ -n "$own_prefix" ]; then
 fi
 
 # Test files: a second of a recognisable 16-bit pattern as WAVE, a file that
-# is RIFF but not WAVE, and 30 s of raw sound to feed the server's source.
-wave wave good.wav 1 1 && wave not-wave broken.wav && wave raw source.raw 30 2 || {
+# is RIFF but not WAVE, 30 s of raw sound to feed the server's source, and a
+# WAVE file whose frame is declared 65535 bytes long.
+wave wave good.wav 1 1 && wave not-wave broken.wav && wave raw source.raw 30 2 &&
+    wave hostile wide.wav BlockAlign65535 || {
     fail "the test files are written"
     exit 1
 }
@@ -180,6 +182,9 @@ else
     expect "devices lists ALSA's default device for play" 0 "wave-out 0: ALSA default device  <- play" --out devices
 fi
 expect "devices marks the device record uses" 0 "  <- record" --out devices
+# The library refuses a format no device plays before any device sees it; so
+# does kaldrix, instead of asking the device.
+expect "play of a 65535-byte frame: status 8" 8 "does not play the format of wide.wav" -- play wide.wav
 
 pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$bin/source.raw" &
 feeder=$!

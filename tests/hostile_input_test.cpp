@@ -7,17 +7,61 @@
 // where a folder is expected instead.)
 #include "kaldrix.h"
 #include "log/LogText.h"
+#include "support/HostileWaves.h"
 #include "support/Leftovers.h"
 #include "support/PlaybackSupport.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Bytes allocated while a start runs: what a file's declared fields make the
+// library allocate.
+namespace {
+std::atomic<bool> g_countingBytes{false};
+std::atomic<uint64_t> g_bytesAllocated{0};
+
+void CountAllocation(size_t size) {
+    if (g_countingBytes.load(std::memory_order_relaxed))
+        g_bytesAllocated.fetch_add(size);
+}
+} // namespace
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizer owns the allocator; its hook sees every allocation.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+namespace {
+void CountHooked(const volatile void*, size_t size) { CountAllocation(size); }
+void IgnoreFree(const volatile void*) {}
+[[maybe_unused]] const int g_hooked =
+    __sanitizer_install_malloc_and_free_hooks(CountHooked, IgnoreFree);
+} // namespace
+#else
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(size_t size) {
+    CountAllocation(size);
+    if (void* memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, size_t) noexcept { std::free(memory); }
+#endif
 
 namespace {
 
@@ -306,6 +350,98 @@ TEST_F(HostileInput, FileTruncatedOrReplacedWhilePlayingEnds) {
         EXPECT_EQ(kxtest::PlayedFault(played, {data}), "") << (replace ? "replaced" : "truncated");
         EXPECT_EQ(kxtest::Leftovers(before, {}), "");
     }
+}
+
+// ---- files both builds refuse (tests/support/HostileWaves.h) ----
+
+class SharedHostileWaves : public HostileInput,
+                           public ::testing::WithParamInterface<kxtest::HostileWave> {};
+
+// Each fails within a second, with the record of the step that refused it,
+// and nothing is played.
+TEST_P(SharedHostileWaves, StartFailsAtOnceWithItsRecord) {
+    const kxtest::HostileWave& row = GetParam();
+    const std::string name = dir.File("hostile.wav");
+    kxtest::WriteFile(name, row.bytes);
+    if (row.sparseLength != 0 && truncate(name.c_str(), off_t(row.sparseLength)) != 0)
+        GTEST_SKIP() << "the file system takes no sparse file of " << row.sparseLength << " bytes";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(BoundedStart(KxStartPlayFile, name.c_str()), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(log.Count(row.refusedByDevice
+                            ? kxtest::Format(LogText::kPlayDeviceOpenError, 1)
+                            : kxtest::Format(LogText::kPlayFileOpenError, name.c_str(), 1)),
+              1);
+    EXPECT_EQ(KxPlayStatus(), 0);
+    EXPECT_FALSE(kxtest::FileExists(dir.File("played.raw")));
+    EXPECT_EQ(kxtest::Leftovers(before, {}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SharedHostileWaves, ::testing::ValuesIn(kxtest::HostileWaves()),
+                         [](const ::testing::TestParamInfo<kxtest::HostileWave>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- declared fields that would size the work ----
+
+struct DeclaredFields {
+    uint16_t channels;
+    uint32_t rate;
+    uint16_t blockAlign;
+    uint16_t bits;
+    uint16_t extraBytes; // cbSize of an extensible format, with as many bytes behind it
+};
+
+// An extensible format with a PCM sub-format in its first 22 extra bytes.
+Bytes ExtensibleWave(const DeclaredFields& f) {
+    kxtest::RiffWriter body;
+    body.U16(0xFFFE).U16(f.channels).U32(f.rate).U32(f.rate * f.blockAlign);
+    body.U16(f.blockAlign).U16(f.bits).U16(f.extraBytes);
+    Bytes extra = kxtest::ExtensibleFormat(1, 8000, 16, 1);
+    extra.erase(extra.begin(), extra.begin() + 18);
+    extra.resize(f.extraBytes);
+    body.Raw(extra);
+    return kxtest::WaveFile(body.bytes(), kxtest::Pattern(4000, 15));
+}
+
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Every field at 0, 1 and its largest value, in every combination, besides
+// the reported file (a 65535-byte frame at 48 kHz) and the largest format
+// that plays: each start answers within 100 ms of its thread's CPU time and
+// allocates at most 4 MiB, whatever the file declares.
+TEST_F(HostileInput, DeclaredFieldsNeverSizeTheWork) {
+    std::vector<std::pair<DeclaredFields, int>> rows = {
+        {{1, 48000, 65535, 16, 22}, -1},
+        {{8, 192000, 32, 32, 22}, 1},
+    };
+    for (uint16_t channels : {0, 1, 0xFFFF})
+        for (uint32_t rate : {0u, 1u, 0xFFFFFFFFu})
+            for (uint16_t blockAlign : {0, 1, 0xFFFF})
+                for (uint16_t bits : {0, 1, 0xFFFF})
+                    for (uint16_t extraBytes : {0, 1, 0xFFFF})
+                        rows.push_back({{channels, rate, blockAlign, bits, extraBytes}, -1});
+    const std::string name = dir.File("declared.wav");
+    for (const auto& [fields, expected] : rows) {
+        SCOPED_TRACE(kxtest::Format("%u channels, %u Hz, block %u, %u bits, cbSize %u",
+                                    fields.channels, fields.rate, fields.blockAlign, fields.bits,
+                                    fields.extraBytes));
+        kxtest::WriteFile(name, ExtensibleWave(fields));
+        const double cpuBefore = ThreadCpuMs();
+        g_bytesAllocated = 0;
+        g_countingBytes = true;
+        const int result = KxStartPlayFile(name.c_str());
+        g_countingBytes = false;
+        EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0);
+        EXPECT_LE(g_bytesAllocated.load(), 4u << 20);
+        EXPECT_EQ(result, expected);
+        EXPECT_EQ(KxStopPlayFile(), 0);
+    }
+    EXPECT_EQ(kxtest::Leftovers(before, {}), "");
 }
 
 } // namespace

@@ -463,6 +463,46 @@ TEST_F(RecorderDeathTest, ProcessExitAfterAFailedWriteReportsIt) {
         << "10: start, 11: no write error, 12: records, 13: file";
 }
 
+// While recording, the header's sizes follow the file every 16 buffers, so
+// that a host killed meanwhile leaves a valid file; an update that fails
+// counts as a failed write.
+TEST_F(RecorderRealTimeThreads, SizesFollowTheFileWhileRecording) {
+    struct Case {
+        const char* name;
+        unsigned failedUpdate; // the nth positional write fails; 0 for none
+        int stopResult;
+    };
+    const Case cases[] = {{"updates succeed", 0, 1}, {"the second update fails", 3, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.failedUpdate)
+            kxtest::FailOperation("CFile::WriteAt", EIO, c.failedUpdate);
+        const size_t mark = Mark();
+        ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
+        Sleep(2500);
+        const Bytes during = kxtest::ReadFile(Path("a.wav"));
+        EXPECT_EQ(KxStopRecFile(), c.stopResult);
+        ASSERT_GE(during.size(), 44u);
+        const uint32_t declared = kxtest::ReadLe32(during, 40);
+        EXPECT_EQ(kxtest::ReadLe32(during, 4), 36 + declared);
+        if (c.failedUpdate) {
+            EXPECT_EQ(declared, 16u * 960) << "the first update only";
+            EXPECT_EQ(during.size(), 44u + 32 * 960) << "appending stopped at the failed update";
+            EXPECT_EQ(HostRecords(Since(mark)),
+                      (Records{LogText::kRecordFileWriteError, kStopFailed}));
+        } else {
+            EXPECT_EQ(declared % (16 * 960), 0u);
+            EXPECT_GE(declared, 16u * 960) << "2.5 s hold 41 buffers";
+            EXPECT_LE(44 + declared, during.size());
+            EXPECT_LT(during.size(), 44 + declared + 17 * 960);
+        }
+        const Bytes data = CompletedData(Path("a.wav"));
+        EXPECT_GE(data.size(), 32u * 960);
+        EXPECT_EQ(data, PatternPrefix(data.size()));
+        kxtest::ClearFailures();
+    }
+}
+
 TEST_F(RecorderRealTimeThreads, RecordingStopsGrowingBeforeTheSizeFieldsOverflow) {
     ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 1);
     CWaveRecorderTestPeer(g_Recorder).SetBytesRecorded(kLargestData - 2 * 960);
@@ -592,24 +632,33 @@ TEST_F(RecorderThreads, QueueThatNeverAppearsFailsTheThreadStart) {
 }
 
 // At process exit the detach completes the file from its length alone,
-// whole buffers only, and only then writes the stop's record.
+// whole buffers only, and only then writes the stop's record: also when the
+// exit caught a stop past its first step, which clears the flag.
 TEST_F(RecorderThreads, ProcessExitCompletesTheFileFromItsLength) {
     StopRecordingAtExit(true);
     EXPECT_TRUE(m_log.Records().empty()) << "nothing to do while idle";
-    {
-        kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
-        ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 0); // the file stays open
+    for (const bool stopBegun : {false, true}) {
+        SCOPED_TRACE(stopBegun ? "a stop past its first step" : "recording");
+        {
+            kxtest::ScopedEnv none("KALDRIX_AUDIO", "none");
+            ASSERT_EQ(KxStartRecFile(Path("a.wav").c_str()), 0); // the file stays open
+        }
+        const int appender = open(Path("a.wav").c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(appender, 0);
+        ASSERT_EQ(write(appender, m_pattern.data(), 2400), 2400);
+        close(appender);
+        if (stopBegun)
+            CWaveRecorderTestPeer(g_Recorder).ClearRecordingFlag();
+        const size_t mark = Mark();
+        StopRecordingAtExit(true);
+        EXPECT_EQ(Since(mark), Records{kStopOk});
+        EXPECT_EQ(KxRecordStatus(), 0);
+        EXPECT_EQ(CompletedData(Path("a.wav")), PatternPrefix(1920));
+        EXPECT_EQ(DescriptorsOn(Path("a.wav")), 0);
     }
-    const int appender = open(Path("a.wav").c_str(), O_WRONLY | O_APPEND);
-    ASSERT_GE(appender, 0);
-    ASSERT_EQ(write(appender, m_pattern.data(), 2400), 2400);
-    close(appender);
     const size_t mark = Mark();
     StopRecordingAtExit(true);
-    EXPECT_EQ(Since(mark), Records{kStopOk});
-    EXPECT_EQ(KxRecordStatus(), 0);
-    EXPECT_EQ(CompletedData(Path("a.wav")), PatternPrefix(1920));
-    EXPECT_EQ(DescriptorsOn(Path("a.wav")), 0);
+    EXPECT_EQ(Since(mark), Records{}) << "a completed file is left alone";
 }
 
 } // namespace

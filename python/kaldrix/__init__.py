@@ -32,7 +32,25 @@ life; a Python program mostly wants one of::
     kaldrix.load(echo="stderr", encoding="utf-8")
 
 Calls may come from any thread; each one releases the interpreter lock
-while the library works.
+while the library works. The calls that start or stop a job (the four
+start_ and stop_ functions, and entering and leaving the two context
+managers) take a lock of their engine, one for recording and one for
+playback, so two threads never interleave a start and a stop of the same
+engine. What two threads get:
+
+- two ``with kaldrix.recording(...)`` blocks at once: one records; the
+  other raises KaldrixError ("a recording runs already") and leaves that
+  recording alone;
+- two ``with kaldrix.playback(...)`` blocks at once: the later start
+  replaces the earlier playback, as the library does; the block whose
+  playback was replaced then sees it ended (``playing`` False) and its exit
+  stops nothing, so the playback that replaced it plays on;
+- a block's exit stops only its own job: after stop_recording() or
+  stop_playback() from another thread, it stops nothing.
+
+The locks cover only callers that go through this module: a thread that
+calls the library otherwise (its own ctypes handle, another module) is not
+held by them, and may still start or stop a job under a block.
 """
 
 import ctypes
@@ -120,6 +138,23 @@ def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
         return _loaded_by
 
 
+class _Engine:
+    """One engine's lock and a count of the changes of its job made through
+    this module: each stop, each start that replaces a playback, each
+    recording started. A with-block keeps the count its start left and
+    stops its job only while the count is still that."""
+
+    def __init__(self) -> None:
+        # Reentrant: a block's entry and exit call the module's own start
+        # and stop functions while they hold it.
+        self.lock = threading.RLock()
+        self.generation = 0
+
+
+_recorder = _Engine()
+_player = _Engine()
+
+
 def _call(result_type: Type[R], *arguments: bytes) -> R:
     if _library_handle is None:
         load()
@@ -148,7 +183,12 @@ def start_recording(path: FileName) -> RecordStart:
     RECORDING the recorder stays busy (record_status() answers RECORDING)
     until stop_recording().
     """
-    return _call(RecordStart, _file_name(path))
+    name = _file_name(path)
+    with _recorder.lock:
+        result = _call(RecordStart, name)
+        if result is RecordStart.RECORDING:
+            _recorder.generation += 1
+        return result
 
 
 def stop_recording() -> RecordStop:
@@ -158,7 +198,9 @@ def stop_recording() -> RecordStop:
     NOT_RECORDING when nothing was recording. COMPLETE only for a file whose
     header is whole and matches its length.
     """
-    return _call(RecordStop)
+    with _recorder.lock:
+        _recorder.generation += 1
+        return _call(RecordStop)
 
 
 def record_status() -> RecordStatus:
@@ -173,7 +215,11 @@ def start_playback(path: FileName) -> PlayStart:
     A playback in progress is stopped first, which can block as long as
     stop_playback(). A FIFO, a device or a folder is refused at once.
     """
-    return _call(PlayStart, _file_name(path))
+    name = _file_name(path)
+    with _player.lock:
+        # Whatever it answers, the playback that was running has ended.
+        _player.generation += 1
+        return _call(PlayStart, name)
 
 
 def stop_playback() -> PlayStop:
@@ -183,7 +229,9 @@ def stop_playback() -> PlayStop:
     5 s at the very end of a file); it gives up after 15 s and answers
     THREAD_DID_NOT_END. Answers STOPPED at once when nothing plays.
     """
-    return _call(PlayStop)
+    with _player.lock:
+        _player.generation += 1
+        return _call(PlayStop)
 
 
 def play_status() -> PlayStatus:
@@ -213,25 +261,35 @@ class Recording:
     """``with kaldrix.recording(path) as r:`` records while the block runs.
 
     Entering starts the recording (see start_recording()) and raises
-    KaldrixError when it does not start; when the recorder was idle, a failed
-    start is stopped again so that it does not stay busy. Leaving stops it
-    (see stop_recording(): at least 1.5 s) and raises KaldrixError when the
-    file could not be completed; ``r.stop_result`` holds what the stop
-    answered.
+    KaldrixError when it does not start: when a recording runs already, that
+    recording is left alone; a start that failed itself is stopped again so
+    that the recorder does not stay busy. Leaving stops it (see
+    stop_recording(): at least 1.5 s) and raises KaldrixError when the file
+    could not be completed; ``r.stop_result`` holds what the stop answered.
+    A recording that stop_recording() ended meanwhile is not stopped again
+    (``r.stop_result`` is then NOT_RECORDING).
     """
 
     def __init__(self, path: FileName) -> None:
         self.path = path
         self.stop_result: Optional[RecordStop] = None
+        self._generation = -1
 
     def __enter__(self) -> "Recording":
-        was_recording = record_status() is RecordStatus.RECORDING
-        result = start_recording(self.path)
-        if result is not RecordStart.RECORDING:
-            # Already recording: that recording is not this block's to stop.
-            if not was_recording:
-                stop_recording()
-            raise KaldrixError(result)
+        with _recorder.lock:
+            if record_status() is RecordStatus.RECORDING:
+                raise KaldrixError(
+                    RecordStart.NOT_STARTED,
+                    f"cannot record into {os.fsdecode(self.path)!s}: a recording runs already "
+                    "(it is left alone)")
+            result = start_recording(self.path)
+            if result is not RecordStart.RECORDING:
+                # The library keeps its recording flag up after a failed
+                # start; the recorder was idle, so this start raised it.
+                if record_status() is RecordStatus.RECORDING:
+                    stop_recording()
+                raise KaldrixError(result)
+            self._generation = _recorder.generation
         return self
 
     def __exit__(
@@ -240,7 +298,11 @@ class Recording:
         exc: Optional[BaseException],
         traceback: Optional[TracebackType],
     ) -> None:
-        self.stop_result = _stop_on_exit(stop_recording, RecordStop.COMPLETE, exc)
+        with _recorder.lock:
+            if _recorder.generation != self._generation:
+                self.stop_result = RecordStop.NOT_RECORDING
+                return
+            self.stop_result = _stop_on_exit(stop_recording, RecordStop.COMPLETE, exc)
 
 
 class Playback:
@@ -251,24 +313,29 @@ class Playback:
     ``p.playing`` tells whether it still plays. Leaving stops it (see
     stop_playback(): up to about 3-5 s while it plays, at once after its end)
     and raises KaldrixError when the stop fails; ``p.stop_result`` holds what
-    the stop answered.
+    the stop answered. A playback that another start replaced, or that
+    stop_playback() ended, counts as ended and is not stopped again
+    (``p.stop_result`` is then STOPPED).
     """
 
     def __init__(self, path: FileName) -> None:
         self.path = path
         self.stop_result: Optional[PlayStop] = None
+        self._generation = -1
 
     def __enter__(self) -> "Playback":
-        result = start_playback(self.path)
-        if result is not PlayStart.PLAYING:
-            raise KaldrixError(result)
+        with _player.lock:
+            result = start_playback(self.path)
+            if result is not PlayStart.PLAYING:
+                raise KaldrixError(result)
+            self._generation = _player.generation
         return self
 
     @property
     def playing(self) -> bool:
-        """True while the library plays (each look takes about 200 ms then;
-        False comes at once)."""
-        return play_status() is PlayStatus.PLAYING
+        """True while the library plays this block's playback (each look
+        takes about 200 ms then; False comes at once)."""
+        return _player.generation == self._generation and play_status() is PlayStatus.PLAYING
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Waits until the playback has ended, about 2 s after its last
@@ -287,7 +354,11 @@ class Playback:
         exc: Optional[BaseException],
         traceback: Optional[TracebackType],
     ) -> None:
-        self.stop_result = _stop_on_exit(stop_playback, PlayStop.STOPPED, exc)
+        with _player.lock:
+            if _player.generation != self._generation:
+                self.stop_result = PlayStop.STOPPED
+                return
+            self.stop_result = _stop_on_exit(stop_playback, PlayStop.STOPPED, exc)
 
 
 def recording(path: FileName) -> Recording:

@@ -2,7 +2,7 @@
 """The named results of the six functions and the error that carries one."""
 
 from enum import IntEnum
-from typing import Any
+from typing import Any, Optional
 
 
 class Result(IntEnum):
@@ -92,11 +92,12 @@ class KaldrixError(Exception):
     """A call answered a failure; ``result`` is the named result.
 
     ``str()`` names the call and the documented meaning, for instance
-    "KxStartRecFile answered -1: the file cannot be created".
+    "KxStartRecFile answered -1: the file cannot be created", unless a
+    message says more.
     """
 
-    def __init__(self, result: Result) -> None:
-        super().__init__(f"{result.function} answered {int(result)}: {result.meaning}")
+    def __init__(self, result: Result, message: Optional[str] = None) -> None:
+        super().__init__(message or f"{result.function} answered {int(result)}: {result.meaning}")
         self.result = result
 
     @property

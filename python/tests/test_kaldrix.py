@@ -15,6 +15,7 @@ from kaldrix import PlayStart, PlayStatus, PlayStop, RecordStart, RecordStatus, 
 CANNOT_CREATE = "KxStartRecFile answered -1: the file cannot be created"
 NOT_STARTED = "KxStartRecFile answered 0: already recording, or a device step failed"
 CANNOT_OPEN = "KxStartPlayFile answered -1: the file or the device cannot be opened"
+BUSY = "cannot record into take.wav: a recording runs already (it is left alone)"
 
 
 def data_of(path):
@@ -62,7 +63,7 @@ with busy:
 @pytest.mark.parametrize("audio, manager, path, busy, text, status", [
     ("virtual", "recording", "no/such/folder/take.wav", "", CANNOT_CREATE, "IDLE"),
     ("none", "recording", "take.wav", "", NOT_STARTED, "IDLE"),
-    ("virtual", "recording", "take.wav", "busy", NOT_STARTED, "RECORDING"),
+    ("virtual", "recording", "take.wav", "busy", BUSY, "RECORDING"),
     ("virtual", "playback", "no/such/file.wav", "", CANNOT_OPEN, "IDLE"),
     ("none", "playback", "tone.wav", "", CANNOT_OPEN, "IDLE"),
 ])
@@ -70,7 +71,7 @@ def test_a_failed_start_raises_its_named_result(tmp_path, tone_wav, audio, manag
                                                 text, status):
     tone_wav(1)
     result = {CANNOT_CREATE: RecordStart.FILE_NOT_CREATED, NOT_STARTED: RecordStart.NOT_STARTED,
-              CANNOT_OPEN: PlayStart.CANNOT_OPEN}[text]
+              CANNOT_OPEN: PlayStart.CANNOT_OPEN, BUSY: RecordStart.NOT_STARTED}[text]
     assert run_child(FAILED_START, manager, path, "first.wav", busy, cwd=tmp_path,
                      KALDRIX_AUDIO=audio) == [text, repr(result), status]
 

@@ -83,6 +83,12 @@ void CFile::Write(const void* data, unsigned count) {
         ThrowNotOpen();
     ApplyInjectedFailure("CFile::Write");
     system_file::WaitIfWriteHeld();
+    if (m_positionLost) {
+        uint64_t end = 0;
+        if (!system_file::Seek(m_hFile, 0, CFile::end, &end))
+            ThrowLastError();
+        m_positionLost = false;
+    }
     const char* next = static_cast<const char*>(data);
     while (count > 0) {
         unsigned written = 0;
@@ -93,6 +99,25 @@ void CFile::Write(const void* data, unsigned count) {
         next += written;
         count -= written;
     }
+}
+
+void CFile::WriteAt(uint64_t offset, const void* data, unsigned count) {
+    const system_file::OperationScope scope;
+    if (!IsOpen())
+        ThrowNotOpen();
+    ApplyInjectedFailure("CFile::WriteAt");
+    unsigned written = 0;
+    if (!system_file::WriteAt(m_hFile, offset, data, count, &written)) {
+        m_positionLost = true;
+        ThrowLastError();
+    }
+    if (written != count)
+        Throw(system_file::kDiskFullError);
+}
+
+bool CFile::IsRegularFile() const {
+    const system_file::OperationScope scope;
+    return IsOpen() && system_file::IsRegular(m_hFile);
 }
 
 uint64_t CFile::Seek(int64_t offset, unsigned from) {

@@ -55,15 +55,24 @@ public:
     // name fails like a file that cannot be opened.
     int Open(const char* fileName, unsigned openFlags, CFileException* error = nullptr);
     void Write(const void* data, unsigned count);
+    // Writes all of `data` at `offset`, inside a file that is appended to:
+    // the next Write still goes to the end of the file, also after a failure
+    // here.
+    void WriteAt(uint64_t offset, const void* data, unsigned count);
     uint64_t Seek(int64_t offset, unsigned from);
     uint64_t GetLength() const;
     void SetLength(uint64_t newLength);
     void Close();
     bool IsOpen() const { return m_hFile != hFileNull; }
+    // A file on disk, not a pipe, a socket or a device; false when not open.
+    bool IsRegularFile() const;
 
 private:
     static constexpr intptr_t hFileNull = -1;
     [[noreturn]] void ThrowLastError() const;
 
     intptr_t m_hFile = hFileNull; // a file descriptor on POSIX, a HANDLE on Windows
+    // A WriteAt failed where it may have left the file position inside the
+    // file: the next Write moves to the end first.
+    bool m_positionLost = false;
 };

@@ -35,7 +35,12 @@ public:
 intptr_t Open(const char* fileName, Access access, bool shareDenyNone, Creation creation);
 // Writes some of `data`; *written may be less than count.
 bool Write(intptr_t file, const void* data, unsigned count, unsigned* written);
+// Writes at `offset` and leaves the file position at the end of the file
+// (Windows moves it there and back; POSIX never moves it). Some of `data`
+// may be written: *written tells.
+bool WriteAt(intptr_t file, uint64_t offset, const void* data, unsigned count, unsigned* written);
 bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position);
+bool IsRegular(intptr_t file);
 bool Length(intptr_t file, uint64_t* length);
 // Cuts or extends the file; the file position stays where it was.
 bool SetLength(intptr_t file, uint64_t length);

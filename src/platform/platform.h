@@ -25,6 +25,7 @@
 #include "LogLocation.h"
 #include "ModuleReference.h"
 #include "PlaybackRate.h"
+#include "PlausibleFormat.h"
 #include "StandardOutput.h"
 #include "ThreadName.h"
 #include "WinApp.h"

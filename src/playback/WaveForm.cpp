@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "playback/WaveForm.h"
+#include "platform/MmioLimits.h"
+#include "playback/WaveFormChunks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,21 +58,22 @@ void CWaveForm::CloseFailedOpen() {
 }
 
 bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
-    m_riffChunk.fccType = mmioFOURCC('W', 'A', 'V', 'E');
-    if (mmioDescend(m_file, &m_riffChunk, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
+    // Every search stays inside the file and, below the RIFF chunk, inside
+    // that chunk: a streamed file declares 0xFFFFFFFF and is searched to its
+    // end.
+    const int64_t fileEnd = MmioFileEnd(m_fileName);
+    if (!FindChunk(m_file, FOURCC_RIFF, mmioFOURCC('W', 'A', 'V', 'E'), {0, fileEnd}, &m_riffChunk))
         return false;
-    // A streamed file declares 0xFFFFFFFF: the chunks are searched up to the
-    // largest end a 32-bit offset can name, which the search's own sum of
-    // offset and size must not pass.
-    m_riffChunk.cksize = std::min(m_riffChunk.cksize, 0xFFFFFFFFu - m_riffChunk.dwDataOffset);
-    m_formatChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
-    if (mmioDescend(m_file, &m_formatChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR ||
+    const int64_t riffEnd =
+        std::min<int64_t>(int64_t(m_riffChunk.dwDataOffset) + m_riffChunk.cksize, fileEnd);
+    if (!FindChunk(m_file, mmioFOURCC('f', 'm', 't', ' '), 0,
+                   {int64_t(m_riffChunk.dwDataOffset) + 4, riffEnd}, &m_formatChunk) ||
         !ReadFormat(format))
         return false;
-    mmioAscend(m_file, &m_formatChunk, 0);
-    // The data must follow the format: the search goes on from here.
-    m_dataChunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    if (mmioDescend(m_file, &m_dataChunk, &m_riffChunk, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+    // The data must follow the format: the search goes on from there.
+    const int64_t afterFormat = ChunkEnd(m_formatChunk);
+    if (afterFormat > riffEnd || mmioAscend(m_file, &m_formatChunk, 0) != MMSYSERR_NOERROR ||
+        !FindChunk(m_file, mmioFOURCC('d', 'a', 't', 'a'), 0, {afterFormat, riffEnd}, &m_dataChunk))
         return false;
     // The size is unsigned: a streamed file declares 0xFFFFFFFF and plays to
     // its end. The device only ever gets whole sample frames.

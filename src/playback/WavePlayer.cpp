@@ -167,8 +167,11 @@ int CWavePlayer::OpenDevice(const WAVEFORMATEX& format, const std::vector<BYTE>&
     std::vector<BYTE> complete(reinterpret_cast<const BYTE*>(&head),
                                reinterpret_cast<const BYTE*>(&head) + sizeof head);
     complete.insert(complete.end(), extraFormat.begin(), extraFormat.begin() + head.cbSize);
+    // An implausible format is refused here as a device would refuse it,
+    // before any system converter or audio server sees it.
     HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, m_deviceIndex, reinterpret_cast<const WAVEFORMATEX*>(complete.data()),
+    if (!IsPlausibleFormat(head) ||
+        waveOutOpen(&device, m_deviceIndex, reinterpret_cast<const WAVEFORMATEX*>(complete.data()),
                     0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
         return 1;
     m_device = device;

@@ -19,6 +19,7 @@ void CRecordingFile::Create(const char* fileName) {
     m_file.Open(fileName, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
     m_file.Write(RecordingHeader::kStart, sizeof RecordingHeader::kStart);
     m_headerWhole = true;
+    m_sizesUpdatable = m_file.IsRegularFile();
 }
 
 // Once a write has failed, or the size fields would overflow, nothing more is
@@ -35,13 +36,30 @@ bool CRecordingFile::Append(const char* data, DWORD size) {
         m_file.Write(data, size);
     } catch (CFileException* e) {
         e->Delete();
-        m_appendStopped = true;
-        m_writeFailed.store(true);
-        g_Log.Write(LogText::kRecordFileWriteError);
+        StopAppendingAfterFailedWrite();
         return false;
     }
-    m_bytesRecorded.fetch_add(size);
+    const DWORD recorded = m_bytesRecorded.fetch_add(size) + size;
+    if (!m_sizesUpdatable || ++m_appendsSinceSizeUpdate < kAppendsPerSizeUpdate)
+        return true;
+    m_appendsSinceSizeUpdate = 0;
+    // Two positional writes: the appends go on at the end of the file.
+    try {
+        for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(recorded))
+            m_file.WriteAt(field.at, field.bytes, sizeof field.bytes);
+    } catch (CFileException* e) {
+        e->Delete();
+        StopAppendingAfterFailedWrite();
+        return false;
+    }
     return true;
+}
+
+// The file then holds less than was captured, and the stop says so.
+void CRecordingFile::StopAppendingAfterFailedWrite() {
+    m_appendStopped = true;
+    m_writeFailed.store(true);
+    g_Log.Write(LogText::kRecordFileWriteError);
 }
 
 // A failed write may have left part of a buffer behind the counted data: the

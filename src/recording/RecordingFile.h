@@ -8,12 +8,17 @@
 
 // The WAVE file of one recording: a 44-byte header with zero sizes written at
 // the start, whole buffers appended by the capture thread, and the two sizes
-// patched at the end. Each recording has an object of its own, so that a
-// capture thread that had to be terminated can never write into, or count
-// towards, the next recording's file.
+// patched at the end. While a regular file grows, its sizes are brought up to
+// date every kAppendsPerSizeUpdate appends, so that a host killed meanwhile
+// leaves a valid file that lacks at most the appends since the last update.
+// Each recording has an object of its own, so that a capture thread that had
+// to be terminated can never write into, or count towards, the next
+// recording's file.
 class CRecordingFile {
 public:
     static constexpr DWORD kHeaderSize = RecordingHeader::kSize;
+    // About a second of the recorder's 60 ms buffers.
+    static constexpr DWORD kAppendsPerSizeUpdate = 16;
 
     CRecordingFile() = default;
     CRecordingFile(const CRecordingFile&) = delete;
@@ -23,8 +28,9 @@ public:
     // Throws CFileException*.
     void Create(const char* fileName);
     // The capture thread's append of one whole buffer. False once nothing
-    // more is appended: after a failed write, or where the size fields would
-    // overflow (each written once as a record).
+    // more is appended: after a failed write (an append or an update of the
+    // sizes), or where the size fields would overflow (each written once as a
+    // record).
     bool Append(const char* data, DWORD size);
     // Patches the sizes and closes the file. Throws CFileException* when the
     // file cannot be completed, or when its header is not whole or does not
@@ -34,6 +40,9 @@ public:
     // the file's length (whole buffers only). False when the file could not
     // be completed.
     bool CompleteFromLength(DWORD bufferSize);
+    // The header is whole and the file still open: the recording's sizes
+    // have not been completed yet.
+    bool AwaitsCompletion() const { return m_headerWhole && m_file.IsOpen(); }
     // Closes the file silently if it is still open.
     void CloseQuietly();
 
@@ -45,6 +54,7 @@ public:
 
 private:
     void PatchSizes(DWORD dataBytes);
+    void StopAppendingAfterFailedWrite();
     [[noreturn]] static void ThrowIncomplete();
 
     CFile m_file;
@@ -54,5 +64,9 @@ private:
     std::atomic<DWORD> m_bytesPreset{0};
     std::atomic<bool> m_writeFailed{false};
     bool m_headerWhole = false;
-    bool m_appendStopped = false; // the capture thread's own
+    // A FIFO or a device has no header to update.
+    bool m_sizesUpdatable = false;
+    // The capture thread's own:
+    bool m_appendStopped = false;
+    DWORD m_appendsSinceSizeUpdate = 0;
 };

@@ -394,10 +394,13 @@ bool CWaveRecorder::UnclosedDevice::Close() {
     return waveInClose(device) == MMSYSERR_NOERROR;
 }
 
+// The flag alone does not tell whether a file waits for its sizes: a stop
+// clears it first, and the exit may catch that stop in its pause or after it
+// closed the device. So the file itself is asked as well.
 int CWaveRecorder::CompleteAtProcessExit() {
-    if (!m_recording.load())
+    const bool flagged = m_recording.exchange(0) != 0;
+    if (!m_output || !(flagged || m_output->AwaitsCompletion()))
         return 0;
-    m_recording.store(0);
     if (m_output->CompleteFromLength(kBufferSize))
         return m_output->WriteFailed() ? -1 : 1;
     g_Log.Write(LogText::kRecordFileCloseError);

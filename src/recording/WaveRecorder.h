@@ -33,8 +33,10 @@ public:
     // For the process-exit detach, when the capture thread is already gone
     // and other threads may hold locks: completes the file with kernel32-level
     // file calls only (sizes from the file's length), closes it, and only then
-    // writes the stop's records. Waits on nothing. 0 when not recording, else
-    // what a stop returns.
+    // writes the stop's records. Waits on nothing. Whatever moment the exit
+    // caught (a start past its header, a stop in its pause or past the
+    // device's close), a file with a whole header that is still open is
+    // completed. 0 when nothing was recording, else what a stop returns.
     int CompleteAtProcessExit();
     // From now on a stop waits for the capture thread as long as it can
     // still end by itself: the library must never go with one left behind.

@@ -51,6 +51,29 @@ TEST(PlatformFile, ThrowsWhereTheFrameworkClassDoes) {
     EXPECT_NE(CauseOfThrow([&] { reader.Write(bytes, 4); }), -1) << "write refused by the system";
 }
 
+// The recorder's header updates: a positional write never moves where the
+// next append goes, also after it failed.
+TEST(PlatformFile, WriteAtLeavesTheAppendsAtTheEnd) {
+    kxtest::TempDir dir;
+    const std::string path = dir.File("out.wav");
+    CFile file;
+    EXPECT_NE(CauseOfThrow([&] { file.WriteAt(0, "AB", 2); }), -1) << "while not open";
+    EXPECT_FALSE(file.IsRegularFile()) << "while not open";
+    ASSERT_TRUE(
+        file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
+    EXPECT_TRUE(file.IsRegularFile());
+    file.Write("abcdef", 6);
+    file.WriteAt(1, "XY", 2);
+    file.Write("g", 1);
+    file.Write("h", 1);
+    file.Close();
+    EXPECT_EQ(kxtest::ReadFile(path), (kxtest::Bytes{'a', 'X', 'Y', 'd', 'e', 'f', 'g', 'h'}));
+
+    CFile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), CFile::modeRead));
+    EXPECT_NE(CauseOfThrow([&] { reader.WriteAt(0, "AB", 2); }), -1) << "refused by the system";
+}
+
 TEST(PlatformFile, OpenFailsWithoutThrowingAndCreateTruncatesUnlessTold) {
     kxtest::TempDir dir;
     const std::string path = dir.File("data.raw");

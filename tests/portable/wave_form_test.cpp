@@ -135,6 +135,23 @@ TEST_F(WaveFormTest, FailedOpenReturnsOneAndLeavesNoFileOpen) {
     }
 }
 
+// A search takes at most 65536 chunks, so that no file of empty chunks is
+// walked for long: a format chunk after 65535 others is found, after 65536
+// it is missing.
+TEST_F(WaveFormTest, ChunkSearchGivesUpAfter65536Chunks) {
+    for (const int before : {65535, 65536}) {
+        SCOPED_TRACE(before);
+        RiffWriter chunks;
+        for (int i = 0; i < before; ++i)
+            chunks.Chunk("junk", {});
+        chunks.Chunk("fmt ", kxtest::PcmFormat(1, 8000, 16)).Chunk("data", Pattern(100));
+        WAVEFORMATEX format{};
+        int result = -1;
+        auto wave = Open(Wave(chunks), format, &result);
+        EXPECT_EQ(result, before < 65536 ? 0 : 1);
+    }
+}
+
 TEST_F(WaveFormTest, WithoutFmtChunkTheCallersRecordIsLeftAsItWas) {
     WAVEFORMATEX format;
     std::memset(&format, 0x5A, sizeof format);

@@ -57,9 +57,13 @@ protected:
     }
 };
 
+// A frame that is not channels x bits / 8 bytes is refused: no buffer is
+// ever sized from a declared 65535-byte frame.
 TEST_P(BackendConformance, NamesDevicesAndChecksFormatsWithoutOpening) {
     WAVEFORMATEX twelveBits = Mono16();
     twelveBits.wBitsPerSample = 12;
+    WAVEFORMATEX wideFrame = Mono16();
+    wideFrame.nBlockAlign = 0xFFFF;
     for (Direction direction : {Direction::Playback, Direction::Capture}) {
         for (const DeviceName& device : GetParam()->devices(direction)) {
             EXPECT_FALSE(device.id.empty());
@@ -68,6 +72,7 @@ TEST_P(BackendConformance, NamesDevicesAndChecksFormatsWithoutOpening) {
         }
         EXPECT_EQ(GetParam()->check(direction, Mono16()), MMSYSERR_NOERROR);
         EXPECT_EQ(GetParam()->check(direction, twelveBits), WAVERR_BADFORMAT);
+        EXPECT_EQ(GetParam()->check(direction, wideFrame), WAVERR_BADFORMAT);
     }
 }
 

@@ -12,6 +12,8 @@ public:
     int StartThread() { return m_recorder.StartThread(); }
     int StopThread() { return m_recorder.StopThread(); }
     void SetBytesRecorded(DWORD bytes) { m_recorder.SetBytesRecorded(bytes); }
+    // As a stop's first step does.
+    void ClearRecordingFlag() { m_recorder.m_recording.store(0); }
 
 private:
     CWaveRecorder& m_recorder;

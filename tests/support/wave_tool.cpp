@@ -5,6 +5,7 @@
 //   wave_tool wave FILE SECONDS SEED           8000 Hz 16-bit mono WAVE of a pattern
 //   wave_tool raw FILE SECONDS SEED            the same pattern, raw
 //   wave_tool not-wave FILE                    RIFF, but of form "AVI "
+//   wave_tool hostile FILE NAME                the row NAME of support/HostileWaves.h
 //   wave_tool recording FILE RAW MIN MAX       a complete recording (both sizes
 //                                              patched, whole 960-byte pieces) of
 //                                              MIN to MAX bytes, a slice of RAW
@@ -13,6 +14,7 @@
 //                                              gaps: maybe with short runs of
 //                                              silence between its bytes)
 // Exits 0 when the file is written or the check holds, else 1 with the reason.
+#include "support/HostileWaves.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -81,11 +83,19 @@ int main(int argc, char** argv) {
                           kxtest::Pattern(kBytesPerSecond * number(3), uint32_t(number(4))));
     else if (command == "not-wave" && argc == 3)
         kxtest::WriteFile(argv[2], kxtest::RiffWriter::Riff("AVI ", {}));
-    else if (command == "recording" && argc == 6)
+    else if (command == "hostile" && argc == 4) {
+        const auto rows = kxtest::HostileWaves();
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const kxtest::HostileWave& r) {
+            return r.name == std::string(argv[3]);
+        });
+        if (row == rows.end() || row->sparseLength != 0)
+            return Fail(std::string("no such small hostile file: ") + argv[3]);
+        kxtest::WriteFile(argv[2], row->bytes);
+    } else if (command == "recording" && argc == 6)
         return CheckRecording(argv[2], argv[3], number(4), number(5));
     else if (command == "played" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "gaps")))
         return CheckPlayed(argv[2], argv[3], number(4), argc == 6);
     else
-        return Fail("usage: wave|raw|not-wave|recording|played, see the source");
+        return Fail("usage: wave|raw|not-wave|hostile|recording|played, see the source");
     return 0;
 }

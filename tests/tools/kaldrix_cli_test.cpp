@@ -8,7 +8,10 @@
 #include "support/AudioRig.h"
 #include "support/TestSupport.h"
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -21,6 +24,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -232,6 +236,9 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
     Bytes killed = unfinished; // as a host killed while recording leaves it
     killed[40] = killed[41] = killed[42] = killed[43] = 0;
+    // Killed after the recorder's last update of the sizes.
+    Bytes killedLater = kxtest::PcmWave(1, 8000, 16, Bytes(960));
+    killedLater.insert(killedLater.end(), 960, 0);
 
     struct Case {
         const char* name;
@@ -281,6 +288,10 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
          {"declares 2147483648 bytes but the file holds only 0"}},
         {"unfinished recording", unfinished, kMalformed, {"unfinished recording"}},
         {"killed recording", killed, kMalformed, {"unfinished recording", "'kaldrix repair "}},
+        {"killed after an update",
+         killedLater,
+         kMalformed,
+         {"declares 960 bytes of sound of the 1920"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,6 +308,12 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     ExpectFailure(RunKaldrix(dir, {"info", dir.File("missing.wav")}), kInputUnreadable,
                   "No such file");
     ExpectFailure(RunKaldrix(dir, {"info", dir.path()}), kInputUnreadable, "folder");
+    // 4 GiB of empty chunks in a sparse file: the search gives up as the
+    // player's does, instead of walking them for many minutes.
+    const std::string sparse =
+        Write("sparse.wav", RiffWriter().Tag("RIFF").U32(0xFFFFFFFFu).Tag("WAVE").bytes());
+    if (truncate(sparse.c_str(), off_t(1) << 32) == 0)
+        ExpectFailure(RunKaldrix(dir, {"info", sparse}), kMalformed, "no \"fmt \" chunk");
 }
 
 TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
@@ -429,6 +446,45 @@ TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
     ExpectFailure(RunKaldrix(dir, {"duplex", good, dir.File("new.wav")}), kNoDevice, "device");
 }
 
+// No command waits in the open of a path that is not a regular file: a FIFO
+// that nobody opens from the other end, or a device. The files a command
+// reads are refused with status 3, a recording target with 6 (the FIFO's
+// reader sees nothing of it), each naming what the path is.
+TEST_F(KaldrixCli, PathsThatAreNotRegularFilesAreRefusedAtOnce) {
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char* command;
+        std::string path;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"info", fifo, kInputUnreadable, "it is a FIFO"},
+        {"play", fifo, kInputUnreadable, "it is a FIFO"},
+        {"repair", fifo, kInputUnreadable, "it is a FIFO"},
+        {"record", fifo, kCannotCreate, "it is a FIFO"},
+        {"info", "/dev/zero", kInputUnreadable, "it is a character device"},
+        {"repair", "/dev/zero", kInputUnreadable, "it is a character device"},
+        {"record", "/dev/null", kCannotCreate, "it is a character device"},
+        {"record", dir.path(), kCannotCreate, "it is a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.path);
+        // A reader waiting on the FIFO, as a program that takes a recording
+        // would; it must meet no end of file from the refused command.
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        const auto begun = std::chrono::steady_clock::now();
+        ExpectFailure(RunKaldrix(dir, {c.command, c.path}), c.status, c.says);
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+        // Linux raises POLLHUP for a reader once a writer has come and gone.
+        pollfd hangUp{reader, POLLIN, 0};
+        EXPECT_EQ(poll(&hangUp, 1, 0), 0) << "the FIFO was opened for writing";
+        close(reader);
+    }
+}
+
 TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
     const Bytes source = kxtest::Pattern(16000 * 4, 7);
     kxtest::WriteFile(dir.File("source.raw"), source);
@@ -486,16 +542,54 @@ bool GrowsPast(const std::string& path, size_t size) {
     return false;
 }
 
+// Ctrl-C, a termination request and a hang-up each complete the recording,
+// and record exits 0 after each. The hang-up is a real one: the terminal the
+// program runs on goes away, and every later write to it fails (EIO).
+TEST_F(KaldrixCliRealTime, EachStopSignalCompletesTheRecording) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::string take = dir.File("take" + std::to_string(signal) + ".wav");
+        int terminal = -1;
+        std::vector<std::string> args{"record", take};
+        auto argv = Argv(args);
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execve(kProgram.c_str(), argv.data(), environ);
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // The terminal is read all along, so that the program never waits on it.
+        std::atomic<bool> done{false};
+        std::thread drain([&] {
+            char buffer[4096];
+            while (!done.load()) {
+                pollfd ready{terminal, POLLIN, 0};
+                if (poll(&ready, 1, 20) == 1 && read(terminal, buffer, sizeof buffer) <= 0)
+                    break;
+            }
+        });
+        const bool grew = GrowsPast(take, 44 + 960);
+        if (signal == SIGHUP) {
+            done.store(true);
+            drain.join();
+            close(terminal); // the terminal hangs up
+        } else {
+            kill(pid, signal);
+        }
+        const int status = WaitFor(pid);
+        if (signal != SIGHUP) {
+            done.store(true);
+            drain.join();
+            close(terminal);
+        }
+        ASSERT_TRUE(grew);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(RecordedData(take).empty()) << "the header is complete";
+    }
+}
+
 TEST_F(KaldrixCliRealTime, CtrlCStopsThroughTheLibrary) {
     kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
-    const std::string take = dir.File("take.wav");
-    Child record(dir, {"record", take});
-    ASSERT_TRUE(GrowsPast(take, 44 + 960));
-    record.Signal(SIGINT);
-    const Outcome recorded = record.Finish();
-    EXPECT_EQ(recorded.status, 0) << recorded.err;
-    EXPECT_FALSE(RecordedData(take).empty()) << "the header is complete after Ctrl-C";
-
     const Bytes music = kxtest::Pattern(16000 * 10, 5);
     Child play(dir, {"play", Write("long.wav", kxtest::PcmWave(1, 8000, 16, music))});
     ASSERT_TRUE(GrowsPast(dir.File("played.raw"), 0));
@@ -613,6 +707,12 @@ TEST_F(KaldrixCli, RepairCompletesOnlyAnUnfinishedRecordingAndKeepsEverySoundByt
     Bytes stereo = WithoutSizes(kxtest::PcmWave(2, 8000, 16, sound));
     Bytes riffOnly = finished;
     riffOnly[40] = riffOnly[41] = riffOnly[42] = riffOnly[43] = 0;
+    // Sizes brought up to date while recording, before the host died.
+    const Bytes updated = kxtest::PcmWave(1, 8000, 16, Bytes(sound.begin(), sound.begin() + 9600));
+    Bytes shortSizes = updated;
+    shortSizes.insert(shortSizes.end(), sound.begin() + 9600, sound.end());
+    Bytes inconsistent = shortSizes;
+    inconsistent[4] = 0;
     const Bytes notWave = kxtest::Pattern(100, 2);
 
     struct Case {
@@ -625,6 +725,8 @@ TEST_F(KaldrixCli, RepairCompletesOnlyAnUnfinishedRecordingAndKeepsEverySoundByt
         {"whole samples", WithoutSizes(finished), 0, "16000 bytes of sound", {16036, 16000}},
         {"odd last byte", odd, 0, "16000 bytes of sound (its odd last byte", {16036, 16000}},
         {"header only", WithoutSizes(kxtest::PcmWave(1, 8000, 16, {})), 0, "0 bytes", {36, 0}},
+        {"sizes short of the file", shortSizes, 0, "declared 9600 bytes", {16036, 16000}},
+        {"sizes short but not matching", inconsistent, kMalformed, "already finished", {}},
         {"finished", finished, kMalformed, "already finished", {}},
         {"riff size only", riffOnly, kMalformed, "already finished", {}},
         {"other format", stereo, kMalformed, "not a recording of the library", {}},
@@ -643,7 +745,7 @@ TEST_F(KaldrixCli, RepairCompletesOnlyAnUnfinishedRecordingAndKeepsEverySoundByt
         }
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
-        EXPECT_TRUE(WithoutSizes(after) == c.bytes) << "only the two sizes change";
+        EXPECT_TRUE(WithoutSizes(after) == WithoutSizes(c.bytes)) << "only the two sizes change";
         EXPECT_EQ(HeaderSizes(after).riff, c.sizes.riff);
         EXPECT_EQ(HeaderSizes(after).data, c.sizes.data);
     }
@@ -651,6 +753,9 @@ TEST_F(KaldrixCli, RepairCompletesOnlyAnUnfinishedRecordingAndKeepsEverySoundByt
                   "missing.wav");
 }
 
+// The library keeps the header's sizes up to date about once a second, so
+// a killed host leaves a valid file with all but its last second or less;
+// repair then declares the rest too.
 TEST_F(KaldrixCliRealTime, RepairMakesTheRecordingOfAKilledHostPlayable) {
     const Bytes source = kxtest::Pattern(16000 * 8, 11);
     kxtest::WriteFile(dir.File("source.raw"), source);
@@ -658,21 +763,29 @@ TEST_F(KaldrixCliRealTime, RepairMakesTheRecordingOfAKilledHostPlayable) {
     kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
     const std::string take = dir.File("take.wav");
     Child record(dir, {"record", take});
-    ASSERT_TRUE(GrowsPast(take, 44 + 16000)); // about a second
+    ASSERT_TRUE(GrowsPast(take, 44)); // its first sound
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
     record.Signal(SIGKILL);
     record.Finish();
 
     const Bytes killed = ReadFile(take);
-    ASSERT_GT(killed.size(), 44u + 16000);
-    EXPECT_EQ(HeaderSizes(killed).riff, 0u) << "sizes stay 0 while recording";
-    EXPECT_EQ(HeaderSizes(killed).data, 0u);
+    const Sizes left = HeaderSizes(killed);
+    EXPECT_EQ(left.riff, 36 + left.data);
+    EXPECT_GE(left.data, 2u * 16000) << "at most about a second is undeclared";
+    ASSERT_LE(44 + left.data, killed.size());
+    EXPECT_TRUE(StartsWith(source, Bytes(killed.begin() + 44, killed.begin() + 44 + left.data)))
+        << "the declared sound is what the input delivered";
+    if (44 + left.data == killed.size()) {
+        EXPECT_EQ(RunKaldrix(dir, {"info", take}).status, 0) << "killed right after an update";
+        return;
+    }
     ExpectFailure(RunKaldrix(dir, {"info", take}), kMalformed, "kaldrix repair " + take);
 
     const Outcome repair = RunKaldrix(dir, {"repair", take});
     EXPECT_EQ(repair.status, 0) << repair.err;
     const Bytes repaired = ReadFile(take);
     ASSERT_EQ(repaired.size(), killed.size());
-    EXPECT_TRUE(WithoutSizes(repaired) == killed) << "no byte of sound changes";
+    EXPECT_TRUE(WithoutSizes(repaired) == WithoutSizes(killed)) << "no byte of sound changes";
     // The sizes declare every whole sample the file holds; a kill may cut
     // a write anywhere, not only between the library's 960-byte pieces.
     const uint32_t size = static_cast<uint32_t>(killed.size() - 44) & ~1u;

@@ -72,10 +72,10 @@ std::string ThisProgram() {
     return GetModuleFileNameA(nullptr, self, sizeof self) ? self : "";
 }
 
-// Runs `command` with `sink` as its standard input and error and, unless
-// `out` is given, its standard output; the handles are the caller's to
-// close. `endedAt` gets the GetTickCount at which it was seen to end.
-DWORD RunCommand(std::string command, HANDLE sink, HANDLE out, DWORD* endedAt = nullptr) {
+// Starts `command` with `sink` as its standard input and error and, unless
+// `out` is given, its standard output; the handles are the caller's to close.
+// The child's process handle, or null.
+HANDLE StartCommand(std::string command, HANDLE sink, HANDLE out) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -85,16 +85,25 @@ DWORD RunCommand(std::string command, HANDLE sink, HANDLE out, DWORD* endedAt = 
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &child))
+        return nullptr;
+    CloseHandle(child.hThread);
+    return child.hProcess;
+}
+
+// Runs `command` as StartCommand does, for 60 s at most. `endedAt` gets the
+// GetTickCount at which it was seen to end.
+DWORD RunCommand(const std::string& command, HANDLE sink, HANDLE out, DWORD* endedAt = nullptr) {
+    const HANDLE child = StartCommand(command, sink, out);
+    if (!child)
         return STILL_ACTIVE;
-    WaitForSingleObject(child.hProcess, 60000);
+    WaitForSingleObject(child, 60000);
     if (endedAt)
         *endedAt = GetTickCount();
     DWORD exitCode = STILL_ACTIVE;
-    GetExitCodeProcess(child.hProcess, &exitCode);
+    GetExitCodeProcess(child, &exitCode);
     if (exitCode == STILL_ACTIVE)
-        TerminateProcess(child.hProcess, STILL_ACTIVE);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+        TerminateProcess(child, STILL_ACTIVE);
+    CloseHandle(child);
     return exitCode;
 }
 
@@ -127,6 +136,14 @@ DWORD RunChildTest(const char* name, const std::string& output) {
     const DWORD exitCode = RunCommand(ChildTestCommand(name), sink, nullptr);
     CloseHandle(sink);
     return exitCode;
+}
+
+HANDLE StartChildTest(const char* name) {
+    HANDLE sink = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &g_inheritable, OPEN_EXISTING, 0, nullptr);
+    const HANDLE child = StartCommand(ChildTestCommand(name), sink, nullptr);
+    CloseHandle(sink);
+    return child;
 }
 
 DWORD RunChildTestIntoUnreadPipe(const char* name) {

@@ -75,6 +75,9 @@ std::string RigFile(const char* variable);
 // as a child), its output into the file `output` (discarded when empty), and
 // returns its exit code, or STILL_ACTIVE when it ran longer than 60 s.
 DWORD RunChildTest(const char* name, const std::string& output = "");
+// Starts that child, its output discarded, and returns its process handle
+// (null when it cannot start) for the caller to end and close.
+HANDLE StartChildTest(const char* name);
 // The same with the child's standard output a pipe that nobody reads.
 DWORD RunChildTestIntoUnreadPipe(const char* name);
 // Runs the program `program` of this program's folder with `arguments`, its

@@ -4,6 +4,7 @@
 // everything that reaches the default sink.
 #include "HostSupport.h"
 #include "log/LogText.h"
+#include "support/HostileWaves.h"
 
 #include <cstdio>
 
@@ -17,6 +18,94 @@ std::string Formatted(const char* format, const char* text, int number) {
     std::snprintf(buffer, sizeof buffer, format, text, number);
     return buffer;
 }
+
+struct StartCall {
+    const Library* library;
+    const char* path;
+    int result;
+};
+
+DWORD WINAPI RunStart(LPVOID parameter) {
+    auto* call = static_cast<StartCall*>(parameter);
+    call->result = call->library->StartPlayFile(call->path);
+    return 0;
+}
+
+// The start on a thread of its own. One that does not answer within 10 s
+// holds the player's lock for good, and every later call would wait on it:
+// the host ends there, failed.
+int BoundedStart(const Library& library, const char* path) {
+    StartCall call{&library, path, 0};
+    const HANDLE thread = CreateThread(nullptr, 0, RunStart, &call, 0, nullptr);
+    if (!thread)
+        return library.StartPlayFile(path);
+    if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "KxStartPlayFile(%s) did not answer within 10 s\n", path);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    CloseHandle(thread);
+    return call.result;
+}
+
+// Makes `path` hold `bytes`, extended to `length` bytes when that is more
+// (sparse where the file system allows it); false when it cannot.
+bool WriteExtended(const std::string& path, const kxtest::Bytes& bytes, uint64_t length) {
+    kxtest::WriteFile(path, bytes);
+    if (length <= bytes.size())
+        return true;
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(length);
+    const bool extended = file != INVALID_HANDLE_VALUE &&
+                          SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return extended;
+}
+
+// Each hostile file fails within a second with the record of the step that
+// refused it, and the host lives on: winmm's own chunk search would loop for
+// ever on the wrapping chains and crawl through the sparse file, and its
+// converter or the audio server would abort the process on those formats.
+void ExpectHostileWavesRefused() {
+    kxtest::TempDir dir;
+    const std::string path = dir.File("hostile.wav");
+    char deviceRecord[256];
+    std::snprintf(deviceRecord, sizeof deviceRecord, LogText::kPlayDeviceOpenError, 1);
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    // Wine sets up its audio driver at the process's first device call,
+    // which can take seconds: that is not the start's time.
+    waveOutGetNumDevs();
+    for (const kxtest::HostileWave& row : kxtest::HostileWaves()) {
+        SCOPED_TRACE(row.name);
+        if (!WriteExtended(path, row.bytes, row.sparseLength)) {
+            std::printf("%s: left out, no sparse file of %llu bytes here\n", row.name,
+                        static_cast<unsigned long long>(row.sparseLength));
+            continue;
+        }
+        int started = 0;
+        DWORD took = 0;
+        const std::string echo = kxhost::EchoOf([&] {
+            const DWORD start = GetTickCount();
+            started = BoundedStart(library, path.c_str());
+            took = GetTickCount() - start;
+        });
+        EXPECT_EQ(started, -1);
+        EXPECT_LT(took, 1000u);
+        EXPECT_EQ(library.PlayStatus(), 0);
+        EXPECT_EQ(echo, kxhost::Echo({row.refusedByDevice ? std::string(deviceRecord)
+                                                          : Formatted(LogText::kPlayFileOpenError,
+                                                                      path.c_str(), 1)}));
+    }
+    DeleteFileA(path.c_str());
+}
+
+TEST(WineNoDevicePlayback, HostileFilesAreRefusedAtOnce) { ExpectHostileWavesRefused(); }
+
+TEST(WineAudioServerPlayback, HostileFilesAreRefusedAtOnce) { ExpectHostileWavesRefused(); }
 
 TEST(WineNoDevicePlayback, AMissingFileAndAMissingDeviceEachFailWithTheirRecord) {
     kxtest::TempDir dir;

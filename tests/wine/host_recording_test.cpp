@@ -7,6 +7,8 @@
 #include "log/LogText.h"
 
 #include <cstring>
+#include <string>
+#include <tlhelp32.h>
 
 namespace {
 
@@ -17,15 +19,20 @@ using kxtest::ReadLe32;
 constexpr size_t kHeaderSize = 44;
 constexpr size_t kBufferSize = 960;
 
-// Checks the 44-byte header of a completed recording and returns its data.
-Bytes DataOfValidRecording(const Bytes& file) {
+// Checks the 44-byte header of a recording, whose sizes must be consistent
+// and fit the file, and returns the data it declares.
+Bytes DeclaredData(const Bytes& file) {
     if (file.size() < kHeaderSize) {
         ADD_FAILURE() << "the file holds " << file.size() << " bytes, less than a header";
         return {};
     }
     const Bytes header(file.begin(), file.begin() + kHeaderSize);
     const uint32_t dataSize = ReadLe32(header, 40);
-    EXPECT_EQ(file.size(), kHeaderSize + dataSize);
+    if (kHeaderSize + dataSize > file.size()) {
+        ADD_FAILURE() << "the header declares " << dataSize << " bytes of data in a file of "
+                      << file.size();
+        return {};
+    }
     EXPECT_EQ(dataSize % kBufferSize, 0u);
     EXPECT_EQ(ReadLe32(header, 4), 36 + dataSize);
     EXPECT_EQ(std::memcmp(header.data(), "RIFF", 4), 0);
@@ -34,7 +41,14 @@ Bytes DataOfValidRecording(const Bytes& file) {
     // 16-byte chunk, PCM, 1 channel, 8000 Hz, 16000 bytes a second, 2, 16 bits.
     const Bytes format = {16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
     EXPECT_EQ(Bytes(header.begin() + 16, header.begin() + 36), format);
-    return Bytes(file.begin() + kHeaderSize, file.end());
+    return Bytes(file.begin() + kHeaderSize, file.begin() + kHeaderSize + dataSize);
+}
+
+// The same for a completed recording, whose sizes match its length.
+Bytes DataOfValidRecording(const Bytes& file) {
+    const Bytes data = DeclaredData(file);
+    EXPECT_EQ(file.size(), kHeaderSize + data.size()) << "the file is not complete";
+    return data;
 }
 
 // The recorded data must be one continuous piece of what the server was fed.
@@ -112,25 +126,160 @@ TEST(WineAudioServerRecording, FreeLibraryWhileRecordingKeepsItRunningForTheNext
     ExpectSliceOfFeed(DataOfValidRecording(kxtest::ReadFile(path)), 10 * kBufferSize);
 }
 
-// Run only as the child of the next test: starts a recording into the file
-// that KALDRIX_WINE_EXIT_RECORDING names and ends the process meanwhile.
+// A recording call on a thread of its own, whose return the host can see.
+struct Call {
+    const Library* library;
+    const char* path;
+    volatile LONG returned;
+};
+
+DWORD WINAPI StartOnThread(LPVOID parameter) {
+    auto* call = static_cast<Call*>(parameter);
+    call->library->StartRecFile(call->path);
+    InterlockedExchange(&call->returned, 1);
+    return 0;
+}
+
+DWORD WINAPI StopOnThread(LPVOID parameter) {
+    auto* call = static_cast<Call*>(parameter);
+    call->library->StopRecFile();
+    InterlockedExchange(&call->returned, 1);
+    return 0;
+}
+
+using GetThreadDescriptionProc = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+
+// The library's capture thread, found by its name ("kx-capture"), opened for
+// suspending; null if there is none.
+HANDLE OpenCaptureThread() {
+    const auto describe = reinterpret_cast<GetThreadDescriptionProc>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+    if (!describe)
+        return nullptr;
+    HANDLE found = nullptr;
+    const HANDLE threads = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(threads, &entry); more && !found;
+         more = Thread32Next(threads, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId())
+            continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION | THREAD_SUSPEND_RESUME, FALSE,
+                                   entry.th32ThreadID);
+        PWSTR name = nullptr;
+        if (thread && SUCCEEDED(describe(thread, &name)) && name) {
+            if (std::wstring(name) == L"kx-capture")
+                found = thread;
+            LocalFree(name);
+        }
+        if (thread && thread != found)
+            CloseHandle(thread);
+    }
+    CloseHandle(threads);
+    return found;
+}
+
+bool FileHoldsAtLeast(const char* path, DWORD bytes) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) && data.nFileSizeLow >= bytes;
+}
+
+// The child's exit code when it did not catch the moment it was asked for.
+constexpr UINT kMomentMissed = 3;
+
+// Run only as the child of the next test: records into the file that
+// KALDRIX_WINE_EXIT_RECORDING names and ends the process with ExitProcess
+// at the moment KALDRIX_WINE_EXIT_MOMENT names.
 TEST(WineAudioServerRecording, DISABLED_ChildExitsWhileRecording) {
     const char* path = std::getenv("KALDRIX_WINE_EXIT_RECORDING");
+    const char* moment = std::getenv("KALDRIX_WINE_EXIT_MOMENT");
+    ASSERT_NE(path, nullptr);
+    ASSERT_NE(moment, nullptr);
+    const std::string at = moment;
+    Library library;
+    Call call{&library, path, 0};
+    if (at == "a start past its header") {
+        // Held where the header is written but the start has not returned.
+        const HANDLE starter = CreateThread(nullptr, 0, StartOnThread, &call, 0, nullptr);
+        while (!FileHoldsAtLeast(path, kHeaderSize) && !call.returned)
+            Sleep(0);
+        SuspendThread(starter);
+        ExitProcess(call.returned ? kMomentMissed : 0);
+    }
+    ASSERT_EQ(library.StartRecFile(path), 1);
+    Sleep(1500);
+    if (at == "recording")
+        ExitProcess(0);
+    // A capture thread held still makes the stop wait 1 s for its buffers,
+    // then 1 s more keeping them, then close the device and wait 0.5 s for
+    // the thread before it gives it up and writes the sizes: the exit is
+    // aimed at the middle of that last half second.
+    const bool pastTheClose = at == "a stop past the device's close";
+    if (pastTheClose) {
+        const HANDLE capture = OpenCaptureThread();
+        ASSERT_NE(capture, nullptr) << "no thread named kx-capture";
+        SuspendThread(capture);
+    }
+    CreateThread(nullptr, 0, StopOnThread, &call, 0, nullptr);
+    Sleep(pastTheClose ? 3750 : 600);
+    ExitProcess(call.returned ? kMomentMissed : 0);
+}
+
+// Whatever moment of a recording the host's exit catches, the file is
+// completed: the stop clears the recording flag first, so the library also
+// asks whether the file still waits for its sizes.
+TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValidFile) {
+    struct Case {
+        const char* moment;
+        size_t minimumBuffers;
+    };
+    const Case cases[] = {{"recording", 5},
+                          {"a start past its header", 0},
+                          {"a stop in its pause", 5},
+                          {"a stop past the device's close", 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.moment);
+        kxtest::TempDir dir;
+        const std::string path = dir.File("exit.wav");
+        kxtest::ScopedEnv target("KALDRIX_WINE_EXIT_RECORDING", path);
+        kxtest::ScopedEnv moment("KALDRIX_WINE_EXIT_MOMENT", c.moment);
+        DWORD exitCode = kMomentMissed;
+        for (int run = 0; run < 3 && exitCode == kMomentMissed; ++run)
+            exitCode =
+                kxhost::RunChildTest("WineAudioServerRecording.DISABLED_ChildExitsWhileRecording");
+        ASSERT_EQ(exitCode, 0u) << "3: the moment was missed three times";
+        const Bytes data = DataOfValidRecording(kxtest::ReadFile(path));
+        if (c.minimumBuffers)
+            ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize);
+    }
+}
+
+// Run only as the child of the next test: records into the file that
+// KALDRIX_WINE_KILLED_RECORDING names until it is killed.
+TEST(WineAudioServerRecording, DISABLED_ChildRecordsUntilKilled) {
+    const char* path = std::getenv("KALDRIX_WINE_KILLED_RECORDING");
     ASSERT_NE(path, nullptr);
     Library library;
     ASSERT_EQ(library.StartRecFile(path), 1);
-    Sleep(1500);
-    ExitProcess(0);
+    Sleep(60000);
 }
 
-TEST(WineAudioServerRecording, AHostThatExitsWhileRecordingLeavesAValidFile) {
+// The header's sizes follow the file about once a second while recording,
+// so a host killed after 3.5 s leaves a valid file declaring 2 s and more.
+TEST(WineAudioServerRecording, AHostKilledWhileRecordingLeavesAValidFile) {
     kxtest::TempDir dir;
-    const std::string path = dir.File("exit.wav");
-    kxtest::ScopedEnv target("KALDRIX_WINE_EXIT_RECORDING", path);
-    // The child's output would only confuse this program's own.
-    ASSERT_EQ(kxhost::RunChildTest("WineAudioServerRecording.DISABLED_ChildExitsWhileRecording"),
-              0u);
-    ExpectSliceOfFeed(DataOfValidRecording(kxtest::ReadFile(path)), 5 * kBufferSize);
+    const std::string path = dir.File("killed.wav");
+    kxtest::ScopedEnv target("KALDRIX_WINE_KILLED_RECORDING", path);
+    const HANDLE child =
+        kxhost::StartChildTest("WineAudioServerRecording.DISABLED_ChildRecordsUntilKilled");
+    ASSERT_NE(child, nullptr);
+    for (int poll = 0; poll < 1000 && !FileHoldsAtLeast(path.c_str(), kHeaderSize + 1); ++poll)
+        Sleep(20);
+    Sleep(3500);
+    TerminateProcess(child, 9);
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
+    ExpectSliceOfFeed(DeclaredData(kxtest::ReadFile(path)), 32000);
 }
 
 } // namespace

@@ -12,8 +12,9 @@ bool IsTerminal(std::FILE* stream);
 // not say.
 unsigned TerminalColumns();
 
-// Ctrl-C (and a termination request) only raise a flag; the command's main
-// loop sees it and stops the library's job through its stop function.
+// Ctrl-C, a termination request and a hang-up (SIGINT, SIGTERM, SIGHUP)
+// only raise a flag; the command's main loop sees it and stops the library's
+// job through its stop function.
 void InstallStopRequest();
 bool StopRequested();
 

@@ -4,9 +4,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmreg.h>
 #else
 #include "platform/posix/WindowsApi.h"
 #endif
+#include "platform/PlausibleFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,7 +31,10 @@ bool DeviceRefusesFormat(unsigned deviceId, const WaveFile& wave) {
                                 reinterpret_cast<const uint8_t*>(&head) + sizeof head);
     format.insert(format.end(), chunk.begin() + sizeof head,
                   chunk.begin() + sizeof head + head.cbSize);
-    return waveOutOpen(nullptr, deviceId, reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0,
+    // A format the library refuses before any device sees it is not asked
+    // about: a system converter may abort the process on it.
+    return !IsPlausibleFormat(head) ||
+           waveOutOpen(nullptr, deviceId, reinterpret_cast<const WAVEFORMATEX*>(format.data()), 0,
                        0, WAVE_FORMAT_QUERY) == WAVERR_BADFORMAT;
 }
 

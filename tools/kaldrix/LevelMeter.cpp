@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LevelMeter.h"
+#include "Failure.h"
+#include "FileAccess.h"
 #include "StatusLine.h"
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace cli {
@@ -34,10 +35,13 @@ double LevelMeter::PeakDecibels() const {
     const uint64_t sound = (size - kHeaderSize) & ~uint64_t(1);
     const uint64_t count = sound < kNewestBytes ? sound : kNewestBytes;
     std::vector<unsigned char> bytes(count);
-    std::ifstream in(m_path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(kHeaderSize + sound - count));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
+    try {
+        InputFile in(m_path, InputFile::Access::read);
+        if (!in.Read(kHeaderSize + sound - count, bytes.data(), count))
+            return kSilence;
+    } catch (const Failure&) {
         return kSilence;
+    }
     int peak = 0;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const int sample = static_cast<int16_t>(uint16_t(bytes[i] | bytes[i + 1] << 8));

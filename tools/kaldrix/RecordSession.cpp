@@ -3,13 +3,11 @@
 #include "AudioDevices.h"
 #include "Console.h"
 #include "Failure.h"
+#include "FileAccess.h"
 #include "RecordingRepair.h"
 #include "StatusLine.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 
 namespace cli {
 
@@ -26,16 +24,7 @@ RecordSession::~RecordSession() {
 }
 
 void RecordSession::Start() {
-    std::error_code ignored;
-    const bool existed = std::filesystem::exists(m_path, ignored);
-    // Opening for appending creates a missing file but leaves an existing
-    // one as it is; the library truncates it when it starts.
-    std::FILE* probe = std::fopen(m_path.c_str(), "ab");
-    if (!probe) {
-        const int error = errno;
-        throw Failure(kCannotCreate, "cannot create " + m_path + ": " + std::strerror(error));
-    }
-    std::fclose(probe);
+    const bool existed = PrepareRecordingTarget(m_path);
 
     int result;
     {

@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "RecordingRepair.h"
 #include "Failure.h"
+#include "FileAccess.h"
 #include "platform/LittleEndian.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 
 namespace cli {
 
@@ -24,36 +21,38 @@ bool SameBytes(const unsigned char* header, size_t from, size_t to) {
     throw Failure(kMalformed, path + " " + why + "; nothing changed");
 }
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 } // namespace
 
-bool IsUnfinishedRecording(const unsigned char* header) {
-    return std::memcmp(header, kStart, kRecordingHeaderSize) == 0;
+bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize) {
+    if (!SameBytes(header, 0, 4) || !SameBytes(header, 8, kDataSizeAt))
+        return false;
+    const uint32_t riff = ReadLe32(header + 4);
+    const uint32_t data = ReadLe32(header + kDataSizeAt);
+    if (riff == 0 && data == 0)
+        return true;
+    const uint64_t wholeSamples =
+        fileSize > kRecordingHeaderSize ? (fileSize - kRecordingHeaderSize) & ~uint64_t(1) : 0;
+    return uint64_t(riff) == RecordingHeader::kRiffSizeBase + uint64_t(data) && data < wholeSamples;
 }
 
 RepairedRecording RepairRecording(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw Failure(kInputUnreadable, "cannot read " + path + ": it is a folder");
-    std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        throw Failure(kInputUnreadable, "cannot read " + path + ": " + std::strerror(errno));
     RepairedRecording found;
-    found.fileSize = std::filesystem::file_size(path, error);
     unsigned char header[kRecordingHeaderSize];
-    if (error || std::fread(header, 1, sizeof header, file.get()) != sizeof header)
-        Refuse(path, "holds fewer than the 44 bytes of a recording's header");
+    {
+        InputFile file(path, InputFile::Access::read);
+        found.fileSize = file.size();
+        if (!file.Read(0, header, sizeof header))
+            Refuse(path, "holds fewer than the 44 bytes of a recording's header");
+    }
     if (!SameBytes(header, 0, 4) || std::memcmp(header + 8, "WAVE", 4) != 0)
         Refuse(path, "is not a WAVE file");
     if (!SameBytes(header, 8, kDataSizeAt))
         Refuse(path, "is not a recording of the library (its header is not the 44-byte header "
                      "of 8000 Hz 16-bit mono PCM that the recorder writes)");
-    if (!IsUnfinishedRecording(header))
+    found.declaredSize = ReadLe32(header + kDataSizeAt);
+    if (!IsUnfinishedRecording(header, found.fileSize))
         Refuse(path, "is already finished: its header declares " +
-                         std::to_string(ReadLe32(header + kDataSizeAt)) + " bytes of sound");
+                         std::to_string(found.declaredSize) + " bytes of sound");
 
     // Whole 16-bit samples only; an odd last byte stays in the file, outside
     // the declared data, so that no byte of sound changes.
@@ -63,18 +62,16 @@ RepairedRecording RepairRecording(const std::string& path) {
                          " bytes of sound, more than a WAVE header can declare");
     found.dataSize = static_cast<uint32_t>(data);
 
-    file.reset(std::fopen(path.c_str(), "r+b"));
-    if (!file)
-        throw Failure(kCannotCreate, "cannot write " + path + ": " + std::strerror(errno));
+    InputFile file(path, InputFile::Access::readWrite);
+    std::string why;
     bool written = true;
     for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(found.dataSize))
-        written = written && std::fseek(file.get(), static_cast<long>(field.at), SEEK_SET) == 0 &&
-                  std::fwrite(field.bytes, 1, sizeof field.bytes, file.get()) == sizeof field.bytes;
-    written = written && std::fflush(file.get()) == 0;
-    const int cause = errno;
-    if (std::fclose(file.release()) != 0 || !written)
+        written = written && file.Write(field.at, field.bytes, sizeof field.bytes, &why);
+    std::string closeWhy;
+    const bool closed = file.Close(&closeWhy);
+    if (!written || !closed)
         throw Failure(kCannotCreate,
-                      "cannot write the sizes into " + path + ": " + std::strerror(cause));
+                      "cannot write the sizes into " + path + ": " + (written ? closeWhy : why));
     return found;
 }
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Recordings whose host died while recording. The library writes its 44-byte
-// header with both sizes 0 when a recording starts and the sizes only when it
-// stops, so such a file holds its sound after a header that declares none.
+// header with both sizes 0 when a recording starts, brings the sizes up to
+// date about once a second while it records, and writes the final ones when
+// it stops; so such a file holds more sound than its header declares (all of
+// it when the host died within the first second).
 #pragma once
 
 #include "recording/RecordingHeader.h"
@@ -13,13 +15,15 @@ namespace cli {
 
 constexpr uint64_t kRecordingHeaderSize = RecordingHeader::kSize;
 
-// True for the recorder's header with both sizes still 0; `header` holds at
-// least kRecordingHeaderSize bytes.
-bool IsUnfinishedRecording(const unsigned char* header);
+// True for the recorder's header whose sizes are both still 0, or are
+// consistent but declare fewer whole samples than a file of `fileSize` bytes
+// holds; `header` holds at least kRecordingHeaderSize bytes.
+bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize);
 
 struct RepairedRecording {
     uint64_t fileSize = 0;
-    uint32_t dataSize = 0; // the whole 16-bit samples after the header
+    uint32_t declaredSize = 0; // the data size the header declared before
+    uint32_t dataSize = 0;     // the whole 16-bit samples after the header
 };
 
 // Writes the RIFF size (36 + data) and the data size into an unfinished

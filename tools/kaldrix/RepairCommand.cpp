@@ -11,7 +11,10 @@ int RunRepair(const Invocation& invocation) {
     const RepairedRecording repaired = RepairRecording(path);
     StatusLine line(invocation);
     line.Print(path + ": an unfinished recording of " + std::to_string(repaired.fileSize) +
-               " bytes (its header declared no sound)");
+               " bytes (its header declared " +
+               (repaired.declaredSize ? std::to_string(repaired.declaredSize) + " bytes of sound"
+                                      : std::string("no sound")) +
+               ")");
     const uint64_t after = repaired.fileSize - kRecordingHeaderSize - repaired.dataSize;
     line.Finish("repaired " + path + ": " + FormatClock(repaired.dataSize / 16000.0) + ", " +
                 std::to_string(repaired.dataSize) + " bytes of sound" +

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "WaveInspection.h"
 #include "Failure.h"
+#include "FileAccess.h"
 #include "RecordingRepair.h"
 #include "platform/LittleEndian.h"
+#include "platform/MmioLimits.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace cli {
 
@@ -28,30 +27,14 @@ std::string Tag(const unsigned char* bytes) {
 
 class Reader {
 public:
-    explicit Reader(const std::string& path) : m_path(path), m_in(path, std::ios::binary) {
-        std::error_code ignored;
-        if (std::filesystem::is_directory(path, ignored))
-            throw Failure(kInputUnreadable, "cannot read " + path + ": it is a folder");
-        if (!m_in) {
-            const int error = errno;
-            throw Failure(kInputUnreadable, "cannot read " + path + ": " + std::strerror(error));
-        }
-        m_in.seekg(0, std::ios::end);
-        m_size = static_cast<uint64_t>(m_in.tellg());
-    }
+    explicit Reader(const std::string& path)
+        : m_path(path), m_file(path, InputFile::Access::read) {}
 
-    uint64_t size() const { return m_size; }
+    uint64_t size() const { return m_file.size(); }
 
     // Reads `count` bytes at `offset`; false if the file ends before.
     bool Read(uint64_t offset, unsigned char* bytes, size_t count) {
-        if (offset + count > m_size)
-            return false;
-        m_in.clear();
-        m_in.seekg(static_cast<std::streamoff>(offset));
-        m_in.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
-        if (!m_in)
-            throw Failure(kInputUnreadable, "cannot read " + m_path);
-        return true;
+        return m_file.Read(offset, bytes, count);
     }
 
     [[noreturn]] void Malformed(const std::string& what) const {
@@ -60,8 +43,7 @@ public:
 
 private:
     std::string m_path;
-    std::ifstream m_in;
-    uint64_t m_size = 0;
+    InputFile m_file;
 };
 
 void CheckFormat(Reader& reader, const WaveFormat& format) {
@@ -88,10 +70,13 @@ void AddFormatWarnings(WaveFile& wave) {
 
 // The offset of the first top-level RIFF chunk of form "WAVE": the player
 // looks for one among the file's top-level chunks, not only at its start.
+// Each search gives up after as many chunks as the player's, so that a
+// sparse file of empty chunks is not walked through gigabytes.
 uint64_t FindWaveRiff(Reader& reader) {
     unsigned char head[12];
-    for (uint64_t offset = 0; reader.Read(offset, head, sizeof head);
-         offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
+    uint64_t offset = 0;
+    for (int step = 0; step < kMaxChunksPerSearch && reader.Read(offset, head, sizeof head);
+         ++step, offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
         if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
             return offset;
     }
@@ -111,12 +96,15 @@ double WaveFile::Seconds() const {
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
     unsigned char start[kRecordingHeaderSize];
-    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start))
-        throw Failure(kMalformed, path +
-                                      " is an unfinished recording: its header still declares "
-                                      "no sound, as its host ended before the recording; "
-                                      "'kaldrix repair " +
-                                      path + "' completes it");
+    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start, reader.size()))
+        throw Failure(kMalformed,
+                      path + " is an unfinished recording: its header declares " +
+                          std::to_string(ReadLe32(start + RecordingHeader::kDataSizeAt)) +
+                          " bytes of sound of the " +
+                          std::to_string(reader.size() - kRecordingHeaderSize) +
+                          " it holds, as its host ended before the recording; "
+                          "'kaldrix repair " +
+                          path + "' completes it");
     const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
     reader.Read(riff, head, sizeof head);
@@ -131,7 +119,9 @@ WaveFile InspectWave(const std::string& path) {
     bool beyondRiff = false;
     uint64_t offset = riff + 12;
     unsigned char chunk[8];
-    while (!haveData && reader.Read(offset, chunk, sizeof chunk)) {
+    for (int step = 0;
+         step < kMaxChunksPerSearch && !haveData && reader.Read(offset, chunk, sizeof chunk);
+         ++step) {
         if (offset + 8 > riffEnd) {
             beyondRiff = true;
             break;

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +121,29 @@ bool Write(intptr_t file, const void* data, unsigned count, unsigned* written) {
             return false;
         }
     }
+}
+
+bool WriteAt(intptr_t file, uint64_t offset, const void* data, unsigned count, unsigned* written) {
+    const char* next = static_cast<const char*>(data);
+    unsigned done = 0;
+    while (done < count) {
+        const ssize_t step = ::pwrite(static_cast<int>(file), next + done, count - done,
+                                      static_cast<off_t>(offset + done));
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step < 0)
+            return false;
+        if (step == 0)
+            break;
+        done += static_cast<unsigned>(step);
+    }
+    *written = done;
+    return true;
+}
+
+bool IsRegular(intptr_t file) {
+    struct stat status;
+    return ::fstat(static_cast<int>(file), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position) {

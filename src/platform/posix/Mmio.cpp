@@ -2,6 +2,7 @@
 // Buffered RIFF file I/O with the Windows names and results, for reading.
 // Handles are numbers looked up in a table, so a call with a closed or made-up
 // handle fails with MMSYSERR_INVALHANDLE instead of touching freed memory.
+#include "platform/MmioLimits.h"
 #include "platform/posix/Immortal.h"
 #include "platform/posix/MmioFile.h"
 #include "platform/posix/Operation.h"
@@ -22,9 +23,6 @@ MmioTable& Table() {
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
 constexpr int64_t kHeaderSize = 8;
-// A search gives up after this many chunks: a sparse or zero-filled file
-// would otherwise walk empty 8-byte chunks through 4 GiB.
-constexpr int kMaxChunksPerSearch = 65536;
 
 bool HasFormType(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 

@@ -40,6 +40,31 @@ bool Write(intptr_t file, const void* data, unsigned count, unsigned* written) {
     return true;
 }
 
+// The handle has one file position: it goes to `offset` for the write and
+// back to the end, where the file's appends go, whether the write succeeded
+// or not. The write's own error is the one reported.
+bool WriteAt(intptr_t file, uint64_t offset, const void* data, unsigned count, unsigned* written) {
+    const HANDLE handle = HandleOf(file);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle, at, nullptr, FILE_BEGIN))
+        return false;
+    DWORD done = 0;
+    const bool wrote = WriteFile(handle, data, count, &done, nullptr) != 0;
+    const DWORD writeError = GetLastError();
+    const LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(handle, zero, nullptr, FILE_END))
+        return false;
+    if (!wrote) {
+        SetLastError(writeError);
+        return false;
+    }
+    *written = done;
+    return true;
+}
+
+bool IsRegular(intptr_t file) { return GetFileType(HandleOf(file)) == FILE_TYPE_DISK; }
+
 bool Seek(intptr_t file, int64_t offset, unsigned from, uint64_t* position) {
     const DWORD method = from == CFile::end       ? FILE_END
                          : from == CFile::current ? FILE_CURRENT

@@ -26,6 +26,7 @@ sigset_t StopSignals() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 
@@ -48,6 +49,10 @@ void InstallStopRequest() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or a dropped ssh session: the job is completed as
+    // for Ctrl-C, and the writes to the terminal that is gone (EIO) are
+    // ignored on the way.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool StopRequested() { return g_stopRequested.load() != 0; }

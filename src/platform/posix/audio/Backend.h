@@ -105,7 +105,8 @@ struct SampleLayout {
 };
 bool DescribeSamples(const WAVEFORMATEX& format, SampleLayout* layout);
 
-// The playback formats every backend offers at least the checks of: 1 to 8
-// channels, 1000 to 192000 samples per second, a byte rate and a block
-// alignment that are not 0, PCM of 8 to 32 bits or 32-bit float.
+// The playback formats every backend offers at least the checks of: a
+// plausible format (platform/PlausibleFormat.h) of 1 to 8 channels and 1000
+// to 192000 samples per second, a byte rate that is not 0, PCM of 8 to 32
+// bits or 32-bit float; a sample frame is thus at most 32 bytes.
 MMRESULT CheckPlayableFormat(const WAVEFORMATEX& format);

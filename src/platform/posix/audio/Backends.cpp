@@ -2,6 +2,7 @@
 // The backend table that KALDRIX_AUDIO selects from, and what every backend
 // shares about wave formats.
 #include "platform/posix/audio/Backend.h"
+#include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -74,9 +75,8 @@ bool DescribeSamples(const WAVEFORMATEX& format, SampleLayout* layout) {
 
 MMRESULT CheckPlayableFormat(const WAVEFORMATEX& format) {
     SampleLayout samples;
-    if (format.nChannels < 1 || format.nChannels > 8 || format.nSamplesPerSec < 1000 ||
-        format.nSamplesPerSec > 192000 || format.nAvgBytesPerSec == 0 || format.nBlockAlign == 0 ||
-        !DescribeSamples(format, &samples))
+    if (!IsPlausibleFormat(format) || format.nChannels > 8 || format.nSamplesPerSec > 192000 ||
+        format.nAvgBytesPerSec == 0 || !DescribeSamples(format, &samples))
         return WAVERR_BADFORMAT;
     const bool playable =
         samples.tag == WAVE_FORMAT_PCM

@@ -30,8 +30,10 @@ using Clock = std::chrono::steady_clock;
 constexpr uint64_t kMicrosPerSecond = 1000000;
 constexpr double kToneHz = 440.0;
 constexpr double kPi = 3.14159265358979323846;
-// The output's buffer: two seconds of the virtual clock, in quarters.
+// The output's buffer: two seconds of the virtual clock, in quarters, and
+// never more than 1 MiB (170 ms of 192 kHz in 8 channels of 32 bits).
 constexpr uint64_t kBufferSeconds = 2;
+constexpr uint64_t kMaxBufferBytes = uint64_t(1) << 20;
 constexpr unsigned kPeriodsPerBuffer = 4;
 // While another stream plays through the one output, look again this often.
 constexpr int kSpeakerBusyMs = 20;
@@ -93,14 +95,22 @@ void WriteAll(int fd, const char* data, size_t size) {
     }
 }
 
-// The output: a ring of two seconds that the clock plays from once data
-// flows into it; what it plays goes to the file, what a drop takes never does.
+// The frames of the output's buffer for a format the check took (a frame is
+// at most 32 bytes), a period at least a frame.
+uint64_t BufferFramesFor(const WAVEFORMATEX& format) {
+    return std::max<uint64_t>(std::min<uint64_t>(uint64_t(format.nSamplesPerSec) * kBufferSeconds,
+                                                 kMaxBufferBytes / format.nBlockAlign),
+                              kPeriodsPerBuffer);
+}
+
+// The output: a ring of up to two seconds that the clock plays from once
+// data flows into it; what it plays goes to the file, what a drop takes never
+// does.
 class VirtualOutput final : public Backend {
 public:
     VirtualOutput(const WAVEFORMATEX& format, int dump)
         : m_frameBytes(format.nBlockAlign), m_clock(format.nSamplesPerSec), m_dump(dump),
-          m_ring(std::max<uint64_t>(format.nSamplesPerSec * kBufferSeconds, kPeriodsPerBuffer) *
-                 m_frameBytes) {}
+          m_ring(BufferFramesFor(format) * m_frameBytes) {}
 
     ~VirtualOutput() override {
         ReleaseSpeaker();
