@@ -4,6 +4,7 @@
 #include "platform/posix/audio/AlsaBackend.h"
 #include "platform/ThreadName.h"
 #include "platform/platform.h"
+#include "platform/posix/Immortal.h"
 #include "platform/posix/testing/AlsaTestInterface.h"
 
 #include <algorithm>
@@ -47,13 +48,15 @@ private:
 // snd_pcm_open and snd_pcm_close wait on a plugin's server without a
 // time-out of their own (the pulse plugin, with its server stopped). They run
 // on a helper thread that the caller waits for kDeviceCallLimit at most, so a
-// start or a stop always answers. A helper that runs over is left behind: it
-// keeps the library mapped, closes what it opened once it returns, and until
-// then no other open or close starts (an open answers as for a device that
-// does not open, a close leaves its PCM alone) so that no second helper is
-// ever given up on, least of all while the library unloads.
+// start or a stop always answers. A helper that runs over is left behind and
+// closes what its call holds once the call returns. While one is out no
+// other helper starts, so that a frozen server never gathers a helper per
+// call: a call asked for meanwhile answers as one that did not return, and
+// the close it owes (of a PCM it was to close, or that its stream gives up)
+// is queued for the helper that is out, which runs the queue when it
+// returns. Helpers are joined, a late one by the next call after it
+// returned. The library stays loaded once loaded, so no helper holds it.
 constexpr auto kDeviceCallLimit = std::chrono::seconds(2);
-std::atomic<int> g_helpersLeftBehind{0};
 
 // A configured PCM's buffer and period, in frames.
 struct PcmGeometry {
@@ -72,29 +75,92 @@ struct DeviceCall {
     PcmGeometry geometry; // what an open configured
 };
 
+// The helpers given up on and the closes queued for them. Never destroyed:
+// a helper may still run when the process exits.
+struct LateHelpers {
+    struct Helper {
+        std::thread thread;
+        bool done = false; // returned and ran the queue: ready to join
+    };
+    std::mutex mutex;
+    int out = 0; // helpers given up on that have not returned
+    std::vector<snd_pcm_t*> queuedCloses;
+    std::vector<std::shared_ptr<Helper>> helpers;
+};
+
+LateHelpers& Late() {
+    static auto* helpers = MakeImmortal<LateHelpers>();
+    return *helpers;
+}
+
+// Run by a late helper once its own call returned: the closes queued
+// meanwhile, including those queued while it closes.
+void RunQueuedCloses(LateHelpers& late, LateHelpers::Helper& self) {
+    std::unique_lock<std::mutex> lock(late.mutex);
+    while (!late.queuedCloses.empty()) {
+        snd_pcm_t* const pcm = late.queuedCloses.back();
+        late.queuedCloses.pop_back();
+        lock.unlock();
+        {
+            QuietAlsa quiet;
+            snd_pcm_close(pcm);
+        }
+        lock.lock();
+    }
+    --late.out;
+    self.done = true;
+}
+
+// Joins the late helpers that are done; none is left running that way.
+void JoinReturnedHelpers(LateHelpers& late) {
+    std::vector<std::shared_ptr<LateHelpers::Helper>> done;
+    {
+        std::lock_guard<std::mutex> lock(late.mutex);
+        auto& helpers = late.helpers;
+        const auto firstDone = std::stable_partition(
+            helpers.begin(), helpers.end(), [](const auto& helper) { return !helper->done; });
+        done.assign(firstDone, helpers.end());
+        helpers.erase(firstDone, helpers.end());
+    }
+    for (const auto& helper : done)
+        helper->thread.join();
+}
+
 // Runs call(*state) on a helper; true when it returned in time (the caller
 // then reads *state). Given up on, the helper runs late(*state) when it
-// returns. A helper that cannot be started (no thread to be had) answers as
-// one that did not return, and nothing runs: the call, made on a stream's
-// thread, must not throw.
-template <typename Call, typename Late>
-bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late) {
-    if (g_helpersLeftBehind.load() > 0)
-        return false;
-    std::thread helper;
+// returns, then the queue. While a helper is out nothing runs: `owedClose`
+// (a PCM the call would leave unclosed) is queued for it. A helper that
+// cannot be started (no thread to be had) answers as one that did not
+// return, and nothing runs: the call, made on a stream's thread, must not
+// throw.
+template <typename Call, typename LateCall>
+bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, LateCall late,
+                 snd_pcm_t* owedClose = nullptr) {
+    LateHelpers& helpers = Late();
+    JoinReturnedHelpers(helpers);
+    {
+        std::lock_guard<std::mutex> lock(helpers.mutex);
+        if (helpers.out > 0) {
+            if (owedClose)
+                helpers.queuedCloses.push_back(owedClose);
+            return false;
+        }
+    }
+    const auto self = std::make_shared<LateHelpers::Helper>();
     try {
         if (g_failHelperStart.exchange(false))
             throw std::system_error(EAGAIN, std::generic_category());
-        helper = std::thread([state, call, late] {
+        self->thread = std::thread([state, call, late, self, &helpers] {
             NameCurrentThread("kx-alsa-call");
             call(*state);
-            std::lock_guard<std::mutex> lock(state->mutex);
+            std::unique_lock<std::mutex> lock(state->mutex);
             state->finished = true;
-            if (state->abandoned) {
-                late(*state);
-                g_helpersLeftBehind.fetch_sub(1);
-            }
             state->returned.notify_all();
+            if (!state->abandoned)
+                return;
+            lock.unlock();
+            late(*state);
+            RunQueuedCloses(helpers, *self);
         });
     } catch (const std::system_error&) {
         return false;
@@ -102,14 +168,14 @@ bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late)
     std::unique_lock<std::mutex> lock(state->mutex);
     if (state->returned.wait_for(lock, kDeviceCallLimit, [&] { return state->finished; })) {
         lock.unlock();
-        helper.join();
+        self->thread.join();
         return true;
     }
+    // Counted out before the helper can see that it was given up on.
     state->abandoned = true;
-    g_helpersLeftBehind.fetch_add(1);
-    KeepLibraryMapped();
-    lock.unlock();
-    helper.detach();
+    std::lock_guard<std::mutex> counted(helpers.mutex);
+    ++helpers.out;
+    helpers.helpers.push_back(self);
     return false;
 }
 
@@ -146,7 +212,7 @@ void ClosePcm(snd_pcm_t* pcm) {
             QuietAlsa quiet;
             snd_pcm_close(pcm);
         },
-        [](DeviceCall&) {});
+        [](DeviceCall&) {}, pcm);
 }
 
 // Playback keeps half a second in four periods, as aplay does through the
@@ -401,11 +467,11 @@ private:
     }
 
     // Starting, dropping and recovering wait for the pulse plugin's server,
-    // which may never answer: they run through a helper. One that runs over
-    // leaves the PCM to its helper, which closes it once the call returns;
-    // the stream meets a lost device from then on and never touches the PCM
-    // again (the helper holds the PCM's lock). Answers the call's result,
-    // -ENODEV when it ran over.
+    // which may never answer: they run through a helper. One that runs over,
+    // or is refused while another helper is out, leaves the PCM to that
+    // helper, which closes it once its call returns; the stream meets a lost
+    // device from then on and never touches the PCM again (a helper may hold
+    // the PCM's lock). Answers the call's result, -ENODEV when it ran over.
     template <typename Call> int Bounded(Call call) {
         if (m_stuck)
             return -ENODEV;
@@ -420,7 +486,8 @@ private:
             [pcm](DeviceCall&) {
                 QuietAlsa quiet;
                 snd_pcm_close(pcm);
-            });
+            },
+            pcm);
         return m_stuck ? -ENODEV : state->result;
     }
 
@@ -559,7 +626,10 @@ void StallAlsaCapture(int milliseconds) { g_captureStallMs.store(milliseconds); 
 
 void FailNextAlsaTransfer(int error) { g_injectedError.store(error); }
 
-int AlsaCallsLeftBehind() { return g_helpersLeftBehind.load(); }
+int AlsaCallsLeftBehind() {
+    std::lock_guard<std::mutex> lock(Late().mutex);
+    return Late().out;
+}
 
 void FailNextAlsaHelperStart() { g_failHelperStart.store(true); }
 
