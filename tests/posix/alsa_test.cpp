@@ -408,16 +408,17 @@ TEST_F(AlsaRealTime, ReaderThatFallsBehindCatchesUpWithoutLosingAByte) {
     EXPECT_EQ(CommonPrefix(fed, at, data), data.size());
 }
 
-// A small header comes back when full, a large one at the reset with what it
-// holds; together they are a continuous slice of the feed.
+// A small header comes back within a capture period (512 ms) of being full,
+// a large one at the reset with what it holds; together they are a
+// continuous slice of the feed.
 TEST_F(AlsaRealTime, WaveInReturnsFullHeadersAndAtTheResetThePartlyFilledOne) {
-    const Bytes fed = kxtest::Pattern(2 * kByteRate, 61);
+    const Bytes fed = kxtest::Pattern(4 * kByteRate, 61);
     ASSERT_NO_FATAL_FAILURE(Feed(fed));
     Sleep(400);
     const WAVEFORMATEX format = Mono16();
     HWAVEIN in = nullptr;
     ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    Bytes small(960), large(kByteRate);
+    Bytes small(960), large(2 * kByteRate);
     WAVEHDR headers[2] = {};
     headers[0].lpData = reinterpret_cast<LPSTR>(small.data());
     headers[0].dwBufferLength = static_cast<DWORD>(small.size());
@@ -428,9 +429,13 @@ TEST_F(AlsaRealTime, WaveInReturnsFullHeadersAndAtTheResetThePartlyFilledOne) {
         ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
     }
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    Sleep(400);
+    const DWORD started = GetTickCount();
     // The device's thread sets these fields: read as atomically as written.
-    EXPECT_TRUE(__atomic_load_n(&headers[0].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE);
+    while (!(__atomic_load_n(&headers[0].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE) &&
+           GetTickCount() - started < 1500)
+        Sleep(10);
+    EXPECT_TRUE(__atomic_load_n(&headers[0].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE)
+        << "full after 60 ms, not back 1.5 s later";
     EXPECT_EQ(__atomic_load_n(&headers[0].dwBytesRecorded, __ATOMIC_ACQUIRE), small.size());
     EXPECT_FALSE(__atomic_load_n(&headers[1].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE);
     EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
@@ -463,11 +468,11 @@ TEST_F(AlsaRealTime, XrunsAndSuspendsAreRecoveredAndTheStreamGoesOn) {
             if (recording)
                 ASSERT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 1);
             else
-                ASSERT_EQ(KxStartPlayFile(Wave("a.wav", kxtest::Pattern(kByteRate, 92)).c_str()),
-                          1);
+                ASSERT_EQ(
+                    KxStartPlayFile(Wave("a.wav", kxtest::Pattern(3 * kByteRate, 92)).c_str()), 1);
             Sleep(300);
             kxtest::FailNextAlsaTransfer(error);
-            Sleep(700);
+            Sleep(1500); // a 1 s playback period, a 512 ms capture period
             EXPECT_EQ(kxtest::RecoveredAlsaXruns(), recovered + 1);
             if (recording) {
                 EXPECT_EQ(KxStopRecFile(), 1);

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <vector>
 #include <poll.h>
 #include <mutex>
 #include <system_error>
@@ -215,15 +216,57 @@ void ClosePcm(snd_pcm_t* pcm) {
         [](DeviceCall&) {}, pcm);
 }
 
-// Playback keeps half a second in four periods, as aplay does through the
-// same server: a busy machine has time, and a reset still drops at once (a
-// header is done only once heard, so the buffer's length delays nothing but
-// the end). Capture comes in arecord's 125 ms periods, each read in one
-// wake-up, and keeps 2 s, so that a reader held up by a busy machine loses
-// nothing.
-constexpr unsigned kPlaybackBufferUs = 500000;
-constexpr unsigned kCaptureBufferUs = 2000000;
-constexpr unsigned kPeriodUs = 125000;
+// The geometry is chosen for files, not for latency: the Windows rules need
+// no early answer from the device (a reset drops at once, a played header is
+// done once heard, a recorded one comes back once full), so each period is
+// as long as the host's buffers make useful, and the stream's thread and the
+// plugin's thread wake about once a period.
+// - Playback: the player queues two blocks of 16 KiB, so a period is one
+//   block's worth of the format's bytes (1 s at 8 kHz mono, 85 ms at 48 kHz
+//   stereo): a longer one gains nothing, as no more is ever queued.
+// - Capture: the recorder's ten 960-byte headers hold 600 ms at 8 kHz mono,
+//   so a period is 8 KiB (512 ms there), read in one wake-up; the buffer
+//   keeps 2 s at least, so that a reader held up by a busy machine loses
+//   nothing.
+// A buffer is three periods, the fewest the pulse plugin takes. Periods stay
+// within 100 ms and 1 s, and no buffer sized from a format (the PCM's, the
+// staging of a period, the copy of a starting write) grows past
+// kMaxBufferBytes, whatever the byte rate.
+constexpr unsigned long kPlaybackPeriodBytes = 16384;
+constexpr unsigned long kCapturePeriodBytes = 8192;
+constexpr unsigned long kPeriodsPerBuffer = 3;
+constexpr unsigned long kMinPeriodMs = 100;
+constexpr unsigned long kMaxPeriodMs = 1000;
+constexpr unsigned long kMinCaptureBufferMs = 2000;
+constexpr unsigned long kMaxBufferBytes = 2 << 20;
+
+struct FileGeometry {
+    snd_pcm_uframes_t period;
+    snd_pcm_uframes_t buffer;
+};
+
+// At most kMaxBufferBytes in frames of the format.
+snd_pcm_uframes_t MaxBufferFrames(const WAVEFORMATEX& format) {
+    return std::max<snd_pcm_uframes_t>(kMaxBufferBytes / std::max<WORD>(format.nBlockAlign, 1),
+                                       kPeriodsPerBuffer);
+}
+
+FileGeometry GeometryFor(Direction direction, const WAVEFORMATEX& format) {
+    const unsigned long rate = format.nSamplesPerSec;
+    const unsigned long frameBytes = std::max<WORD>(format.nBlockAlign, 1);
+    const snd_pcm_uframes_t maxFrames = MaxBufferFrames(format);
+    const unsigned long bytes =
+        direction == Direction::Playback ? kPlaybackPeriodBytes : kCapturePeriodBytes;
+    snd_pcm_uframes_t period =
+        std::clamp(bytes / frameBytes, rate * kMinPeriodMs / 1000, rate * kMaxPeriodMs / 1000);
+    period = std::clamp<snd_pcm_uframes_t>(period, 1, maxFrames / kPeriodsPerBuffer);
+    snd_pcm_uframes_t buffer = kPeriodsPerBuffer * period;
+    if (direction == Direction::Capture)
+        buffer = std::min<snd_pcm_uframes_t>(
+            std::max<snd_pcm_uframes_t>(buffer, rate * kMinCaptureBufferMs / 1000), maxFrames);
+    return {period, buffer};
+}
+
 // What a configuration answers for a format the PCM refuses: an error
 // snd_pcm_open never gives.
 constexpr int kRefusedFormat = -EDOM;
@@ -324,7 +367,9 @@ public:
     AlsaBackend(snd_pcm_t* pcm, Direction direction, const WAVEFORMATEX& format,
                 unsigned long bufferFrames, unsigned long periodFrames)
         : m_pcm(pcm), m_direction(direction), m_rate(format.nSamplesPerSec),
-          m_bufferFrames(bufferFrames), m_periodFrames(periodFrames) {
+          m_frameBytes(format.nBlockAlign), m_bufferFrames(bufferFrames),
+          m_periodFrames(periodFrames),
+          m_staging(direction == Direction::Capture ? periodFrames * format.nBlockAlign : 0) {
         g_openPcms.fetch_add(1);
         g_streams.fetch_add(1);
     }
@@ -351,32 +396,11 @@ public:
         if (m_stuck)
             return -ENODEV;
         QuietAlsa quiet;
-        const bool playing = m_direction == Direction::Playback;
-        if (!playing) {
-            if (const int stall = g_captureStallMs.exchange(0))
-                std::this_thread::sleep_for(std::chrono::milliseconds(stall));
-        }
-        for (;;) {
-            snd_pcm_sframes_t moved = g_injectedError.exchange(0);
-            if (moved == 0 && playing && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
-                moved = StartingWrite(data, frames);
-            else if (moved == 0)
-                moved = playing ? snd_pcm_writei(m_pcm, data, frames)
-                                : snd_pcm_readi(m_pcm, data, frames);
-            if (moved > 0 && playing)
-                Flowed(moved);
-            if (moved >= 0)
-                return m_stuck ? -ENODEV : moved;
-            if (moved == -EAGAIN) {
-                if (!playing)
-                    Start(); // a recovered capture is only prepared
-                return 0;
-            }
-            if (Recover(static_cast<int>(moved)) < 0)
-                return m_stuck ? -ENODEV : moved;
-            if (!playing)
-                Start();
-        }
+        if (m_direction == Direction::Playback)
+            return Move(data, frames);
+        if (const int stall = g_captureStallMs.exchange(0))
+            std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+        return Capture(data, frames);
     }
 
     // Written frames are heard once the PCM's delay no longer covers them, but
@@ -389,7 +413,7 @@ public:
         QuietAlsa quiet;
         if (m_direction == Direction::Capture) {
             const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
-            return available > 0 ? available : 0;
+            return StagedFrames() + (available > 0 ? available : 0);
         }
         if (m_flowFrames == 0)
             return 0;
@@ -408,6 +432,7 @@ public:
 
     void Drop() override {
         m_flowFrames = 0;
+        m_stagedFrom = m_stagedTo = 0;
         if (!m_stuck)
             Bounded([](snd_pcm_t* pcm) {
                 snd_pcm_drop(pcm);
@@ -456,6 +481,65 @@ public:
     }
 
 private:
+    // One device transfer of up to `frames` frames, recovering from an
+    // under-run, an over-run or a suspend: the frames moved, 0 for none just
+    // now, negative when the device is lost.
+    long Move(char* data, unsigned long frames) {
+        const bool playing = m_direction == Direction::Playback;
+        for (;;) {
+            snd_pcm_sframes_t moved = g_injectedError.exchange(0);
+            if (moved == 0 && playing && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                moved = StartingWrite(data, frames);
+            else if (moved == 0)
+                moved = playing ? snd_pcm_writei(m_pcm, data, frames)
+                                : snd_pcm_readi(m_pcm, data, frames);
+            if (moved > 0 && playing)
+                Flowed(moved);
+            if (moved >= 0)
+                return m_stuck ? -ENODEV : moved;
+            if (moved == -EAGAIN) {
+                if (!playing)
+                    Start(); // a recovered capture is only prepared
+                return 0;
+            }
+            if (Recover(static_cast<int>(moved)) < 0)
+                return m_stuck ? -ENODEV : moved;
+            if (!playing)
+                Start();
+        }
+    }
+
+    // Each call through the pulse plugin costs system calls, so a capture
+    // reads a period at a time into the staging buffer and hands it out to
+    // the headers from there: one read per wake-up, and another only while
+    // the last one came full (the device may hold more).
+    long Capture(char* data, unsigned long frames) {
+        unsigned long copied = TakeStaged(data, frames);
+        while (copied < frames) {
+            const long read = Move(m_staging.data(), m_periodFrames);
+            if (read <= 0)
+                return copied > 0 ? static_cast<long>(copied) : read;
+            m_stagedFrom = 0;
+            m_stagedTo = static_cast<size_t>(read) * m_frameBytes;
+            copied += TakeStaged(data + copied * m_frameBytes, frames - copied);
+            if (static_cast<unsigned long>(read) < m_periodFrames)
+                break;
+        }
+        return static_cast<long>(copied);
+    }
+
+    // Copies up to `frames` staged frames out: the frames copied.
+    unsigned long TakeStaged(char* data, unsigned long frames) {
+        const unsigned long taken = std::min<unsigned long>(frames, StagedFrames());
+        std::memcpy(data, m_staging.data() + m_stagedFrom, taken * m_frameBytes);
+        m_stagedFrom += taken * m_frameBytes;
+        return taken;
+    }
+
+    long StagedFrames() const {
+        return static_cast<long>((m_stagedTo - m_stagedFrom) / m_frameBytes);
+    }
+
     int Milliseconds(unsigned long frames) const {
         return static_cast<int>(static_cast<unsigned long long>(frames) * 1000 / m_rate) + 1;
     }
@@ -518,8 +602,14 @@ private:
     snd_pcm_t* const m_pcm;
     const Direction m_direction;
     const unsigned m_rate;
+    const unsigned m_frameBytes;
     const unsigned long m_bufferFrames;
     const unsigned long m_periodFrames;
+    // Capture: a period read from the device, handed out from m_stagedFrom
+    // up to m_stagedTo (bytes).
+    std::vector<char> m_staging;
+    size_t m_stagedFrom = 0;
+    size_t m_stagedTo = 0;
     // Playback: when data last began to flow into an idle PCM, and the frames
     // written since (0: idle).
     std::chrono::steady_clock::time_point m_flowStart;
@@ -533,8 +623,7 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
     const snd_pcm_format_t sampleFormat = AlsaFormatOf(format);
     if (sampleFormat == SND_PCM_FORMAT_UNKNOWN)
         return WAVERR_BADFORMAT;
-    const unsigned bufferUs =
-        direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
+    const FileGeometry wanted = GeometryFor(direction, format);
     const unsigned channels = format.nChannels;
     const unsigned rate = format.nSamplesPerSec;
     snd_pcm_t* pcm = nullptr;
@@ -542,8 +631,8 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
     const int result = OpenPcm(
         id, StreamOf(direction), &pcm,
         [=](snd_pcm_t* device, PcmGeometry* configured) {
-            unsigned bufferTime = bufferUs;
-            unsigned periodTime = kPeriodUs;
+            snd_pcm_uframes_t period = wanted.period;
+            snd_pcm_uframes_t buffer = wanted.buffer;
             snd_pcm_hw_params_t* params;
             snd_pcm_hw_params_alloca(&params);
             snd_pcm_sw_params_t* software;
@@ -555,8 +644,8 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
                 snd_pcm_hw_params_set_format(device, params, sampleFormat) >= 0 &&
                 snd_pcm_hw_params_set_channels(device, params, channels) >= 0 &&
                 snd_pcm_hw_params_set_rate(device, params, rate, 0) >= 0 &&
-                snd_pcm_hw_params_set_buffer_time_near(device, params, &bufferTime, nullptr) >= 0 &&
-                snd_pcm_hw_params_set_period_time_near(device, params, &periodTime, nullptr) >= 0 &&
+                snd_pcm_hw_params_set_period_size_near(device, params, &period, nullptr) >= 0 &&
+                snd_pcm_hw_params_set_buffer_size_near(device, params, &buffer) >= 0 &&
                 snd_pcm_hw_params(device, params) >= 0 &&
                 snd_pcm_hw_params_get_period_size(params, &configured->periodFrames, nullptr) >=
                     0 &&
@@ -573,9 +662,12 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
         return WAVERR_BADFORMAT;
     if (result != 0)
         return result == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
-    opened->reset(new AlsaBackend(pcm, direction, format,
-                                  std::max<snd_pcm_uframes_t>(geometry.bufferFrames, 1),
-                                  std::max<snd_pcm_uframes_t>(geometry.periodFrames, 1)));
+    // What the staging and a starting write's copy are sized from, within the
+    // cap whatever ALSA made of the request.
+    const snd_pcm_uframes_t maxFrames = MaxBufferFrames(format);
+    opened->reset(new AlsaBackend(
+        pcm, direction, format, std::clamp<snd_pcm_uframes_t>(geometry.bufferFrames, 1, maxFrames),
+        std::clamp<snd_pcm_uframes_t>(geometry.periodFrames, 1, maxFrames / 2)));
     return MMSYSERR_NOERROR;
 }
 
