@@ -609,8 +609,11 @@ protected:
         AlsaServerFixture::SetUp();
         if (IsSkipped())
             return;
-        // This file lives in the repository's tests folder.
-        const std::string source = __FILE__;
+        // This file lives in the repository's tests folder. A relative name
+        // (ccache's base_dir makes one) is relative to the build's top folder.
+        std::string source = __FILE__;
+        if (source[0] != '/')
+            source = std::string(KALDRIX_TEST_BINARY_DIR) + "/../" + source;
         const std::string start = source.substr(0, source.rfind("/tests/")) +
                                   "/scripts/audio-rig.sh start " + Path("rig") + " >/dev/null 2>&1";
         ASSERT_EQ(system(start.c_str()), 0) << "the test's own server did not start";
