@@ -13,8 +13,9 @@ through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono (the
 library records nothing else; playback takes --rate and --channels):
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (playback 500 ms in 125 ms periods,
-                   capture 2 s in 125 ms periods)
+                   KALDRIX_AUDIO=alsa (periods from the format's byte rate:
+                   playback 16 KiB, capture 8 KiB, within 100 ms to 1 s;
+                   see bench/RESULTS.md)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with a 200 ms buffer in 50 ms periods
   20 ms sleep loop (play) build/bench/sleep_loop, a bare loop of 20 ms sleeps:

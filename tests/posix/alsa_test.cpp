@@ -454,6 +454,59 @@ TEST_F(AlsaRealTime, WaveInReturnsFullHeadersAndAtTheResetThePartlyFilledOne) {
     EXPECT_EQ(CommonPrefix(fed, at, recorded), recorded.size());
 }
 
+// A capture reads a period (512 ms) at a time and hands it out to the headers
+// as they come: what one header did not take goes to the next ones, at a
+// reset too, and what no header took when the reset came is dropped, not
+// recorded after the next start.
+TEST_F(AlsaRealTime, WhatAPeriodBroughtGoesToTheNextHeadersAndAResetDropsTheRest) {
+    const Bytes fed = kxtest::Pattern(6 * kByteRate, 62);
+    ASSERT_NO_FATAL_FAILURE(Feed(fed));
+    Sleep(400);
+    const WAVEFORMATEX format = Mono16();
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    Bytes data[4] = {Bytes(960), Bytes(960), Bytes(960), Bytes(960)};
+    WAVEHDR headers[4] = {};
+    const auto add = [&](int i) {
+        headers[i].lpData = reinterpret_cast<LPSTR>(data[i].data());
+        headers[i].dwBufferLength = static_cast<DWORD>(data[i].size());
+        ASSERT_EQ(waveInPrepareHeader(in, &headers[i], sizeof headers[i]), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &headers[i], sizeof headers[i]), MMSYSERR_NOERROR);
+    };
+    const auto wait = [&](int i) {
+        const DWORD begun = GetTickCount();
+        while (!(__atomic_load_n(&headers[i].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE) &&
+               GetTickCount() - begun < 3000)
+            Sleep(10);
+        EXPECT_EQ(__atomic_load_n(&headers[i].dwBytesRecorded, __ATOMIC_ACQUIRE), 960u) << i;
+    };
+    ASSERT_NO_FATAL_FAILURE(add(0));
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    wait(0); // its wake-up read far more than 960 bytes
+    ASSERT_NO_FATAL_FAILURE(add(1));
+    ASSERT_NO_FATAL_FAILURE(add(2));
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    wait(1);
+    wait(2);
+    Sleep(300);
+    ASSERT_NO_FATAL_FAILURE(add(3));
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    wait(3);
+    EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+    for (WAVEHDR& header : headers)
+        EXPECT_EQ(waveInUnprepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+
+    const Bytes before = Concat(Concat(data[0], data[1]), data[2]);
+    const size_t at = Locate(fed, before);
+    ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
+    EXPECT_EQ(CommonPrefix(fed, at, before), before.size()) << "lost between headers";
+    const size_t after = Locate(fed, data[3], at);
+    ASSERT_NE(after, std::string::npos);
+    EXPECT_GE(after, at + before.size() + 200 * kByteRate / 1000)
+        << "what the reset found staged was recorded after the next start";
+}
+
 // An xrun or a suspend reported by the device (injected into the wrapper: the
 // pulse plugin never reports a suspend against a private server) is
 // recovered, and the stream goes on: playback to its end, recording growing.
