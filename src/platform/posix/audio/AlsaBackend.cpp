@@ -222,20 +222,24 @@ void ClosePcm(snd_pcm_t* pcm) {
 // as long as the host's buffers make useful, and the stream's thread and the
 // plugin's thread wake about once a period.
 // - Playback: the player queues two blocks of 16 KiB, so a period is one
-//   block's worth of the format's bytes (1 s at 8 kHz mono, 85 ms at 48 kHz
-//   stereo): a longer one gains nothing, as no more is ever queued.
+//   block's worth of the format's bytes (1 s at 8 kHz mono): a longer one
+//   gains nothing, as no more is ever queued. Where a block plays for less
+//   than aplay's 125 ms period, its 125 ms in 500 ms are kept (48 kHz
+//   stereo): the blocks then set the pace, and shorter periods would only
+//   add wake-ups.
 // - Capture: the recorder's ten 960-byte headers hold 600 ms at 8 kHz mono,
 //   so a period is 8 KiB (512 ms there), read in one wake-up; the buffer
 //   keeps 2 s at least, so that a reader held up by a busy machine loses
 //   nothing.
-// A buffer is three periods, the fewest the pulse plugin takes. Periods stay
-// within 100 ms and 1 s, and no buffer sized from a format (the PCM's, the
-// staging of a period, the copy of a starting write) grows past
+// A buffer is at least three periods, the fewest the pulse plugin takes.
+// Periods stay within 125 ms and 1 s, and no buffer sized from a format (the
+// PCM's, the staging of a period, the copy of a starting write) grows past
 // kMaxBufferBytes, whatever the byte rate.
 constexpr unsigned long kPlaybackPeriodBytes = 16384;
 constexpr unsigned long kCapturePeriodBytes = 8192;
 constexpr unsigned long kPeriodsPerBuffer = 3;
-constexpr unsigned long kMinPeriodMs = 100;
+constexpr unsigned long kMinPeriodMs = 125;
+constexpr unsigned long kMinPlaybackBufferMs = 500;
 constexpr unsigned long kMaxPeriodMs = 1000;
 constexpr unsigned long kMinCaptureBufferMs = 2000;
 constexpr unsigned long kMaxBufferBytes = 2 << 20;
@@ -260,10 +264,11 @@ FileGeometry GeometryFor(Direction direction, const WAVEFORMATEX& format) {
     snd_pcm_uframes_t period =
         std::clamp(bytes / frameBytes, rate * kMinPeriodMs / 1000, rate * kMaxPeriodMs / 1000);
     period = std::clamp<snd_pcm_uframes_t>(period, 1, maxFrames / kPeriodsPerBuffer);
-    snd_pcm_uframes_t buffer = kPeriodsPerBuffer * period;
-    if (direction == Direction::Capture)
-        buffer = std::min<snd_pcm_uframes_t>(
-            std::max<snd_pcm_uframes_t>(buffer, rate * kMinCaptureBufferMs / 1000), maxFrames);
+    const unsigned long minBufferMs =
+        direction == Direction::Playback ? kMinPlaybackBufferMs : kMinCaptureBufferMs;
+    const snd_pcm_uframes_t buffer = std::min<snd_pcm_uframes_t>(
+        std::max<snd_pcm_uframes_t>(kPeriodsPerBuffer * period, rate * minBufferMs / 1000),
+        maxFrames);
     return {period, buffer};
 }
 
