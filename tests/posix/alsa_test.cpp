@@ -557,6 +557,7 @@ TEST_F(AlsaRealTime, EachFormatPlaysAtItsRateWithHeadersThatSplitFrames) {
     const WAVEFORMATEX formats[] = {
         PcmOf(8000, 1, 16),  PcmOf(11025, 1, 8),  PcmOf(22050, 2, 16),
         PcmOf(44100, 2, 16), PcmOf(48000, 2, 24), PcmOf(32000, 1, 32, WAVE_FORMAT_IEEE_FLOAT),
+        PcmOf(192000, 8, 32), // buffers sized from the byte rate stay within their cap
     };
     for (const WAVEFORMATEX& format : formats) {
         SCOPED_TRACE(kxtest::Format("%lu Hz, %u channels, %u bits", format.nSamplesPerSec,
