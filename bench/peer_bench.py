@@ -4,15 +4,18 @@
 
     bench/peer_bench.py record [--seconds 20] [--rounds 3] [--long 150] [--keep]
     bench/peer_bench.py play   [--seconds 20] [--rounds 3] [--long 150] [--keep]
+                               [--rate 8000] [--channels 1]
 
 Builds the benchmark project (build/bench, Release), starts the private
 PulseAudio server of scripts/audio-rig.sh and, round by round, runs each side
 in turn as a process of its own, recording from (or playing to) that server
-through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono:
+through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono (the
+library records nothing else; playback takes --rate and --channels):
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (playback 500 ms in 125 ms periods,
-                   capture 2 s in 125 ms periods)
+                   KALDRIX_AUDIO=alsa (periods from the format's byte rate:
+                   playback 16 KiB, capture 8 KiB, within 100 ms to 1 s;
+                   see bench/RESULTS.md)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with a 200 ms buffer in 50 ms periods
   20 ms sleep loop (play) build/bench/sleep_loop, a bare loop of 20 ms sleeps:
@@ -158,13 +161,14 @@ def signal_sample(index):
     return 600 + (index % 40) * 400 - 8000
 
 
-def write_tone(path, seconds, header):
-    samples = array.array("h", (signal_sample(i) for i in range(8000)))
+def write_tone(path, seconds, header, rate=8000, channels=1):
+    samples = array.array("h", (signal_sample(i // channels) for i in range(rate * channels)))
     data = samples.tobytes() * int(seconds)
     with open(path, "wb") as out:
         if header:
             out.write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt ")
-            out.write(struct.pack("<IHHIIHH", 16, 1, 1, 8000, BYTES_PER_SECOND, 2, 16))
+            out.write(struct.pack("<IHHIIHH", 16, 1, channels, rate, rate * channels * 2,
+                                  channels * 2, 16))
             out.write(b"data" + struct.pack("<I", len(data)))
         out.write(data)
 
@@ -210,10 +214,11 @@ class Monitor:
     """Reads vsink.monitor, the sink that programs play to, and stamps the
     arrival of the first and the last sound since the last arm()."""
 
-    def __init__(self):
+    def __init__(self, rate, channels):
+        self.samples_per_second = rate * channels
         self.process = subprocess.Popen(
-            ["parec", "-d", "vsink.monitor", "--raw", "--format=s16le", "--rate=8000",
-             "--channels=1", "--latency-msec=10"], stdout=subprocess.PIPE)
+            ["parec", "-d", "vsink.monitor", "--raw", "--format=s16le", f"--rate={rate}",
+             f"--channels={channels}", "--latency-msec=10"], stdout=subprocess.PIPE)
         self.lock = threading.Lock()
         self.arm()
         threading.Thread(target=self._read, daemon=True).start()
@@ -342,7 +347,8 @@ def outcome(figures, mode, path, run, monitor, first_reference, stop_reference):
         time.sleep(0.5)  # the monitor's last chunks
         heard_first, heard_last, samples = monitor.heard()
         figures.update(first=since(heard_first, first_reference),
-                       silent=since(heard_last, stop_reference), audio=samples / 8000)
+                       silent=since(heard_last, stop_reference),
+                       audio=samples / monitor.samples_per_second)
     figures["whole"] = run.whole_cpu * 60 / figures["audio"] if figures["audio"] else None
     return figures
 
@@ -467,7 +473,8 @@ def run_rounds(args, folder, rig, monitor):
     plan = [(str(number), sides, args.seconds) for number in range(1, args.rounds + 1)]
     if args.long:
         plan.append(("long", sides[:2], args.long))
-    print(f"{args.mode}: {args.rounds} rounds of {args.seconds:.0f} s, sides in turn")
+    print(f"{args.mode}: {args.rounds} rounds of {args.seconds:.0f} s, sides in turn, "
+          f"{args.rate} Hz, {args.channels} channel(s)")
     print(table([], args.mode), flush=True)
     rows = []
     for label, round_sides, seconds in plan:
@@ -492,11 +499,15 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--long", type=float, default=0.0,
                         help="then one long round of the library and the tool (memory)")
+    parser.add_argument("--rate", type=int, default=8000, help="play: the tone's sample rate")
+    parser.add_argument("--channels", type=int, default=1, help="play: the tone's channels")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run folder (files, stderr of each run, server log)")
     args = parser.parse_args()
     if args.seconds < 5 or args.long and args.long < 5:
         parser.error("rounds of at least 5 seconds")
+    if args.mode == "record" and (args.rate, args.channels) != (8000, 1):
+        parser.error("the library records 8000 Hz mono only")
     build()
 
     if args.keep:
@@ -519,8 +530,8 @@ def main():
             helpers.callback(feed.terminate)
         else:
             write_tone(os.path.join(folder, "tone.wav"), max(args.seconds, args.long) + 10,
-                       header=True)
-            monitor = Monitor()
+                       header=True, rate=args.rate, channels=args.channels)
+            monitor = Monitor(args.rate, args.channels)
             helpers.callback(monitor.close)
         rows = run_rounds(args, folder, rig, monitor)
         print("\nAll rounds:\n" + table(rows, args.mode))

@@ -4,6 +4,7 @@
 #include "platform/posix/audio/AlsaBackend.h"
 #include "platform/ThreadName.h"
 #include "platform/platform.h"
+#include "platform/posix/Immortal.h"
 #include "platform/posix/testing/AlsaTestInterface.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <vector>
 #include <poll.h>
 #include <mutex>
 #include <system_error>
@@ -47,13 +49,15 @@ private:
 // snd_pcm_open and snd_pcm_close wait on a plugin's server without a
 // time-out of their own (the pulse plugin, with its server stopped). They run
 // on a helper thread that the caller waits for kDeviceCallLimit at most, so a
-// start or a stop always answers. A helper that runs over is left behind: it
-// keeps the library mapped, closes what it opened once it returns, and until
-// then no other open or close starts (an open answers as for a device that
-// does not open, a close leaves its PCM alone) so that no second helper is
-// ever given up on, least of all while the library unloads.
+// start or a stop always answers. A helper that runs over is left behind and
+// closes what its call holds once the call returns. While one is out no
+// other helper starts, so that a frozen server never gathers a helper per
+// call: a call asked for meanwhile answers as one that did not return, and
+// the close it owes (of a PCM it was to close, or that its stream gives up)
+// is queued for the helper that is out, which runs the queue when it
+// returns. Helpers are joined, a late one by the next call after it
+// returned. The library stays loaded once loaded, so no helper holds it.
 constexpr auto kDeviceCallLimit = std::chrono::seconds(2);
-std::atomic<int> g_helpersLeftBehind{0};
 
 // A configured PCM's buffer and period, in frames.
 struct PcmGeometry {
@@ -72,29 +76,92 @@ struct DeviceCall {
     PcmGeometry geometry; // what an open configured
 };
 
+// The helpers given up on and the closes queued for them. Never destroyed:
+// a helper may still run when the process exits.
+struct LateHelpers {
+    struct Helper {
+        std::thread thread;
+        bool done = false; // returned and ran the queue: ready to join
+    };
+    std::mutex mutex;
+    int out = 0; // helpers given up on that have not returned
+    std::vector<snd_pcm_t*> queuedCloses;
+    std::vector<std::shared_ptr<Helper>> helpers;
+};
+
+LateHelpers& Late() {
+    static auto* helpers = MakeImmortal<LateHelpers>();
+    return *helpers;
+}
+
+// Run by a late helper once its own call returned: the closes queued
+// meanwhile, including those queued while it closes.
+void RunQueuedCloses(LateHelpers& late, LateHelpers::Helper& self) {
+    std::unique_lock<std::mutex> lock(late.mutex);
+    while (!late.queuedCloses.empty()) {
+        snd_pcm_t* const pcm = late.queuedCloses.back();
+        late.queuedCloses.pop_back();
+        lock.unlock();
+        {
+            QuietAlsa quiet;
+            snd_pcm_close(pcm);
+        }
+        lock.lock();
+    }
+    --late.out;
+    self.done = true;
+}
+
+// Joins the late helpers that are done; none is left running that way.
+void JoinReturnedHelpers(LateHelpers& late) {
+    std::vector<std::shared_ptr<LateHelpers::Helper>> done;
+    {
+        std::lock_guard<std::mutex> lock(late.mutex);
+        auto& helpers = late.helpers;
+        const auto firstDone = std::stable_partition(
+            helpers.begin(), helpers.end(), [](const auto& helper) { return !helper->done; });
+        done.assign(firstDone, helpers.end());
+        helpers.erase(firstDone, helpers.end());
+    }
+    for (const auto& helper : done)
+        helper->thread.join();
+}
+
 // Runs call(*state) on a helper; true when it returned in time (the caller
 // then reads *state). Given up on, the helper runs late(*state) when it
-// returns. A helper that cannot be started (no thread to be had) answers as
-// one that did not return, and nothing runs: the call, made on a stream's
-// thread, must not throw.
-template <typename Call, typename Late>
-bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late) {
-    if (g_helpersLeftBehind.load() > 0)
-        return false;
-    std::thread helper;
+// returns, then the queue. While a helper is out nothing runs: `owedClose`
+// (a PCM the call would leave unclosed) is queued for it. A helper that
+// cannot be started (no thread to be had) answers as one that did not
+// return, and nothing runs: the call, made on a stream's thread, must not
+// throw.
+template <typename Call, typename LateCall>
+bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, LateCall late,
+                 snd_pcm_t* owedClose = nullptr) {
+    LateHelpers& helpers = Late();
+    JoinReturnedHelpers(helpers);
+    {
+        std::lock_guard<std::mutex> lock(helpers.mutex);
+        if (helpers.out > 0) {
+            if (owedClose)
+                helpers.queuedCloses.push_back(owedClose);
+            return false;
+        }
+    }
+    const auto self = std::make_shared<LateHelpers::Helper>();
     try {
         if (g_failHelperStart.exchange(false))
             throw std::system_error(EAGAIN, std::generic_category());
-        helper = std::thread([state, call, late] {
+        self->thread = std::thread([state, call, late, self, &helpers] {
             NameCurrentThread("kx-alsa-call");
             call(*state);
-            std::lock_guard<std::mutex> lock(state->mutex);
+            std::unique_lock<std::mutex> lock(state->mutex);
             state->finished = true;
-            if (state->abandoned) {
-                late(*state);
-                g_helpersLeftBehind.fetch_sub(1);
-            }
             state->returned.notify_all();
+            if (!state->abandoned)
+                return;
+            lock.unlock();
+            late(*state);
+            RunQueuedCloses(helpers, *self);
         });
     } catch (const std::system_error&) {
         return false;
@@ -102,13 +169,14 @@ bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, Late late)
     std::unique_lock<std::mutex> lock(state->mutex);
     if (state->returned.wait_for(lock, kDeviceCallLimit, [&] { return state->finished; })) {
         lock.unlock();
-        helper.join();
+        self->thread.join();
         return true;
     }
+    // Counted out before the helper can see that it was given up on.
     state->abandoned = true;
-    g_helpersLeftBehind.fetch_add(1);
-    lock.unlock();
-    helper.detach();
+    std::lock_guard<std::mutex> counted(helpers.mutex);
+    ++helpers.out;
+    helpers.helpers.push_back(self);
     return false;
 }
 
@@ -145,18 +213,65 @@ void ClosePcm(snd_pcm_t* pcm) {
             QuietAlsa quiet;
             snd_pcm_close(pcm);
         },
-        [](DeviceCall&) {});
+        [](DeviceCall&) {}, pcm);
 }
 
-// Playback keeps half a second in four periods, as aplay does through the
-// same server: a busy machine has time, and a reset still drops at once (a
-// header is done only once heard, so the buffer's length delays nothing but
-// the end). Capture comes in arecord's 125 ms periods, each read in one
-// wake-up, and keeps 2 s, so that a reader held up by a busy machine loses
-// nothing.
-constexpr unsigned kPlaybackBufferUs = 500000;
-constexpr unsigned kCaptureBufferUs = 2000000;
-constexpr unsigned kPeriodUs = 125000;
+// The geometry is chosen for files, not for latency: the Windows rules need
+// no early answer from the device (a reset drops at once, a played header is
+// done once heard, a recorded one comes back once full), so each period is
+// as long as the host's buffers make useful, and the stream's thread and the
+// plugin's thread wake about once a period.
+// - Playback: the player queues two blocks of 16 KiB, so a period is one
+//   block's worth of the format's bytes (1 s at 8 kHz mono): a longer one
+//   gains nothing, as no more is ever queued. Where a block plays for less
+//   than aplay's 125 ms period, its 125 ms in 500 ms are kept (48 kHz
+//   stereo): the blocks then set the pace, and shorter periods would only
+//   add wake-ups.
+// - Capture: the recorder's ten 960-byte headers hold 600 ms at 8 kHz mono,
+//   so a period is 8 KiB (512 ms there), read in one wake-up; the buffer
+//   keeps 2 s at least, so that a reader held up by a busy machine loses
+//   nothing.
+// A buffer is at least three periods, the fewest the pulse plugin takes.
+// Periods stay within 125 ms and 1 s, and no buffer sized from a format (the
+// PCM's, the staging of a period, the copy of a starting write) grows past
+// kMaxBufferBytes, whatever the byte rate.
+constexpr unsigned long kPlaybackPeriodBytes = 16384;
+constexpr unsigned long kCapturePeriodBytes = 8192;
+constexpr unsigned long kPeriodsPerBuffer = 3;
+constexpr unsigned long kMinPeriodMs = 125;
+constexpr unsigned long kMinPlaybackBufferMs = 500;
+constexpr unsigned long kMaxPeriodMs = 1000;
+constexpr unsigned long kMinCaptureBufferMs = 2000;
+constexpr unsigned long kMaxBufferBytes = 2 << 20;
+
+struct FileGeometry {
+    snd_pcm_uframes_t period;
+    snd_pcm_uframes_t buffer;
+};
+
+// At most kMaxBufferBytes in frames of the format.
+snd_pcm_uframes_t MaxBufferFrames(const WAVEFORMATEX& format) {
+    return std::max<snd_pcm_uframes_t>(kMaxBufferBytes / std::max<WORD>(format.nBlockAlign, 1),
+                                       kPeriodsPerBuffer);
+}
+
+FileGeometry GeometryFor(Direction direction, const WAVEFORMATEX& format) {
+    const unsigned long rate = format.nSamplesPerSec;
+    const unsigned long frameBytes = std::max<WORD>(format.nBlockAlign, 1);
+    const snd_pcm_uframes_t maxFrames = MaxBufferFrames(format);
+    const unsigned long bytes =
+        direction == Direction::Playback ? kPlaybackPeriodBytes : kCapturePeriodBytes;
+    snd_pcm_uframes_t period =
+        std::clamp(bytes / frameBytes, rate * kMinPeriodMs / 1000, rate * kMaxPeriodMs / 1000);
+    period = std::clamp<snd_pcm_uframes_t>(period, 1, maxFrames / kPeriodsPerBuffer);
+    const unsigned long minBufferMs =
+        direction == Direction::Playback ? kMinPlaybackBufferMs : kMinCaptureBufferMs;
+    const snd_pcm_uframes_t buffer = std::min<snd_pcm_uframes_t>(
+        std::max<snd_pcm_uframes_t>(kPeriodsPerBuffer * period, rate * minBufferMs / 1000),
+        maxFrames);
+    return {period, buffer};
+}
+
 // What a configuration answers for a format the PCM refuses: an error
 // snd_pcm_open never gives.
 constexpr int kRefusedFormat = -EDOM;
@@ -257,7 +372,9 @@ public:
     AlsaBackend(snd_pcm_t* pcm, Direction direction, const WAVEFORMATEX& format,
                 unsigned long bufferFrames, unsigned long periodFrames)
         : m_pcm(pcm), m_direction(direction), m_rate(format.nSamplesPerSec),
-          m_bufferFrames(bufferFrames), m_periodFrames(periodFrames) {
+          m_frameBytes(format.nBlockAlign), m_bufferFrames(bufferFrames),
+          m_periodFrames(periodFrames),
+          m_staging(direction == Direction::Capture ? periodFrames * format.nBlockAlign : 0) {
         g_openPcms.fetch_add(1);
         g_streams.fetch_add(1);
     }
@@ -284,32 +401,11 @@ public:
         if (m_stuck)
             return -ENODEV;
         QuietAlsa quiet;
-        const bool playing = m_direction == Direction::Playback;
-        if (!playing) {
-            if (const int stall = g_captureStallMs.exchange(0))
-                std::this_thread::sleep_for(std::chrono::milliseconds(stall));
-        }
-        for (;;) {
-            snd_pcm_sframes_t moved = g_injectedError.exchange(0);
-            if (moved == 0 && playing && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
-                moved = StartingWrite(data, frames);
-            else if (moved == 0)
-                moved = playing ? snd_pcm_writei(m_pcm, data, frames)
-                                : snd_pcm_readi(m_pcm, data, frames);
-            if (moved > 0 && playing)
-                Flowed(moved);
-            if (moved >= 0)
-                return m_stuck ? -ENODEV : moved;
-            if (moved == -EAGAIN) {
-                if (!playing)
-                    Start(); // a recovered capture is only prepared
-                return 0;
-            }
-            if (Recover(static_cast<int>(moved)) < 0)
-                return m_stuck ? -ENODEV : moved;
-            if (!playing)
-                Start();
-        }
+        if (m_direction == Direction::Playback)
+            return Move(data, frames);
+        if (const int stall = g_captureStallMs.exchange(0))
+            std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+        return Capture(data, frames);
     }
 
     // Written frames are heard once the PCM's delay no longer covers them, but
@@ -322,7 +418,7 @@ public:
         QuietAlsa quiet;
         if (m_direction == Direction::Capture) {
             const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
-            return available > 0 ? available : 0;
+            return StagedFrames() + (available > 0 ? available : 0);
         }
         if (m_flowFrames == 0)
             return 0;
@@ -341,6 +437,7 @@ public:
 
     void Drop() override {
         m_flowFrames = 0;
+        m_stagedFrom = m_stagedTo = 0;
         if (!m_stuck)
             Bounded([](snd_pcm_t* pcm) {
                 snd_pcm_drop(pcm);
@@ -389,6 +486,65 @@ public:
     }
 
 private:
+    // One device transfer of up to `frames` frames, recovering from an
+    // under-run, an over-run or a suspend: the frames moved, 0 for none just
+    // now, negative when the device is lost.
+    long Move(char* data, unsigned long frames) {
+        const bool playing = m_direction == Direction::Playback;
+        for (;;) {
+            snd_pcm_sframes_t moved = g_injectedError.exchange(0);
+            if (moved == 0 && playing && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+                moved = StartingWrite(data, frames);
+            else if (moved == 0)
+                moved = playing ? snd_pcm_writei(m_pcm, data, frames)
+                                : snd_pcm_readi(m_pcm, data, frames);
+            if (moved > 0 && playing)
+                Flowed(moved);
+            if (moved >= 0)
+                return m_stuck ? -ENODEV : moved;
+            if (moved == -EAGAIN) {
+                if (!playing)
+                    Start(); // a recovered capture is only prepared
+                return 0;
+            }
+            if (Recover(static_cast<int>(moved)) < 0)
+                return m_stuck ? -ENODEV : moved;
+            if (!playing)
+                Start();
+        }
+    }
+
+    // Each call through the pulse plugin costs system calls, so a capture
+    // reads a period at a time into the staging buffer and hands it out to
+    // the headers from there: one read per wake-up, and another only while
+    // the last one came full (the device may hold more).
+    long Capture(char* data, unsigned long frames) {
+        unsigned long copied = TakeStaged(data, frames);
+        while (copied < frames) {
+            const long read = Move(m_staging.data(), m_periodFrames);
+            if (read <= 0)
+                return copied > 0 ? static_cast<long>(copied) : read;
+            m_stagedFrom = 0;
+            m_stagedTo = static_cast<size_t>(read) * m_frameBytes;
+            copied += TakeStaged(data + copied * m_frameBytes, frames - copied);
+            if (static_cast<unsigned long>(read) < m_periodFrames)
+                break;
+        }
+        return static_cast<long>(copied);
+    }
+
+    // Copies up to `frames` staged frames out: the frames copied.
+    unsigned long TakeStaged(char* data, unsigned long frames) {
+        const unsigned long taken = std::min<unsigned long>(frames, StagedFrames());
+        std::memcpy(data, m_staging.data() + m_stagedFrom, taken * m_frameBytes);
+        m_stagedFrom += taken * m_frameBytes;
+        return taken;
+    }
+
+    long StagedFrames() const {
+        return static_cast<long>((m_stagedTo - m_stagedFrom) / m_frameBytes);
+    }
+
     int Milliseconds(unsigned long frames) const {
         return static_cast<int>(static_cast<unsigned long long>(frames) * 1000 / m_rate) + 1;
     }
@@ -400,11 +556,11 @@ private:
     }
 
     // Starting, dropping and recovering wait for the pulse plugin's server,
-    // which may never answer: they run through a helper. One that runs over
-    // leaves the PCM to its helper, which closes it once the call returns;
-    // the stream meets a lost device from then on and never touches the PCM
-    // again (the helper holds the PCM's lock). Answers the call's result,
-    // -ENODEV when it ran over.
+    // which may never answer: they run through a helper. One that runs over,
+    // or is refused while another helper is out, leaves the PCM to that
+    // helper, which closes it once its call returns; the stream meets a lost
+    // device from then on and never touches the PCM again (a helper may hold
+    // the PCM's lock). Answers the call's result, -ENODEV when it ran over.
     template <typename Call> int Bounded(Call call) {
         if (m_stuck)
             return -ENODEV;
@@ -419,7 +575,8 @@ private:
             [pcm](DeviceCall&) {
                 QuietAlsa quiet;
                 snd_pcm_close(pcm);
-            });
+            },
+            pcm);
         return m_stuck ? -ENODEV : state->result;
     }
 
@@ -450,8 +607,14 @@ private:
     snd_pcm_t* const m_pcm;
     const Direction m_direction;
     const unsigned m_rate;
+    const unsigned m_frameBytes;
     const unsigned long m_bufferFrames;
     const unsigned long m_periodFrames;
+    // Capture: a period read from the device, handed out from m_stagedFrom
+    // up to m_stagedTo (bytes).
+    std::vector<char> m_staging;
+    size_t m_stagedFrom = 0;
+    size_t m_stagedTo = 0;
     // Playback: when data last began to flow into an idle PCM, and the frames
     // written since (0: idle).
     std::chrono::steady_clock::time_point m_flowStart;
@@ -465,8 +628,7 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
     const snd_pcm_format_t sampleFormat = AlsaFormatOf(format);
     if (sampleFormat == SND_PCM_FORMAT_UNKNOWN)
         return WAVERR_BADFORMAT;
-    const unsigned bufferUs =
-        direction == Direction::Capture ? kCaptureBufferUs : kPlaybackBufferUs;
+    const FileGeometry wanted = GeometryFor(direction, format);
     const unsigned channels = format.nChannels;
     const unsigned rate = format.nSamplesPerSec;
     snd_pcm_t* pcm = nullptr;
@@ -474,8 +636,8 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
     const int result = OpenPcm(
         id, StreamOf(direction), &pcm,
         [=](snd_pcm_t* device, PcmGeometry* configured) {
-            unsigned bufferTime = bufferUs;
-            unsigned periodTime = kPeriodUs;
+            snd_pcm_uframes_t period = wanted.period;
+            snd_pcm_uframes_t buffer = wanted.buffer;
             snd_pcm_hw_params_t* params;
             snd_pcm_hw_params_alloca(&params);
             snd_pcm_sw_params_t* software;
@@ -487,8 +649,8 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
                 snd_pcm_hw_params_set_format(device, params, sampleFormat) >= 0 &&
                 snd_pcm_hw_params_set_channels(device, params, channels) >= 0 &&
                 snd_pcm_hw_params_set_rate(device, params, rate, 0) >= 0 &&
-                snd_pcm_hw_params_set_buffer_time_near(device, params, &bufferTime, nullptr) >= 0 &&
-                snd_pcm_hw_params_set_period_time_near(device, params, &periodTime, nullptr) >= 0 &&
+                snd_pcm_hw_params_set_period_size_near(device, params, &period, nullptr) >= 0 &&
+                snd_pcm_hw_params_set_buffer_size_near(device, params, &buffer) >= 0 &&
                 snd_pcm_hw_params(device, params) >= 0 &&
                 snd_pcm_hw_params_get_period_size(params, &configured->periodFrames, nullptr) >=
                     0 &&
@@ -505,9 +667,12 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
         return WAVERR_BADFORMAT;
     if (result != 0)
         return result == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
-    opened->reset(new AlsaBackend(pcm, direction, format,
-                                  std::max<snd_pcm_uframes_t>(geometry.bufferFrames, 1),
-                                  std::max<snd_pcm_uframes_t>(geometry.periodFrames, 1)));
+    // What the staging and a starting write's copy are sized from, within the
+    // cap whatever ALSA made of the request.
+    const snd_pcm_uframes_t maxFrames = MaxBufferFrames(format);
+    opened->reset(new AlsaBackend(
+        pcm, direction, format, std::clamp<snd_pcm_uframes_t>(geometry.bufferFrames, 1, maxFrames),
+        std::clamp<snd_pcm_uframes_t>(geometry.periodFrames, 1, maxFrames / 2)));
     return MMSYSERR_NOERROR;
 }
 
@@ -558,7 +723,10 @@ void StallAlsaCapture(int milliseconds) { g_captureStallMs.store(milliseconds); 
 
 void FailNextAlsaTransfer(int error) { g_injectedError.store(error); }
 
-int AlsaCallsLeftBehind() { return g_helpersLeftBehind.load(); }
+int AlsaCallsLeftBehind() {
+    std::lock_guard<std::mutex> lock(Late().mutex);
+    return Late().out;
+}
 
 void FailNextAlsaHelperStart() { g_failHelperStart.store(true); }
 

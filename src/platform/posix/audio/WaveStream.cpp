@@ -5,6 +5,7 @@
 #include "platform/posix/audio/WaveHeaderFlags.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,10 @@ constexpr int kMaxDeviceDescriptors = 8;
 // Without an eventfd (none could be made) the thread looks for commands this
 // often.
 constexpr int kNoWakeFdMs = 20;
+
+// Streams whose device is lost, of all open streams: while there is none, a
+// queued header is "still playing" without a look at its stream.
+std::atomic<int> g_lostStreams{0};
 
 // Written while the device holds the header, read by its owner once the
 // header is back: atomic like the flags.
@@ -59,6 +64,8 @@ WaveStream::WaveStream(Direction direction, std::unique_ptr<Backend> backend,
 WaveStream::~WaveStream() {
     std::unique_lock<std::mutex> lock(m_mutex);
     EndThread(lock);
+    if (m_lost)
+        g_lostStreams.fetch_sub(1);
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
 }
@@ -98,8 +105,14 @@ MMRESULT WaveStream::Prepare(LPWAVEHDR header) {
 }
 
 // A header still queued on a lost device will never come back by itself: the
-// owner learns of the device error here.
+// owner learns of the device error here. An owner polls this until its
+// header is done, so the common answer, a header still queued while no
+// device is lost, is given without the stream's lock, which the stream's
+// thread holds across its device calls.
 MMRESULT WaveStream::Unprepare(LPWAVEHDR header) {
+    if (g_lostStreams.load(std::memory_order_acquire) == 0 &&
+        !m_closed.load(std::memory_order_acquire) && (FlagsOf(header) & WHDR_INQUEUE))
+        return WAVERR_STILLPLAYING;
     return WhileOpen([&] {
         const MMRESULT result = m_prepared.Unprepare(header);
         return result == WAVERR_STILLPLAYING && m_lost ? MMSYSERR_NODRIVER : result;
@@ -151,13 +164,8 @@ MMRESULT WaveStream::Start() {
 MMRESULT WaveStream::Reset() {
     return WhileOpen([&] {
         if (m_direction == Direction::Capture) {
-            if (m_running && !m_lost && !m_queue.empty()) {
-                Entry& first = m_queue.front();
-                const unsigned long room =
-                    (first.header->dwBufferLength - first.mark) / m_frameBytes;
-                const long read = m_backend->Transfer(first.header->lpData + first.mark, room);
-                first.mark += read > 0 ? static_cast<unsigned long long>(read) * m_frameBytes : 0;
-            }
+            if (m_running && !m_lost)
+                ReadWhatCame();
             m_running = false;
         }
         if (!m_lost)
@@ -386,6 +394,21 @@ int WaveStream::Record(pollfd* device, int* count) {
     return timeout;
 }
 
+// A reset's last reading: what the device has delivered goes into the queued
+// headers in order, until one is left part-filled.
+void WaveStream::ReadWhatCame() {
+    for (Entry& entry : m_queue) {
+        const unsigned long room =
+            static_cast<unsigned long>((entry.header->dwBufferLength - entry.mark) / m_frameBytes);
+        if (room == 0)
+            continue;
+        const long read = m_backend->Transfer(entry.header->lpData + entry.mark, room);
+        entry.mark += read > 0 ? static_cast<unsigned long long>(read) * m_frameBytes : 0;
+        if (read < static_cast<long>(room))
+            return;
+    }
+}
+
 // The frames to wait for before reading on: the rest of the header at
 // `reading`, and, from a device that delivers a period at a time, a period's
 // worth across the headers queued behind it, so that one wake-up fills every
@@ -412,7 +435,11 @@ void WaveStream::ReturnFirst() {
 // Nothing more goes to or comes from the device. Played headers stay queued
 // unheard (their owner meets the device error when it unprepares them, and a
 // reset returns them); recording keeps what it has and adds nothing.
-void WaveStream::DeviceLost() { m_lost = true; }
+void WaveStream::DeviceLost() {
+    if (!m_lost)
+        g_lostStreams.fetch_add(1, std::memory_order_release);
+    m_lost = true;
+}
 
 // Posted with the stream's lock held, so the owner sees the notifications in
 // the order the device gave them.

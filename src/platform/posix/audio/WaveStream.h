@@ -5,6 +5,7 @@
 #include "platform/posix/audio/Backend.h"
 #include "platform/posix/audio/PreparedHeaders.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,7 +40,7 @@ public:
     // Recording begins; the device's clock counts from here.
     MMRESULT Start();
     // Stops at once and returns every queued header but held ones: a played
-    // one unplayed, the first recorded one with what it holds by now.
+    // one unplayed, recorded ones with what the device has delivered by now.
     MMRESULT Reset();
     // WAVERR_STILLPLAYING while headers are queued; otherwise ends the
     // thread, closes the device and posts MM_WIM_CLOSE (recording).
@@ -64,6 +65,7 @@ private:
     // and the *count descriptors of the device to sleep on as well.
     int Play(pollfd* device, int* count);
     int Record(pollfd* device, int* count);
+    void ReadWhatCame();
     unsigned long FramesToAwait(size_t reading, unsigned long missing) const;
     bool WriteSome();
     bool WriteSplitFrame();
@@ -98,7 +100,7 @@ private:
     unsigned long long m_deviceFrames = 0; // playback: frames written since the open or reset
     bool m_running = false;                // recording: started
     bool m_lost = false;                   // the device failed beyond recovery
-    bool m_closed = false;
-    bool m_ending = false; // the thread is asked to end
+    std::atomic<bool> m_closed{false};     // read without the lock by Unprepare
+    bool m_ending = false;                 // the thread is asked to end
     std::thread m_thread;
 };
