@@ -138,9 +138,10 @@ void CLogFile::WriteRecord(const char* stamp, const char* message, const char* e
         LeaveCriticalSection(&m_lock);
         return;
     }
-    const unsigned long long ticket = QueueEcho(m_echoTarget, echo);
+    const EchoTarget target = m_echoTarget;
+    const unsigned long long ticket = QueueEcho(target, echo);
     LeaveCriticalSection(&m_lock);
-    AwaitEcho(m_echoTarget, ticket, echo);
+    AwaitEcho(target, ticket, echo);
 }
 
 int CLogFile::Close() {

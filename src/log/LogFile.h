@@ -46,9 +46,10 @@ private:
     FILE* m_file = nullptr;
     CRITICAL_SECTION m_lock;
     std::atomic<bool> m_processExiting{false};
-    bool m_echoOff = false;
-    EchoTarget m_echoTarget = EchoTarget::standardOutput;
-    bool m_echoUtf8 = false;
+    // Atomic: a test may open the log again while library threads write.
+    std::atomic<bool> m_echoOff{false};
+    std::atomic<EchoTarget> m_echoTarget{EchoTarget::standardOutput};
+    std::atomic<bool> m_echoUtf8{false};
 };
 
 // The library's one trace log, defined with the other global objects in
