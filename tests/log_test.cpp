@@ -3,6 +3,7 @@
 // two loads on one day sharing a file.
 #include "log/LogFile.h"
 #include "log/LogText.h"
+#include "support/EchoSettings.h"
 #include "support/TestSupport.h"
 
 #include <csignal>
@@ -319,16 +320,6 @@ TEST(LogText, EachTextsUtf8TwinIsItsConversion) {
     EXPECT_STREQ(LogText::InUtf8("Log Started"), "Log Started");
 }
 
-// The messages of the day's file, its stamps left out.
-std::vector<std::string> Messages(const std::string& file) {
-    static const std::regex stamp("\n[0-9]+-[0-9]+-[0-9]+ [0-9]+:[0-9]+:[0-9]+:");
-    std::vector<std::string> messages;
-    std::sregex_token_iterator part(file.begin(), file.end(), stamp, -1), end;
-    for (++part; part != end; ++part)
-        messages.push_back(*part);
-    return messages;
-}
-
 // KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, each setting in a process of its
 // own that loads the library: a logging call carrying a file name that is no
 // GBK, a failed start and a recording's start and stop. What reaches
@@ -337,23 +328,9 @@ std::vector<std::string> Messages(const std::string& file) {
 // whatever the setting.
 TEST_F(LogFileTest, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
     CreateMarker();
-    const std::string notice = "KALDRIX: unknown KALDRIX_ECHO value, echoing on stdout\n"
-                               "KALDRIX: unknown KALDRIX_ECHO_ENCODING value, echoing GBK\n";
-    struct Row {
-        const char* echo;
-        const char* encoding;
-        int descriptor; // where the echo goes, 0 for nowhere
-        bool utf8;
-        std::string before; // what precedes it there
-    };
-    const Row rows[] = {{nullptr, nullptr, 1, false, ""},     {"stdout", "gbk", 1, false, ""},
-                        {"stderr", nullptr, 2, false, ""},    {"stdout", "utf-8", 1, true, ""},
-                        {"stderr", "utf-8", 2, true, ""},     {"off", "utf-8", 0, false, ""},
-                        {"loud", "latin-1", 1, false, notice}};
     std::vector<std::string> firstDay;
-    for (const Row& row : rows) {
-        const std::string name = std::string(row.echo ? row.echo : "unset") + "/" +
-                                 (row.encoding ? row.encoding : "unset");
+    for (const kxtest::EchoSetting& row : kxtest::kEchoSettings) {
+        const std::string name = kxtest::NameOf(row);
         unlink(logPath.c_str());
         const std::string out = dir.File("out"), err = dir.File("err");
         fflush(nullptr);
@@ -382,21 +359,18 @@ TEST_F(LogFileTest, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
         const std::string day = kxtest::ReadText(logPath);
-        std::string echo;
-        for (const std::string& message : Messages(day))
-            echo += message + "\n";
+        std::string echo = kxtest::EchoOf(kxtest::DayFileMessages(day));
         if (row.utf8)
             echo = GbkPairsToUtf8(echo);
         EXPECT_NE(echo.find("\xFF\x80 missing.wav"), std::string::npos) << name;
         const std::string written[] = {kxtest::ReadText(out), kxtest::ReadText(err)};
         for (int descriptor : {1, 2})
-            EXPECT_EQ(written[descriptor - 1],
-                      descriptor == row.descriptor ? row.before + echo : "")
+            EXPECT_EQ(written[descriptor - 1], descriptor == row.target ? row.before + echo : "")
                 << name << ", descriptor " << descriptor;
         EXPECT_EQ(day.rfind(kSeparator, 0), 0u) << name;
         if (firstDay.empty())
-            firstDay = Messages(day);
-        EXPECT_EQ(Messages(day), firstDay) << name;
+            firstDay = kxtest::DayFileMessages(day);
+        EXPECT_EQ(kxtest::DayFileMessages(day), firstDay) << name;
     }
 }
 

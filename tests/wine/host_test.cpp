@@ -4,6 +4,7 @@
 // leaves behind: the day's trace log under C:\temp and its version block.
 #include "HostSupport.h"
 #include "KaldrixExports.h"
+#include "support/EchoSettings.h"
 
 #include <mmsystem.h>
 #include <psapi.h>
@@ -148,18 +149,6 @@ std::string GbkPairsToUtf8(const std::string& text) {
     return out;
 }
 
-// The messages of the day's file, its stamps left out, with LF line ends.
-std::vector<std::string> Messages(kxtest::Bytes file) {
-    std::string text(file.begin(), file.end());
-    text = std::regex_replace(text, std::regex("\r\n"), "\n");
-    static const std::regex stamp("\n[0-9]+-[0-9]+-[0-9]+ [0-9]+:[0-9]+:[0-9]+:");
-    std::vector<std::string> messages;
-    std::sregex_token_iterator part(text.begin(), text.end(), stamp, -1), end;
-    for (++part; part != end; ++part)
-        messages.push_back(*part);
-    return messages;
-}
-
 // KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, set before each load with
 // SetEnvironmentVariableA: a logging call carrying a file name that is no
 // GBK, a failed start and a recording's start and stop (which finds no
@@ -167,23 +156,9 @@ std::vector<std::string> Messages(kxtest::Bytes file) {
 // file's messages (GBK, or with the library's own texts in UTF-8), or
 // nothing; the day's file is the same whatever the setting.
 TEST(WineHostLog, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
-    const std::string notice = "KALDRIX: unknown KALDRIX_ECHO value, echoing on stdout\n"
-                               "KALDRIX: unknown KALDRIX_ECHO_ENCODING value, echoing GBK\n";
-    struct Row {
-        const char* echo;
-        const char* encoding;
-        int target; // 1 standard output, 2 standard error, 0 nowhere
-        bool utf8;
-        std::string before; // what precedes the echo there
-    };
-    const Row rows[] = {{nullptr, nullptr, 1, false, ""},     {"stdout", "gbk", 1, false, ""},
-                        {"stderr", nullptr, 2, false, ""},    {"stdout", "utf-8", 1, true, ""},
-                        {"stderr", "utf-8", 2, true, ""},     {"off", "utf-8", 0, false, ""},
-                        {"loud", "latin-1", 1, false, notice}};
     std::vector<std::string> firstDay;
-    for (const Row& row : rows) {
-        const std::string name = std::string(row.echo ? row.echo : "unset") + "/" +
-                                 (row.encoding ? row.encoding : "unset");
+    for (const kxtest::EchoSetting& row : kxtest::kEchoSettings) {
+        const std::string name = kxtest::NameOf(row);
         LogSetup setup(Marker::Present);
         SetEnvironmentVariableA("KALDRIX_ECHO", row.echo);
         SetEnvironmentVariableA("KALDRIX_ECHO_ENCODING", row.encoding);
@@ -206,10 +181,10 @@ TEST(WineHostLog, TheEchoGoesWhereTheSettingsSayAndTheDaysFileNeverChanges) {
         DeleteFileA("C:\\temp\\rec.wav");
         if (!setup.SameDay())
             GTEST_SKIP() << "midnight passed during the test";
-        const std::vector<std::string> day = Messages(kxtest::ReadFile(setup.logPath()));
-        std::string echo;
-        for (const std::string& message : day)
-            echo += message + "\n";
+        const kxtest::Bytes file = kxtest::ReadFile(setup.logPath());
+        const std::vector<std::string> day =
+            kxtest::DayFileMessages(std::string(file.begin(), file.end()));
+        std::string echo = kxtest::EchoOf(day);
         if (row.utf8)
             echo = GbkPairsToUtf8(echo);
         EXPECT_NE(echo.find("\xFF\x80 missing.wav"), std::string::npos) << name;
