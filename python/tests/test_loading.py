@@ -3,6 +3,7 @@ import os
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -10,6 +11,7 @@ import pytest
 import kaldrix
 from conftest import LIBRARY, run_child
 from kaldrix import _library
+from test_kaldrix import data_of
 
 FOLDER = os.path.dirname(os.path.realpath(LIBRARY))
 # Loads, makes a call, names the file the process mapped, and refuses to
@@ -85,30 +87,88 @@ def test_pip_installs_a_working_package(tmp_path):
                          "IDLE"]
 
 
+@pytest.fixture(scope="module")
+def wheel_venv(tmp_path_factory):
+    """A venv of its own (no system packages) with the build's wheel, which
+    is tagged for this platform."""
+    folder = os.environ.get("KALDRIX_WHEEL_DIR")
+    if not folder:
+        pytest.skip("this build makes no wheel (KALDRIX_WHEEL is off)")
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    wheel = Path(folder) / f"kaldrix-{kaldrix.__version__}-py3-none-{platform}.whl"
+    venv = tmp_path_factory.mktemp("wheel") / "venv"
+    subprocess.run([sys.executable, "-m", "venv", venv], check=True)
+    subprocess.run([venv / "bin/pip", "install", "-q", "--no-index", wheel], check=True,
+                   capture_output=True, timeout=300)
+    return venv
+
+
+WHEEL_HOST = """
+import os
+from importlib.metadata import distribution
+loaded_by = kaldrix.load()
+if sys.argv[1] == "record and play":
+    kaldrix.play(kaldrix.record("take.wav", seconds=1).path)
+maps = {os.path.realpath(line.split()[-1]) for line in open("/proc/self/maps") if "libkaldrix" in line}
+kaldrix_dist = distribution("kaldrix")
+report(loaded_by, sorted(maps), "\\n## Python hosts\\n" in kaldrix_dist.read_text("METADATA"),
+       kaldrix_dist.read_text("LICENSE"))
+"""
+
+
+# The wheel's own library comes before a copy that the system's search
+# finds, and KALDRIX_LIBRARY before both.
+@pytest.mark.parametrize("job, env, loads", [
+    ("record and play", {}, "carried"),
+    ("", {"LD_LIBRARY_PATH": FOLDER}, "carried"),
+    ("", {"KALDRIX_LIBRARY": LIBRARY}, LIBRARY),
+])
+def test_the_wheel_carries_the_library(wheel_venv, tmp_path, job, env, loads):
+    carried = str(next(wheel_venv.glob("lib/python3*/site-packages/kaldrix/libkaldrix.so.1")))
+    loads = carried if loads == "carried" else loads
+    out = tmp_path / "out.raw"
+    reported = run_child(WHEEL_HOST, job, python=wheel_venv / "bin/python", cwd=tmp_path,
+                         **{"PYTHONPATH": None, "KALDRIX_LIBRARY": None, "LD_LIBRARY_PATH": None,
+                            "KALDRIX_VIRTUAL_OUT": str(out), **env})
+    license_text = (Path(kaldrix.__file__).parents[2] / "LICENSE").read_text()
+    assert reported == [loads, [os.path.realpath(loads)], True, license_text]
+    if job:
+        assert out.read_bytes() == data_of(tmp_path / "take.wav")
+
+
 ECHO = """
 import os, sys, kaldrix
 kaldrix.load(echo=sys.argv[1] or None, encoding=sys.argv[2] or None)
 inherited = [os.environ.get(name) for name in ("KALDRIX_ECHO", "KALDRIX_ECHO_ENCODING")]
 kaldrix.start_playback("/nowhere/missing.wav")
 try:
-    kaldrix.load(echo="stdout")
+    kaldrix.load(echo="off" if sys.argv[1] == "stderr" else "stderr")
 except RuntimeError:
     open(sys.argv[3], "w").write(repr(inherited))
 """
 
 
 # The echo where the host asks for it, for this load only: the variables are
-# back as they were for the program's own children. The library's Chinese
-# record of the failed start shows which encoding it was.
-@pytest.mark.parametrize("echo, encoding, stdout, stderr", [
-    ("off", "", b"", b""),
-    ("stderr", "utf-8", b"", "无法打开波形文件/nowhere/missing.wav".encode()),
-    ("", "", "无法打开波形文件/nowhere/missing.wav".encode("gbk"), b""),
+# back as they were for the program's own children. Off unless asked for,
+# by load() or by KALDRIX_ECHO already in the environment. The library's
+# Chinese record of the failed start shows which encoding it was.
+RECORD = "无法打开波形文件/nowhere/missing.wav"
+
+
+@pytest.mark.parametrize("echo, encoding, variable, stdout, stderr", [
+    ("off", "", None, b"", b""),
+    ("stderr", "utf-8", None, b"", RECORD.encode()),
+    ("", "", None, b"", b""),
+    ("stdout", "", None, RECORD.encode("gbk"), b""),
+    ("", "", "stdout", RECORD.encode("gbk"), b""),
+    ("off", "", "stdout", b"", b""),
 ])
-def test_the_echo_goes_where_load_says(tmp_path, echo, encoding, stdout, stderr):
+def test_the_echo_goes_where_load_says(tmp_path, echo, encoding, variable, stdout, stderr):
     environment = {k: v for k, v in os.environ.items() if not k.startswith("KALDRIX_ECHO")}
+    if variable:
+        environment["KALDRIX_ECHO"] = variable
     child = subprocess.run([sys.executable, "-c", ECHO, echo, encoding, tmp_path / "inherited"],
                            env=environment, capture_output=True, timeout=120)
-    assert (tmp_path / "inherited").read_text() == "[None, None]", child.stderr
+    assert (tmp_path / "inherited").read_text() == repr([variable, None]), child.stderr
     for written, expected in ((child.stdout, stdout), (child.stderr, stderr)):
         assert (expected in written) if expected else written == b"", (child.stdout, child.stderr)
