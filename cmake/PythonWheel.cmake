@@ -16,6 +16,13 @@ if(KALDRIX_SANITIZE)
     message(FATAL_ERROR "KALDRIX_WHEEL: a Python host cannot load a library built with sanitizers")
 endif()
 
+execute_process(COMMAND ${KALDRIX_PYTHON3} -c "import setuptools.build_meta, wheel"
+    RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
+if(missing)
+    message(FATAL_ERROR "KALDRIX_WHEEL: ${KALDRIX_PYTHON3} lacks setuptools or wheel "
+        "(Debian: python3-setuptools python3-wheel; scripts/setup.sh package installs them)")
+endif()
+
 set(stage ${PROJECT_BINARY_DIR}/python-wheel)
 set(KALDRIX_WHEEL_DIR ${PROJECT_BINARY_DIR}/packages)
 file(GLOB module_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/kaldrix/*.py)

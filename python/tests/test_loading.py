@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+import functools
 import os
 import shutil
 import subprocess
@@ -74,64 +75,64 @@ def test_windows_takes_the_dll_of_the_interpreters_architecture(tmp_path, dlls, 
     assert [short(reason) for reason in reasons if "no such file" not in reason] == passed_over
 
 
-def test_pip_installs_a_working_package(tmp_path):
-    source = shutil.copytree(Path(kaldrix.__file__).parents[1], tmp_path / "source",
-                             ignore=shutil.ignore_patterns("tests", "__pycache__"))
-    venv = tmp_path / "venv"
-    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", venv], check=True)
-    subprocess.run([venv / "bin/pip", "install", "-q", "--no-build-isolation", "--no-index",
-                    source], check=True, capture_output=True, timeout=300)
-    installed = run_child("report(kaldrix.__file__, kaldrix.record_status().name)",
-                          python=venv / "bin/python", cwd=tmp_path, PYTHONPATH=None)
-    assert installed == [str(next(venv.glob("lib/python3*/site-packages/kaldrix/__init__.py"))),
-                         "IDLE"]
-
-
 @pytest.fixture(scope="module")
-def wheel_venv(tmp_path_factory):
-    """A venv of its own (no system packages) with the build's wheel, which
-    is tagged for this platform."""
-    folder = os.environ.get("KALDRIX_WHEEL_DIR")
-    if not folder:
-        pytest.skip("this build makes no wheel (KALDRIX_WHEEL is off)")
-    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
-    wheel = Path(folder) / f"kaldrix-{kaldrix.__version__}-py3-none-{platform}.whl"
-    venv = tmp_path_factory.mktemp("wheel") / "venv"
-    subprocess.run([sys.executable, "-m", "venv", venv], check=True)
-    subprocess.run([venv / "bin/pip", "install", "-q", "--no-index", wheel], check=True,
-                   capture_output=True, timeout=300)
-    return venv
+def venv_with(tmp_path_factory):
+    """venv_with("source") is a venv over the system's packages with the
+    source folder pip-installed; venv_with("wheel") one of its own with the
+    build's wheel, which is tagged for this platform."""
+    def install(kind):
+        venv = tmp_path_factory.mktemp(kind) / "venv"
+        if kind == "source":
+            source = shutil.copytree(Path(kaldrix.__file__).parents[1], venv.parent / "source",
+                                     ignore=shutil.ignore_patterns("tests", "__pycache__"))
+            options, what = ["--system-site-packages"], ["--no-build-isolation", source]
+        else:
+            if not os.environ.get("KALDRIX_WHEEL_DIR"):
+                pytest.skip("this build makes no wheel (KALDRIX_WHEEL is off)")
+            platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+            options, what = [], [Path(os.environ["KALDRIX_WHEEL_DIR"])
+                                 / f"kaldrix-{kaldrix.__version__}-py3-none-{platform}.whl"]
+        subprocess.run([sys.executable, "-m", "venv", *options, venv], check=True)
+        subprocess.run([venv / "bin/pip", "install", "-q", "--no-index", *what], check=True,
+                       capture_output=True, timeout=300)
+        return next(venv.glob("lib/python3*/site-packages/kaldrix")), venv / "bin/python"
+    return functools.lru_cache(install)
 
 
-WHEEL_HOST = """
+INSTALLED = """
 import os
 from importlib.metadata import distribution
 loaded_by = kaldrix.load()
 if sys.argv[1] == "record and play":
     kaldrix.play(kaldrix.record("take.wav", seconds=1).path)
 maps = {os.path.realpath(line.split()[-1]) for line in open("/proc/self/maps") if "libkaldrix" in line}
-kaldrix_dist = distribution("kaldrix")
-report(loaded_by, sorted(maps), "\\n## Python hosts\\n" in kaldrix_dist.read_text("METADATA"),
-       kaldrix_dist.read_text("LICENSE"))
+files = distribution("kaldrix")
+report(kaldrix.__file__, loaded_by, sorted(maps),
+       "\\n## Python hosts\\n" in files.read_text("METADATA"), files.read_text("LICENSE"))
 """
 
 
-# The wheel's own library comes before a copy that the system's search
-# finds, and KALDRIX_LIBRARY before both.
-@pytest.mark.parametrize("job, env, loads", [
-    ("record and play", {}, "carried"),
-    ("", {"LD_LIBRARY_PATH": FOLDER}, "carried"),
-    ("", {"KALDRIX_LIBRARY": LIBRARY}, LIBRARY),
+# The source folder's module loads the library named to it; the wheel its
+# own, before a copy that the system's search finds, and KALDRIX_LIBRARY
+# before both. The wheel's description is README's Python section, and it
+# holds the licence.
+@pytest.mark.parametrize("kind, job, env, loads", [
+    ("source", "", {"KALDRIX_LIBRARY": LIBRARY}, LIBRARY),
+    ("wheel", "record and play", {}, "carried"),
+    ("wheel", "", {"LD_LIBRARY_PATH": FOLDER}, "carried"),
+    ("wheel", "", {"KALDRIX_LIBRARY": LIBRARY}, LIBRARY),
 ])
-def test_the_wheel_carries_the_library(wheel_venv, tmp_path, job, env, loads):
-    carried = str(next(wheel_venv.glob("lib/python3*/site-packages/kaldrix/libkaldrix.so.1")))
-    loads = carried if loads == "carried" else loads
+def test_pip_installs_a_working_package(venv_with, tmp_path, kind, job, env, loads):
+    module, python = venv_with(kind)
+    loads = str(module / "libkaldrix.so.1") if loads == "carried" else loads
     out = tmp_path / "out.raw"
-    reported = run_child(WHEEL_HOST, job, python=wheel_venv / "bin/python", cwd=tmp_path,
+    reported = run_child(INSTALLED, job, python=python, cwd=tmp_path,
                          **{"PYTHONPATH": None, "KALDRIX_LIBRARY": None, "LD_LIBRARY_PATH": None,
                             "KALDRIX_VIRTUAL_OUT": str(out), **env})
-    license_text = (Path(kaldrix.__file__).parents[2] / "LICENSE").read_text()
-    assert reported == [loads, [os.path.realpath(loads)], True, license_text]
+    wheel = kind == "wheel"
+    license_text = (Path(kaldrix.__file__).parents[2] / "LICENSE").read_text() if wheel else None
+    assert reported == [str(module / "__init__.py"), loads, [os.path.realpath(loads)], wheel,
+                        license_text]
     if job:
         assert out.read_bytes() == data_of(tmp_path / "take.wav")
 
