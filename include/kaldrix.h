@@ -23,6 +23,9 @@
  *   others. The start and the stop of one job (recording, or playback) take
  *   turns behind one lock, so a second caller waits for the first call to
  *   return; the status calls take no lock. Do not call from DllMain.
+ *   On Linux no call is a cancellation point: a pthread_cancel of a thread
+ *   inside one acts once the call has returned, at the thread's next
+ *   cancellation point; the call completes and answers as usual.
  *
  * File names
  *   A file name is passed to the system as it is, as bytes: on Windows in the

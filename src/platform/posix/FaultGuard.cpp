@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
+#include <cxxabi.h>
 #include <pthread.h>
 
 namespace {
@@ -152,6 +153,11 @@ bool CallGuarded(void (*body)(void*), void* context) {
     t_guard = &scope;
     try {
         body(context);
+    } catch (abi::__forced_unwind&) {
+        // A thread's exit or cancellation unwinds through the body: it must
+        // go on to the thread's start.
+        t_guard = outer;
+        throw;
     } catch (...) {
         t_guard = outer;
         return false;
