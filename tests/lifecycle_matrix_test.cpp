@@ -519,6 +519,50 @@ std::vector<Row> Rows() {
                                 },
                                 960);
                         }});
+    // SIGKILL in a recording's first second: the file is valid from its
+    // header's first write on, its RIFF chunk holding the data chunk, whose
+    // sound is the input's start (declared from the first buffer on), and it
+    // plays.
+    for (int killedAfterMs : {100, 250, 500, 1000})
+        rows.push_back(
+            {"SIGKILL " + std::to_string(killedAfterMs) + " ms into a recording",
+             [killedAfterMs](Host& host) {
+                 int started[2];
+                 if (pipe(started) != 0)
+                     return host.Find("no pipe");
+                 fflush(nullptr);
+                 const pid_t recorder = fork();
+                 if (recorder == 0) {
+                     g_forkedChildOfHost = true;
+                     host.Load();
+                     const char answer =
+                         static_cast<char>(host.lib.startRec(host.Path("rec.wav").c_str()));
+                     (void)!write(started[1], &answer, 1);
+                     for (;;)
+                         pause();
+                 }
+                 char answer = 0;
+                 (void)!read(started[0], &answer, 1);
+                 Sleep(killedAfterMs);
+                 kill(recorder, SIGKILL);
+                 waitpid(recorder, nullptr, 0);
+                 const Bytes file = kxtest::ReadFile(host.Path("rec.wav"));
+                 const uint32_t riff = file.size() >= 44 ? kxtest::ReadLe32(file, 4) : 0;
+                 const uint32_t data = file.size() >= 44 ? kxtest::ReadLe32(file, 40) : 0;
+                 const Bytes input = Input();
+                 if (answer != 1 || riff < 36 + uint64_t{data} || 8 + uint64_t{riff} > file.size())
+                     host.Find("not a valid WAVE file: " + std::to_string(file.size()) +
+                               " bytes, RIFF size " + std::to_string(riff) + ", data size " +
+                               std::to_string(data));
+                 else if (!std::equal(file.begin() + 44, file.begin() + 44 + data, input.begin()))
+                     host.Find("the sound is not the input's start");
+                 else if (killedAfterMs >= 500 && data == 0)
+                     host.Find("no sound declared: the first buffer brings the sizes up to date");
+                 host.Load();
+                 if (host.StartPlay("rec.wav") != 1)
+                     host.Find("KxStartPlayFile did not answer 1 on the file");
+                 host.StopPlay();
+             }});
     rows.push_back({"exit while a recording stop is in progress", [](Host& host) {
                         CleanUpSlowlyAtExit();
                         host.Load();
