@@ -550,7 +550,9 @@ std::vector<Row> Rows() {
                  const uint32_t riff = file.size() >= 44 ? kxtest::ReadLe32(file, 4) : 0;
                  const uint32_t data = file.size() >= 44 ? kxtest::ReadLe32(file, 40) : 0;
                  const Bytes input = Input();
-                 if (answer != 1 || riff < 36 + uint64_t{data} || 8 + uint64_t{riff} > file.size())
+                 if (answer != 1)
+                     host.Find("the recording did not start");
+                 else if (riff < 36 + uint64_t{data} || 8 + uint64_t{riff} > file.size())
                      host.Find("not a valid WAVE file: " + std::to_string(file.size()) +
                                " bytes, RIFF size " + std::to_string(riff) + ", data size " +
                                std::to_string(data));
