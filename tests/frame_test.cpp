@@ -2,7 +2,7 @@
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
-#include "lifecycle/ExportGuard.h"
+#include "lifecycle/ExportEntry.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -145,6 +146,22 @@ void FaultInsideThenOutsideAGuard() {
 TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
+}
+
+// A thread that ends inside a call (pthread_exit unwinds it) passes the guard
+// untouched, and the entry gives back the family's lock on its way out.
+void EndAThreadInsideACall() {
+    static CRITICAL_SECTION lock;
+    InitializeCriticalSection(&lock);
+    const ExportEntry entry{"\nException  KxStopRecordFile", 0,
+                            []() -> CRITICAL_SECTION& { return lock; }, nullptr, nullptr};
+    std::thread([&entry] { EnterExport(entry, []() -> int { pthread_exit(nullptr); }); }).join();
+    std::_Exit(TryEnterCriticalSection(&lock) ? 0 : 1);
+}
+
+TEST(ExportGuardDeathTest, AThreadEndingInsideACallPassesTheGuardAndGivesBackTheLock) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(EndAThreadInsideACall(), testing::ExitedWithCode(0), "");
 }
 
 // A host's own handling of SIGSEGV, SIGBUS and SIGFPE goes on as if the

@@ -17,6 +17,7 @@
 #include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -170,6 +171,37 @@ TEST_F(LogFileTest, RecordsReachTheFileBeforeTheHostDies) {
         const std::regex layout("\n={44}(\n[-0-9 :]+:record [0-2]){3}");
         EXPECT_TRUE(std::regex_match(text, layout)) << c.name << ": " << text;
     }
+}
+
+// A thread cancelled while it writes records (the flush and the echo's wait
+// are cancellation points) ends after its record, never holding the lock.
+TEST_F(LogFileTest, AThreadCancelledWhileWritingLeavesTheLogFree) {
+    CreateMarker();
+    // Left undestroyed when a thread took its lock along: its close would wait.
+    auto* const log = new CLogFile;
+    ASSERT_EQ(log->Open(), 1);
+    testing::internal::CaptureStdout();
+    int lockKeptAfterMs = -1;
+    for (int delayMs : {0, 1, 10}) {
+        std::thread writer([log] {
+            for (;;) {
+                log->Write("record");
+                pthread_testcancel();
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        pthread_cancel(writer.native_handle());
+        writer.join();
+        if (!TryEnterCriticalSection(&log->RecordLock())) {
+            lockKeptAfterMs = delayMs;
+            break;
+        }
+        LeaveCriticalSection(&log->RecordLock());
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(lockKeptAfterMs, -1) << "a thread cancelled after that many ms kept the lock";
+    if (lockKeptAfterMs < 0)
+        delete log;
 }
 
 // The log's folder is often /tmp, where anyone may plant a name. The day's

@@ -57,6 +57,7 @@ void CLogFile::ChooseEcho() {
 }
 
 int CLogFile::Open() {
+    const CCancellationHold noCancellation;
     ChooseEcho();
     // The marker is opened for update so that it must exist and be writable;
     // its content is never read.
@@ -122,8 +123,12 @@ bool CLogFile::Lock() {
 
 // The echo is queued under the lock, so that it keeps the file's order, and
 // waited for outside it: nothing writes to standard output under a lock of
-// the library's. Without a message only the echo is written.
+// the library's. Without a message only the echo is written. A host thread
+// may write outside any call of the library's ("Log Started" inside its
+// dlopen): its cancellation is held off here too, or one that landed in the
+// flush would leave the lock taken for good.
 void CLogFile::WriteRecord(const char* stamp, const char* message, const char* echo) {
+    const CCancellationHold noCancellation;
     if (!Lock())
         return;
     if (m_file && message) {
@@ -145,6 +150,7 @@ void CLogFile::WriteRecord(const char* stamp, const char* message, const char* e
 }
 
 int CLogFile::Close() {
+    const CCancellationHold noCancellation;
     if (!Lock())
         return 1;
     if (m_file) {

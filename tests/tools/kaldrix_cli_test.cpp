@@ -234,7 +234,7 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     leadingChunk.insert(leadingChunk.end(), mono.begin(), mono.end());
     Bytes unfinished = mono; // as the recorder leaves it until its stop
     unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
-    Bytes killed = unfinished; // as a host killed while recording leaves it
+    Bytes killed = unfinished; // as earlier builds left a host killed in its first second
     killed[40] = killed[41] = killed[42] = killed[43] = 0;
     // Killed after the recorder's last update of the sizes.
     Bytes killedLater = kxtest::PcmWave(1, 8000, 16, Bytes(960));
