@@ -25,8 +25,9 @@ Windows KALDRIX.dll, of this interpreter's architecture).
 
 The library echoes every log record on the process's standard output,
 descriptor 1, past sys.stdout's buffer (so its lines and print()'s may
-come out of order), in GBK. load() chooses otherwise for the process's
-life; a Python program mostly wants one of::
+come out of order), in GBK, and only while descriptor 1 is the file it was
+at the load (a later redirection gets nothing). load() chooses otherwise
+for the process's life; a Python program mostly wants one of::
 
     kaldrix.load(echo="off")
     kaldrix.load(echo="stderr", encoding="utf-8")

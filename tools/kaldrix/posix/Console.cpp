@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
@@ -31,6 +32,21 @@ sigset_t StopSignals() {
 }
 
 } // namespace
+
+bool OpenClosedStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0)
+            return false;
+        if (null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return true;
+}
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
 
