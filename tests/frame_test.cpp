@@ -3,7 +3,7 @@
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
 #include "lifecycle/ExportGuard.h"
-#include "log/LogFile.h"
+#include "support/LogEcho.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>
@@ -94,20 +94,6 @@ volatile int* FaultingAddress() {
 
 int Divide(volatile int numerator, volatile int denominator) { return numerator / denominator; }
 
-// What the log echoed while `action` ran. The echo writes only into the file
-// that standard output was when the log opened: the log opens again on the
-// capture's file, and again on the real standard output afterwards.
-std::string EchoOf(const std::function<int()>& action, int* result) {
-    testing::internal::CaptureStdout();
-    g_Log.Close();
-    g_Log.Open();
-    *result = action();
-    const std::string echo = testing::internal::GetCapturedStdout();
-    g_Log.Close();
-    g_Log.Open();
-    return echo;
-}
-
 TEST(ExportGuard, ExceptionsAndFaultsBecomeOneRecordAndTheFixedResult) {
     struct Case {
         const char* what;
@@ -121,7 +107,7 @@ TEST(ExportGuard, ExceptionsAndFaultsBecomeOneRecordAndTheFixedResult) {
     for (const Case& c : cases) {
         int result = -1;
         EXPECT_EQ(
-            EchoOf([&c] { return RunExport("\nException  KxPlayStatus", 0, c.body); }, &result),
+            kxtest::LogEchoOf([&] { result = RunExport("\nException  KxPlayStatus", 0, c.body); }),
             "\nException  KxPlayStatus\n")
             << c.what;
         EXPECT_EQ(result, 0) << c.what;
@@ -135,11 +121,10 @@ TEST(ExportGuard, DivisionByZeroIsCaught) {
     GTEST_SKIP() << "the sanitizers report the division themselves";
 #endif
     int result = -1;
-    EXPECT_EQ(
-        EchoOf(
-            [] { return RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); }); },
-            &result),
-        "\nException  KxStopPlayFile\n");
+    EXPECT_EQ(kxtest::LogEchoOf([&] {
+                  result = RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); });
+              }),
+              "\nException  KxStopPlayFile\n");
     EXPECT_EQ(result, 0);
 }
 
