@@ -371,7 +371,7 @@ TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
 
 // Standard output carries the results alone, byte for byte, whatever the
 // verbosity; the library's log never reaches it. One that does not take them
-// (a full disk) fails the command.
+// (a full disk), or that was closed, fails the command.
 TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
     const std::string wave = Write("a.wav", kxtest::PcmWave(1, 8000, 16, Bytes(16000)));
     const std::string missing = dir.File("missing.wav");
@@ -402,13 +402,14 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
     const std::string help = RunKaldrix(dir, {"--help"}).out;
     EXPECT_EQ(help.rfind("usage: kaldrix [-q | -v] COMMAND ...\n\n", 0), 0u) << help;
     EXPECT_EQ(help.substr(help.size() - 32), "See kaldrix(1) for the details.\n");
-    const std::string unwritten =
-        "kaldrix: cannot write the results to standard output: No space left on device\n";
+    const std::string unwritten = "kaldrix: cannot write the results to standard output: ";
+    const std::string full = unwritten + "No space left on device\n";
+    enum Output { file, devFull, closed };
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string out, err;
-        bool full = false; // standard output is /dev/full
+        Output output = file;
     } cases[] = {
         {{"--version"}, 0, version, ""},
         // The library is loaded only by the commands that use it.
@@ -427,20 +428,22 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
          "kaldrix: " + unreadable + "\n"},
         {{"devices"}, 0, devices, ""},
         {{"devices", "--json"}, 0, devicesJson, ""},
-        {{"--help"}, kResultsUnwritten, "", unwritten, true},
-        {{"--version"}, kResultsUnwritten, "", unwritten, true},
+        {{"--help"}, kResultsUnwritten, "", full, devFull},
+        {{"--version"}, kResultsUnwritten, "", full, devFull},
         {{"info", wave, missing},
          kResultsUnwritten,
          "",
-         "kaldrix: " + unreadable + "\n" + unwritten,
-         true},
+         "kaldrix: " + unreadable + "\n" + full,
+         devFull},
         // -v: through the copy of standard output kept beside the log's pipe.
-        {{"-v", "devices"}, kResultsUnwritten, "", unwritten, true},
+        {{"-v", "devices"}, kResultsUnwritten, "", full, devFull},
+        {{"info", wave}, kResultsUnwritten, "", unwritten + "Bad file descriptor\n", closed},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args) + (c.full ? " into /dev/full" : ""));
+        SCOPED_TRACE(::testing::PrintToString(c.args) + " output " + std::to_string(c.output));
         Streams streams;
-        streams.out = c.full ? "/dev/full" : nullptr;
+        streams.out = c.output == devFull ? "/dev/full" : nullptr;
+        streams.closed = c.output == closed ? 1 : -1;
         const Outcome outcome = RunKaldrix(dir, c.args, streams);
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.out, c.out);

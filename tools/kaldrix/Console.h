@@ -13,6 +13,9 @@ namespace cli {
 // and no progress line or log record lands in it. False when the null
 // device cannot be opened.
 bool OpenClosedStandardStreams();
+// Standard output was closed as the program started: results written there
+// are lost, and that is a failure, not the null device's success.
+bool StandardOutputWasClosed();
 
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal standard error is, in columns; 80 when it does

@@ -17,6 +17,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+bool g_outputWasClosed = false;
 pthread_mutex_t g_screen = PTHREAD_MUTEX_INITIALIZER;
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 
@@ -37,6 +38,7 @@ bool OpenClosedStandardStreams() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
+        g_outputWasClosed = g_outputWasClosed || fd == STDOUT_FILENO;
         const int null = ::open("/dev/null", O_RDWR);
         if (null < 0)
             return false;
@@ -47,6 +49,8 @@ bool OpenClosedStandardStreams() {
     }
     return true;
 }
+
+bool StandardOutputWasClosed() { return g_outputWasClosed; }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "LibraryLog.h"
+#include "Console.h"
 #include "Failure.h"
 #include "LogLines.h"
 #include "StatusLine.h"
@@ -177,13 +178,15 @@ LibraryLog::LibraryLog(bool shown) {
 LibraryLog::~LibraryLog() = default;
 
 void WriteResult(const std::string& text) {
-    const bool written = g_results >= 0
-                             ? WriteAll(g_results, text)
-                             : std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    // A closed standard output has the null device standing in: the results
+    // would reach nobody.
+    const bool closed = StandardOutputWasClosed();
+    const bool written = !closed && (g_results >= 0 ? WriteAll(g_results, text)
+                                                    : std::fputs(text.c_str(), stdout) >= 0 &&
+                                                          std::fflush(stdout) == 0);
     if (!written)
-        throw Failure(kResultsUnwritten, std::string("cannot write the results to standard "
-                                                     "output: ") +
-                                             std::strerror(errno));
+        throw Failure(kResultsUnwritten, "cannot write the results to standard output: " +
+                                             std::string(std::strerror(closed ? EBADF : errno)));
 }
 
 } // namespace cli

@@ -11,6 +11,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+bool g_outputWasClosed = false;
 SRWLOCK g_screen = SRWLOCK_INIT;
 
 // Runs on a thread of its own that the system starts for the event.
@@ -34,6 +35,7 @@ bool OpenClosedStandardStreams() {
         if (handle && handle != INVALID_HANDLE_VALUE &&
             (GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR))
             continue;
+        g_outputWasClosed = g_outputWasClosed || fd == 1;
         const int null = _open("NUL", _O_RDWR | _O_BINARY);
         if (null < 0)
             return false;
@@ -45,6 +47,8 @@ bool OpenClosedStandardStreams() {
     }
     return true;
 }
+
+bool StandardOutputWasClosed() { return g_outputWasClosed; }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 

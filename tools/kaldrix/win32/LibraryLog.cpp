@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "LibraryLog.h"
+#include "Console.h"
 #include "Failure.h"
 #include "LogLines.h"
 #include "StatusLine.h"
@@ -115,21 +116,23 @@ LibraryLog::~LibraryLog() {
 }
 
 void WriteResult(const std::string& text) {
-    bool written = true;
-    if (g_results >= 0) {
+    // A closed standard output has the null device standing in: the results
+    // would reach nobody.
+    const bool closed = StandardOutputWasClosed();
+    bool written = !closed;
+    if (written && g_results >= 0) {
         for (size_t done = 0; written && done < text.size();) {
             const int count =
                 _write(g_results, text.data() + done, static_cast<unsigned>(text.size() - done));
             written = count > 0;
             done += written ? static_cast<size_t>(count) : 0;
         }
-    } else {
+    } else if (written) {
         written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
     }
     if (!written)
-        throw Failure(kResultsUnwritten, std::string("cannot write the results to standard "
-                                                     "output: ") +
-                                             std::strerror(errno));
+        throw Failure(kResultsUnwritten, "cannot write the results to standard output: " +
+                                             std::string(std::strerror(closed ? EBADF : errno)));
 }
 
 } // namespace cli
