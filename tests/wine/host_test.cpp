@@ -207,8 +207,8 @@ TEST(WineHostLog, TheEchoNeverWritesIntoAFileThatTookTheStandardHandlesPlace) {
     kxtest::TempDir dir;
     const std::string atLoad = dir.File("at-load.txt"), later = dir.File("later.txt");
     const auto create = [](const std::string& path) {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     const HANDLE previous = GetStdHandle(STD_OUTPUT_HANDLE);
     const HANDLE loaded = create(atLoad);
