@@ -45,7 +45,10 @@
  *   stderr; off: no echo at all) and KALDRIX_ECHO_ENCODING (gbk, the default;
  *   utf-8: the library's own texts in UTF-8, what the host passed in, such as
  *   a file name, as its bytes). An unknown value is taken as the default and
- *   said once, in ASCII, on the echo.
+ *   said once, in ASCII, on the echo. The echo goes only into the file that
+ *   its standard output (or error) was as the library loaded: one closed then,
+ *   or redirected since, gets nothing. No file the library opens ever takes
+ *   descriptor 0, 1 or 2, even where the host has closed one.
  *
  * Faults
  *   No exception or processor fault leaves a function: it is logged and

@@ -3,11 +3,13 @@
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
 #include "lifecycle/ExportEntry.h"
+#include "support/LogEcho.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>
 #include <csignal>
 #include <dlfcn.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -104,10 +106,12 @@ TEST(ExportGuard, ExceptionsAndFaultsBecomeOneRecordAndTheFixedResult) {
         {"memory fault", [] { return *FaultingAddress(); }},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        const int result = RunExport("\nException  KxPlayStatus", 0, c.body);
+        int result = -1;
+        EXPECT_EQ(
+            kxtest::LogEchoOf([&] { result = RunExport("\nException  KxPlayStatus", 0, c.body); }),
+            "\nException  KxPlayStatus\n")
+            << c.what;
         EXPECT_EQ(result, 0) << c.what;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxPlayStatus\n") << c.what;
         // The guard still works afterwards, and a normal body keeps its result.
         EXPECT_EQ(RunExport("\nException  KxStartPlayFile", -1, [] { return 5; }), 5);
     }
@@ -117,9 +121,12 @@ TEST(ExportGuard, DivisionByZeroIsCaught) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers report the division themselves";
 #endif
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); }), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxStopPlayFile\n");
+    int result = -1;
+    EXPECT_EQ(kxtest::LogEchoOf([&] {
+                  result = RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); });
+              }),
+              "\nException  KxStopPlayFile\n");
+    EXPECT_EQ(result, 0);
 }
 
 // Outside a guard a fault reaches the handler that was installed before the

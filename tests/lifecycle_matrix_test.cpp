@@ -82,14 +82,19 @@ struct Library {
     int (*recStatus)() = nullptr;
 };
 
-// What the virtual input delivers.
+// What the virtual input delivers, and the data of the file the hosts play.
 Bytes Input() { return kxtest::Pattern(16000 * 40); }
+Bytes PlayData() { return kxtest::Pattern(16000 * 4, 3); }
+
+bool StartsWith(const Bytes& whole, const Bytes& part) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
 
 // A complete WAVE file of 8000 Hz 16-bit mono holding at least `minBytes`,
-// whose data is the input from some byte on when `input` is given; what is
-// wrong with it, or nothing.
+// whose data is the input from some byte on when `input` is given (from its
+// first byte with `fromFirstByte`); what is wrong with it, or nothing.
 std::vector<std::string> RecordingFindings(const std::string& path, size_t minBytes,
-                                           const Bytes* input) {
+                                           const Bytes* input, bool fromFirstByte = false) {
     const std::string name = path.substr(path.rfind('/') + 1);
     const Bytes file = kxtest::FileExists(path) ? kxtest::ReadFile(path) : Bytes{};
     if (file.size() < 44 || kxtest::ReadLe32(file, 40) != file.size() - 44 ||
@@ -99,8 +104,10 @@ std::vector<std::string> RecordingFindings(const std::string& path, size_t minBy
     const Bytes data(file.begin() + 44, file.end());
     if (data.size() < minBytes)
         findings.push_back(name + ": " + std::to_string(data.size()) + " bytes recorded");
-    if (input && !data.empty() &&
-        std::search(input->begin(), input->end(), data.begin(), data.end()) == input->end())
+    if (input && fromFirstByte && !StartsWith(*input, data))
+        findings.push_back(name + ": not the input from its first byte");
+    else if (input && !data.empty() &&
+             std::search(input->begin(), input->end(), data.begin(), data.end()) == input->end())
         findings.push_back(name + ": not an exact slice of the input");
     return findings;
 }
@@ -153,8 +160,7 @@ class Host {
 public:
     explicit Host(const std::string& dir) : m_dir(dir) {
         kxtest::WriteFile(Path("in.raw"), m_input);
-        kxtest::WriteFile(Path("play.wav"),
-                          kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000 * 4, 3)));
+        kxtest::WriteFile(Path("play.wav"), kxtest::PcmWave(1, 8000, 16, PlayData()));
         kxtest::WriteFile(Path("tracelog.is"), {});
         setenv("KALDRIX_AUDIO", "virtual", 1);
         setenv("KALDRIX_VIRTUAL_IN", Path("in.raw").c_str(), 1);
@@ -219,11 +225,21 @@ public:
     int RecStatus() { return Timed("KxRecordStatus", kStatusBound, lib.recStatus); }
 
     // A complete WAVE file of 8000 Hz 16-bit mono whose data is the input
-    // from some byte on, at least `minBytes` of it.
-    void CheckRecording(const char* name, size_t minBytes) {
+    // from some byte on (or from its first), at least `minBytes` of it.
+    void CheckRecording(const char* name, size_t minBytes, bool fromFirstByte = false) {
         for (const std::string& finding :
-             RecordingFindings(Path(name), minBytes, m_server ? nullptr : &m_input))
+             RecordingFindings(Path(name), minBytes, m_server ? nullptr : &m_input, fromFirstByte))
             Find(finding);
+    }
+
+    // What the virtual output played: the play file's data from its first
+    // byte on.
+    void CheckPlayed() {
+        const Bytes played =
+            kxtest::FileExists(Path("played.raw")) ? kxtest::ReadFile(Path("played.raw")) : Bytes{};
+        if (played.empty() || !StartsWith(PlayData(), played))
+            Find("played.raw: " + std::to_string(played.size()) +
+                 " bytes, not the play file's data from its first byte");
     }
 
     void Find(const std::string& finding) { m_findings.push_back(finding); }
@@ -848,6 +864,54 @@ std::vector<Row> Rows() {
              }};
     full.output = Row::unreadPipe;
     rows.push_back(full);
+    // A standard descriptor that the host closed before the load, or closed
+    // after it and opened a file of its own on: no file of the library's
+    // takes its number, the echo (on standard error for descriptor 2) writes
+    // nothing into the host's file, and the recording and the playback are
+    // exact. Without the marker (and its day's file) the recording is the
+    // first file the library opens.
+    for (int closed : {0, 1, 2})
+        for (bool afterLoad : {false, true}) {
+            if (afterLoad && closed == 0)
+                continue; // the echo never writes to descriptor 0
+            const std::string descriptor = std::to_string(closed);
+            rows.push_back(
+                {"descriptor " + descriptor +
+                     (afterLoad ? " closed after the load and opened on a host's file"
+                                : " closed at the load") +
+                     ", recording and playing",
+                 [closed, afterLoad, descriptor](Host& host) {
+                     if (closed == 2)
+                         setenv("KALDRIX_ECHO", "stderr", 1);
+                     if (closed != 0)
+                         unlink(host.Path("tracelog.is").c_str());
+                     if (!afterLoad)
+                         close(closed);
+                     host.Load();
+                     if (afterLoad) {
+                         close(closed);
+                         if (open(host.Path("host.out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
+                                  0600) != closed)
+                             host.Find("the host's file did not take descriptor " + descriptor);
+                     }
+                     if (host.StartRec("rec.wav") != 1)
+                         host.Find("recording did not start");
+                     LogMany(host, 20);
+                     if (host.StartPlay("play.wav") != 1)
+                         host.Find("playback did not start");
+                     Sleep(1000);
+                     if (!afterLoad && fcntl(closed, F_GETFD) != -1)
+                         host.Find("a file of the library's took descriptor " + descriptor);
+                     if (host.StopPlay() != 0)
+                         host.Find("KxStopPlayFile did not answer 0");
+                     if (host.StopRec() != 1)
+                         host.Find("KxStopRecFile did not answer 1");
+                     host.CheckRecording("rec.wav", 8000, true);
+                     host.CheckPlayed();
+                     if (afterLoad && !kxtest::ReadFile(host.Path("host.out")).empty())
+                         host.Find("the echo wrote into the host's file");
+                 }});
+        }
     return rows;
 }
 

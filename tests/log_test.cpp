@@ -71,15 +71,16 @@ TEST_F(LogFileTest, RecordsAreStampedAndWrittenAsText) {
 TEST_F(LogFileTest, LongMessagesAreCutAt255Bytes) {
     CreateMarker();
     CLogFile log;
-    ASSERT_EQ(log.Open(), 1);
+    testing::internal::CaptureStdout();
+    const int opened = log.Open();
+    std::string echo;
     for (size_t length : {255u, 256u, 400u}) {
-        const std::string message(length, 'x');
-        testing::internal::CaptureStdout();
-        log.Write("%s", message.c_str());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  std::string(std::min<size_t>(length, 255), 'x') + "\n");
+        log.Write("%s", std::string(length, 'x').c_str());
+        echo += std::string(std::min<size_t>(length, 255), 'x') + "\n";
     }
     log.Close();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), echo);
+    ASSERT_EQ(opened, 1);
     const std::string text = kxtest::ReadText(logPath);
     const std::string cut(255, 'x');
     size_t records = 0;

@@ -37,10 +37,11 @@ search for libkaldrix.so.1 (on Windows KALDRIX.dll, of this interpreter's
 architecture).
 
 The library can echo every log record on the process's standard output
-(descriptor 1, past sys.stdout's buffer, in GBK). This module loads it with
-that echo off, so that a program's standard output stays its own; the day's
-log file is written all the same. KALDRIX_ECHO set in the environment, or
-load(), chooses otherwise for the process's life::
+(descriptor 1, past sys.stdout's buffer, in GBK), and only while descriptor 1
+is the file it was at the load (a later redirection gets nothing). This
+module loads it with that echo off, so that a program's standard output
+stays its own; the day's log file is written all the same. KALDRIX_ECHO set
+in the environment, or load(), chooses otherwise for the process's life::
 
     kaldrix.load(echo="stdout")
     kaldrix.load(echo="stderr", encoding="utf-8")

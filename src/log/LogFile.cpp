@@ -45,6 +45,7 @@ CLogFile::~CLogFile() { Close(); }
 // default and said so on the echo only, in ASCII; the day's file never
 // sees either setting.
 void CLogFile::ChooseEcho() {
+    RememberEchoTargets();
     const std::string target = Setting("KALDRIX_ECHO");
     const std::string encoding = Setting("KALDRIX_ECHO_ENCODING");
     m_echoOff = target == "off";
@@ -61,10 +62,8 @@ int CLogFile::Open() {
     ChooseEcho();
     // The marker is opened for update so that it must exist and be writable;
     // its content is never read.
-    FILE* marker = std::fopen((LogFolder() + kMarkerName).c_str(), "r+c");
-    if (!marker)
+    if (!LogMarkerPresent(LogFolder() + kMarkerName))
         return 0;
-    std::fclose(marker);
 
     SYSTEMTIME now;
     GetLocalTime(&now);
