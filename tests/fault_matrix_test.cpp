@@ -14,7 +14,7 @@
 #include "kaldrix.h"
 #include "lifecycle/Lifecycle.h"
 #include "log/LogText.h"
-#include "platform/posix/testing/TestInterface.h"
+#include "winapi/testing/TestInterface.h"
 #include "support/ChildRuns.h"
 #include "support/Leftovers.h"
 #include "support/PlaybackSupport.h"

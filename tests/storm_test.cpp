@@ -7,7 +7,7 @@
 // statuses are 0 after the final stops.
 #include "kaldrix.h"
 #include "log/LogText.h"
-#include "platform/posix/testing/TestInterface.h"
+#include "winapi/testing/TestInterface.h"
 #include "support/Leftovers.h"
 #include "support/PlaybackSupport.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // CWaveForm when the buffered I/O fails underneath it, through the POSIX
 // layer's fault injection: what it returns and which file stays open.
-#include "platform/posix/testing/TestInterface.h"
+#include "winapi/testing/TestInterface.h"
 #include "playback/WaveForm.h"
 #include "support/TestSupport.h"
 

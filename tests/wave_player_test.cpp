@@ -8,8 +8,8 @@
 #include "frame/Globals.h"
 #include "kaldrix.h"
 #include "log/LogText.h"
-#include "platform/posix/testing/TestInterface.h"
-#include "platform/posix/testing/WaveOutTestInterface.h"
+#include "winapi/testing/TestInterface.h"
+#include "winapi/testing/WaveOutTestInterface.h"
 #include "support/PlaybackSupport.h"
 #include "support/TestPeers.h"
 

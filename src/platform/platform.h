@@ -15,7 +15,7 @@
 #include <mmsystem.h>
 #include <mmreg.h>
 #else
-#include "posix/WindowsApi.h"
+#include "winapi/WindowsApi.h"
 #endif
 
 #include "CancellationHold.h"
@@ -25,8 +25,8 @@
 #include "LibraryEntry.h"
 #include "LogLocation.h"
 #include "ModuleReference.h"
-#include "PlaybackRate.h"
-#include "PlausibleFormat.h"
+#include "wave/PlaybackRate.h"
+#include "wave/PlausibleFormat.h"
 #include "StandardOutput.h"
 #include "ThreadName.h"
 #include "WinApp.h"

@@ -2,7 +2,7 @@
 #include "recording/RecordingFile.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"
-#include "recording/RecordingHeader.h"
+#include "wave/RecordingHeader.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "recording/RecordingHeader.h"
+#include "wave/RecordingHeader.h"
 
 #include <atomic>
 

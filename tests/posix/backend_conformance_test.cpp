@@ -3,7 +3,7 @@
 // all: formats checked without opening, frames moved, the clock's pending
 // frames and time-outs, a drop that empties the device. A backend that needs
 // the audio server (ALSA) runs here against it (ctest -L alsa).
-#include "platform/posix/audio/Backend.h"
+#include "winapi/audio/Backend.h"
 #include "support/AudioRig.h"
 
 #include <chrono>

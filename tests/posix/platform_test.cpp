@@ -3,7 +3,7 @@
 // WM_QUIT, automatic-reset events, thread exit codes and termination, the
 // tick wrap, and where CFile throws.
 #include "platform/platform.h"
-#include "platform/posix/testing/TestInterface.h"
+#include "winapi/testing/TestInterface.h"
 #include "support/TestSupport.h"
 
 #include <atomic>

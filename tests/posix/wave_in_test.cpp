@@ -4,8 +4,8 @@
 // pacing by the clock, the source's bytes in order, resets, and injected
 // failures.
 #include "platform/platform.h"
-#include "platform/posix/testing/TestInterface.h"
-#include "platform/posix/testing/WaveInTestInterface.h"
+#include "winapi/testing/TestInterface.h"
+#include "winapi/testing/WaveInTestInterface.h"
 #include "support/AudioRig.h"
 #include "support/TestSupport.h"
 

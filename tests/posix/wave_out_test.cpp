@@ -4,8 +4,8 @@
 // clock the device plays by, what KALDRIX_VIRTUAL_OUT receives, and the test
 // interface's faults and stuck headers.
 #include "platform/platform.h"
-#include "platform/posix/testing/TestInterface.h"
-#include "platform/posix/testing/WaveOutTestInterface.h"
+#include "winapi/testing/TestInterface.h"
+#include "winapi/testing/WaveOutTestInterface.h"
 #include "support/PlaybackSupport.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "support/Leftovers.h"
-#include "platform/posix/testing/TestInterface.h"
-#include "platform/posix/testing/WaveInTestInterface.h"
-#include "platform/posix/testing/WaveOutTestInterface.h"
+#include "winapi/testing/TestInterface.h"
+#include "winapi/testing/WaveInTestInterface.h"
+#include "winapi/testing/WaveOutTestInterface.h"
 
 #include <algorithm>
 #include <dirent.h>

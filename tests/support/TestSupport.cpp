@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/TestSupport.h"
-#include "platform/LittleEndian.h"
+#include "wave/LittleEndian.h"
 
 #include <algorithm>
 #include <chrono>

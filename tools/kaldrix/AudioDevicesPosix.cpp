@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "AudioDevices.h"
 
-#include "platform/posix/WindowsApi.h"
-#include "platform/posix/audio/AlsaBackend.h"
+#include "winapi/WindowsApi.h"
+#include "winapi/audio/AlsaBackend.h"
 
 namespace cli {
 

@@ -6,9 +6,9 @@
 #include <mmsystem.h>
 #include <mmreg.h>
 #else
-#include "platform/posix/WindowsApi.h"
+#include "winapi/WindowsApi.h"
 #endif
-#include "platform/PlausibleFormat.h"
+#include "wave/PlausibleFormat.h"
 
 #include <algorithm>
 #include <cstring>

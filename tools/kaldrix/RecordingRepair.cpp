@@ -2,7 +2,7 @@
 #include "RecordingRepair.h"
 #include "Failure.h"
 #include "FileAccess.h"
-#include "platform/LittleEndian.h"
+#include "wave/LittleEndian.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 // both sizes 0, the start header of earlier builds, counts too.
 #pragma once
 
-#include "recording/RecordingHeader.h"
+#include "wave/RecordingHeader.h"
 
 #include <cstdint>
 #include <string>

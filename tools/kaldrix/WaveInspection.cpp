@@ -3,7 +3,7 @@
 #include "Failure.h"
 #include "FileAccess.h"
 #include "RecordingRepair.h"
-#include "platform/LittleEndian.h"
+#include "wave/LittleEndian.h"
 #include "platform/MmioLimits.h"
 
 #include <algorithm>

@@ -2,11 +2,11 @@
 // CFile's system calls over a file descriptor.
 #include "platform/FileHandle.h"
 #include "platform/File.h"
-#include "platform/posix/Descriptors.h"
-#include "platform/posix/FaultInjection.h"
-#include "platform/posix/Immortal.h"
-#include "platform/posix/testing/TestInterface.h"
-#include "platform/posix/ThreadState.h"
+#include "winapi/kernel/Descriptors.h"
+#include "winapi/kernel/FaultInjection.h"
+#include "winapi/kernel/Immortal.h"
+#include "winapi/testing/TestInterface.h"
+#include "winapi/kernel/ThreadState.h"
 
 #include <cerrno>
 #include <condition_variable>

@@ -2,7 +2,7 @@
 #include "platform/platform.h"
 #include "platform/posix/FaultHandler.h"
 #include "platform/posix/StandardOutput.h"
-#include "platform/posix/ThreadState.h"
+#include "winapi/kernel/ThreadState.h"
 
 #include <atomic>
 #include <pthread.h>

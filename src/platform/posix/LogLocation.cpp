@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/LogLocation.h"
-#include "platform/posix/Descriptors.h"
+#include "winapi/kernel/Descriptors.h"
 
 #include <cstdlib>
 #include <fcntl.h>

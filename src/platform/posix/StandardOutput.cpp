@@ -15,8 +15,8 @@
 // is. SIGPIPE never reaches the host: the echo thread blocks every signal,
 // and a write from a forked child's own thread holds SIGPIPE back around it.
 #include "platform/platform.h"
-#include "platform/posix/Descriptors.h"
-#include "platform/posix/Immortal.h"
+#include "winapi/kernel/Descriptors.h"
+#include "winapi/kernel/Immortal.h"
 #include "platform/posix/StandardOutput.h"
 
 #include <algorithm>
