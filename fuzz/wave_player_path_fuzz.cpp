@@ -9,6 +9,7 @@
 // buffers.
 #include "FuzzInput.h"
 #include "playback/WaveForm.h"
+#include "wave/PlausibleFormat.h"
 
 #include <algorithm>
 #include <vector>

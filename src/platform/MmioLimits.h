@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: MIT
-// How far a walk through a file's RIFF chunks may go: a step count shared by
-// every chunk search, and the furthest byte the platform's buffered file I/O
-// can seek to in one file.
+// The furthest byte the platform's buffered file I/O can seek to in one
+// file, which a walk through its RIFF chunks may not pass.
 #pragma once
 
 #include <cstdint>
-
-// A search gives up after this many chunks: a sparse or zero-filled file
-// would otherwise walk empty 8-byte chunks through gigabytes.
-constexpr int kMaxChunksPerSearch = 65536;
 
 // The end of the file `fileName` for buffered RIFF I/O: its length, but no
 // further than the platform's mmio can seek (winmm's offsets are signed 32

@@ -25,8 +25,6 @@
 #include "LibraryEntry.h"
 #include "LogLocation.h"
 #include "ModuleReference.h"
-#include "wave/PlaybackRate.h"
-#include "wave/PlausibleFormat.h"
 #include "StandardOutput.h"
 #include "ThreadName.h"
 #include "WinApp.h"

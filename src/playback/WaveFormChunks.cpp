@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "playback/WaveFormChunks.h"
-#include "platform/MmioLimits.h"
+#include "wave/RiffChunks.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 #include "playback/WavePlayer.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"
+#include "wave/PlaybackRate.h"
+#include "wave/PlausibleFormat.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "FileAccess.h"
 #include "RecordingRepair.h"
 #include "wave/LittleEndian.h"
-#include "platform/MmioLimits.h"
+#include "wave/RiffChunks.h"
 
 #include <algorithm>
 #include <cstdio>

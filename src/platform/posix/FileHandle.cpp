@@ -4,60 +4,13 @@
 #include "platform/File.h"
 #include "winapi/kernel/Descriptors.h"
 #include "winapi/kernel/FaultInjection.h"
-#include "winapi/kernel/Immortal.h"
-#include "winapi/testing/TestInterface.h"
 #include "winapi/kernel/ThreadState.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <fcntl.h>
 #include <poll.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// A write that a test holds on a layer thread (see kxtest::HoldNextFileWrite).
-struct WriteHold {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool holding = false;
-};
-
-// Built on first use and never destroyed, so it outlives every static object.
-WriteHold& Hold() {
-    static WriteHold* hold = MakeImmortal<WriteHold>();
-    return *hold;
-}
-
-} // namespace
-
-namespace kxtest {
-
-void HoldNextFileWrite() {
-    WriteHold& hold = Hold();
-    std::lock_guard<std::mutex> lock(hold.mutex);
-    hold.armed = true;
-}
-
-bool WaitForHeldFileWrite(DWORD milliseconds) {
-    WriteHold& hold = Hold();
-    std::unique_lock<std::mutex> lock(hold.mutex);
-    return hold.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                 [&hold] { return hold.holding; });
-}
-
-void ReleaseFileWrite() {
-    WriteHold& hold = Hold();
-    std::lock_guard<std::mutex> lock(hold.mutex);
-    hold.armed = false;
-    hold.holding = false;
-    hold.changed.notify_all();
-}
-
-} // namespace kxtest
 
 namespace system_file {
 
@@ -188,18 +141,7 @@ const CauseCodes kCauseCodes[] = {
 };
 const size_t kCauseCodeRows = sizeof kCauseCodes / sizeof kCauseCodes[0];
 
-void WaitIfWriteHeld() {
-    if (!IsLayerThread())
-        return;
-    WriteHold& hold = Hold();
-    std::unique_lock<std::mutex> lock(hold.mutex);
-    if (!hold.armed)
-        return;
-    hold.armed = false;
-    hold.holding = true;
-    hold.changed.notify_all();
-    hold.changed.wait(lock, [&hold] { return !hold.holding; });
-}
+void WaitIfWriteHeld() { WaitWhileFileWriteHeld(); }
 
 bool InjectedFailure(const char* operation, long* error) {
     DWORD code = 0;

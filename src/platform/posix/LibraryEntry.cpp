@@ -33,6 +33,10 @@ void OnForkInChild() {
 
 bool IsForkedChild() { return g_forkedChild.load(std::memory_order_relaxed); }
 
+// A thread of the parent that held the section at the fork does not exist in
+// the child: the child starts from a section nobody holds.
+void ResetLockInForkedChild(LPCRITICAL_SECTION section) { InitializeCriticalSection(section); }
+
 // The library is loaded (by dlopen or at program start) and its globals are
 // built; unloading runs the destructor before they are destroyed. exit() runs
 // static destructors while other threads still live, so this is never a

@@ -2,8 +2,8 @@
 // The ALSA backend: one PCM per stream, non-blocking and interleaved, for
 // exactly the wave format asked for (nothing is converted here).
 #include "winapi/audio/AlsaBackend.h"
-#include "platform/ThreadName.h"
-#include "platform/platform.h"
+#include "winapi/WindowsApi.h"
+#include "winapi/kernel/ThreadState.h"
 #include "winapi/kernel/Immortal.h"
 #include "winapi/testing/AlsaTestInterface.h"
 

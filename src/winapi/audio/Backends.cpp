@@ -2,7 +2,7 @@
 // The backend table that KALDRIX_AUDIO selects from, and what every backend
 // shares about wave formats.
 #include "winapi/audio/Backend.h"
-#include "platform/platform.h"
+#include "wave/PlausibleFormat.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,7 +11,7 @@
 // the stream sleeps until MillisecondsUntil says.
 #include "winapi/audio/Backend.h"
 #include "winapi/kernel/Descriptors.h"
-#include "platform/platform.h"
+#include "winapi/WindowsApi.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "winapi/audio/WaveStream.h"
-#include "platform/ThreadName.h"
+#include "winapi/kernel/ThreadState.h"
 #include "winapi/kernel/Descriptors.h"
 #include "winapi/kernel/ThreadMessages.h"
 #include "winapi/audio/WaveHeaderFlags.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/platform.h"
+#include "winapi/WindowsApi.h"
 #include "winapi/kernel/ThreadState.h"
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
@@ -28,7 +28,3 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
 void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
-
-// A thread of the parent that held the section at the fork does not exist in
-// the child: the child starts from a section nobody holds.
-void ResetLockInForkedChild(LPCRITICAL_SECTION section) { InitializeCriticalSection(section); }

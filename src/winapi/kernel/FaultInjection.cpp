@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,6 +43,19 @@ void Count(FailureTable& table, const char* operation) {
             count.firstOnLibraryThread = count.calls;
         count.lastOnLibraryThread = count.calls;
     }
+}
+
+// A file write that a test holds on a layer thread (kxtest::HoldNextFileWrite).
+struct WriteHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool holding = false;
+};
+
+WriteHold& Hold() {
+    static WriteHold* hold = MakeImmortal<WriteHold>();
+    return *hold;
 }
 
 void AddRule(const char* operation, const FailureRule& rule) {
@@ -83,6 +97,19 @@ bool InjectedFailure(const char* operation, DWORD* code) {
     return false;
 }
 
+void WaitWhileFileWriteHeld() {
+    if (!IsLayerThread())
+        return;
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    if (!hold.armed)
+        return;
+    hold.armed = false;
+    hold.holding = true;
+    hold.changed.notify_all();
+    hold.changed.wait(lock, [&hold] { return !hold.holding; });
+}
+
 namespace kxtest {
 
 void FailOperation(const char* operation, DWORD code, unsigned nth, unsigned count) {
@@ -111,6 +138,27 @@ std::map<std::string, CallCount> CountedCalls() {
     FailureTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     return table.counts;
+}
+
+void HoldNextFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = true;
+}
+
+bool WaitForHeldFileWrite(DWORD milliseconds) {
+    WriteHold& hold = Hold();
+    std::unique_lock<std::mutex> lock(hold.mutex);
+    return hold.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&hold] { return hold.holding; });
+}
+
+void ReleaseFileWrite() {
+    WriteHold& hold = Hold();
+    std::lock_guard<std::mutex> lock(hold.mutex);
+    hold.armed = false;
+    hold.holding = false;
+    hold.changed.notify_all();
 }
 
 } // namespace kxtest

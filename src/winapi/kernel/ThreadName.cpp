@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "platform/ThreadName.h"
 #include "winapi/kernel/ThreadState.h"
 
 #include <pthread.h>

@@ -28,6 +28,12 @@ public:
 // that has ended fails, as on Windows.
 void ReleaseThreadQueue();
 
+// Names the calling thread (pthread_setname_np), at most 15 characters. The
+// library's platform interface declares the same function
+// (platform/ThreadName.h): on POSIX this is it, and the layer's own threads
+// are named alike.
+void NameCurrentThread(const char* name);
+
 // True on threads that CreateThread started.
 bool IsLayerThread();
 // Joins every thread of this layer that has returned from its procedure, so

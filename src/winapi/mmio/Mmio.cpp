@@ -2,7 +2,7 @@
 // Buffered RIFF file I/O with the Windows names and results, for reading.
 // Handles are numbers looked up in a table, so a call with a closed or made-up
 // handle fails with MMSYSERR_INVALHANDLE instead of touching freed memory.
-#include "platform/MmioLimits.h"
+#include "wave/RiffChunks.h"
 #include "winapi/kernel/Immortal.h"
 #include "winapi/mmio/MmioFile.h"
 #include "winapi/kernel/Operation.h"
