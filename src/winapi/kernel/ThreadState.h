@@ -24,10 +24,6 @@ public:
     ParkAround& operator=(const ParkAround&) = delete;
 };
 
-// Removes the calling thread's message queue, so that posting to a thread
-// that has ended fails, as on Windows.
-void ReleaseThreadQueue();
-
 // Names the calling thread (pthread_setname_np), at most 15 characters. The
 // library's platform interface declares the same function
 // (platform/ThreadName.h): on POSIX this is it, and the layer's own threads
