@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "playback/WaveForm.h"
 #include "platform/MmioLimits.h"
-#include "playback/WaveFormChunks.h"
+#include "wave/RiffChunks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +11,34 @@ namespace {
 // The "fmt " fields up to wBitsPerSample; cbSize and the extra bytes follow.
 constexpr LONG kBaseFormatSize = 16;
 constexpr LONG kFormatRecordSize = sizeof(WAVEFORMATEX);
+
+// Finds the first chunk `id` (with form type `type` for RIFF and LIST
+// chunks, 0 for any) in `range`, whose first header is where the file's
+// position stands. True with `chunk` filled as mmioDescend fills it and the
+// file positioned at its data (past the form type of a RIFF or LIST chunk).
+// Descending without a search flag reads the one header at the file's
+// position; the ascend to the next header comes only once that header lies
+// inside the range, so winmm's own 32-bit sum cannot wrap.
+bool FindMmioChunk(HMMIO file, FOURCC id, FOURCC type, ChunkRange range, MMCKINFO* chunk) {
+    MMCKINFO current{};
+    bool descended = false;
+    const auto read = [&](int64_t position, RiffChunkHeader* header) {
+        if (descended && mmioAscend(file, &current, 0) != MMSYSERR_NOERROR)
+            return false;
+        descended = mmioDescend(file, &current, nullptr, 0) == MMSYSERR_NOERROR;
+        if (!descended || int64_t(current.dwDataOffset) != position + kChunkHeaderSize)
+            return false;
+        *header = {current.ckid, current.cksize, current.fccType};
+        return true;
+    };
+    const auto wanted = [id, type](const RiffChunkHeader& header, int64_t) {
+        return header.id == id && (type == 0 || header.formType == type);
+    };
+    if (FindChunk(range, read, wanted).outcome != ChunkSearch::found)
+        return false;
+    *chunk = current;
+    return true;
+}
 
 } // namespace
 
@@ -62,18 +90,20 @@ bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     // that chunk: a streamed file declares 0xFFFFFFFF and is searched to its
     // end.
     const int64_t fileEnd = MmioFileEnd(m_fileName);
-    if (!FindChunk(m_file, FOURCC_RIFF, mmioFOURCC('W', 'A', 'V', 'E'), {0, fileEnd}, &m_riffChunk))
+    if (!FindMmioChunk(m_file, FOURCC_RIFF, mmioFOURCC('W', 'A', 'V', 'E'), {0, fileEnd},
+                       &m_riffChunk))
         return false;
     const int64_t riffEnd =
         std::min<int64_t>(int64_t(m_riffChunk.dwDataOffset) + m_riffChunk.cksize, fileEnd);
-    if (!FindChunk(m_file, mmioFOURCC('f', 'm', 't', ' '), 0,
-                   {int64_t(m_riffChunk.dwDataOffset) + 4, riffEnd}, &m_formatChunk) ||
+    if (!FindMmioChunk(m_file, mmioFOURCC('f', 'm', 't', ' '), 0,
+                       {int64_t(m_riffChunk.dwDataOffset) + 4, riffEnd}, &m_formatChunk) ||
         !ReadFormat(format))
         return false;
     // The data must follow the format: the search goes on from there.
-    const int64_t afterFormat = ChunkEnd(m_formatChunk);
+    const int64_t afterFormat = ChunkEnd(m_formatChunk.dwDataOffset, m_formatChunk.cksize);
     if (afterFormat > riffEnd || mmioAscend(m_file, &m_formatChunk, 0) != MMSYSERR_NOERROR ||
-        !FindChunk(m_file, mmioFOURCC('d', 'a', 't', 'a'), 0, {afterFormat, riffEnd}, &m_dataChunk))
+        !FindMmioChunk(m_file, mmioFOURCC('d', 'a', 't', 'a'), 0, {afterFormat, riffEnd},
+                       &m_dataChunk))
         return false;
     // The size is unsigned: a streamed file declares 0xFFFFFFFF and plays to
     // its end. The device only ever gets whole sample frames.

@@ -68,18 +68,42 @@ void AddFormatWarnings(WaveFile& wave) {
                                 "channels, rate and sample size");
 }
 
-// The offset of the first top-level RIFF chunk of form "WAVE": the player
-// looks for one among the file's top-level chunks, not only at its start.
-// Each search gives up after as many chunks as the player's, so that a
-// sparse file of empty chunks is not walked through gigabytes.
+// A chunk id as the file holds it.
+uint32_t Id(const char (&text)[5]) {
+    return ReadLe32(reinterpret_cast<const unsigned char*>(text));
+}
+
+// Reads the chunk header at `position` for the library's walk, with the
+// form type of a RIFF or LIST chunk.
+bool ReadHeader(Reader& reader, int64_t position, RiffChunkHeader* header) {
+    unsigned char bytes[12];
+    if (!reader.Read(uint64_t(position), bytes, 8))
+        return false;
+    *header = {ReadLe32(bytes), ReadLe32(bytes + 4), 0};
+    if (!HasFormType(header->id))
+        return true;
+    if (!reader.Read(uint64_t(position) + 8, bytes + 8, 4))
+        return false;
+    header->formType = ReadLe32(bytes + 8);
+    return true;
+}
+
+// The offset of the first top-level RIFF chunk of form "WAVE", found by the
+// player's walk: among the file's top-level chunks, not only at its start,
+// and giving up after as many chunks, so that a sparse file of empty chunks
+// is not walked through gigabytes.
 uint64_t FindWaveRiff(Reader& reader) {
+    const ChunkSearch riff = FindChunk(
+        {0, int64_t(reader.size())},
+        [&reader](int64_t position, RiffChunkHeader* header) {
+            return ReadHeader(reader, position, header);
+        },
+        [](const RiffChunkHeader& header, int64_t) {
+            return header.id == kRiffId && header.formType == Id("WAVE");
+        });
+    if (riff.outcome == ChunkSearch::found)
+        return uint64_t(riff.position);
     unsigned char head[12];
-    uint64_t offset = 0;
-    for (int step = 0; step < kMaxChunksPerSearch && reader.Read(offset, head, sizeof head);
-         ++step, offset += 8 + uint64_t(ReadLe32(head + 4)) + (ReadLe32(head + 4) & 1u)) {
-        if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
-            return offset;
-    }
     if (!reader.Read(0, head, sizeof head))
         reader.Malformed("it holds only " + std::to_string(reader.size()) + " bytes");
     if (std::memcmp(head, "RIFF", 4) != 0)
@@ -110,47 +134,48 @@ WaveFile InspectWave(const std::string& path) {
     reader.Read(riff, head, sizeof head);
 
     // The chunks are looked for inside the RIFF chunk only, as the player
-    // does: first "fmt ", then "data" after it.
-    const uint64_t riffEnd = riff + 8 + uint64_t(ReadLe32(head + 4));
+    // does: first "fmt ", then "data" after it. The walk sees each chunk in
+    // turn, so that what it passes can be told.
+    const int64_t riffEnd = int64_t(riff) + 8 + ReadLe32(head + 4);
     WaveFile wave;
     bool haveFormat = false;
-    bool haveData = false;
     bool dataBeforeFormat = false;
-    bool beyondRiff = false;
-    uint64_t offset = riff + 12;
-    unsigned char chunk[8];
-    for (int step = 0;
-         step < kMaxChunksPerSearch && !haveData && reader.Read(offset, chunk, sizeof chunk);
-         ++step) {
-        if (offset + 8 > riffEnd) {
-            beyondRiff = true;
-            break;
-        }
-        const uint32_t size = ReadLe32(chunk + 4);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFormat) {
-            if (size < 16)
-                reader.Malformed("its \"fmt \" chunk holds " + std::to_string(size) +
+    const auto formatThenData = [&](const RiffChunkHeader& chunk, int64_t position) {
+        const uint64_t dataAt = uint64_t(position) + 8;
+        if (chunk.id == Id("fmt ") && !haveFormat) {
+            if (chunk.size < 16)
+                reader.Malformed("its \"fmt \" chunk holds " + std::to_string(chunk.size) +
                                  " bytes, fewer than the 16 of a format");
             unsigned char body[kFormatBytesKept];
-            if (!reader.Read(offset + 8, body, 16))
+            if (!reader.Read(dataAt, body, 16))
                 reader.Malformed("it ends inside its \"fmt \" chunk");
             wave.format = {ReadLe16(body),     ReadLe16(body + 2),  ReadLe32(body + 4),
                            ReadLe32(body + 8), ReadLe16(body + 12), ReadLe16(body + 14)};
-            const size_t kept = std::min<size_t>(size, sizeof body);
-            if (reader.Read(offset + 8, body, kept))
+            const size_t kept = std::min<size_t>(chunk.size, sizeof body);
+            if (reader.Read(dataAt, body, kept))
                 wave.formatBytes.assign(body, body + kept);
             haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
+        } else if (chunk.id == Id("data")) {
             if (haveFormat) {
-                haveData = true;
-                wave.dataSize = size;
-                wave.dataOffset = offset + 8;
-            } else {
-                dataBeforeFormat = true;
+                wave.dataSize = chunk.size;
+                wave.dataOffset = dataAt;
+                return true;
             }
+            dataBeforeFormat = true;
         }
-        offset += 8 + uint64_t(size) + (size & 1u);
-    }
+        return false;
+    };
+    const ChunkSearch data = FindChunk(
+        {int64_t(riff) + 12, riffEnd},
+        [&reader](int64_t position, RiffChunkHeader* header) {
+            return ReadHeader(reader, position, header);
+        },
+        formatThenData);
+    const bool haveData = data.outcome == ChunkSearch::found;
+    // The walk left the RIFF chunk while the file holds more chunks.
+    unsigned char next[8];
+    const bool beyondRiff =
+        data.outcome == ChunkSearch::pastRange && reader.Read(uint64_t(data.position), next, 8);
 
     const std::string riffTooSmall = "its RIFF header declares " +
                                      std::to_string(ReadLe32(head + 4)) +

@@ -2,10 +2,11 @@
 // Buffered RIFF file I/O with the Windows names and results, for reading.
 // Handles are numbers looked up in a table, so a call with a closed or made-up
 // handle fails with MMSYSERR_INVALHANDLE instead of touching freed memory.
+#include "wave/LittleEndian.h"
 #include "wave/RiffChunks.h"
 #include "winapi/kernel/Immortal.h"
-#include "winapi/mmio/MmioFile.h"
 #include "winapi/kernel/Operation.h"
+#include "winapi/mmio/MmioFile.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,18 +23,23 @@ MmioTable& Table() {
 
 // RIFF positions are 32-bit: nothing can start at or beyond 4 GiB.
 constexpr int64_t kRiffLimit = int64_t(1) << 32;
-constexpr int64_t kHeaderSize = 8;
 
-bool HasFormType(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
-
-uint32_t Le32(const unsigned char* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
+// Reads the chunk header at `position`, with the form type of a RIFF or LIST
+// chunk, which must lie before `end` as well.
+bool ReadHeader(MmioFile& file, int64_t position, int64_t end, RiffChunkHeader* header) {
+    unsigned char bytes[12];
+    file.Seek(position);
+    if (file.Read(reinterpret_cast<char*>(bytes), 8) != 8)
+        return false;
+    *header = {ReadLe32(bytes), ReadLe32(bytes + 4), 0};
+    if (!HasFormType(header->id))
+        return true;
+    if (position + kChunkHeaderSize + 4 > end ||
+        file.Read(reinterpret_cast<char*>(bytes + 8), 4) != 4)
+        return false;
+    header->formType = ReadLe32(bytes + 8);
+    return true;
 }
-
-// Where the chunk after one that starts at `dataOffset - 8` begins: past its
-// data and its pad byte.
-int64_t ChunkEnd(int64_t dataOffset, DWORD size) { return dataOffset + size + (size & 1); }
 
 } // namespace
 
@@ -112,33 +118,24 @@ MMRESULT mmioDescend(HMMIO handle, LPMMCKINFO chunk, LPCMMCKINFO parent, UINT fl
         wantedType = chunk->fccType;
     }
 
-    for (int chunks = 0; chunks < kMaxChunksPerSearch; ++chunks) {
-        unsigned char header[12];
-        file->Seek(position);
-        if (position + kHeaderSize > end || file->Read(reinterpret_cast<char*>(header), 8) != 8)
-            return MMIOERR_CHUNKNOTFOUND;
-        const FOURCC id = Le32(header);
-        const DWORD size = Le32(header + 4);
-        FOURCC type = 0;
-        if (HasFormType(id)) {
-            if (position + kHeaderSize + 4 > end ||
-                file->Read(reinterpret_cast<char*>(header + 8), 4) != 4)
-                return MMIOERR_CHUNKNOTFOUND;
-            type = Le32(header + 8);
-        }
-        if ((!wantedId || id == wantedId) && (!wantedType || type == wantedType)) {
-            chunk->ckid = id;
-            chunk->cksize = size;
-            chunk->fccType = type;
-            chunk->dwDataOffset = static_cast<DWORD>(position + kHeaderSize);
-            chunk->dwFlags = 0;
-            // Inside a RIFF or LIST chunk the position is past its type.
-            file->Seek(position + kHeaderSize + (HasFormType(id) ? 4 : 0));
-            return MMSYSERR_NOERROR;
-        }
-        position = ChunkEnd(position + kHeaderSize, size);
-    }
-    return MMIOERR_CHUNKNOTFOUND;
+    const ChunkSearch search = FindChunk(
+        {position, end},
+        [&](int64_t at, RiffChunkHeader* header) { return ReadHeader(*file, at, end, header); },
+        [&](const RiffChunkHeader& header, int64_t) {
+            return (!wantedId || header.id == wantedId) &&
+                   (!wantedType || header.formType == wantedType);
+        });
+    if (search.outcome != ChunkSearch::found)
+        return MMIOERR_CHUNKNOTFOUND;
+    const RiffChunkHeader& found = search.header;
+    chunk->ckid = found.id;
+    chunk->cksize = found.size;
+    chunk->fccType = found.formType;
+    chunk->dwDataOffset = static_cast<DWORD>(search.position + kChunkHeaderSize);
+    chunk->dwFlags = 0;
+    // Inside a RIFF or LIST chunk the position is past its type.
+    file->Seek(search.position + kChunkHeaderSize + (HasFormType(found.id) ? 4 : 0));
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT mmioAscend(HMMIO handle, LPMMCKINFO chunk, UINT) {
