@@ -89,7 +89,7 @@ bool CWaveForm::FindFormatAndData(WAVEFORMATEX& format) {
     // Every search stays inside the file and, below the RIFF chunk, inside
     // that chunk: a streamed file declares 0xFFFFFFFF and is searched to its
     // end.
-    const int64_t fileEnd = MmioFileEnd(m_fileName);
+    const int64_t fileEnd = MmioFileEnd(m_file);
     if (!FindMmioChunk(m_file, FOURCC_RIFF, mmioFOURCC('W', 'A', 'V', 'E'), {0, fileEnd},
                        &m_riffChunk))
         return false;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/MmioLimits.h"
 
-#include <windows.h>
-
 #include <algorithm>
 
 namespace {
@@ -12,10 +10,12 @@ constexpr int64_t kMmioSeekLimit = 0x7FFFFFFF;
 
 } // namespace
 
-int64_t MmioFileEnd(const char* fileName) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!fileName || !GetFileAttributesExA(fileName, GetFileExInfoStandard, &data))
+// winmm's DOS file I/O procedure keeps the file's handle in adwInfo[0].
+int64_t MmioFileEnd(HMMIO file) {
+    MMIOINFO info{};
+    LARGE_INTEGER size;
+    if (mmioGetInfo(file, &info, 0) != MMSYSERR_NOERROR ||
+        !GetFileSizeEx(LongToHandle(static_cast<LONG>(info.adwInfo[0])), &size))
         return 0;
-    const int64_t size = int64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    return std::min(size, kMmioSeekLimit);
+    return std::min<int64_t>(size.QuadPart, kMmioSeekLimit);
 }

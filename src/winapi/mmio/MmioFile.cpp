@@ -44,6 +44,8 @@ MmioFile::MmioFile(int fd, LONG bufferSize)
     : m_fd(fd), m_buffer(new (std::nothrow) char[static_cast<size_t>(bufferSize)]) {
     m_info.dwFlags = MMIO_READ | MMIO_ALLOCBUF;
     m_info.fccIOProc = mmioFOURCC('D', 'O', 'S', ' ');
+    // Where winmm's DOS file I/O procedure keeps the file's handle.
+    m_info.adwInfo[0] = static_cast<DWORD>(fd);
     m_info.cchBuffer = bufferSize;
     m_info.pchBuffer = m_buffer.get();
     m_info.pchEndWrite = m_info.pchBuffer + bufferSize;
