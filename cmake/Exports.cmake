@@ -5,6 +5,8 @@
 #   kaldrix.map       POSIX version script: the names global, the rest local
 #   exports.txt       "ORDINAL NAME" lines, as winedump lists a DLL's exports
 #   KaldrixExports.h  the table for C++ tests (kxtest::kExports)
+#   KaldrixFunctions.h  the names for a host that resolves them one by one
+#                     (KALDRIX_FUNCTIONS(X): X(name) for each; kaldrix)
 #   ExportCheck.cpp   compiled into the library: every name is declared by
 #                     include/kaldrix.h with the table's argument bytes
 # and fails when include/kaldrix.h declares a function the table lacks.
@@ -20,6 +22,7 @@ function(kaldrix_generate_exports dir)
     set(rows "")
     set(checks "")
     set(names "")
+    set(functions "")
     foreach(row IN LISTS KALDRIX_EXPORTS)
         separate_arguments(fields UNIX_COMMAND "${row}")
         list(GET fields 0 name)
@@ -34,6 +37,7 @@ function(kaldrix_generate_exports dir)
         string(APPEND map "        ${name};\n")
         string(APPEND list "${ordinal} ${name}\n")
         string(APPEND rows "    {\"${name}\", ${ordinal}, ${bytes}},\n")
+        string(APPEND functions " \\\n    X(${name})")
         string(APPEND checks
             "static_assert(ArgumentBytes(&${name}) == ${bytes}, \"${name}: arguments as in the export table\");\n")
     endforeach()
@@ -65,6 +69,13 @@ struct ExportRow {
 constexpr ExportRow kExports[] = {
 ${rows}};
 } // namespace kxtest
+")
+    file(GENERATE OUTPUT ${dir}/KaldrixFunctions.h CONTENT
+"// Generated from src/frame/Exports.cmake: the exports, in the table's
+// order, for a host that resolves them by name.
+#pragma once
+
+#define KALDRIX_FUNCTIONS(X)${functions}
 ")
     file(GENERATE OUTPUT ${dir}/ExportCheck.cpp CONTENT
 "// Generated from src/frame/Exports.cmake: include/kaldrix.h declares every

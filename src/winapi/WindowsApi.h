@@ -30,6 +30,7 @@ typedef void* HLOCAL;
 typedef void* HMODULE;
 typedef void* HWND;
 typedef DWORD* LPDWORD;
+typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef uintptr_t WPARAM;
@@ -62,6 +63,8 @@ typedef HWAVEIN* LPHWAVEIN;
 #define LMEM_ZEROINIT 0x0040u
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 #define ERROR_INVALID_HANDLE 6u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_THREAD_ID 1444u
 
@@ -101,6 +104,12 @@ DWORD GetLastError();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
+
+// Shared libraries, over dlopen and dlsym: dlerror() tells why a load failed.
+typedef INT_PTR(WINAPI* FARPROC)();
+HMODULE LoadLibraryA(LPCSTR fileName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
 
 // Recursive, like Windows'. The mutex lives in the section itself, so a
 // section that is never deleted (one another thread may still hold when the

@@ -1,25 +1,25 @@
 // SPDX-License-Identifier: MIT
 #include "AudioDevices.h"
 
+#include "winapi/AudioDevices.h"
 #include "winapi/WindowsApi.h"
-#include "winapi/audio/AlsaBackend.h"
 
 namespace cli {
 
-// The library's own backend table, from the same static archive: the same
-// KALDRIX_AUDIO rules and device ids as the library's, and ALSA's PCMs as
-// its name hints give them, none of them opened.
+// Through the library's own Windows-call emulation, linked into kaldrix:
+// the same KALDRIX_AUDIO rules and device ids as the library's, and ALSA's
+// PCMs as its name hints give them, none of them opened.
 AudioDevices ListAudioDevices() {
     AudioDevices devices;
-    const AudioChoice choice = ChooseBackend();
+    const AudioDeviceChoice choice = ChosenAudioDevices();
     devices.choice = choice.why;
-    if (choice.backend == &kAlsaBackend) {
+    if (choice.backend == "alsa") {
         devices.noOutput = "ALSA's playback device does not open";
         devices.noInput = "ALSA's capture device does not open";
-        for (const AlsaPcmHint& pcm : AlsaPcmHints())
+        for (const AlsaPcmName& pcm : AlsaPcmNames())
             devices.pcms.push_back(pcm.name +
                                    (pcm.direction.empty() ? "" : " (" + pcm.direction + ")"));
-    } else if (!choice.backend) {
+    } else if (choice.backend.empty()) {
         devices.noOutput = devices.noInput = choice.setting;
     }
     devices.outputs = DeviceNames<WAVEOUTCAPSA>(waveOutGetNumDevs, waveOutGetDevCapsA);

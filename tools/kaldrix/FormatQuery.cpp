@@ -1,13 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FormatQuery.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <mmsystem.h>
-#include <mmreg.h>
-#else
-#include "winapi/WindowsApi.h"
-#endif
+#include "WindowsCalls.h"
 #include "wave/PlausibleFormat.h"
 
 #include <algorithm>

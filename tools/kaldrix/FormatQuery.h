@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Asks a wave-out device whether it plays a file's format, the way the
 // library opens it, without opening it (waveOutOpen with WAVE_FORMAT_QUERY):
-// through winmm on Windows and through the POSIX platform layer, linked into
-// kaldrix, on Linux.
+// through winmm on Windows and through the library's Windows-call emulation,
+// linked into kaldrix, on Linux.
 #pragma once
 
 #include "WaveInspection.h"

@@ -30,7 +30,7 @@ void PlaySession::Start() {
     int result;
     {
         StopRequestShield shield;
-        result = m_library.StartPlayFile(m_path.c_str());
+        result = m_library.KxStartPlayFile(m_path.c_str());
     }
     // The library answers -1 for a device that is missing and for one that
     // refuses the format alike; the device itself tells the two apart.
@@ -45,7 +45,7 @@ void PlaySession::Start() {
     m_started = std::chrono::steady_clock::now();
 }
 
-bool PlaySession::Playing() const { return m_library.PlayStatus() == 1; }
+bool PlaySession::Playing() const { return m_library.KxPlayStatus() == 1; }
 
 bool PlaySession::Overdue() const {
     // A device may pace by the byte rate or by the sample rate; a header
@@ -56,7 +56,7 @@ bool PlaySession::Overdue() const {
 }
 
 void PlaySession::Stop() {
-    const int result = m_library.StopPlayFile();
+    const int result = m_library.KxStopPlayFile();
     if (result != 0)
         throw Failure(kFailed, "the library could not stop playing " + m_path +
                                    " (KxStopPlayFile answered " + std::to_string(result) + ")");

@@ -20,7 +20,7 @@ RecordSession::RecordSession(const Library& library, std::string path)
 
 RecordSession::~RecordSession() {
     if (m_recording)
-        m_library.StopRecFile();
+        m_library.KxStopRecFile();
 }
 
 void RecordSession::Start() {
@@ -29,7 +29,7 @@ void RecordSession::Start() {
     int result;
     {
         StopRequestShield shield;
-        result = m_library.StartRecFile(m_path.c_str());
+        result = m_library.KxStartRecFile(m_path.c_str());
     }
     if (result == 1) {
         m_recording = true;
@@ -40,7 +40,7 @@ void RecordSession::Start() {
     // which also closes the file. After a device failure the file holds only
     // the library's empty header; after a file failure it is gone only if
     // the host's check created it.
-    m_library.StopRecFile();
+    m_library.KxStopRecFile();
     if (result == 0 || !existed)
         std::remove(m_path.c_str());
     if (result == -1)
@@ -51,7 +51,7 @@ void RecordSession::Start() {
 
 WaveFile RecordSession::Stop() {
     m_recording = false;
-    const int result = m_library.StopRecFile();
+    const int result = m_library.KxStopRecFile();
     if (result != 1)
         throw Failure(kFailed, "the library could not complete " + m_path +
                                    " (KxStopRecFile answered " + std::to_string(result) + ")");

@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: MIT
-#include "Failure.h"
 #include "Library.h"
 
 #include <windows.h>
 
 namespace cli {
 
-namespace {
-
-// GetProcAddress answers a generic function pointer; going through
-// void (*)() tells the compiler that the cast to the real type is meant.
-template <typename Function> void Resolve(HMODULE module, const char* name, Function& function) {
-    FARPROC address = GetProcAddress(module, name);
-    if (!address)
-        throw Failure(kNoLibrary, std::string("KALDRIX.dll does not export ") + name);
-    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
+const char kLibraryName[] = "KALDRIX.dll";
 
 // The system's text for a load error, and what error 193 means here.
-std::string LoadError(DWORD error) {
+std::string LoadError(unsigned long error) {
     char* text = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string message = length ? std::string(text, length) : "";
     LocalFree(text);
     // Some texts name the module as the insert %1.
@@ -40,28 +30,6 @@ std::string LoadError(DWORD error) {
     else if (error == ERROR_MOD_NOT_FOUND)
         message += "; it belongs beside kaldrix.exe";
     return message;
-}
-
-Library Load() {
-    HMODULE module = LoadLibraryA("KALDRIX.dll");
-    if (!module)
-        throw Failure(kNoLibrary, LoadError(GetLastError()));
-    Library library{};
-    Resolve(module, "KxStartRecFile", library.StartRecFile);
-    Resolve(module, "KxStopRecFile", library.StopRecFile);
-    Resolve(module, "KxStartPlayFile", library.StartPlayFile);
-    Resolve(module, "KxStopPlayFile", library.StopPlayFile);
-    Resolve(module, "KxPlayStatus", library.PlayStatus);
-    Resolve(module, "KxRecordStatus", library.RecordStatus);
-    // The module stays loaded until the process ends, like a linked library.
-    return library;
-}
-
-} // namespace
-
-const Library& OpenKaldrix() {
-    static const Library library = Load();
-    return library;
 }
 
 } // namespace cli
