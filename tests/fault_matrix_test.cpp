@@ -10,7 +10,6 @@
 // Each run must end within 30 s, leave nothing behind, leave valid
 // recordings, play nothing but the files' data, end with both statuses 0,
 // and answer and log what a failed start or stop prescribes.
-#include "frame/Globals.h"
 #include "kaldrix.h"
 #include "lifecycle/Lifecycle.h"
 #include "log/LogText.h"

@@ -3,9 +3,9 @@
 // devices, folders, and a huge sparse file. Each start answers at once
 // (a generous bound here) with the right result, so that no start holds the
 // exports' lock and with it every stop.
-#include "frame/Globals.h"
 #include "kaldrix.h"
 #include "log/LogText.h"
+#include "platform/platform.h"
 #include "support/LogCapture.h"
 
 #include <algorithm>

@@ -4,12 +4,12 @@
 // every device step failing in turn, and the faults it mends (lost or
 // unfreeable buffers, failed writes, the size limit, a lost quit, a failed
 // close or stop, concurrent hosts, an unload while recording).
-#include "frame/Globals.h"
 #include "kaldrix.h"
 #include "log/LogText.h"
 #include "winapi/testing/TestInterface.h"
 #include "winapi/testing/WaveInTestInterface.h"
 #include "recording/RecordExports.h"
+#include "recording/WaveRecorder.h"
 #include "support/LogCapture.h"
 #include "support/TestPeers.h"
 #include "support/TestSupport.h"

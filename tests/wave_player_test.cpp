@@ -5,9 +5,9 @@
 // second play thread, nothing leaked, files that end by themselves, the full
 // format, start failures, a stuck device, an unload while playing, host
 // threads calling at once).
-#include "frame/Globals.h"
 #include "kaldrix.h"
 #include "log/LogText.h"
+#include "playback/WavePlayer.h"
 #include "winapi/testing/TestInterface.h"
 #include "winapi/testing/WaveOutTestInterface.h"
 #include "support/PlaybackSupport.h"

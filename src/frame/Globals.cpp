@@ -3,11 +3,14 @@
 // way. Each engine registers with the lifecycle, and the lifecycle's entry
 // object comes last, so that the attach runs after all of them are built and
 // the detach before any of them is destroyed.
-#include "frame/Globals.h"
+#include "frame/LibraryApp.h"
 #include "lifecycle/KeptObject.h"
 #include "lifecycle/Lifecycle.h"
+#include "log/LogFile.h"
 #include "playback/PlayExports.h"
+#include "playback/WavePlayer.h"
 #include "recording/RecordExports.h"
+#include "recording/WaveRecorder.h"
 
 CLibraryApp theApp;
 static CKeptObject<CWaveRecorder> s_recorder;
@@ -26,4 +29,4 @@ static const CEngineRegistration s_recorderRegistration(EngineRegistration{
     [] { return g_Recorder.IsRecording() != 0; }, StopRecordingAtExit,
     [] { s_recorder.Destroy(); }});
 
-static CLibraryLifecycle s_lifecycle;
+static CLibraryLifecycle s_lifecycle(theApp);

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "lifecycle/Lifecycle.h"
-#include "frame/LibraryApp.h"
 #include "log/LogFile.h"
 
 #include <atomic>
@@ -11,6 +10,9 @@ namespace {
 // before the static objects are built and after they went.
 std::atomic<bool> g_detached{false};
 std::atomic<int> g_callsRunning{0};
+// The application object, whose InitInstance and ExitInstance the attach and
+// the detach call.
+CWinApp* g_app = nullptr;
 
 constexpr int kMaxEngines = 2;
 EngineRegistration g_engines[kMaxEngines];
@@ -46,7 +48,7 @@ bool CallsDrained() {
     return true;
 }
 
-void Attach() { theApp.InitInstance(); }
+void Attach() { g_app->InitInstance(); }
 
 // Each engine is stopped under its own export lock, as a host's stop would
 // be, in the order they registered: the playback first, then the recording,
@@ -66,7 +68,7 @@ void LibraryDetach(bool processExit) {
         g_Log.SetProcessExiting();
         for (int i = 0; i < g_engineCount; ++i)
             g_engines[i].stopAtExit(true);
-        theApp.ExitInstance();
+        g_app->ExitInstance();
         return;
     }
     const DWORD begun = GetTickCount();
@@ -79,7 +81,7 @@ void LibraryDetach(bool processExit) {
     for (int i = g_engineCount - 1; i >= 0; --i)
         if (stopped[i])
             LeaveCriticalSection(&g_engines[i].exportLock());
-    theApp.ExitInstance();
+    g_app->ExitInstance();
     if (!CallsDrained())
         return;
     for (int i = 0; i < g_engineCount; ++i)
@@ -105,6 +107,13 @@ bool ForkedChild() {
     return inUse;
 }
 
+// The hooks of the entry, the application object known first: on POSIX the
+// entry delivers the attach as it is built.
+LibraryHooks HooksFor(CWinApp& app) {
+    g_app = &app;
+    return LibraryHooks{Attach, LibraryDetach, ForkedChild};
+}
+
 } // namespace
 
 LibraryPhase CurrentPhase() {
@@ -122,5 +131,4 @@ CExportCall::CExportCall() { g_callsRunning.fetch_add(1); }
 
 CExportCall::~CExportCall() { g_callsRunning.fetch_sub(1); }
 
-CLibraryLifecycle::CLibraryLifecycle()
-    : m_entry(LibraryHooks{Attach, LibraryDetach, ForkedChild}) {}
+CLibraryLifecycle::CLibraryLifecycle(CWinApp& app) : m_entry(HooksFor(app)) {}

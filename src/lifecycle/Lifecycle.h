@@ -49,10 +49,11 @@ public:
 
 // The library's entry object: defined after every global object in their
 // translation unit, so that the attach runs once they are built and the
-// detach before any of them goes.
+// detach before any of them goes. The attach and the detach reach the
+// application object `app` (its InitInstance and ExitInstance).
 class CLibraryLifecycle {
 public:
-    CLibraryLifecycle();
+    explicit CLibraryLifecycle(CWinApp& app);
     ~CLibraryLifecycle() = default;
     CLibraryLifecycle(const CLibraryLifecycle&) = delete;
     CLibraryLifecycle& operator=(const CLibraryLifecycle&) = delete;

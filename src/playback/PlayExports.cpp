@@ -2,11 +2,11 @@
 // The playback family of exported functions. Starts and stops hold the
 // player's export lock, so that host threads calling at once never run one
 // into the other; the status only reads the state and takes no lock.
-#include "frame/Globals.h"
+#include "playback/PlayExports.h"
 #include "kaldrix.h"
 #include "lifecycle/ExportEntry.h"
 #include "log/LogText.h"
-#include "playback/PlayExports.h"
+#include "playback/WavePlayer.h"
 
 namespace {
 

@@ -105,3 +105,8 @@ private:
     CKeeper m_keeper;
     CRITICAL_SECTION m_exportLock;
 };
+
+// The library's one playback engine, defined with the other global objects in
+// frame/Globals.cpp; the detach destroys it, and only once it has stopped it
+// (see CKeptObject).
+extern CWavePlayer& g_Player;

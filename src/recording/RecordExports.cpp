@@ -2,11 +2,11 @@
 // The recording family of exported functions. Starts and stops hold the
 // recorder's export lock, so two host threads cannot both pass the
 // recording check; the status takes none.
-#include "frame/Globals.h"
+#include "recording/RecordExports.h"
 #include "kaldrix.h"
 #include "lifecycle/ExportEntry.h"
 #include "log/LogText.h"
-#include "recording/RecordExports.h"
+#include "recording/WaveRecorder.h"
 
 namespace {
 

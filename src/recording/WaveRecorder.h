@@ -115,3 +115,8 @@ private:
     CKeeper m_keeper;
     CRITICAL_SECTION m_exportsLock;
 };
+
+// The library's one recording engine, defined with the other global objects in
+// frame/Globals.cpp; the detach destroys it, and only once it has stopped it
+// (see CKeptObject).
+extern CWaveRecorder& g_Recorder;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "support/LogCapture.h"
-#include "frame/Globals.h"
+#include "log/LogFile.h"
 
 #include <dirent.h>
 #include <regex>
