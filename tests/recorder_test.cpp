@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -393,7 +394,8 @@ TEST_F(RecorderRealTimeThreads, StopAfterAHeaderCutShortFails) {
     }
 }
 
-// A write that fails at a file size limit stops the appending. The stop
+// A write that fails at a file size limit stops the appending, and so does a
+// processor fault on the capture thread, which the host survives. The stop
 // still completes and closes the file with the whole buffers it holds (a
 // buffer written in part is cut off), but answers -1: captured sound is lost.
 TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
@@ -403,10 +405,18 @@ TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
         rlim_t limit;
         DWORD recordMs;
         size_t buffersKept;
+        std::string lossRecord;
     };
+    // The fault comes once the ten buffers are in the file, none given back
+    // to the device: a header the capture thread reads from a page that
+    // faults on any access.
+    const std::string faultRecord = "\nException  CaptureThreadProc";
     const Case cases[] = {
-        {"part-way through the sixth buffer", "a.wav", 44 + 5 * 960 + 500, 900, 5},
-        {"after 1.2 s of a 3 s recording", "b.wav", 44 + 20 * 960, 3000, 20},
+        {"part-way through the sixth buffer", "a.wav", 44 + 5 * 960 + 500, 900, 5,
+         LogText::kRecordFileWriteError},
+        {"after 1.2 s of a 3 s recording", "b.wav", 44 + 20 * 960, 3000, 20,
+         LogText::kRecordFileWriteError},
+        {"a fault on the capture thread", "c.wav", RLIM_INFINITY, 0, 10, faultRecord},
     };
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -419,13 +429,23 @@ TEST_F(RecorderRealTimeThreads, FailedWriteStopsAppendingAndTheStopReportsIt) {
         const size_t mark = Mark();
         const int startResult = KxStartRecFile(Path(c.file).c_str());
         Sleep(c.recordMs);
+        if (c.lossRecord == faultRecord) {
+            kxtest::FailOperation("waveInAddBuffer", MMSYSERR_ERROR, 1, 0);
+            for (int poll = 0; kxtest::ReadFile(Path(c.file)).size() < 44 + 10 * 960 && poll < 500;
+                 ++poll)
+                Sleep(10);
+            static void* const page =
+                mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            PostThreadMessageA(CWaveRecorderTestPeer(g_Recorder).CaptureThreadId(), MM_WIM_DATA, 0,
+                               reinterpret_cast<LPARAM>(page));
+        }
         const int stopResult = KxStopRecFile();
         setrlimit(RLIMIT_FSIZE, &old);
         signal(SIGXFSZ, oldHandler);
 
         ASSERT_EQ(startResult, 1);
         EXPECT_EQ(stopResult, -1);
-        EXPECT_EQ(HostRecords(Since(mark)), (Records{LogText::kRecordFileWriteError, kStopFailed}));
+        EXPECT_EQ(HostRecords(Since(mark)), (Records{c.lossRecord, kStopFailed}));
         const Bytes data = CompletedData(Path(c.file));
         EXPECT_EQ(data.size(), c.buffersKept * 960) << "only whole buffers, and only those written";
         EXPECT_EQ(data, PatternPrefix(data.size()));

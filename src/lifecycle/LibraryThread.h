@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "lifecycle/ExportGuard.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -25,6 +26,17 @@ public:
     void Terminate(HANDLE thread) {
         TerminateThread(thread, 0);
         ReleaseModuleReference(m_module.exchange(nullptr));
+    }
+    // The thread's body, from its own procedure: the thread named `name`
+    // (for top -H and a debugger), the body guarded as an export's is, so
+    // that a C++ exception or a processor fault inside it is written as
+    // `exceptionText`, one record, and ends the body there, and the host
+    // lives. The procedure goes on to its clean-up and Exit either way.
+    // False after such an ending.
+    template <typename Body>
+    static bool Run(const char* name, const char* exceptionText, Body body) {
+        NameCurrentThread(name);
+        return RunGuarded(exceptionText, body);
     }
     // The thread's last step, from its own procedure: gives back the hold
     // and ends the thread. Returns the exit code where there was no hold.

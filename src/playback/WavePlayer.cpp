@@ -214,21 +214,14 @@ void CWavePlayer::FillHeader(WAVEHDR& header) {
 }
 
 DWORD WINAPI CWavePlayer::PlayThreadProc(LPVOID parameter) {
-    NameCurrentThread("kx-play");
-    struct Run {
-        CWavePlayer* player;
-        int exitCode;
-    } run{static_cast<CWavePlayer*>(parameter), kDeviceErrorExitCode};
-    // Nothing may leave a thread procedure: a fault while streaming ends the
-    // playback like a device error, clean-up included.
-    CallGuarded(
-        [](void* context) {
-            auto* run = static_cast<Run*>(context);
-            run->exitCode = run->player->Stream();
-        },
-        &run);
-    run.player->CleanUp();
-    return run.player->m_threadHold.Exit(static_cast<DWORD>(run.exitCode));
+    auto* const player = static_cast<CWavePlayer*>(parameter);
+    // A fault while streaming ends the playback like a device error,
+    // clean-up included.
+    int exitCode = kDeviceErrorExitCode;
+    CLibraryThread::Run("kx-play", "\nException  PlayThreadProc",
+                        [player, &exitCode] { exitCode = player->Stream(); });
+    player->CleanUp();
+    return player->m_threadHold.Exit(static_cast<DWORD>(exitCode));
 }
 
 int CWavePlayer::Stream() {

@@ -48,8 +48,12 @@ public:
     void CloseQuietly();
 
     DWORD BytesRecorded() const { return m_bytesRecorded.load(); }
-    // A write of captured data failed: the file holds less than was captured.
+    // The file holds less than was captured: a write of captured data
+    // failed, or the capture ended before the stop.
     bool WriteFailed() const { return m_writeFailed.load(); }
+    // The capture thread ended before the stop (a fault inside it): what it
+    // would have appended since is lost, as after a failed write.
+    void CaptureLost() { m_writeFailed.store(true); }
     // Test hook: counting goes on from `bytes`, as if they had been written.
     void SetBytesRecorded(DWORD bytes);
 

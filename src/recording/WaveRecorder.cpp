@@ -240,22 +240,22 @@ int CWaveRecorder::ResetCapture() {
     return 1;
 }
 
+// The file is the one of the start that created this thread, taken once: a
+// later start never changes what this thread writes to. A fault ends the
+// capture: the stop finds the thread ended and completes the file with what
+// was appended before it, but answers that captured sound was lost.
 DWORD WINAPI CWaveRecorder::CaptureThreadEntry(LPVOID parameter) {
-    NameCurrentThread("kx-capture");
-    auto* recorder = static_cast<CWaveRecorder*>(parameter);
+    auto* const recorder = static_cast<CWaveRecorder*>(parameter);
+    CRecordingFile* const output = recorder->m_output.get();
     DWORD exitCode = 0;
-    try {
-        exitCode = CaptureThreadProc(recorder);
-    } catch (...) {
-        // Nothing may cross the thread's entry; the stop finds the thread ended.
-    }
+    if (!CLibraryThread::Run("kx-capture", "\nException  CaptureThreadProc",
+                             [output, &exitCode] { exitCode = CaptureThreadProc(output); }) &&
+        output)
+        output->CaptureLost();
     return recorder->m_threadHold.Exit(exitCode);
 }
 
-// The file is the one of the start that created this thread, taken once: a
-// later start never changes what this thread writes to.
-DWORD CWaveRecorder::CaptureThreadProc(CWaveRecorder* recorder) {
-    CRecordingFile* const output = recorder->m_output.get();
+DWORD CWaveRecorder::CaptureThreadProc(CRecordingFile* output) {
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         switch (msg.message) {

@@ -68,7 +68,7 @@ private:
     int ReleaseBuffers();
     int StartCapture();
     int ResetCapture();
-    static DWORD CaptureThreadProc(CWaveRecorder* recorder);
+    static DWORD CaptureThreadProc(CRecordingFile* output);
 
     // The count of bytes recorded goes on from `bytes`, to reach the limit of
     // the size fields without recording for days.

@@ -11,6 +11,7 @@ public:
     explicit CWaveRecorderTestPeer(CWaveRecorder& recorder) : m_recorder(recorder) {}
     int StartThread() { return m_recorder.StartThread(); }
     int StopThread() { return m_recorder.StopThread(); }
+    DWORD CaptureThreadId() const { return m_recorder.m_threadId; }
     void SetBytesRecorded(DWORD bytes) { m_recorder.SetBytesRecorded(bytes); }
     // As a stop's first step does.
     void ClearRecordingFlag() { m_recorder.m_recording.store(0); }
