@@ -13,7 +13,10 @@
 // Plays one WAVE file at a time through a wave-out device. A start opens the
 // file and the device and hands the streaming to a play thread, which keeps
 // two blocks in the device's queue and refills each as soon as the device has
-// finished with it. The one instance is g_Player.
+// finished with it: the device signals the player's wake event whenever it
+// is done with a header (CALLBACK_EVENT), and the thread sleeps on that event
+// rather than looking at the header again and again. The one instance is
+// g_Player.
 class CWavePlayer {
 public:
     CWavePlayer();
@@ -66,6 +69,9 @@ private:
     int Stream();
     // Waits until the device has returned header i, or a stop or device error.
     WaitResult WaitForHeader(int i);
+    // Sleeps on the wake event until header i is back, or `ms` milliseconds
+    // have passed: the header's unprepare result.
+    MMRESULT AwaitHeader(WAVEHDR& header, DWORD ms);
     // The pause at the end of the data before the device is reset.
     void EndPause(int last);
     void CleanUp();
@@ -84,6 +90,11 @@ private:
 
     HANDLE m_playThread = nullptr;
     HANDLE m_stopEvent = nullptr; // automatic reset
+    // Automatic reset; signalled by the device when a header is done (and at
+    // its open and close), and by a stop, whose request the thread may take
+    // while it waits for a slow format's block. A play thread whose device
+    // would not close leaves the event with the device and takes a new one.
+    std::atomic<HANDLE> m_wakeEvent{nullptr};
     std::atomic<int> m_state{kIdle};
     UINT m_deviceIndex = 0;
     std::unique_ptr<CWaveForm> m_waveFile;
@@ -93,13 +104,14 @@ private:
     WAVEFORMATEX m_format{};
     HWAVEOUT m_device = nullptr;
     CLibraryThread m_threadHold;
-    // A device whose close failed may still hold the headers, and they point
-    // into the file object's block buffers: all three are kept together
-    // until the device closes.
+    // A device whose close failed may still hold the headers, which point
+    // into the file object's block buffers, and may still signal the wake
+    // event: all four are kept together until the device closes.
     struct UnclosedDevice {
         HWAVEOUT device;
         std::unique_ptr<WAVEHDR, LocalFreeHeader> headers[2];
         std::unique_ptr<CWaveForm> waveFile;
+        HANDLE wakeEvent;
         bool Close();
     };
     CKeeper m_keeper;
