@@ -18,13 +18,21 @@ struct AudioDevices {
     static constexpr unsigned kPlayIndex = 0;
     // The wave-in device behind the wave mapper the library records from.
     unsigned recordIndex = 0;
-    std::string choice;            // what chose the devices; empty when nothing did
-    std::string noOutput;          // why there is no wave-out device
-    std::string noInput;           // why there is no wave-in device
+    std::string choice;   // what chose the devices; empty when nothing did
+    std::string noOutput; // why there is no wave-out device
+    std::string noInput;  // why there is no wave-in device
+    // Why the device play (record) uses does not open; empty when it opens or
+    // was not tried.
+    std::string outputFails;
+    std::string inputFails;
     std::vector<std::string> pcms; // the PCMs ALSA's configuration names, unopened
 };
 
-AudioDevices ListAudioDevices();
+// With `tryOpening`, the devices play and record use are also opened and
+// closed where the list alone cannot tell whether they are there (ALSA's:
+// the library lists its configured PCM unopened, and a start learns at its
+// one open). A listing may; a start never needs to.
+AudioDevices ListAudioDevices(bool tryOpening = false);
 
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);

@@ -9,13 +9,15 @@ namespace cli {
 // The library's own backend table, from the same static archive: the same
 // KALDRIX_AUDIO rules and device ids as the library's, and ALSA's PCMs as
 // its name hints give them, none of them opened.
-AudioDevices ListAudioDevices() {
+AudioDevices ListAudioDevices(bool tryOpening) {
     AudioDevices devices;
     const AudioChoice choice = ChooseBackend();
     devices.choice = choice.why;
     if (choice.backend == &kAlsaBackend) {
-        devices.noOutput = "ALSA's playback device does not open";
-        devices.noInput = "ALSA's capture device does not open";
+        if (tryOpening && !AlsaPcmOpens(Direction::Playback))
+            devices.outputFails = "ALSA's playback device does not open";
+        if (tryOpening && !AlsaPcmOpens(Direction::Capture))
+            devices.inputFails = "ALSA's capture device does not open";
         for (const AlsaPcmHint& pcm : AlsaPcmHints())
             devices.pcms.push_back(pcm.name +
                                    (pcm.direction.empty() ? "" : " (" + pcm.direction + ")"));

@@ -312,26 +312,17 @@ std::string DisplayName(const std::string& pcm, const char* description) {
     return FitProductName(description ? kind + ": " + FirstLine(description) : pcm);
 }
 
-// A PCM that is busy is there all the same: another program (or this one)
-// has it open.
-bool PcmOpens(const char* name, Direction direction) {
-    snd_pcm_t* pcm = nullptr;
-    const int result = OpenPcm(name, StreamOf(direction), &pcm);
-    if (result == 0)
-        ClosePcm(pcm);
-    return result == 0 || result == -EBUSY;
-}
-
-// The configured PCM first when it opens, then the PCMs ALSA names for the
-// sound cards it finds in this direction. The other plugin PCMs of the
-// configuration need settings of their own, and some of them start servers
-// or write to stderr when opened.
+// The configured PCM first, then the PCMs ALSA names for the sound cards it
+// finds in this direction. The other plugin PCMs of the configuration need
+// settings of their own, and some of them start servers or write to stderr
+// when opened. None is opened to be listed: each open of a PCM behind an
+// audio server costs a connection to it, so a start opens its device once,
+// and that open answers whether the device is there.
 std::vector<DeviceName> ListDevices(Direction direction) {
     std::vector<DeviceName> devices;
     const std::string configured = PcmNameFor(direction);
-    if (PcmOpens(configured.c_str(), direction))
-        devices.push_back({configured, configured == "default" ? "ALSA default device"
-                                                               : FitProductName(configured)});
+    devices.push_back(
+        {configured, configured == "default" ? "ALSA default device" : FitProductName(configured)});
     QuietAlsa quiet;
     for (const AlsaPcmHint& hint : AlsaPcmHints()) {
         const bool inDirection =
@@ -688,6 +679,16 @@ snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format) {
         return samples.bits == 32 && samples.validBits == 32 ? SND_PCM_FORMAT_FLOAT_LE
                                                              : SND_PCM_FORMAT_UNKNOWN;
     return PcmFormat(samples.bits, samples.validBits);
+}
+
+// A PCM that is busy is there all the same: another program (or this one)
+// has it open.
+bool AlsaPcmOpens(Direction direction) {
+    snd_pcm_t* pcm = nullptr;
+    const int result = OpenPcm(PcmNameFor(direction), StreamOf(direction), &pcm);
+    if (result == 0)
+        ClosePcm(pcm);
+    return result == 0 || result == -EBUSY;
 }
 
 std::vector<AlsaPcmHint> AlsaPcmHints() {
