@@ -207,9 +207,11 @@ TEST_F(AlsaWithoutDevice, AlsaAndAutoFailAtTheOpenAndTheEnginesFailAsWithout) {
     HWAVEIN in = nullptr;
     EXPECT_NE(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
 
+    const int opensBefore = kxtest::TriedAlsaOpens();
     EXPECT_EQ(KxStartPlayFile(Wave("a.wav", kxtest::Pattern(3200)).c_str()), -1);
     EXPECT_EQ(m_log.Records(), Records{kxtest::Format(LogText::kPlayDeviceOpenError, 1)});
     EXPECT_EQ(KxStartRecFile(Path("rec.wav").c_str()), 0);
+    EXPECT_EQ(kxtest::TriedAlsaOpens() - opensBefore, 2) << "one open a start";
     EXPECT_EQ(m_log.Records(), (Records{kxtest::Format(LogText::kPlayDeviceOpenError, 1),
                                         LogText::kRecDeviceOpenError}));
     EXPECT_EQ(KxStopRecFile(), 1);

@@ -25,14 +25,15 @@ struct AudioDevices {
     // was not tried.
     std::string outputFails;
     std::string inputFails;
-    std::vector<std::string> pcms; // the PCMs ALSA's configuration names, unopened
+    std::vector<std::string> pcms; // listing only: the PCMs ALSA's configuration names
 };
 
-// With `tryOpening`, the devices play and record use are also opened and
-// closed where the list alone cannot tell whether they are there (ALSA's:
-// the library lists its configured PCM unopened, and a start learns at its
-// one open). A listing may; a start never needs to.
-AudioDevices ListAudioDevices(bool tryOpening = false);
+// For a listing, also ALSA's names for its PCMs, and whether the devices
+// play and record use open, tried with an open and a close where the list
+// alone cannot tell (ALSA's: the library lists its configured PCM unopened,
+// and a start learns at its one open). Each costs a connection to an audio
+// server, which a start has no need of.
+AudioDevices ListAudioDevices(bool listing = false);
 
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);
