@@ -335,8 +335,8 @@ void CWavePlayer::CleanUp() {
     m_state = kIdle; // last: from here on a start may use every field again
 }
 
-// The next playback gets headers of its own; without them its start fails
-// like one whose headers could not be made at first.
+// The next playback gets headers and a wake event of its own; without them
+// its start fails like one whose headers could not be made at first.
 void CWavePlayer::KeepWithUnclosedDevice() {
     m_keeper.KeepUntilClosed(UnclosedDevice{m_device,
                                             {std::move(m_headers[0]), std::move(m_headers[1])},
