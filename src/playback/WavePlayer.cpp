@@ -39,8 +39,7 @@ CWavePlayer::~CWavePlayer() {
     m_waveFile.release();
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
-    // An open device may still signal the wake event.
-    if (m_wakeEvent && !m_device)
+    if (m_wakeEvent && !m_device && !m_wakeEventHeld)
         CloseHandle(m_wakeEvent);
     // The export lock is never deleted: a host thread may still wait on it.
 }
@@ -161,7 +160,7 @@ void CWavePlayer::TerminatePlayThread() {
     m_keeper.KeepForGood(std::move(m_waveFile));
     for (auto& header : m_headers)
         m_keeper.KeepForGood(std::move(header));
-    m_keeper.KeepForGood(m_wakeEvent.exchange(nullptr)); // never closed
+    m_wakeEventHeld = true;
     m_state = kIdle;
 }
 
@@ -178,7 +177,7 @@ int CWavePlayer::OpenDevice(const WAVEFORMATEX& format, const std::vector<BYTE>&
     HWAVEOUT device = nullptr;
     if (!IsPlausibleFormat(head) ||
         waveOutOpen(&device, m_deviceIndex, reinterpret_cast<const WAVEFORMATEX*>(complete.data()),
-                    reinterpret_cast<DWORD_PTR>(m_wakeEvent.load()), 0,
+                    reinterpret_cast<DWORD_PTR>(m_wakeEvent), 0,
                     CALLBACK_EVENT) != MMSYSERR_NOERROR)
         return 1;
     m_device = device;
@@ -335,28 +334,22 @@ void CWavePlayer::CleanUp() {
     m_state = kIdle; // last: from here on a start may use every field again
 }
 
-// The next playback gets headers and a wake event of its own; without them
-// its start fails like one whose headers could not be made at first.
+// The next playback gets headers of its own; without them its start fails
+// like one whose headers could not be made at first.
 void CWavePlayer::KeepWithUnclosedDevice() {
-    m_keeper.KeepUntilClosed(UnclosedDevice{m_device,
-                                            {std::move(m_headers[0]), std::move(m_headers[1])},
-                                            std::move(m_waveFile),
-                                            m_wakeEvent.load()});
+    m_keeper.KeepUntilClosed(UnclosedDevice{
+        m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)});
     for (auto& header : m_headers)
         header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
-    m_wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_wakeEventHeld = true;
 }
 
-// A device that closes gives back its headers, the file object and the
-// event it signalled.
+// A device that closes gives back its headers and the file object.
 bool CWavePlayer::UnclosedDevice::Close() {
     waveOutReset(device);
     for (auto& header : headers)
         waveOutUnprepareHeader(device, header.get(), sizeof(WAVEHDR));
-    if (waveOutClose(device) != MMSYSERR_NOERROR)
-        return false;
-    CloseHandle(wakeEvent);
-    return true;
+    return waveOutClose(device) == MMSYSERR_NOERROR;
 }
 
 DWORD CWavePlayer::PlayTimeMs(DWORD bytes) const {

@@ -92,9 +92,12 @@ private:
     HANDLE m_stopEvent = nullptr; // automatic reset
     // Automatic reset; signalled by the device when a header is done (and at
     // its open and close), and by a stop, whose request the thread may take
-    // while it waits for a slow format's block. A play thread whose device
-    // would not close leaves the event with the device and takes a new one.
-    std::atomic<HANDLE> m_wakeEvent{nullptr};
+    // while it waits for a slow format's block. A device that would not close
+    // may signal it later on: the thread only wakes once more for nothing.
+    HANDLE m_wakeEvent = nullptr;
+    // Such a device, or a play thread that was terminated, may still reach
+    // the wake event: it is never closed then.
+    std::atomic<bool> m_wakeEventHeld{false};
     std::atomic<int> m_state{kIdle};
     UINT m_deviceIndex = 0;
     std::unique_ptr<CWaveForm> m_waveFile;
@@ -104,14 +107,13 @@ private:
     WAVEFORMATEX m_format{};
     HWAVEOUT m_device = nullptr;
     CLibraryThread m_threadHold;
-    // A device whose close failed may still hold the headers, which point
-    // into the file object's block buffers, and may still signal the wake
-    // event: all four are kept together until the device closes.
+    // A device whose close failed may still hold the headers, and they point
+    // into the file object's block buffers: all three are kept together
+    // until the device closes.
     struct UnclosedDevice {
         HWAVEOUT device;
         std::unique_ptr<WAVEHDR, LocalFreeHeader> headers[2];
         std::unique_ptr<CWaveForm> waveFile;
-        HANDLE wakeEvent;
         bool Close();
     };
     CKeeper m_keeper;
