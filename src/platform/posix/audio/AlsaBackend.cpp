@@ -364,7 +364,7 @@ public:
         if (m_stuck)
             return;
         QuietAlsa quiet;
-        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+        if (Ready() && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
             Bounded([](snd_pcm_t* pcm) { return snd_pcm_start(pcm); });
     }
 
@@ -372,6 +372,8 @@ public:
         if (m_stuck)
             return -ENODEV;
         QuietAlsa quiet;
+        if (!Ready())
+            return -ENODEV;
         if (m_direction == Direction::Playback)
             return Move(data, frames);
         if (const int stall = g_captureStallMs.exchange(0))
@@ -388,7 +390,9 @@ public:
             return 0;
         QuietAlsa quiet;
         if (m_direction == Direction::Capture) {
-            const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
+            // A dropped PCM holds nothing, whatever it still counts.
+            const snd_pcm_sframes_t available =
+                snd_pcm_state(m_pcm) == SND_PCM_STATE_SETUP ? 0 : snd_pcm_avail_update(m_pcm);
             return StagedFrames() + (available > 0 ? available : 0);
         }
         if (m_flowFrames == 0)
@@ -406,14 +410,17 @@ public:
         return pending;
     }
 
+    // A PCM that holds nothing (prepared, nothing written, not started) is
+    // left as it is. A dropped one is prepared again only when it is next
+    // used: behind the pulse plugin a prepare sets up the server's stream
+    // anew, which a reset before a start or before a close has no use for.
     void Drop() override {
+        const bool holdsNothing =
+            m_flowFrames == 0 && !m_stuck && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED;
         m_flowFrames = 0;
         m_stagedFrom = m_stagedTo = 0;
-        if (!m_stuck)
-            Bounded([](snd_pcm_t* pcm) {
-                snd_pcm_drop(pcm);
-                return snd_pcm_prepare(pcm);
-            });
+        if (!m_stuck && !holdsNothing)
+            Bounded([](snd_pcm_t* pcm) { return snd_pcm_drop(pcm); });
     }
 
     int MillisecondsUntil(unsigned long frames) override {
@@ -562,6 +569,13 @@ private:
             return static_cast<int>(
                 snd_pcm_writei(pcm, copy.data(), snd_pcm_bytes_to_frames(pcm, copy.size())));
         });
+    }
+
+    // A dropped PCM is prepared before it plays or records again; false when
+    // it cannot be.
+    bool Ready() {
+        return snd_pcm_state(m_pcm) != SND_PCM_STATE_SETUP ||
+               Bounded([](snd_pcm_t* pcm) { return snd_pcm_prepare(pcm); }) >= 0;
     }
 
     // snd_pcm_recover, counted when it mends the PCM.
