@@ -49,9 +49,13 @@ cd "$build" || exit 1
 wine kaldrix.exe -q play "Z:$work/play.wav" </dev/null >/dev/null 2>&1 &
 player=$!
 sleep 4
-pid=$(pgrep -n -f 'kaldrix\.exe')
+# Wine's loader and kaldrix.exe match alike: the player is the one with kx-play.
+pid=
+for candidate in $(pgrep -f 'kaldrix\.exe'); do
+    grep -qsx kx-play /proc/"$candidate"/task/*/comm && pid=$candidate
+done
 [ -n "$pid" ] || {
-    echo "kaldrix.exe is not running" >&2
+    echo "no kaldrix.exe with a kx-play thread is running" >&2
     exit 1
 }
 
