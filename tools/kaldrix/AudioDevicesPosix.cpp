@@ -7,15 +7,17 @@
 namespace cli {
 
 // The library's own backend table, from the same static archive: the same
-// KALDRIX_AUDIO rules and device ids as the library's, and ALSA's PCMs as
-// its name hints give them, none of them opened.
-AudioDevices ListAudioDevices() {
+// KALDRIX_AUDIO rules and device ids as the library's; for a listing, ALSA's
+// PCMs as its name hints give them, and whether the PCMs in use open.
+AudioDevices ListAudioDevices(bool listing) {
     AudioDevices devices;
     const AudioChoice choice = ChooseBackend();
     devices.choice = choice.why;
-    if (choice.backend == &kAlsaBackend) {
-        devices.noOutput = "ALSA's playback device does not open";
-        devices.noInput = "ALSA's capture device does not open";
+    if (choice.backend == &kAlsaBackend && listing) {
+        if (!AlsaPcmOpens(Direction::Playback))
+            devices.outputFails = "ALSA's playback device does not open";
+        if (!AlsaPcmOpens(Direction::Capture))
+            devices.inputFails = "ALSA's capture device does not open";
         for (const AlsaPcmHint& pcm : AlsaPcmHints())
             devices.pcms.push_back(pcm.name +
                                    (pcm.direction.empty() ? "" : " (" + pcm.direction + ")"));
