@@ -7,8 +7,12 @@
 #include "log/LogText.h"
 
 #include <cstring>
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 namespace {
 
@@ -42,6 +46,11 @@ Bytes DeclaredData(const Bytes& file) {
     const Bytes format = {16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
     EXPECT_EQ(Bytes(header.begin() + 16, header.begin() + 36), format);
     return Bytes(file.begin() + kHeaderSize, file.begin() + kHeaderSize + dataSize);
+}
+
+// The header is whole and declares all the data the file holds.
+bool Complete(const Bytes& file) {
+    return file.size() >= kHeaderSize && ReadLe32(file, 40) == file.size() - kHeaderSize;
 }
 
 // The same for a completed recording, whose sizes match its length.
@@ -184,18 +193,120 @@ bool FileHoldsAtLeast(const char* path, DWORD bytes) {
     return GetFileAttributesExA(path, GetFileExInfoStandard, &data) && data.nFileSizeLow >= bytes;
 }
 
+DWORD WINAPI StartMissingFilesForever(LPVOID parameter) {
+    const auto* library = static_cast<const Library*>(parameter);
+    for (;;)
+        library->StartPlayFile("C:\\no\\such\\file.wav");
+}
+
 // The child's exit code when it did not catch the moment it was asked for.
 constexpr UINT kMomentMissed = 3;
 
+// What the child writes down of its own end, into the file that
+// KALDRIX_WINE_EXIT_WITNESS names: "loaded NAME" and "unloaded NAME" each
+// time the loader reports a module loaded or detached, and "exit" as it calls
+// ExitProcess. The loader detaches the modules loaded after the library
+// before it. wine64 can lose the whole process while ExitProcess ends the
+// other threads: a thread that Wine's SIGQUIT catches on its way back from a
+// system call faults in the signal handler, and the kernel ends the process,
+// its exit code already given, before any detach. The witness then stops
+// short of the library's turn.
+HANDLE g_witness = INVALID_HANDLE_VALUE;
+
+void Witness(const char* line, size_t length) {
+    DWORD written = 0;
+    WriteFile(g_witness, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// LDR_DLL_NOTIFICATION_DATA, for loads and unloads alike.
+struct LoaderNotice {
+    ULONG flags;
+    const UNICODE_STRING* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+constexpr ULONG kModuleLoaded = 1;
+
+VOID CALLBACK OnLoaderNotice(ULONG reason, const LoaderNotice* notice, void*) {
+    char line[80];
+    std::strcpy(line, reason == kModuleLoaded ? "loaded " : "unloaded ");
+    size_t length = std::strlen(line);
+    for (USHORT i = 0; i < notice->baseName->Length / 2 && length + 1 < sizeof line; ++i)
+        line[length++] = static_cast<char>(notice->baseName->Buffer[i]);
+    line[length++] = '\n';
+    Witness(line, length);
+}
+
+void WitnessTheExit() {
+    using Register = NTSTATUS(NTAPI*)(ULONG, decltype(&OnLoaderNotice), void*, void**);
+    const auto registerNotice = reinterpret_cast<Register>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
+    const char* path = std::getenv("KALDRIX_WINE_EXIT_WITNESS");
+    void* cookie = nullptr;
+    if (path && registerNotice)
+        g_witness =
+            CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (g_witness != INVALID_HANDLE_VALUE)
+        registerNotice(0, OnLoaderNotice, nullptr, &cookie);
+}
+
+[[noreturn]] void ExitWitnessed(UINT exitCode) {
+    const std::string line = "exit " + std::to_string(GetTickCount()) + "\n";
+    Witness(line.data(), line.size());
+    ExitProcess(exitCode);
+}
+
+// The child's end as its witness tells it.
+struct ChildEnd {
+    std::string told;
+    bool exitCalled = false;
+    DWORD exitTick = 0;
+    // The library's detach returned to the loader.
+    bool libraryDetached = false;
+    // The loader never came to the library's detach: a module loaded after
+    // the library and still there at the exit was never detached.
+    bool lostBeforeTheLibrary = false;
+};
+
+ChildEnd ReadChildEnd(const std::string& witness) {
+    ChildEnd end;
+    end.told = kxtest::ReadText(witness);
+    std::istringstream lines(end.told);
+    std::set<std::string> loadedAfterTheLibrary;
+    bool libraryLoaded = false;
+    for (std::string word, name; lines >> word;) {
+        if (word == "exit") {
+            lines >> end.exitTick;
+            end.exitCalled = true;
+            continue;
+        }
+        lines >> name;
+        const bool library = name == kxhost::kLibraryName;
+        if (word == "loaded" && libraryLoaded)
+            loadedAfterTheLibrary.insert(name);
+        else if (word == "unloaded" && !library)
+            loadedAfterTheLibrary.erase(name);
+        libraryLoaded = libraryLoaded || (word == "loaded" && library);
+        end.libraryDetached =
+            end.libraryDetached || (end.exitCalled && word == "unloaded" && library);
+    }
+    end.lostBeforeTheLibrary =
+        end.exitCalled && !end.libraryDetached && !loadedAfterTheLibrary.empty();
+    return end;
+}
+
 // Run only as the child of the next test: records into the file that
 // KALDRIX_WINE_EXIT_RECORDING names and ends the process with ExitProcess
-// at the moment KALDRIX_WINE_EXIT_MOMENT names.
+// at the moment KALDRIX_WINE_EXIT_MOMENT names (for a storm, after
+// KALDRIX_WINE_EXIT_AFTER_MS).
 TEST(WineAudioServerRecording, DISABLED_ChildExitsWhileRecording) {
     const char* path = std::getenv("KALDRIX_WINE_EXIT_RECORDING");
     const char* moment = std::getenv("KALDRIX_WINE_EXIT_MOMENT");
     ASSERT_NE(path, nullptr);
     ASSERT_NE(moment, nullptr);
     const std::string at = moment;
+    WitnessTheExit();
     Library library;
     Call call{&library, path, 0};
     if (at == "a start past its header") {
@@ -204,12 +315,18 @@ TEST(WineAudioServerRecording, DISABLED_ChildExitsWhileRecording) {
         while (!FileHoldsAtLeast(path, kHeaderSize) && !call.returned)
             Sleep(0);
         SuspendThread(starter);
-        ExitProcess(call.returned ? kMomentMissed : 0);
+        ExitWitnessed(call.returned ? kMomentMissed : 0);
     }
     ASSERT_EQ(library.StartRecFile(path), 1);
+    if (at == "a storm of calls that log") {
+        for (int i = 0; i < 8; ++i)
+            CreateThread(nullptr, 0, StartMissingFilesForever, &library, 0, nullptr);
+        Sleep(std::atoi(std::getenv("KALDRIX_WINE_EXIT_AFTER_MS")));
+        ExitWitnessed(0);
+    }
     Sleep(1500);
     if (at == "recording")
-        ExitProcess(0);
+        ExitWitnessed(0);
     // A capture thread held still makes the stop wait 1 s for its buffers,
     // then 1 s more keeping them, then close the device and wait 0.5 s for
     // the thread before it gives it up and writes the sizes: the exit is
@@ -222,36 +339,73 @@ TEST(WineAudioServerRecording, DISABLED_ChildExitsWhileRecording) {
     }
     CreateThread(nullptr, 0, StopOnThread, &call, 0, nullptr);
     Sleep(pastTheClose ? 3750 : 600);
-    ExitProcess(call.returned ? kMomentMissed : 0);
+    ExitWitnessed(call.returned ? kMomentMissed : 0);
 }
 
 // Whatever moment of a recording the host's exit catches, the file is
 // completed: the stop clears the recording flag first, so the library also
-// asks whether the file still waits for its sizes.
+// asks whether the file still waits for its sizes. In a storm, 8 host threads
+// start a missing file without pause, each start writing a record, and the
+// exit comes at a random moment of it: nothing of the detach may wait on a
+// lock that a thread the exit ended still holds. Every exit ends within 10 s.
+// An exit that Wine lost before the library's turn (see the witness above)
+// checks nothing of the library: it is counted apart and run again, and the
+// test is skipped, with the evidence, when that happens too often.
 TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValidFile) {
     struct Case {
         const char* moment;
         size_t minimumBuffers;
+        int runs;
     };
-    const Case cases[] = {{"recording", 5},
-                          {"a start past its header", 0},
-                          {"a stop in its pause", 5},
-                          {"a stop past the device's close", 5}};
+    const Case cases[] = {{"recording", 5, 1},
+                          {"a start past its header", 0, 1},
+                          {"a stop in its pause", 5, 1},
+                          {"a stop past the device's close", 5, 1},
+                          {"a storm of calls that log", 0, 30}};
+    constexpr int kLostExitsAllowed = 3;
+    std::minstd_rand random(GetTickCount());
+    int lostExits = 0;
+    std::string lastLost;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.moment);
-        kxtest::TempDir dir;
-        const std::string path = dir.File("exit.wav");
-        kxtest::ScopedEnv target("KALDRIX_WINE_EXIT_RECORDING", path);
-        kxtest::ScopedEnv moment("KALDRIX_WINE_EXIT_MOMENT", c.moment);
-        DWORD exitCode = kMomentMissed;
-        for (int run = 0; run < 3 && exitCode == kMomentMissed; ++run)
-            exitCode =
-                kxhost::RunChildTest("WineAudioServerRecording.DISABLED_ChildExitsWhileRecording");
-        ASSERT_EQ(exitCode, 0u) << "3: the moment was missed three times";
-        const Bytes data = DataOfValidRecording(kxtest::ReadFile(path));
-        if (c.minimumBuffers)
-            ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize);
+        for (int run = 0; run < c.runs;) {
+            const std::string after = std::to_string(random() % 800);
+            SCOPED_TRACE(std::string(c.moment) + ", exit after " + after + " ms");
+            kxtest::TempDir dir;
+            const std::string path = dir.File("exit.wav");
+            const std::string witness = dir.File("exit.txt");
+            kxtest::ScopedEnv target("KALDRIX_WINE_EXIT_RECORDING", path);
+            kxtest::ScopedEnv moment("KALDRIX_WINE_EXIT_MOMENT", c.moment);
+            kxtest::ScopedEnv exitAfter("KALDRIX_WINE_EXIT_AFTER_MS", after);
+            kxtest::ScopedEnv told("KALDRIX_WINE_EXIT_WITNESS", witness);
+            DWORD exitCode = kMomentMissed;
+            DWORD endedAt = 0;
+            for (int attempt = 0; attempt < 3 && exitCode == kMomentMissed; ++attempt) {
+                exitCode = kxhost::RunChildTest(
+                    "WineAudioServerRecording.DISABLED_ChildExitsWhileRecording", "", 30000);
+                endedAt = GetTickCount();
+            }
+            ASSERT_EQ(exitCode, 0u) << "3: the moment was missed three times; 259: still running";
+            const ChildEnd end = ReadChildEnd(witness);
+            SCOPED_TRACE("the child's witness:\n" + end.told);
+            ASSERT_TRUE(end.exitCalled);
+            EXPECT_LT(endedAt - end.exitTick, 10000u) << "the exit took that long";
+            const Bytes file = kxtest::ReadFile(path);
+            if (end.lostBeforeTheLibrary && !Complete(file)) {
+                lastLost = std::string(c.moment) + ":\n" + end.told;
+                if (++lostExits > kLostExitsAllowed)
+                    GTEST_SKIP() << lostExits << " exits lost before the library's detach, the "
+                                 << "last one's witness: " << lastLost;
+                continue;
+            }
+            ++run;
+            const Bytes data = DataOfValidRecording(file);
+            if (c.minimumBuffers)
+                ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize);
+        }
     }
+    if (lostExits > 0)
+        printf("%d exits lost before the library's detach, run again; the last one's witness: %s\n",
+               lostExits, lastLost.c_str());
 }
 
 // Run only as the child of the next test: records into the file that
