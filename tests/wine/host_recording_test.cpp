@@ -206,11 +206,12 @@ constexpr UINT kMomentMissed = 3;
 // KALDRIX_WINE_EXIT_WITNESS names: "loaded NAME" and "unloaded NAME" each
 // time the loader reports a module loaded or detached, and "exit" as it calls
 // ExitProcess. The loader detaches the modules loaded after the library
-// before it. wine64 can lose the whole process while ExitProcess ends the
-// other threads: a thread that Wine's SIGQUIT catches on its way back from a
-// system call faults in the signal handler, and the kernel ends the process,
-// its exit code already given, before any detach. The witness then stops
-// short of the library's turn.
+// before it. Wine can lose the whole process while ExitProcess ends the
+// other threads: its signal handler faults in a thread that the SIGQUIT
+// catches on its way back from a system call (wine64) or before the thread
+// has its TEB (a thread being created, both builds), and the kernel ends
+// the process, its exit code already given, before the library's detach.
+// The witness then stops short of the library's turn.
 HANDLE g_witness = INVALID_HANDLE_VALUE;
 
 void Witness(const char* line, size_t length) {
@@ -349,8 +350,8 @@ TEST(WineAudioServerRecording, DISABLED_ChildExitsWhileRecording) {
 // exit comes at a random moment of it: nothing of the detach may wait on a
 // lock that a thread the exit ended still holds. Every exit ends within 10 s.
 // An exit that Wine lost before the library's turn (see the witness above)
-// checks nothing of the library: it is counted apart and run again, and the
-// test is skipped, with the evidence, when that happens too often.
+// checks nothing of the library: it is counted apart, said, and run again;
+// the test is skipped, with the evidence, when that happens too often.
 TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValidFile) {
     struct Case {
         const char* moment;
@@ -362,7 +363,7 @@ TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValid
                           {"a stop in its pause", 5, 1},
                           {"a stop past the device's close", 5, 1},
                           {"a storm of calls that log", 0, 30}};
-    constexpr int kLostExitsAllowed = 3;
+    constexpr int kLostExitsAllowed = 10;
     std::minstd_rand random(GetTickCount());
     int lostExits = 0;
     std::string lastLost;
