@@ -23,6 +23,9 @@
  *   others. The start and the stop of one job (recording, or playback) take
  *   turns behind one lock, so a second caller waits for the first call to
  *   return; the status calls take no lock. Do not call from DllMain.
+ *   On Linux no call is a cancellation point: a pthread_cancel of a thread
+ *   inside one acts once the call has returned, at the thread's next
+ *   cancellation point; the call completes and answers as usual.
  *
  * File names
  *   A file name is passed to the system as it is, as bytes: on Windows in the
@@ -42,7 +45,10 @@
  *   stderr; off: no echo at all) and KALDRIX_ECHO_ENCODING (gbk, the default;
  *   utf-8: the library's own texts in UTF-8, what the host passed in, such as
  *   a file name, as its bytes). An unknown value is taken as the default and
- *   said once, in ASCII, on the echo.
+ *   said once, in ASCII, on the echo. The echo goes only into the file that
+ *   its standard output (or error) was as the library loaded: one closed then,
+ *   or redirected since, gets nothing. No file the library opens ever takes
+ *   descriptor 0, 1 or 2, even where the host has closed one.
  *
  * Faults
  *   No exception or processor fault leaves a function: it is logged and
@@ -99,11 +105,12 @@
 extern "C" {
 #endif
 
-/* Creates (or truncates) fileName, writes a 44-byte WAVE header whose two
- * sizes are 0, and records the default input device (the wave mapper) into
- * it as 8000 Hz 16-bit mono PCM until KxStopRecFile. While it records into
- * a regular file, the two sizes follow the data about once a second, so a
- * host that dies leaves a valid file short by a second at most.
+/* Creates (or truncates) fileName, writes a 44-byte WAVE header declaring no
+ * sound (RIFF size 36, data size 0), and records the default input device
+ * (the wave mapper) into it as 8000 Hz 16-bit mono PCM until KxStopRecFile.
+ * While it records into a regular file, the two sizes follow the data from
+ * the first buffer on and about once a second after it, so a host that dies
+ * leaves a valid file short by a second at most.
  *   KX_REC_STARTED        recording.
  *   KX_REC_NOT_STARTED    already recording (that recording goes on), or a
  *                         device step failed: the file then holds the

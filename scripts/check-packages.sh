@@ -11,7 +11,9 @@
 #   python3-kaldrix depends on libkaldrix1; the system's Python imports it and
 #                  loads the installed library by name; the README's example
 #                  runs with it
-# The packages are purged again on every way out, also when a check fails.
+# README's package table names the packages cpack made, and README's purge
+# line removes them all. The packages are purged again on every way out,
+# also when a check fails.
 # Installing needs root: without it the check is skipped (exit 77). It
 # refuses to run where the packages are installed already. `purge` removes
 # what a check that was killed left installed (ctest's cleanup fixture).
@@ -76,6 +78,10 @@ cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/debs" >"$work/cpa
     fail "cpack failed: $(cat "$work/cpack.txt")"
 debs=("$work"/debs/*.deb)
 [ ${#debs[@]} -eq ${#packages[@]} ] || fail "cpack made ${debs[*]}"
+made=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done | sort)
+# shellcheck disable=SC2016 # backquotes of the Markdown table
+table=$(sed -n '/^| package | holds |$/,/^$/s/^| `\([^`]*\)` |.*/\1/p' "$source_dir/README.md" | sort)
+[ "$table" = "$made" ] || fail "README's package table names $(tr "\n" " " <<<"$table")but cpack made $(tr "\n" " " <<<"$made")"
 
 lintian --fail-on error,warning "${debs[@]}" >"$work/lintian.txt" 2>&1 ||
     fail "lintian: $(cat "$work/lintian.txt")"
@@ -160,4 +166,15 @@ print(kaldrix.__file__, kaldrix.__version__, loaded_by, kaldrix.record_status().
 (cd "$work" && "${python[@]}" -m pytest -q -p no:cacheprovider --basetemp="$work/pytest" \
     "$source_dir/python/tests/test_kaldrix.py" -k readme >"$work/pytest.txt" 2>&1) ||
     fail "the README's Python example failed: $(cat "$work/pytest.txt")"
+# README's purge line, as it stands, with every package installed.
+purge_line=$(sed -n '/^<!-- package-lines -->$/,/^<!-- \/package-lines -->$/s/^    \(dpkg --purge .*\)/\1/p' \
+    "$source_dir/README.md")
+[ -n "$purge_line" ] || fail "README has no purge line among its package lines"
+dpkg_locked bash -c "$purge_line" || fail "README's purge line fails: $purge_line"
+for package in "${packages[@]}"; do
+    ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed ||
+        fail "README's purge line leaves $package installed"
+done
+installed=
+rm -f "$marker"
 echo "check-packages: ${packages[*]} pass lintian, install, build and run the example hosts and show man kaldrix"

@@ -2,15 +2,18 @@
 // The library frame: load and unload of the shared library with their log
 // records, the exports it shows, and the guard around every export.
 #include "KaldrixExports.h"
-#include "lifecycle/ExportGuard.h"
+#include "lifecycle/ExportEntry.h"
+#include "support/LogEcho.h"
 #include "support/TestSupport.h"
 
 #include <csetjmp>
 #include <csignal>
 #include <dlfcn.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -103,10 +106,12 @@ TEST(ExportGuard, ExceptionsAndFaultsBecomeOneRecordAndTheFixedResult) {
         {"memory fault", [] { return *FaultingAddress(); }},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        const int result = RunExport("\nException  KxPlayStatus", 0, c.body);
+        int result = -1;
+        EXPECT_EQ(
+            kxtest::LogEchoOf([&] { result = RunExport("\nException  KxPlayStatus", 0, c.body); }),
+            "\nException  KxPlayStatus\n")
+            << c.what;
         EXPECT_EQ(result, 0) << c.what;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxPlayStatus\n") << c.what;
         // The guard still works afterwards, and a normal body keeps its result.
         EXPECT_EQ(RunExport("\nException  KxStartPlayFile", -1, [] { return 5; }), 5);
     }
@@ -116,9 +121,12 @@ TEST(ExportGuard, DivisionByZeroIsCaught) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers report the division themselves";
 #endif
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); }), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nException  KxStopPlayFile\n");
+    int result = -1;
+    EXPECT_EQ(kxtest::LogEchoOf([&] {
+                  result = RunExport("\nException  KxStopPlayFile", 0, [] { return Divide(1, 0); });
+              }),
+              "\nException  KxStopPlayFile\n");
+    EXPECT_EQ(result, 0);
 }
 
 // Outside a guard a fault reaches the handler that was installed before the
@@ -145,6 +153,22 @@ void FaultInsideThenOutsideAGuard() {
 TEST(ExportGuardDeathTest, FaultsOutsideAGuardGoToTheHostsHandler) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(FaultInsideThenOutsideAGuard(), testing::ExitedWithCode(0), "");
+}
+
+// A thread that ends inside a call (pthread_exit unwinds it) passes the guard
+// untouched, and the entry gives back the family's lock on its way out.
+void EndAThreadInsideACall() {
+    static CRITICAL_SECTION lock;
+    InitializeCriticalSection(&lock);
+    const ExportEntry entry{"\nException  KxStopRecordFile", 0,
+                            []() -> CRITICAL_SECTION& { return lock; }, nullptr, nullptr};
+    std::thread([&entry] { EnterExport(entry, []() -> int { pthread_exit(nullptr); }); }).join();
+    std::_Exit(TryEnterCriticalSection(&lock) ? 0 : 1);
+}
+
+TEST(ExportGuardDeathTest, AThreadEndingInsideACallPassesTheGuardAndGivesBackTheLock) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(EndAThreadInsideACall(), testing::ExitedWithCode(0), "");
 }
 
 // A host's own handling of SIGSEGV, SIGBUS and SIGFPE goes on as if the

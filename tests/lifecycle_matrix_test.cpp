@@ -82,14 +82,19 @@ struct Library {
     int (*recStatus)() = nullptr;
 };
 
-// What the virtual input delivers.
+// What the virtual input delivers, and the data of the file the hosts play.
 Bytes Input() { return kxtest::Pattern(16000 * 40); }
+Bytes PlayData() { return kxtest::Pattern(16000 * 4, 3); }
+
+bool StartsWith(const Bytes& whole, const Bytes& part) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
 
 // A complete WAVE file of 8000 Hz 16-bit mono holding at least `minBytes`,
-// whose data is the input from some byte on when `input` is given; what is
-// wrong with it, or nothing.
+// whose data is the input from some byte on when `input` is given (from its
+// first byte with `fromFirstByte`); what is wrong with it, or nothing.
 std::vector<std::string> RecordingFindings(const std::string& path, size_t minBytes,
-                                           const Bytes* input) {
+                                           const Bytes* input, bool fromFirstByte = false) {
     const std::string name = path.substr(path.rfind('/') + 1);
     const Bytes file = kxtest::FileExists(path) ? kxtest::ReadFile(path) : Bytes{};
     if (file.size() < 44 || kxtest::ReadLe32(file, 40) != file.size() - 44 ||
@@ -99,8 +104,10 @@ std::vector<std::string> RecordingFindings(const std::string& path, size_t minBy
     const Bytes data(file.begin() + 44, file.end());
     if (data.size() < minBytes)
         findings.push_back(name + ": " + std::to_string(data.size()) + " bytes recorded");
-    if (input && !data.empty() &&
-        std::search(input->begin(), input->end(), data.begin(), data.end()) == input->end())
+    if (input && fromFirstByte && !StartsWith(*input, data))
+        findings.push_back(name + ": not the input from its first byte");
+    else if (input && !data.empty() &&
+             std::search(input->begin(), input->end(), data.begin(), data.end()) == input->end())
         findings.push_back(name + ": not an exact slice of the input");
     return findings;
 }
@@ -153,8 +160,7 @@ class Host {
 public:
     explicit Host(const std::string& dir) : m_dir(dir) {
         kxtest::WriteFile(Path("in.raw"), m_input);
-        kxtest::WriteFile(Path("play.wav"),
-                          kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000 * 4, 3)));
+        kxtest::WriteFile(Path("play.wav"), kxtest::PcmWave(1, 8000, 16, PlayData()));
         kxtest::WriteFile(Path("tracelog.is"), {});
         setenv("KALDRIX_AUDIO", "virtual", 1);
         setenv("KALDRIX_VIRTUAL_IN", Path("in.raw").c_str(), 1);
@@ -219,11 +225,21 @@ public:
     int RecStatus() { return Timed("KxRecordStatus", kStatusBound, lib.recStatus); }
 
     // A complete WAVE file of 8000 Hz 16-bit mono whose data is the input
-    // from some byte on, at least `minBytes` of it.
-    void CheckRecording(const char* name, size_t minBytes) {
+    // from some byte on (or from its first), at least `minBytes` of it.
+    void CheckRecording(const char* name, size_t minBytes, bool fromFirstByte = false) {
         for (const std::string& finding :
-             RecordingFindings(Path(name), minBytes, m_server ? nullptr : &m_input))
+             RecordingFindings(Path(name), minBytes, m_server ? nullptr : &m_input, fromFirstByte))
             Find(finding);
+    }
+
+    // What the virtual output played: the play file's data from its first
+    // byte on.
+    void CheckPlayed() {
+        const Bytes played =
+            kxtest::FileExists(Path("played.raw")) ? kxtest::ReadFile(Path("played.raw")) : Bytes{};
+        if (played.empty() || !StartsWith(PlayData(), played))
+            Find("played.raw: " + std::to_string(played.size()) +
+                 " bytes, not the play file's data from its first byte");
     }
 
     void Find(const std::string& finding) { m_findings.push_back(finding); }
@@ -268,27 +284,78 @@ void Bring(Host& host, Moment moment) {
     Sleep(600);
 }
 
-// Host threads that keep calling one of the functions (with what makes it
-// do its work) until the process ends.
+const char* const kFunctions[] = {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile",
+                                  "KxStopPlayFile", "KxPlayStatus",  "KxRecordStatus"};
+
+// The call a host thread is inside, for the rows that cancel it.
+std::atomic<const char*> g_insideCall{nullptr};
+
+// One round of calls to `function` (with what makes it do its work);
+// false when a start or a stop did not answer as it does for one host
+// thread alone.
+bool CallOnce(Host& host, const std::string& function) {
+    const auto inside = [](const char* name, auto call) {
+        g_insideCall = name;
+        const int answer = call();
+        g_insideCall = nullptr;
+        return answer;
+    };
+    const Library& lib = host.lib;
+    const std::string rec = host.Path("rec.wav"), play = host.Path("play.wav"),
+                      missing = host.Path("missing.wav");
+    if (function == "KxStartRecFile" || function == "KxStopRecFile") {
+        const bool started =
+            inside("KxStartRecFile", [&] { return lib.startRec(rec.c_str()); }) == 1;
+        return inside("KxStopRecFile", lib.stopRec) == 1 && started;
+    }
+    if (function == "KxStartPlayFile")
+        return inside("KxStartPlayFile", [&] { return lib.startPlay(missing.c_str()); }) == -1;
+    if (function == "KxStopPlayFile") {
+        const bool started =
+            inside("KxStartPlayFile", [&] { return lib.startPlay(play.c_str()); }) == 1;
+        return inside("KxStopPlayFile", lib.stopPlay) == 0 && started;
+    }
+    if (function == "KxPlayStatus")
+        inside("KxPlayStatus", lib.playStatus);
+    else
+        inside("KxRecordStatus", lib.recStatus);
+    return true;
+}
+
+// Host threads that keep calling one of the functions until the process
+// ends.
 void KeepCalling(Host& host, const std::string& function) {
     for (int i = 0; i < 3; ++i)
         std::thread([&host, function] {
-            for (;;) {
-                if (function == "KxStartRecFile" || function == "KxStopRecFile") {
-                    host.lib.startRec(host.Path("rec.wav").c_str());
-                    host.lib.stopRec();
-                } else if (function == "KxStartPlayFile") {
-                    host.lib.startPlay(host.Path("missing.wav").c_str());
-                } else if (function == "KxStopPlayFile") {
-                    host.lib.startPlay(host.Path("play.wav").c_str());
-                    host.lib.stopPlay();
-                } else if (function == "KxPlayStatus") {
-                    host.lib.playStatus();
-                } else {
-                    host.lib.recStatus();
-                }
-            }
+            for (;;)
+                CallOnce(host, function);
         }).detach();
+}
+
+// A host thread calling `function` in a loop is cancelled after `delayMs`:
+// the cancellation acts at its first cancellation point after the call it
+// came in, which answered as usual.
+void CancelInside(Host& host, const std::string& function, int delayMs) {
+    static std::atomic<const char*> landedInside{nullptr};
+    static std::atomic<bool> misanswered{false};
+    struct Unwound {
+        ~Unwound() { landedInside = g_insideCall.load(); }
+    };
+    std::thread caller([&host, function] {
+        const Unwound unwound;
+        for (;;) {
+            misanswered = misanswered || !CallOnce(host, function);
+            pthread_testcancel();
+        }
+    });
+    Sleep(delayMs);
+    pthread_cancel(caller.native_handle());
+    caller.join();
+    const std::string moment = " (cancelled after " + std::to_string(delayMs) + " ms)";
+    if (landedInside)
+        host.Find(std::string("the cancellation landed inside ") + landedInside.load() + moment);
+    if (misanswered.exchange(false))
+        host.Find("a call of a cancelled thread did not answer as usual" + moment);
 }
 
 // The process's resident memory, in KiB.
@@ -430,8 +497,7 @@ std::vector<Row> Rows() {
                         reader.join();
                     }});
     // exit() from the main thread while another host thread is inside a call.
-    for (const char* function : {"KxStartRecFile", "KxStopRecFile", "KxStartPlayFile",
-                                 "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"})
+    for (const char* function : kFunctions)
         rows.push_back({std::string("exit while inside ") + function, [function](Host& host) {
                             CleanUpSlowlyAtExit();
                             host.Load();
@@ -442,6 +508,79 @@ std::vector<Row> Rows() {
                             host.Report();
                             exit(0);
                         }});
+    // pthread_cancel of a host thread at several moments of its calls to
+    // each function; then the host's next calls answer as usual. The
+    // library's load ("Log Started") already runs on a thread whose
+    // cancellation is pending.
+    for (const char* function : kFunctions)
+        rows.push_back({std::string("pthread_cancel inside ") + function, [function](Host& host) {
+                            std::thread([&host] {
+                                pthread_cancel(pthread_self());
+                                host.Load();
+                                pthread_testcancel();
+                            }).join();
+                            if (!host.lib.handle)
+                                return host.Find("the load was cancelled");
+                            if (std::string(function) == "KxPlayStatus")
+                                Bring(host, Moment::playing);
+                            for (int delayMs : {0, 40, 400, 1700})
+                                CancelInside(host, function, delayMs);
+                            RecordAround(
+                                host,
+                                [&host] {
+                                    if (host.RecStatus() != 1 || host.StartPlay("play.wav") != 1 ||
+                                        host.PlayStatus() != 1 || host.StopPlay() != 0)
+                                        host.Find(
+                                            "the calls after the cancellations did not answer");
+                                },
+                                960);
+                        }});
+    // SIGKILL in a recording's first second: the file is valid from its
+    // header's first write on, its RIFF chunk holding the data chunk, whose
+    // sound is the input's start (declared from the first buffer on), and it
+    // plays.
+    for (int killedAfterMs : {100, 250, 500, 1000})
+        rows.push_back(
+            {"SIGKILL " + std::to_string(killedAfterMs) + " ms into a recording",
+             [killedAfterMs](Host& host) {
+                 int started[2];
+                 if (pipe(started) != 0)
+                     return host.Find("no pipe");
+                 fflush(nullptr);
+                 const pid_t recorder = fork();
+                 if (recorder == 0) {
+                     g_forkedChildOfHost = true;
+                     host.Load();
+                     const char answer =
+                         static_cast<char>(host.lib.startRec(host.Path("rec.wav").c_str()));
+                     (void)!write(started[1], &answer, 1);
+                     for (;;)
+                         pause();
+                 }
+                 char answer = 0;
+                 (void)!read(started[0], &answer, 1);
+                 Sleep(killedAfterMs);
+                 kill(recorder, SIGKILL);
+                 waitpid(recorder, nullptr, 0);
+                 const Bytes file = kxtest::ReadFile(host.Path("rec.wav"));
+                 const uint32_t riff = file.size() >= 44 ? kxtest::ReadLe32(file, 4) : 0;
+                 const uint32_t data = file.size() >= 44 ? kxtest::ReadLe32(file, 40) : 0;
+                 const Bytes input = Input();
+                 if (answer != 1)
+                     host.Find("the recording did not start");
+                 else if (riff < 36 + uint64_t{data} || 8 + uint64_t{riff} > file.size())
+                     host.Find("not a valid WAVE file: " + std::to_string(file.size()) +
+                               " bytes, RIFF size " + std::to_string(riff) + ", data size " +
+                               std::to_string(data));
+                 else if (!std::equal(file.begin() + 44, file.begin() + 44 + data, input.begin()))
+                     host.Find("the sound is not the input's start");
+                 else if (killedAfterMs >= 500 && data == 0)
+                     host.Find("no sound declared: the first buffer brings the sizes up to date");
+                 host.Load();
+                 if (host.StartPlay("rec.wav") != 1)
+                     host.Find("KxStartPlayFile did not answer 1 on the file");
+                 host.StopPlay();
+             }});
     rows.push_back({"exit while a recording stop is in progress", [](Host& host) {
                         CleanUpSlowlyAtExit();
                         host.Load();
@@ -725,6 +864,54 @@ std::vector<Row> Rows() {
              }};
     full.output = Row::unreadPipe;
     rows.push_back(full);
+    // A standard descriptor that the host closed before the load, or closed
+    // after it and opened a file of its own on: no file of the library's
+    // takes its number, the echo (on standard error for descriptor 2) writes
+    // nothing into the host's file, and the recording and the playback are
+    // exact. Without the marker (and its day's file) the recording is the
+    // first file the library opens.
+    for (int closed : {0, 1, 2})
+        for (bool afterLoad : {false, true}) {
+            if (afterLoad && closed == 0)
+                continue; // the echo never writes to descriptor 0
+            const std::string descriptor = std::to_string(closed);
+            rows.push_back(
+                {"descriptor " + descriptor +
+                     (afterLoad ? " closed after the load and opened on a host's file"
+                                : " closed at the load") +
+                     ", recording and playing",
+                 [closed, afterLoad, descriptor](Host& host) {
+                     if (closed == 2)
+                         setenv("KALDRIX_ECHO", "stderr", 1);
+                     if (closed != 0)
+                         unlink(host.Path("tracelog.is").c_str());
+                     if (!afterLoad)
+                         close(closed);
+                     host.Load();
+                     if (afterLoad) {
+                         close(closed);
+                         if (open(host.Path("host.out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
+                                  0600) != closed)
+                             host.Find("the host's file did not take descriptor " + descriptor);
+                     }
+                     if (host.StartRec("rec.wav") != 1)
+                         host.Find("recording did not start");
+                     LogMany(host, 20);
+                     if (host.StartPlay("play.wav") != 1)
+                         host.Find("playback did not start");
+                     Sleep(1000);
+                     if (!afterLoad && fcntl(closed, F_GETFD) != -1)
+                         host.Find("a file of the library's took descriptor " + descriptor);
+                     if (host.StopPlay() != 0)
+                         host.Find("KxStopPlayFile did not answer 0");
+                     if (host.StopRec() != 1)
+                         host.Find("KxStopRecFile did not answer 1");
+                     host.CheckRecording("rec.wav", 8000, true);
+                     host.CheckPlayed();
+                     if (afterLoad && !kxtest::ReadFile(host.Path("host.out")).empty())
+                         host.Find("the echo wrote into the host's file");
+                 }});
+        }
     return rows;
 }
 

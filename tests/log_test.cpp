@@ -17,6 +17,7 @@
 #include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -70,15 +71,16 @@ TEST_F(LogFileTest, RecordsAreStampedAndWrittenAsText) {
 TEST_F(LogFileTest, LongMessagesAreCutAt255Bytes) {
     CreateMarker();
     CLogFile log;
-    ASSERT_EQ(log.Open(), 1);
+    testing::internal::CaptureStdout();
+    const int opened = log.Open();
+    std::string echo;
     for (size_t length : {255u, 256u, 400u}) {
-        const std::string message(length, 'x');
-        testing::internal::CaptureStdout();
-        log.Write("%s", message.c_str());
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  std::string(std::min<size_t>(length, 255), 'x') + "\n");
+        log.Write("%s", std::string(length, 'x').c_str());
+        echo += std::string(std::min<size_t>(length, 255), 'x') + "\n";
     }
     log.Close();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), echo);
+    ASSERT_EQ(opened, 1);
     const std::string text = kxtest::ReadText(logPath);
     const std::string cut(255, 'x');
     size_t records = 0;
@@ -170,6 +172,37 @@ TEST_F(LogFileTest, RecordsReachTheFileBeforeTheHostDies) {
         const std::regex layout("\n={44}(\n[-0-9 :]+:record [0-2]){3}");
         EXPECT_TRUE(std::regex_match(text, layout)) << c.name << ": " << text;
     }
+}
+
+// A thread cancelled while it writes records (the flush and the echo's wait
+// are cancellation points) ends after its record, never holding the lock.
+TEST_F(LogFileTest, AThreadCancelledWhileWritingLeavesTheLogFree) {
+    CreateMarker();
+    // Left undestroyed when a thread took its lock along: its close would wait.
+    auto* const log = new CLogFile;
+    ASSERT_EQ(log->Open(), 1);
+    testing::internal::CaptureStdout();
+    int lockKeptAfterMs = -1;
+    for (int delayMs : {0, 1, 10}) {
+        std::thread writer([log] {
+            for (;;) {
+                log->Write("record");
+                pthread_testcancel();
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        pthread_cancel(writer.native_handle());
+        writer.join();
+        if (!TryEnterCriticalSection(&log->RecordLock())) {
+            lockKeptAfterMs = delayMs;
+            break;
+        }
+        LeaveCriticalSection(&log->RecordLock());
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(lockKeptAfterMs, -1) << "a thread cancelled after that many ms kept the lock";
+    if (lockKeptAfterMs < 0)
+        delete log;
 }
 
 // The log's folder is often /tmp, where anyone may plant a name. The day's

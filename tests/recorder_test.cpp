@@ -463,9 +463,9 @@ TEST_F(RecorderDeathTest, ProcessExitAfterAFailedWriteReportsIt) {
         << "10: start, 11: no write error, 12: records, 13: file";
 }
 
-// While recording, the header's sizes follow the file every 16 buffers, so
-// that a host killed meanwhile leaves a valid file; an update that fails
-// counts as a failed write.
+// While recording, the header's sizes follow the file from the first buffer
+// on and every 16 buffers after it, so that a host killed meanwhile leaves a
+// valid file; an update that fails counts as a failed write.
 TEST_F(RecorderRealTimeThreads, SizesFollowTheFileWhileRecording) {
     struct Case {
         const char* name;
@@ -486,18 +486,18 @@ TEST_F(RecorderRealTimeThreads, SizesFollowTheFileWhileRecording) {
         const uint32_t declared = kxtest::ReadLe32(during, 40);
         EXPECT_EQ(kxtest::ReadLe32(during, 4), 36 + declared);
         if (c.failedUpdate) {
-            EXPECT_EQ(declared, 16u * 960) << "the first update only";
-            EXPECT_EQ(during.size(), 44u + 32 * 960) << "appending stopped at the failed update";
+            EXPECT_EQ(declared, 960u) << "the first update only";
+            EXPECT_EQ(during.size(), 44u + 17 * 960) << "appending stopped at the failed update";
             EXPECT_EQ(HostRecords(Since(mark)),
                       (Records{LogText::kRecordFileWriteError, kStopFailed}));
         } else {
-            EXPECT_EQ(declared % (16 * 960), 0u);
-            EXPECT_GE(declared, 16u * 960) << "2.5 s hold 41 buffers";
+            EXPECT_EQ(declared / 960 % 16, 1u) << declared;
+            EXPECT_GE(declared, 17u * 960) << "2.5 s hold 41 buffers";
             EXPECT_LE(44 + declared, during.size());
             EXPECT_LT(during.size(), 44 + declared + 17 * 960);
         }
         const Bytes data = CompletedData(Path("a.wav"));
-        EXPECT_GE(data.size(), 32u * 960);
+        EXPECT_GE(data.size(), 17u * 960);
         EXPECT_EQ(data, PatternPrefix(data.size()));
         kxtest::ClearFailures();
     }

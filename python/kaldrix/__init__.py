@@ -10,7 +10,7 @@ The six functions of the library, each answering a named result::
     stop_playback()       -> PlayStop        KxStopPlayFile
     play_status()         -> PlayStatus      KxPlayStatus
 
-and two context managers that start a job, stop it when the block ends and
+two context managers that start a job, stop it when the block ends and
 raise KaldrixError when the library answers a failure::
 
     with kaldrix.recording("take.wav"):
@@ -18,17 +18,32 @@ raise KaldrixError when the library answers a failure::
     with kaldrix.playback("take.wav") as p:
         p.wait()
 
+and two calls that do the same in one line each::
+
+    kaldrix.record("take.wav", seconds=3)
+    kaldrix.play("take.wav")
+
+A start that fails for a path the system refuses raises what Python's own
+file functions raise, and a KaldrixError all the same:
+KaldrixFileNotFoundError (a FileNotFoundError) when the file to play, or the
+folder to record into, does not exist; KaldrixPermissionError (a
+PermissionError) when the file cannot be read, or written.
+
 The library is loaded on the first call, or by load(): from the path the
 host gives, else from the KALDRIX_LIBRARY environment variable (a file, or a
-folder that holds it), else by the system's search for libkaldrix.so.1 (on
-Windows KALDRIX.dll, of this interpreter's architecture).
+folder that holds it), else the one this module carries (a wheel made for
+this platform holds libkaldrix.so.1 beside this file), else by the system's
+search for libkaldrix.so.1 (on Windows KALDRIX.dll, of this interpreter's
+architecture).
 
-The library echoes every log record on the process's standard output,
-descriptor 1, past sys.stdout's buffer (so its lines and print()'s may
-come out of order), in GBK. load() chooses otherwise for the process's
-life; a Python program mostly wants one of::
+The library can echo every log record on the process's standard output
+(descriptor 1, past sys.stdout's buffer, in GBK), and only while descriptor 1
+is the file it was at the load (a later redirection gets nothing). This
+module loads it with that echo off, so that a program's standard output
+stays its own; the day's log file is written all the same. KALDRIX_ECHO set
+in the environment, or load(), chooses otherwise for the process's life::
 
-    kaldrix.load(echo="off")
+    kaldrix.load(echo="stdout")
     kaldrix.load(echo="stderr", encoding="utf-8")
 
 Calls may come from any thread; each one releases the interpreter lock
@@ -54,6 +69,8 @@ held by them, and may still start or stop a job under a block.
 """
 
 import ctypes
+import math
+import numbers
 import os
 import sys
 import threading
@@ -65,6 +82,8 @@ from . import _library
 from ._library import ENVIRONMENT_VARIABLE, LibraryNotFoundError, PathLike
 from .results import (
     KaldrixError,
+    KaldrixFileNotFoundError,
+    KaldrixPermissionError,
     PlayStart,
     PlayStatus,
     PlayStop,
@@ -76,10 +95,11 @@ from .results import (
 
 __version__ = "1.0.0.1"
 __all__ = [
-    "ENVIRONMENT_VARIABLE", "KaldrixError", "LibraryNotFoundError", "Playback", "PlayStart",
-    "PlayStatus", "PlayStop", "Recording", "RecordStart", "RecordStatus", "RecordStop", "Result",
-    "load", "play_status", "playback", "record_status", "recording", "start_playback",
-    "start_recording", "stop_playback", "stop_recording",
+    "ENVIRONMENT_VARIABLE", "KaldrixError", "KaldrixFileNotFoundError", "KaldrixPermissionError",
+    "LibraryNotFoundError", "Playback", "PlayStart", "PlayStatus", "PlayStop", "Recording",
+    "RecordStart", "RecordStatus", "RecordStop", "Result", "load", "play", "play_status",
+    "playback", "record", "record_status", "recording", "start_playback", "start_recording",
+    "stop_playback", "stop_recording",
 ]
 
 FileName = Union[PathLike, bytes]
@@ -91,6 +111,9 @@ _loaded_by = ""
 
 
 _ECHO_VARIABLES = ("KALDRIX_ECHO", "KALDRIX_ECHO_ENCODING")
+# The module's own choice where neither load() nor the environment makes
+# one: a Python program's standard output is its own.
+_DEFAULT_ECHO = "off"
 _loaded_echo: Tuple[Optional[str], Optional[str]] = (None, None)
 
 
@@ -98,14 +121,15 @@ def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
          encoding: Optional[str] = None) -> str:
     """Loads the library now (otherwise the first call does) and returns the
     path or name it was loaded by. echo chooses where the library echoes its
-    log records ("stdout", the default; "stderr"; or "off") and encoding in
-    what ("gbk", the default, or "utf-8"); the library reads them once, as it
-    loads (through KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, which are put back
-    as they were afterwards, so that child processes do not inherit them).
-    Once loaded, it stays: a later call without arguments, or with the same
-    ones, returns at once, and a different path, echo or encoding raises
-    RuntimeError. Raises LibraryNotFoundError naming every place it tried.
-    Loading writes the log's "Log Started" on the echo.
+    log records ("off", this module's default unless KALDRIX_ECHO is set in
+    the environment; "stdout", the library's own default; or "stderr") and
+    encoding in what ("gbk", the default, or "utf-8"); the library reads them
+    once, as it loads (through KALDRIX_ECHO and KALDRIX_ECHO_ENCODING, which
+    are put back as they were afterwards, so that child processes do not
+    inherit them). Once loaded, it stays: a later call without arguments, or
+    with the same ones, returns at once, and a different path, echo or
+    encoding raises RuntimeError. Raises LibraryNotFoundError naming every
+    place it tried. Loading writes the log's "Log Started" on the echo.
     """
     global _library_handle, _loaded_by, _loaded_echo
     with _load_lock:
@@ -117,6 +141,8 @@ def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
                     raise RuntimeError(f"the KALDRIX library is loaded already, with {what} "
                                        f"{loaded or 'as its default'}")
             return _loaded_by
+        if echo is None:
+            echo = os.environ.get("KALDRIX_ECHO", _DEFAULT_ECHO)
         saved = {name: os.environ.get(name) for name in _ECHO_VARIABLES}
         try:
             for name, value in zip(_ECHO_VARIABLES, (echo, encoding)):
@@ -243,6 +269,26 @@ def play_status() -> PlayStatus:
     return _call(PlayStatus)
 
 
+def _start_error(result: Result, path: FileName, writing: bool) -> KaldrixError:
+    """The error a failed start raises. The library answers -1 alike for
+    every reason a file cannot be opened or created; where the path shows
+    the system's reason, it is raised as Python's file functions raise it."""
+    if result == -1:
+        name = os.fspath(path)
+        folder = os.path.dirname(os.path.abspath(name))
+        if not os.path.exists(folder if writing else name):
+            return KaldrixFileNotFoundError(result, name)
+        if writing:
+            # An existing file is overwritten; a new one needs the folder.
+            can = os.access(name, os.W_OK) if os.path.exists(name) else os.access(
+                folder, os.W_OK | os.X_OK)
+        else:
+            can = os.access(name, os.R_OK)
+        if not can:
+            return KaldrixPermissionError(result, name)
+    return KaldrixError(result)
+
+
 def _stop_on_exit(stop: Callable[[], R], success: R, block_error: Optional[BaseException]) -> R:
     """Stops a job as a with-block ends. A failed stop raises, unless the
     block is already leaving by an exception: that one goes on, noted with
@@ -288,7 +334,7 @@ class Recording:
                 # start; the recorder was idle, so this start raised it.
                 if record_status() is RecordStatus.RECORDING:
                     stop_recording()
-                raise KaldrixError(result)
+                raise _start_error(result, self.path, writing=True)
             self._generation = _recorder.generation
         return self
 
@@ -327,7 +373,7 @@ class Playback:
         with _player.lock:
             result = start_playback(self.path)
             if result is not PlayStart.PLAYING:
-                raise KaldrixError(result)
+                raise _start_error(result, self.path, writing=False)
             self._generation = _player.generation
         return self
 
@@ -369,3 +415,34 @@ def recording(path: FileName) -> Recording:
 def playback(path: FileName) -> Playback:
     """Plays path while a with-block runs; see Playback."""
     return Playback(path)
+
+
+def record(path: FileName, *, seconds: float) -> Recording:
+    """Records into path for the given seconds and completes the file, as
+    ``with recording(path): time.sleep(seconds)`` does: the same errors,
+    and the stop's 1.5 s and more on top. Returns the finished Recording.
+    """
+    # Checked before the file is made: time.sleep() would refuse it only
+    # inside the block, after the recording had started.
+    if not isinstance(seconds, numbers.Real):
+        raise TypeError(f"seconds must be a number, not {seconds!r}")
+    if not 0 <= seconds < math.inf:
+        raise ValueError(f"seconds must be a finite number from 0 on, not {seconds!r}")
+    with recording(path) as job:
+        time.sleep(seconds)
+    return job
+
+
+def play(path: FileName, wait: bool = True) -> Playback:
+    """Plays path. With wait (the default), returns once it has played,
+    about 2 s after its last sound, as ``with playback(path) as p: p.wait()``
+    does; an exception meanwhile (Ctrl-C) stops it. Without wait, returns at
+    once while it plays: the Playback's ``playing`` and ``wait()`` follow
+    it, and stop_playback() stops it. Raises as playback() does.
+    """
+    job = Playback(path)
+    if not wait:
+        return job.__enter__()
+    with job:
+        job.wait()
+    return job

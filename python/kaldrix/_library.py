@@ -2,9 +2,10 @@
 """Finding and loading the KALDRIX library.
 
 The host's path comes first, then the KALDRIX_LIBRARY environment variable,
-then the system's own search by name. The first of these that is given is
-the only one tried: a path that names the wrong file fails loudly instead of
-quietly loading another copy of the library.
+then the library that the module carries (a wheel holds it beside this
+file), then the system's own search by name. The first of these that is
+given is the only one tried: a path that names the wrong file fails loudly
+instead of quietly loading another copy of the library.
 """
 
 import ctypes
@@ -21,6 +22,9 @@ WINDOWS_NAME = "KALDRIX.dll"
 _PE_MACHINES = {0x014C: 32, 0x8664: 64}
 # Subfolders that hold each architecture's DLL beside each other.
 _WINDOWS_SUBFOLDERS = {32: ("x86", "win32"), 64: ("x64", "win64")}
+
+# Where a wheel that carries the library holds it.
+CARRIED_FOLDER = os.path.dirname(os.path.abspath(__file__))
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -55,24 +59,32 @@ def pe_bits(path: str) -> Optional[int]:
     return _PE_MACHINES.get(struct.unpack_from("<H", signature, 4)[0])
 
 
+def in_folder(folder: str, origin: str, windows: bool, bits: int) -> List[Candidate]:
+    """The library in a folder; on Windows also the one in the folder's
+    subfolder for this architecture (x86 or win32, x64 or win64)."""
+    if not windows:
+        return [Candidate(os.path.join(folder, LINUX_NAME), origin)]
+    folders = [folder] + [os.path.join(folder, sub) for sub in _WINDOWS_SUBFOLDERS[bits]]
+    return [Candidate(os.path.join(folder, WINDOWS_NAME), origin) for folder in folders]
+
+
 def candidates(
-    path: Optional[PathLike], environ: Mapping[str, str], windows: bool, bits: int
+    path: Optional[PathLike], environ: Mapping[str, str], windows: bool, bits: int,
+    carried_folder: str = CARRIED_FOLDER,
 ) -> List[Candidate]:
-    """The paths to try, in order. A folder stands for the library in it; on
-    Windows also for the one in the folder's subfolder for this
-    architecture (x86 or win32, x64 or win64)."""
+    """The paths to try, in order. A folder stands for the library in it."""
     if path is not None:
         given, origin = os.fspath(path), "given by the host"
     elif environ.get(ENVIRONMENT_VARIABLE):
         given, origin = environ[ENVIRONMENT_VARIABLE], f"from {ENVIRONMENT_VARIABLE}"
     else:
-        return [Candidate(WINDOWS_NAME if windows else LINUX_NAME, "the system's search")]
+        carried = [candidate for candidate in in_folder(carried_folder, "carried by the module",
+                                                        windows, bits)
+                   if os.path.exists(candidate.path)]
+        return carried or [Candidate(WINDOWS_NAME if windows else LINUX_NAME, "the system's search")]
     if not os.path.isdir(given):
         return [Candidate(given, origin)]
-    if not windows:
-        return [Candidate(os.path.join(given, LINUX_NAME), origin)]
-    folders = [given] + [os.path.join(given, sub) for sub in _WINDOWS_SUBFOLDERS[bits]]
-    return [Candidate(os.path.join(folder, WINDOWS_NAME), origin) for folder in folders]
+    return in_folder(given, origin, windows, bits)
 
 
 def choose_windows_dll(found: List[Candidate], bits: int) -> Tuple[Optional[Candidate], List[str]]:

@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The named results of the six functions and the error that carries one."""
+"""The named results of the six functions and the errors that carry one."""
 
+import errno
+import os
 from enum import IntEnum
 from typing import Any, Optional
 
@@ -104,3 +106,30 @@ class KaldrixError(Exception):
     def function(self) -> str:
         """The library function that answered, as the header names it."""
         return self.result.function
+
+
+class _PathError(KaldrixError):
+    """A start that answered -1 for a path that the system refuses as well:
+    an OSError whose errno, strerror and filename are set as Python's own
+    file functions set them (``str()`` reads like theirs), and a
+    KaldrixError whose ``result`` is the start's named result."""
+
+    error_number: int
+
+    def __init__(self, result: Result, path: Any) -> None:
+        number = self.error_number
+        OSError.__init__(self, number, os.strerror(number), path)  # type: ignore[arg-type]
+        self.result = result
+
+
+class KaldrixFileNotFoundError(_PathError, FileNotFoundError):
+    """The file to play, or the folder to record into, does not exist."""
+
+    error_number = errno.ENOENT
+
+
+class KaldrixPermissionError(_PathError, PermissionError):
+    """The file to play cannot be read, or the file to record cannot be
+    written."""
+
+    error_number = errno.EACCES

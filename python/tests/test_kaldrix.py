@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+import os
 import re
 import subprocess
 import sys
@@ -45,35 +46,81 @@ def test_records_the_input_and_plays_it_back(tmp_path, monkeypatch):
     assert (tmp_path / "out.raw").read_bytes() == recorded
 
 
+@pytest.mark.parametrize("seconds, error", [
+    (-1, ValueError), (float("nan"), ValueError), (float("inf"), ValueError), ("3", TypeError),
+])
+def test_record_refuses_a_duration_before_it_makes_the_file(tmp_path, seconds, error):
+    with pytest.raises(error):
+        kaldrix.record(tmp_path / "take.wav", seconds=seconds)
+    assert kaldrix.record_status() is RecordStatus.IDLE and not list(tmp_path.iterdir())
+
+
+def test_play_without_waiting_returns_while_it_plays(tone_wav):
+    played = kaldrix.play(tone_wav(20), wait=False)
+    assert played.playing
+    assert kaldrix.stop_playback() is PlayStop.STOPPED and not played.playing
+
+
 # A failed start raises with the call's result, and leaves the recorder as
 # the block found it: idle, or still recording the file it was recording
-# (which then completes, or the outer block raises).
+# (which then completes, or the outer block raises). A path the system
+# refuses raises as Python's file functions do (run as nobody, as root reads
+# and writes anything). The start_ functions answer their results.
 FAILED_START = """
-import contextlib
+import contextlib, os
+how, path = sys.argv[1:3]
+if os.geteuid() == 0 and sys.argv[5] == "nobody":
+    os.setgid(65534)
+    os.setuid(65534)
+if how.startswith("start_"):
+    report("returned", "", repr(getattr(kaldrix, how)(path)), kaldrix.record_status().name)
+    sys.exit()
 busy = kaldrix.recording(sys.argv[3]) if sys.argv[4] == "busy" else contextlib.nullcontext()
 with busy:
     try:
-        with getattr(kaldrix, sys.argv[1])(sys.argv[2]):
-            pass
+        if how in ("record", "play"):
+            getattr(kaldrix, how)(path, **({"seconds": 1} if how == "record" else {}))
+        else:
+            with getattr(kaldrix, how)(path):
+                pass
     except kaldrix.KaldrixError as error:
-        report(str(error), repr(error.result), kaldrix.record_status().name)
+        report(type(error).__name__, str(error), repr(error.result), kaldrix.record_status().name)
 """
+MISSING = "[Errno 2] No such file or directory: '{}'"
+DENIED = "[Errno 13] Permission denied: '{}'"
 
 
-@pytest.mark.parametrize("audio, manager, path, busy, text, status", [
-    ("virtual", "recording", "no/such/folder/take.wav", "", CANNOT_CREATE, "IDLE"),
-    ("none", "recording", "take.wav", "", NOT_STARTED, "IDLE"),
-    ("virtual", "recording", "take.wav", "busy", BUSY, "RECORDING"),
-    ("virtual", "playback", "no/such/file.wav", "", CANNOT_OPEN, "IDLE"),
-    ("none", "playback", "tone.wav", "", CANNOT_OPEN, "IDLE"),
+@pytest.mark.parametrize("audio, how, path, busy, error, text, status", [
+    ("virtual", "recording", "no/such/folder/take.wav", "", "KaldrixFileNotFoundError", MISSING,
+     "IDLE"),
+    ("virtual", "record", "no/such/folder/take.wav", "", "KaldrixFileNotFoundError", MISSING,
+     "IDLE"),
+    ("virtual", "recording", "locked/take.wav", "", "KaldrixPermissionError", DENIED, "IDLE"),
+    ("virtual", "recording", "fifo.wav", "", "KaldrixError", CANNOT_CREATE, "IDLE"),
+    ("virtual", "start_recording", "no/such/folder/take.wav", "", "returned", "", "RECORDING"),
+    ("none", "recording", "take.wav", "", "KaldrixError", NOT_STARTED, "IDLE"),
+    ("virtual", "recording", "take.wav", "busy", "KaldrixError", BUSY, "RECORDING"),
+    ("virtual", "playback", "no/such/file.wav", "", "KaldrixFileNotFoundError", MISSING, "IDLE"),
+    ("virtual", "play", "no/such/file.wav", "", "KaldrixFileNotFoundError", MISSING, "IDLE"),
+    ("virtual", "playback", "unreadable.wav", "", "KaldrixPermissionError", DENIED, "IDLE"),
+    ("virtual", "start_playback", "no/such/file.wav", "", "returned", "", "IDLE"),
+    ("none", "playback", "tone.wav", "", "KaldrixError", CANNOT_OPEN, "IDLE"),
 ])
-def test_a_failed_start_raises_its_named_result(tmp_path, tone_wav, audio, manager, path, busy,
-                                                text, status):
+def test_a_failed_start_raises_its_named_result(tmp_path, tone_wav, audio, how, path, busy,
+                                                error, text, status):
     tone_wav(1)
-    result = {CANNOT_CREATE: RecordStart.FILE_NOT_CREATED, NOT_STARTED: RecordStart.NOT_STARTED,
-              CANNOT_OPEN: PlayStart.CANNOT_OPEN, BUSY: RecordStart.NOT_STARTED}[text]
-    assert run_child(FAILED_START, manager, path, "first.wav", busy, cwd=tmp_path,
-                     KALDRIX_AUDIO=audio) == [text, repr(result), status]
+    (tmp_path / "unreadable.wav").write_bytes(b"")
+    (tmp_path / "unreadable.wav").chmod(0)
+    (tmp_path / "locked").mkdir(mode=0o555)
+    os.mkfifo(tmp_path / "fifo.wav")
+    for folder in (tmp_path.parent, tmp_path):  # where nobody looks
+        folder.chmod(folder.stat().st_mode | 0o755)
+    result = RecordStart.FILE_NOT_CREATED if "record" in how else PlayStart.CANNOT_OPEN
+    if text in (NOT_STARTED, BUSY):
+        result = RecordStart.NOT_STARTED
+    nobody = "nobody" if error == "KaldrixPermissionError" else ""
+    assert run_child(FAILED_START, how, path, "first.wav", busy, nobody, cwd=tmp_path,
+                     KALDRIX_AUDIO=audio) == [error, text.format(path), repr(result), status]
 
 
 @pytest.mark.parametrize("manager, status, busy, stopped", [

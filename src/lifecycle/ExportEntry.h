@@ -21,29 +21,44 @@ struct ExportEntry {
     const char* resultRecord;
 };
 
-// The one entry of every exported function: counted as a running call,
-// answered at once from the detach on, the family's lock taken outside the
-// guard (so that a fault inside the body cannot leave it taken) and the
-// phase checked again once it is held, the body guarded.
+// Holds the family's export lock, if it has one, until it goes.
+class CExportLock {
+public:
+    explicit CExportLock(CRITICAL_SECTION* lock) : m_lock(lock) {
+        if (m_lock)
+            EnterCriticalSection(m_lock);
+    }
+    ~CExportLock() {
+        if (m_lock)
+            LeaveCriticalSection(m_lock);
+    }
+    CExportLock(const CExportLock&) = delete;
+    CExportLock& operator=(const CExportLock&) = delete;
+
+private:
+    CRITICAL_SECTION* const m_lock;
+};
+
+// The one entry of every exported function: the calling thread's
+// cancellation held off until the call has returned, counted as a running
+// call, answered at once from the detach on, the family's lock taken outside
+// the guard (so that a fault inside the body cannot leave it taken) and the
+// phase checked again once it is held, the body guarded. A forced unwind that
+// still comes through the body (a pthread_exit inside it) gives back the
+// lock and the count on its way out.
 template <typename Body> int EnterExport(const ExportEntry& entry, Body body) {
+    const CCancellationHold noCancellation;
     const CExportCall call;
     const LibraryPhase phase = CurrentPhase();
     if (phase == LibraryPhase::forkedChild && entry.deviceRefused)
         entry.deviceRefused();
     if (phase != LibraryPhase::inService)
         return entry.failure;
-    CRITICAL_SECTION* const lock = entry.exportLock ? &entry.exportLock() : nullptr;
-    if (lock) {
-        EnterCriticalSection(lock);
-        if (CurrentPhase() != LibraryPhase::inService) {
-            LeaveCriticalSection(lock);
-            return entry.failure;
-        }
-    }
+    const CExportLock lock(entry.exportLock ? &entry.exportLock() : nullptr);
+    if (CurrentPhase() != LibraryPhase::inService)
+        return entry.failure;
     const int result = RunExport(entry.exceptionText, entry.failure, body);
     if (result != 0 && entry.resultRecord)
         g_Log.Write(entry.resultRecord, result);
-    if (lock)
-        LeaveCriticalSection(lock);
     return result;
 }

@@ -7,6 +7,7 @@
 // Runs the body of an exported function so that nothing leaves it: a C++
 // exception of any type, or a processor fault inside the body, writes the
 // export's exception text as one record and yields its exception result.
+// Only a forced unwind, which ends the calling thread, goes on through.
 template <typename Body> int RunExport(const char* exceptionText, int exceptionResult, Body body) {
     int result = exceptionResult;
     auto call = [&result, &body] { result = body(); };

@@ -45,6 +45,7 @@ CLogFile::~CLogFile() { Close(); }
 // default and said so on the echo only, in ASCII; the day's file never
 // sees either setting.
 void CLogFile::ChooseEcho() {
+    RememberEchoTargets();
     const std::string target = Setting("KALDRIX_ECHO");
     const std::string encoding = Setting("KALDRIX_ECHO_ENCODING");
     m_echoOff = target == "off";
@@ -57,13 +58,12 @@ void CLogFile::ChooseEcho() {
 }
 
 int CLogFile::Open() {
+    const CCancellationHold noCancellation;
     ChooseEcho();
     // The marker is opened for update so that it must exist and be writable;
     // its content is never read.
-    FILE* marker = std::fopen((LogFolder() + kMarkerName).c_str(), "r+c");
-    if (!marker)
+    if (!LogMarkerPresent(LogFolder() + kMarkerName))
         return 0;
-    std::fclose(marker);
 
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -122,8 +122,12 @@ bool CLogFile::Lock() {
 
 // The echo is queued under the lock, so that it keeps the file's order, and
 // waited for outside it: nothing writes to standard output under a lock of
-// the library's. Without a message only the echo is written.
+// the library's. Without a message only the echo is written. A host thread
+// may write outside any call of the library's ("Log Started" inside its
+// dlopen): its cancellation is held off here too, or one that landed in the
+// flush would leave the lock taken for good.
 void CLogFile::WriteRecord(const char* stamp, const char* message, const char* echo) {
+    const CCancellationHold noCancellation;
     if (!Lock())
         return;
     if (m_file && message) {
@@ -145,6 +149,7 @@ void CLogFile::WriteRecord(const char* stamp, const char* message, const char* e
 }
 
 int CLogFile::Close() {
+    const CCancellationHold noCancellation;
     if (!Lock())
         return 1;
     if (m_file) {

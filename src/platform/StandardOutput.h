@@ -18,6 +18,14 @@ constexpr unsigned kEchoWaitMs = 100;
 // Where the echo goes: the process's standard output or standard error.
 enum class EchoTarget { standardOutput, standardError };
 
+// Remembers which file standard output and standard error are now, as the
+// library loads. The echo writes to its target only while it is still that
+// file: one that was closed then, or that has since become another file (one
+// the host opened, or a system library's), gets nothing, and such a record
+// counts as not echoed. A host that closed a standard stream then never
+// finds the log's echo in a file that took its number.
+void RememberEchoTargets();
+
 // The longest record the echo holds, its newline included; a longer one is
 // cut.
 constexpr size_t kEchoRecordBytes = 600;

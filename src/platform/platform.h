@@ -18,6 +18,7 @@
 #include "posix/WindowsApi.h"
 #endif
 
+#include "CancellationHold.h"
 #include "FaultGuard.h"
 #include "HeaderFlags.h"
 #include "File.h"

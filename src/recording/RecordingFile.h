@@ -6,11 +6,12 @@
 
 #include <atomic>
 
-// The WAVE file of one recording: a 44-byte header with zero sizes written at
-// the start, whole buffers appended by the capture thread, and the two sizes
-// patched at the end. While a regular file grows, its sizes are brought up to
-// date every kAppendsPerSizeUpdate appends, so that a host killed meanwhile
-// leaves a valid file that lacks at most the appends since the last update.
+// The WAVE file of one recording: a 44-byte header declaring no sound written
+// at the start, whole buffers appended by the capture thread, and the two
+// sizes patched at the end. While a regular file grows, its sizes are brought
+// up to date with the first append and every kAppendsPerSizeUpdate appends
+// after it, so that a host killed meanwhile leaves a valid file that lacks at
+// most the appends since the last update.
 // Each recording has an object of its own, so that a capture thread that had
 // to be terminated can never write into, or count towards, the next
 // recording's file.
@@ -24,7 +25,7 @@ public:
     CRecordingFile(const CRecordingFile&) = delete;
     CRecordingFile& operator=(const CRecordingFile&) = delete;
 
-    // Creates or truncates the file and writes the header with zero sizes.
+    // Creates or truncates the file and writes the header declaring no sound.
     // Throws CFileException*.
     void Create(const char* fileName);
     // The capture thread's append of one whole buffer. False once nothing
@@ -68,5 +69,6 @@ private:
     bool m_sizesUpdatable = false;
     // The capture thread's own:
     bool m_appendStopped = false;
-    DWORD m_appendsSinceSizeUpdate = 0;
+    // Due at once: the first append brings the sizes up to date.
+    DWORD m_appendsSinceSizeUpdate = kAppendsPerSizeUpdate - 1;
 };

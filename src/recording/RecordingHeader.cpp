@@ -7,7 +7,7 @@ namespace RecordingHeader {
 // Written as it stands, not built from the recorder's fields.
 // clang-format off
 const unsigned char kStart[kSize] = {
-    'R', 'I', 'F', 'F', 0, 0, 0, 0,         // RIFF, size 0
+    'R', 'I', 'F', 'F', 36, 0, 0, 0,        // RIFF, size 36: the header alone
     'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', // WAVE, "fmt "
     16, 0, 0, 0, 1, 0, 1, 0,                // 16 bytes: PCM, 1 channel
     0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0,     // 8000 samples/s, 16000 bytes/s

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The 44-byte WAVE header that the recorder writes when a recording starts,
-// with both sizes 0, and the two sizes it patches in when the recording
-// stops. The kaldrix program compiles this file too: its repair recognises
-// that header in the file of a host that died while recording and patches
-// the same two sizes.
+// the WAVE file of no sound (RIFF size 36, data size 0), and the two sizes it
+// patches in as the recording grows and when it stops. The kaldrix program compiles this file too:
+// its repair recognises that header in the file of a host that died while recording and patches the
+// same two sizes.
 #pragma once
 
 #include <array>
@@ -19,8 +19,9 @@ constexpr uint32_t kRiffSizeBase = 36;
 constexpr uint32_t kLargestData = 0xFFFFFFFFu - kRiffSizeBase;
 constexpr size_t kDataSizeAt = 40;
 
-// "RIFF", 0, "WAVE", a 16-byte "fmt " chunk of 8000 Hz 16-bit mono PCM,
-// "data", 0.
+// "RIFF", 36, "WAVE", a 16-byte "fmt " chunk of 8000 Hz 16-bit mono PCM,
+// "data", 0: valid as it stands, so that a file cut short at any moment
+// after it is written is read as a WAVE file.
 extern const unsigned char kStart[kSize];
 
 // One size field as it is written: its offset and its four bytes.

@@ -12,7 +12,7 @@
 #include <vector>
 
 // Records from the wave mapper into a new WAVE file of fixed format (PCM,
-// 8000 Hz, 16 bits, one channel): a 44-byte header with zero sizes at the
+// 8000 Hz, 16 bits, one channel): a 44-byte header declaring no sound at the
 // start, every full 960-byte buffer appended by the capture thread, and the
 // two sizes patched at the stop.
 class CWaveRecorder {

@@ -8,6 +8,7 @@
 #include "support/AudioRig.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -43,7 +44,7 @@ using kxtest::RiffWriter;
 const std::string kProgram = std::string(KALDRIX_TEST_BINARY_DIR) + "/../tools/kaldrix/kaldrix";
 
 constexpr int kUsage = 2, kInputUnreadable = 3, kMalformed = 4, kNoDevice = 5, kCannotCreate = 6,
-              kFormatRefused = 8, kInterrupted = 130;
+              kFormatRefused = 8, kResultsUnwritten = 9, kInterrupted = 130;
 
 struct Outcome {
     int status = -1; // exit status, or -1 when the program did not exit by itself
@@ -83,42 +84,69 @@ int WaitFor(pid_t pid) {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+// How a run's standard streams and environment differ from the usual ones.
+struct Streams {
+    int closed = -1;              // a standard descriptor the program starts without
+    const char* out = nullptr;    // a file for standard output, not read back
+    std::string tag;              // of the output files, for runs side by side
+    std::vector<std::string> env; // NAME=VALUE, over the test's own environment
+};
+
 // The program with standard input from /dev/null and its two outputs in files.
 class Child {
 public:
-    Child(const kxtest::TempDir& dir, std::vector<std::string> args)
-        : m_out(dir.File("stdout.txt")), m_err(dir.File("stderr.txt")) {
+    Child(const kxtest::TempDir& dir, std::vector<std::string> args, const Streams& streams = {})
+        : m_out(dir.File(streams.tag + "stdout.txt")), m_err(dir.File(streams.tag + "stderr.txt")) {
+        const std::string paths[] = {"/dev/null", streams.out ? streams.out : m_out, m_err};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        for (int fd = 0; fd < 3; ++fd)
+            if (fd == streams.closed)
+                posix_spawn_file_actions_addclose(&actions, fd);
+            else
+                posix_spawn_file_actions_addopen(&actions, fd, paths[fd].c_str(),
+                                                 fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY,
+                                                 0644);
+        m_read[0] = !streams.out && streams.closed != 1;
+        m_read[1] = streams.closed != 2;
+        std::vector<std::string> env = streams.env;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string setting = *entry, name = setting.substr(0, setting.find('=') + 1);
+            if (std::none_of(streams.env.begin(), streams.env.end(),
+                             [&name](const std::string& own) { return own.rfind(name, 0) == 0; }))
+                env.push_back(setting);
+        }
+        std::vector<char*> envp;
+        for (std::string& setting : env)
+            envp.push_back(&setting[0]);
+        envp.push_back(nullptr);
         auto argv = Argv(args);
-        if (posix_spawn(&m_pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawn(&m_pid, kProgram.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
 
     void Signal(int signal) const { kill(m_pid, signal); }
+    pid_t pid() const { return m_pid; }
 
     Outcome Finish() {
         Outcome outcome;
         if (m_pid > 0)
             outcome.status = WaitFor(m_pid);
-        outcome.out = Text(ReadFile(m_out));
-        outcome.err = Text(ReadFile(m_err));
+        outcome.out = m_read[0] ? Text(ReadFile(m_out)) : "";
+        outcome.err = m_read[1] ? Text(ReadFile(m_err)) : "";
         return outcome;
     }
 
 private:
     std::string m_out, m_err;
+    bool m_read[2];
     pid_t m_pid = -1;
 };
 
-Outcome RunKaldrix(const kxtest::TempDir& dir, std::vector<std::string> args) {
-    return Child(dir, std::move(args)).Finish();
+Outcome RunKaldrix(const kxtest::TempDir& dir, std::vector<std::string> args,
+                   const Streams& streams = {}) {
+    return Child(dir, std::move(args), streams).Finish();
 }
 
 // The program on an 80-column terminal: everything it writes, and `input` typed into it
@@ -234,7 +262,7 @@ TEST_F(KaldrixCli, InfoDescribesWaveFilesAndNamesWhatIsWrongWithBrokenOnes) {
     leadingChunk.insert(leadingChunk.end(), mono.begin(), mono.end());
     Bytes unfinished = mono; // as the recorder leaves it until its stop
     unfinished[4] = unfinished[5] = unfinished[6] = unfinished[7] = 0;
-    Bytes killed = unfinished; // as a host killed while recording leaves it
+    Bytes killed = unfinished; // as earlier builds left a host killed in its first second
     killed[40] = killed[41] = killed[42] = killed[43] = 0;
     // Killed after the recorder's last update of the sizes.
     Bytes killedLater = kxtest::PcmWave(1, 8000, 16, Bytes(960));
@@ -342,7 +370,8 @@ TEST_F(KaldrixCli, CommandLineMistakesExitWithTheUsageStatus) {
 }
 
 // Standard output carries the results alone, byte for byte, whatever the
-// verbosity; the library's log never reaches it.
+// verbosity; the library's log never reaches it. One that does not take them
+// (a full disk), or that was closed, fails the command.
 TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
     const std::string wave = Write("a.wav", kxtest::PcmWave(1, 8000, 16, Bytes(16000)));
     const std::string missing = dir.File("missing.wav");
@@ -373,10 +402,14 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
     const std::string help = RunKaldrix(dir, {"--help"}).out;
     EXPECT_EQ(help.rfind("usage: kaldrix [-q | -v] COMMAND ...\n\n", 0), 0u) << help;
     EXPECT_EQ(help.substr(help.size() - 32), "See kaldrix(1) for the details.\n");
+    const std::string unwritten = "kaldrix: cannot write the results to standard output: ";
+    const std::string full = unwritten + "No space left on device\n";
+    enum Output { file, devFull, closed };
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string out, err;
+        Output output = file;
     } cases[] = {
         {{"--version"}, 0, version, ""},
         // The library is loaded only by the commands that use it.
@@ -395,10 +428,23 @@ TEST_F(KaldrixCli, StandardOutputCarriesOnlyTheResults) {
          "kaldrix: " + unreadable + "\n"},
         {{"devices"}, 0, devices, ""},
         {{"devices", "--json"}, 0, devicesJson, ""},
+        {{"--help"}, kResultsUnwritten, "", full, devFull},
+        {{"--version"}, kResultsUnwritten, "", full, devFull},
+        {{"info", wave, missing},
+         kResultsUnwritten,
+         "",
+         "kaldrix: " + unreadable + "\n" + full,
+         devFull},
+        // -v: through the copy of standard output kept beside the log's pipe.
+        {{"-v", "devices"}, kResultsUnwritten, "", full, devFull},
+        {{"info", wave}, kResultsUnwritten, "", unwritten + "Bad file descriptor\n", closed},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        const Outcome outcome = RunKaldrix(dir, c.args);
+        SCOPED_TRACE(::testing::PrintToString(c.args) + " output " + std::to_string(c.output));
+        Streams streams;
+        streams.out = c.output == devFull ? "/dev/full" : nullptr;
+        streams.closed = c.output == closed ? 1 : -1;
+        const Outcome outcome = RunKaldrix(dir, c.args, streams);
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_EQ(outcome.err, c.err);
@@ -516,22 +562,6 @@ TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
     EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played the whole file";
 }
 
-TEST_F(KaldrixCliRealTime, DuplexPlaysOneFileWhileRecordingTheOther) {
-    const Bytes music = kxtest::Pattern(16000, 3);
-    const Bytes source = kxtest::Pattern(16000 * 8, 4);
-    kxtest::WriteFile(dir.File("source.raw"), source);
-    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
-    kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
-    const std::string played = Write("music.wav", kxtest::PcmWave(1, 8000, 16, music));
-
-    const Outcome duplex = RunKaldrix(dir, {"duplex", played, dir.File("take.wav")});
-    EXPECT_EQ(duplex.status, 0) << duplex.err;
-    EXPECT_TRUE(ReadFile(dir.File("played.raw")) == music);
-    const Bytes data = RecordedData(dir.File("take.wav"));
-    EXPECT_GE(data.size(), music.size()) << "the recording spans the whole playback";
-    EXPECT_TRUE(StartsWith(source, data));
-}
-
 // Waits until `path` holds more than `size` bytes: the job is under way.
 bool GrowsPast(const std::string& path, size_t size) {
     for (int i = 0; i < 500; ++i) {
@@ -540,6 +570,49 @@ bool GrowsPast(const std::string& path, size_t size) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+// Also for a program started with standard input, output or error closed
+// and the library's log shown: it holds the null device there, and neither
+// its lines nor the log's reach the files. The runs go side by side.
+TEST_F(KaldrixCliRealTime, DuplexPlaysOneFileWhileRecordingTheOther) {
+    const Bytes music = kxtest::Pattern(16000, 3);
+    const Bytes source = kxtest::Pattern(16000 * 8, 4);
+    kxtest::WriteFile(dir.File("source.raw"), source);
+    kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
+    const std::string played = Write("music.wav", kxtest::PcmWave(1, 8000, 16, music));
+
+    const int closedOnes[] = {-1, 0, 1, 2};
+    std::vector<std::unique_ptr<Child>> runs;
+    for (const int closed : closedOnes) {
+        const std::string tag = std::to_string(closed);
+        runs.push_back(std::make_unique<Child>(
+            dir, std::vector<std::string>{"-v", "duplex", played, dir.File(tag + ".wav")},
+            Streams{closed, nullptr, tag, {"KALDRIX_VIRTUAL_OUT=" + dir.File(tag + ".raw")}}));
+    }
+    // What each holds on its closed descriptor while it records: the null
+    // device, or on standard output the log's pipe, which -v puts there.
+    for (size_t run = 1; run < runs.size(); ++run) {
+        const std::string tag = std::to_string(closedOnes[run]);
+        char held[64] = {};
+        const std::string fd = "/proc/" + std::to_string(runs[run]->pid()) + "/fd/" + tag;
+        EXPECT_TRUE(GrowsPast(dir.File(tag + ".wav"), 44) &&
+                    readlink(fd.c_str(), held, sizeof held - 1) > 0)
+            << fd;
+        const std::string file = held;
+        EXPECT_TRUE(file == "/dev/null" || (tag == "1" && file.rfind("pipe:", 0) == 0))
+            << fd << " is " << file;
+    }
+    for (size_t run = 0; run < runs.size(); ++run) {
+        const std::string tag = std::to_string(closedOnes[run]);
+        SCOPED_TRACE("closed: " + tag);
+        const Outcome duplex = runs[run]->Finish();
+        EXPECT_EQ(duplex.status, 0) << duplex.err;
+        EXPECT_TRUE(ReadFile(dir.File(tag + ".raw")) == music);
+        const Bytes data = RecordedData(dir.File(tag + ".wav"));
+        EXPECT_GE(data.size(), music.size()) << "the recording spans the whole playback";
+        EXPECT_TRUE(StartsWith(source, data));
+    }
 }
 
 // Ctrl-C, a termination request and a hang-up each complete the recording,
@@ -916,7 +989,7 @@ TEST_F(KaldrixCli, ManualPageDescribesAllThatTheHelpNames) {
                                 R"((?:status: |, |\n)(\d+) )", R"((KALDRIX_[A-Z]+))"})
         for (const std::string& word : words(help.out, pattern))
             named.insert(word);
-    EXPECT_EQ(named.size(), 6u + 8 + 10 + 1) << ::testing::PrintToString(named);
+    EXPECT_EQ(named.size(), 6u + 8 + 11 + 1) << ::testing::PrintToString(named);
     for (const std::string& word : named)
         EXPECT_EQ(entries.count(word), 1u) << word;
 }

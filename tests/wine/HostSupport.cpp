@@ -53,6 +53,29 @@ bool LibraryGone(DWORD milliseconds) {
     return true;
 }
 
+EchoCapture::EchoCapture()
+    : m_file(CreateFileA(m_dir.File("echo.txt").c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)),
+      m_previous(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    SetStdHandle(STD_OUTPUT_HANDLE, m_file);
+}
+
+EchoCapture::~EchoCapture() {
+    SetStdHandle(STD_OUTPUT_HANDLE, m_previous);
+    CloseHandle(m_file);
+}
+
+// Read as text: each CR LF as "\n".
+std::string EchoCapture::Text() const {
+    const kxtest::Bytes bytes = kxtest::ReadFile(m_dir.File("echo.txt"));
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] != '\r' || i + 1 == bytes.size() || bytes[i + 1] != '\n')
+            text += static_cast<char>(bytes[i]);
+    return text;
+}
+
 std::string Echo(std::initializer_list<std::string> messages) {
     std::string echo;
     for (const std::string& message : messages)

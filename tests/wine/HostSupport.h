@@ -56,13 +56,33 @@ private:
 // for library threads that are still on their way out.
 bool LibraryGone(DWORD milliseconds);
 
-// What the library echoed while `action` ran: each record's message
-// followed by a newline.
-template <typename Action> std::string EchoOf(Action action) {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
-}
+// The library echoes only into the file that standard output was when it
+// loaded: a test that reads the echo makes it a file of its own with this
+// object before the load. Only the standard output handle changes; the
+// runtime's descriptor 1, and with it the test's own output, stays.
+class EchoCapture {
+public:
+    EchoCapture();
+    // The standard output handle of before again.
+    ~EchoCapture();
+    EchoCapture(const EchoCapture&) = delete;
+    EchoCapture& operator=(const EchoCapture&) = delete;
+
+    // What the library echoed while `action` ran: each record's message
+    // followed by a newline (CR LF in the file).
+    template <typename Action> std::string Of(Action action) {
+        const std::string before = Text();
+        action();
+        return Text().substr(before.size());
+    }
+
+private:
+    std::string Text() const;
+
+    kxtest::TempDir m_dir;
+    HANDLE m_file;
+    HANDLE m_previous;
+};
 
 // The echo of these messages, in order.
 std::string Echo(std::initializer_list<std::string> messages);

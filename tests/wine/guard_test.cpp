@@ -4,6 +4,7 @@
 // exception result, on any thread, and the thread's exception list is left
 // as it was found; what a callee handles itself stays with it.
 #include "lifecycle/ExportGuard.h"
+#include "support/LogEcho.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -142,9 +143,9 @@ TEST(WineExportGuard, EveryFailureGivesOneRecordAndTheExceptionResult) {
     ASSERT_NE(page.get(), nullptr);
     for (const Case& c : cases) {
         EXCEPTION_REGISTRATION_RECORD* const before = ExceptionList();
-        testing::internal::CaptureStdout();
-        const int result = GuardedCall(c.failure, page.get());
-        const std::string output = testing::internal::GetCapturedStdout();
+        int result = -1;
+        const std::string output =
+            kxtest::LogEchoOf([&] { result = GuardedCall(c.failure, page.get()); });
         EXPECT_EQ(result, c.result) << c.name;
         EXPECT_EQ(Records(output), c.records) << c.name << ": " << output;
         EXPECT_EQ(ExceptionList(), before) << c.name;
@@ -165,13 +166,14 @@ TEST(WineExportGuard, NestedGuardsEachCatchTheirOwn) {
     };
     NoAccessPage page;
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        const int outer = RunExport(kText, kExceptionResult, [&] {
-            const int inner = GuardedCall(c.inner, page.get());
-            Body(c.outerAfterwards, page.get());
-            return inner + 1;
+        int outer = -1;
+        const std::string output = kxtest::LogEchoOf([&] {
+            outer = RunExport(kText, kExceptionResult, [&] {
+                const int inner = GuardedCall(c.inner, page.get());
+                Body(c.outerAfterwards, page.get());
+                return inner + 1;
+            });
         });
-        const std::string output = testing::internal::GetCapturedStdout();
         EXPECT_EQ(outer, c.result) << c.name;
         EXPECT_EQ(Records(output), 1) << c.name;
     }
@@ -200,11 +202,13 @@ DWORD WINAPI FaultRepeatedly(LPVOID parameter) {
 TEST(WineExportGuard, ManyFaultsOnAnotherThreadAreAllCaughtThere) {
     NoAccessPage page;
     ThreadRun run{page.get(), 500};
-    testing::internal::CaptureStdout();
-    HANDLE thread = CreateThread(nullptr, 0, FaultRepeatedly, &run, 0, nullptr);
+    HANDLE thread = nullptr;
+    DWORD waited = WAIT_FAILED;
+    const std::string output = kxtest::LogEchoOf([&] {
+        thread = CreateThread(nullptr, 0, FaultRepeatedly, &run, 0, nullptr);
+        waited = thread ? WaitForSingleObject(thread, 60000) : WAIT_FAILED;
+    });
     ASSERT_NE(thread, nullptr);
-    const DWORD waited = WaitForSingleObject(thread, 60000);
-    const std::string output = testing::internal::GetCapturedStdout();
     ASSERT_EQ(waited, WAIT_OBJECT_0);
     CloseHandle(thread);
     EXPECT_EQ(run.caught, run.faults);

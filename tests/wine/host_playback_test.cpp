@@ -74,6 +74,7 @@ void ExpectHostileWavesRefused() {
     const std::string path = dir.File("hostile.wav");
     char deviceRecord[256];
     std::snprintf(deviceRecord, sizeof deviceRecord, LogText::kPlayDeviceOpenError, 1);
+    kxhost::EchoCapture capture;
     Library library;
     ASSERT_NE(library.get(), nullptr);
     // Wine sets up its audio driver at the process's first device call,
@@ -88,7 +89,7 @@ void ExpectHostileWavesRefused() {
         }
         int started = 0;
         DWORD took = 0;
-        const std::string echo = kxhost::EchoOf([&] {
+        const std::string echo = capture.Of([&] {
             const DWORD start = GetTickCount();
             started = BoundedStart(library, path.c_str());
             took = GetTickCount() - start;
@@ -112,6 +113,7 @@ TEST(WineNoDevicePlayback, AMissingFileAndAMissingDeviceEachFailWithTheirRecord)
     const std::string missing = dir.File("missing.wav");
     const std::string wave = dir.File("tone.wav");
     kxtest::WriteFile(wave, kxtest::PcmWave(1, 8000, 16, kxtest::Pattern(16000)));
+    kxhost::EchoCapture capture;
     Library library;
     ASSERT_NE(library.get(), nullptr);
 
@@ -129,7 +131,7 @@ TEST(WineNoDevicePlayback, AMissingFileAndAMissingDeviceEachFailWithTheirRecord)
     for (const Case& c : cases) {
         int started = 0;
         int status = -1;
-        const std::string echo = kxhost::EchoOf([&] {
+        const std::string echo = capture.Of([&] {
             started = library.StartPlayFile(c.path.c_str());
             status = library.PlayStatus();
         });

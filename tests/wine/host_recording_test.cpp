@@ -74,11 +74,12 @@ void ExpectSliceOfFeed(const Bytes& data, size_t minimumSize) {
 TEST(WineNoDeviceRecording, StartFailsAtTheDeviceAndTheStopCompletesAnEmptyFile) {
     kxtest::TempDir dir;
     const std::string path = dir.File("none.wav");
+    kxhost::EchoCapture capture;
     Library library;
     ASSERT_NE(library.get(), nullptr);
     int started = -1;
     int status = -1;
-    const std::string startEcho = kxhost::EchoOf([&] {
+    const std::string startEcho = capture.Of([&] {
         started = library.StartRecFile(path.c_str());
         status = library.RecordStatus();
     });
@@ -87,7 +88,7 @@ TEST(WineNoDeviceRecording, StartFailsAtTheDeviceAndTheStopCompletesAnEmptyFile)
     EXPECT_EQ(startEcho, kxhost::Echo({LogText::kRecDeviceOpenError}));
 
     int stopped = -1;
-    const std::string stopEcho = kxhost::EchoOf([&] { stopped = library.StopRecFile(); });
+    const std::string stopEcho = capture.Of([&] { stopped = library.StopRecFile(); });
     EXPECT_EQ(stopped, 1);
     EXPECT_EQ(library.RecordStatus(), 0);
     EXPECT_EQ(stopEcho,

@@ -166,7 +166,8 @@ const char* UsageText() {
            "unreadable, 4 malformed WAVE file (repair: not an unfinished recording), 5 no\n"
            "audio device (devices: none in either direction), 6 output file cannot be\n"
            "created or written, 7 library cannot be loaded, 8 the device refuses the\n"
-           "file's format, 130 playback interrupted.\n"
+           "file's format, 9 standard output does not take the results, 130 playback\n"
+           "interrupted.\n"
            "\n"
            "Environment (Linux): KALDRIX_AUDIO=auto|alsa|virtual|none chooses the devices.\n"
            "See kaldrix(1) for the details.\n";

@@ -7,6 +7,16 @@
 
 namespace cli {
 
+// Opens the null device on each of standard input, output and error that is
+// closed when the program starts, as the standard tools do: a file that the
+// program or the library opens later then never takes one of their numbers,
+// and no progress line or log record lands in it. False when the null
+// device cannot be opened.
+bool OpenClosedStandardStreams();
+// Standard output was closed as the program started: results written there
+// are lost, and that is a failure, not the null device's success.
+bool StandardOutputWasClosed();
+
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal standard error is, in columns; 80 when it does
 // not say.

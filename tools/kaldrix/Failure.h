@@ -13,15 +13,16 @@ namespace cli {
 
 enum ExitStatus : int {
     kSuccess = 0,
-    kFailed = 1,          // the library failed in a way the host cannot name more closely
-    kUsage = 2,           // the command line is wrong
-    kInputUnreadable = 3, // the input file is missing or cannot be read
-    kMalformed = 4,       // the input file is not a WAVE file the player can open
-    kNoDevice = 5,        // no audio device could be opened
-    kCannotCreate = 6,    // the output file cannot be created
-    kNoLibrary = 7,       // the library cannot be loaded
-    kFormatRefused = 8,   // the playback device refuses the file's format
-    kInterrupted = 130,   // playback stopped by Ctrl-C (the shell's value for SIGINT)
+    kFailed = 1,           // the library failed in a way the host cannot name more closely
+    kUsage = 2,            // the command line is wrong
+    kInputUnreadable = 3,  // the input file is missing or cannot be read
+    kMalformed = 4,        // the input file is not a WAVE file the player can open
+    kNoDevice = 5,         // no audio device could be opened
+    kCannotCreate = 6,     // the output file cannot be created
+    kNoLibrary = 7,        // the library cannot be loaded
+    kFormatRefused = 8,    // the playback device refuses the file's format
+    kResultsUnwritten = 9, // standard output did not take the results
+    kInterrupted = 130,    // playback stopped by Ctrl-C (the shell's value for SIGINT)
 };
 
 // Ends a command: main prints the message as one line on standard error and

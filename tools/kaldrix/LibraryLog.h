@@ -14,18 +14,21 @@ namespace cli {
 
 class LibraryLog {
 public:
-    // Before the library is loaded.
+    // Before the library is loaded. The library echoes only into the file
+    // that standard output was when it loaded, so the pipe stays its target
+    // to the last record: on Linux until the process's exit, after the
+    // library's (the reader is joined then); on Windows, whose exit ends the
+    // reader before the DLL's detach, the destructor lets an idle DLL go and
+    // waits until its last record is shown.
     explicit LibraryLog(bool shown);
-    // Waits until everything the library has written so far is shown; the
-    // record of the library's unload at process exit then goes to standard
-    // error directly.
     ~LibraryLog();
     LibraryLog(const LibraryLog&) = delete;
     LibraryLog& operator=(const LibraryLog&) = delete;
 };
 
 // kaldrix's results (the help, the version, info and devices) on its real
-// standard output.
+// standard output; a Failure (kResultsUnwritten) when it does not take them
+// all.
 void WriteResult(const std::string& text);
 
 } // namespace cli

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Recordings whose host died while recording. The library writes its 44-byte
-// header with both sizes 0 when a recording starts, brings the sizes up to
-// date about once a second while it records, and writes the final ones when
-// it stops; so such a file holds more sound than its header declares (all of
-// it when the host died within the first second).
+// header declaring no sound (RIFF size 36, data size 0) when a recording
+// starts, brings the sizes up to date with the first buffer and about once a
+// second after it while it records, and writes the final ones when it stops;
+// so such a file holds more sound than its header declares. A header with
+// both sizes 0, the start header of earlier builds, counts too.
 #pragma once
 
 #include "recording/RecordingHeader.h"
@@ -15,9 +16,9 @@ namespace cli {
 
 constexpr uint64_t kRecordingHeaderSize = RecordingHeader::kSize;
 
-// True for the recorder's header whose sizes are both still 0, or are
-// consistent but declare fewer whole samples than a file of `fileSize` bytes
-// holds; `header` holds at least kRecordingHeaderSize bytes.
+// True for the recorder's header whose sizes are both 0, or are consistent
+// but declare fewer whole samples than a file of `fileSize` bytes holds; `header` holds at least
+// kRecordingHeaderSize bytes.
 bool IsUnfinishedRecording(const unsigned char* header, uint64_t fileSize);
 
 struct RepairedRecording {

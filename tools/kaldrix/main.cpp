@@ -42,6 +42,9 @@ int Run(const cli::Invocation& invocation) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!cli::OpenClosedStandardStreams())
+        return cli::ReportFailure("cannot open the null device for a closed standard stream",
+                                  cli::kFailed);
     // The command line first: --verbose decides whether the log is shown.
     cli::Invocation invocation;
     try {

@@ -2,6 +2,7 @@
 // CFile's system calls over a file descriptor.
 #include "platform/FileHandle.h"
 #include "platform/File.h"
+#include "platform/posix/Descriptors.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/Immortal.h"
 #include "platform/posix/testing/TestInterface.h"
@@ -91,7 +92,7 @@ intptr_t Open(const char* fileName, Access access, bool, Creation creation) {
         flags |= O_CREAT | O_TRUNC;
     // Without blocking, so that a FIFO with no reader fails at once instead
     // of waiting for one, and a write never waits without end (see Write).
-    const int fd = ::open(fileName, flags | O_NONBLOCK, 0666);
+    const int fd = AboveStandardStreams(::open(fileName, flags | O_NONBLOCK, 0666));
     return fd < 0 ? kInvalid : fd;
 }
 

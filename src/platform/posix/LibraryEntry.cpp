@@ -38,7 +38,11 @@ bool IsForkedChild() { return g_forkedChild.load(std::memory_order_relaxed); }
 // static destructors while other threads still live, so this is never a
 // process-exit detach in the Windows sense. The fork handler goes with the
 // library when it is unloaded.
+//
+// Both run on a host's thread (its dlopen, its exit): its cancellation is
+// held off meanwhile, as inside the six functions.
 CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
+    const CCancellationHold noCancellation;
     g_hooks = hooks;
     pthread_atfork(nullptr, nullptr, OnForkInChild);
     if (g_hooks.attach)
@@ -55,6 +59,7 @@ CLibraryEntry::CLibraryEntry(LibraryHooks hooks) {
 // detach leaves them all alone and waits for nothing; it writes no "Log
 // Exited" either, since the log and its session belong to the parent.
 CLibraryEntry::~CLibraryEntry() {
+    const CCancellationHold noCancellation;
     if (!IsForkedChild()) {
         if (g_hooks.detach)
             g_hooks.detach(false);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/posix/MmioFile.h"
+#include "platform/posix/Descriptors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +16,7 @@ std::unique_ptr<MmioFile> MmioFile::Open(const char* fileName, LONG bufferSize, 
         return nullptr;
     }
     // Without blocking: opening a FIFO that has no writer would wait for one.
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = AboveStandardStreams(::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd < 0) {
         *error = (errno == ENOENT || errno == ENOTDIR) ? MMIOERR_FILENOTFOUND : MMIOERR_CANNOTOPEN;
         return nullptr;

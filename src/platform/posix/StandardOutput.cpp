@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The echo on standard output or standard error (descriptor 1 or 2, the
-// record's target), written without ever blocking on it.
+// record's target), written without ever blocking on it, and only while the
+// descriptor is still the file it was at load (the same device and inode).
+// Each record is written through a copy of the descriptor made for it, so
+// that the file checked is the file written, whatever the host closes or
+// opens meanwhile.
 //
 // The descriptor is the host's, and so are its flags: the echo never changes
 // them. A pipe, a FIFO or a terminal is written through a description of its
@@ -11,6 +15,7 @@
 // is. SIGPIPE never reaches the host: the echo thread blocks every signal,
 // and a write from a forked child's own thread holds SIGPIPE back around it.
 #include "platform/platform.h"
+#include "platform/posix/Descriptors.h"
 #include "platform/posix/Immortal.h"
 #include "platform/posix/StandardOutput.h"
 
@@ -59,6 +64,22 @@ struct Echo {
     pthread_t thread{};
 };
 
+// The file each target was at load; atomic, as a test may open the log
+// again while records are written.
+struct LoadedTarget {
+    std::atomic<bool> open{false};
+    std::atomic<dev_t> device{0};
+    std::atomic<ino_t> inode{0};
+};
+LoadedTarget g_loaded[2]; // descriptors 1 and 2
+
+bool IsLoadedTarget(int descriptor, const struct stat& now) {
+    const LoadedTarget& loaded = g_loaded[descriptor - STDOUT_FILENO];
+    return loaded.open.load(std::memory_order_relaxed) &&
+           loaded.device.load(std::memory_order_relaxed) == now.st_dev &&
+           loaded.inode.load(std::memory_order_relaxed) == now.st_ino;
+}
+
 // In a forked child: the parent's echo thread is not there, the parent's
 // threads may have held the queue's lock, and a thread started there is
 // more than some tools allow. Each caller writes its own record, after it
@@ -102,13 +123,11 @@ bool WriteBefore(int fd, bool socket, const char* data, size_t size,
     return true;
 }
 
-// One record to the descriptor as it is now (hosts redirect it at will).
-bool WriteToDescriptor(int descriptor, const char* data, size_t size) {
+// One record to `descriptor`, a copy of the target that is the file
+// `target` describes.
+bool WriteToFile(int descriptor, const struct stat& target, const char* data, size_t size) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
-    struct stat target {};
-    if (::fstat(descriptor, &target) != 0)
-        return false;
     if (S_ISSOCK(target.st_mode))
         return WriteBefore(descriptor, true, data, size, deadline);
     if (S_ISREG(target.st_mode) || (S_ISCHR(target.st_mode) && !::isatty(descriptor)))
@@ -117,7 +136,8 @@ bool WriteToDescriptor(int descriptor, const char* data, size_t size) {
     // read the record.
     char ownPath[32];
     std::snprintf(ownPath, sizeof ownPath, "/proc/self/fd/%d", descriptor);
-    const int own = ::open(ownPath, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int own =
+        AboveStandardStreams(::open(ownPath, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (own >= 0) {
         const bool written = WriteBefore(own, false, data, size, deadline);
         ::close(own);
@@ -131,6 +151,18 @@ bool WriteToDescriptor(int descriptor, const char* data, size_t size) {
     if (::poll(&room, 1, kWriteLimitMs) <= 0 || !(room.revents & POLLOUT))
         return false;
     return WriteBefore(descriptor, false, data, size, deadline);
+}
+
+// One record to the target, while it is the file it was at load.
+bool WriteToDescriptor(int descriptor, const char* data, size_t size) {
+    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (copy < 0)
+        return false;
+    struct stat target {};
+    const bool written = ::fstat(copy, &target) == 0 && IsLoadedTarget(descriptor, target) &&
+                         WriteToFile(copy, target, data, size);
+    ::close(copy);
+    return written;
 }
 
 // A write to a pipe whose reader has gone raises SIGPIPE on the writing
@@ -229,6 +261,17 @@ unsigned long long QueueEcho(EchoTarget target, const char* text) {
     echo.queue[echo.queued % kQueueLength] = MakeRecord(target, text);
     echo.changed.notify_all();
     return ++echo.queued;
+}
+
+void RememberEchoTargets() {
+    for (int descriptor : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat file {};
+        const bool open = ::fstat(descriptor, &file) == 0;
+        LoadedTarget& loaded = g_loaded[descriptor - STDOUT_FILENO];
+        loaded.device.store(file.st_dev, std::memory_order_relaxed);
+        loaded.inode.store(file.st_ino, std::memory_order_relaxed);
+        loaded.open.store(open, std::memory_order_relaxed);
+    }
 }
 
 void AwaitEcho(EchoTarget target, unsigned long long ticket, const char* text) {

@@ -4,7 +4,12 @@
 // through the runtime's streams: a write stuck on a pipe nobody reads then
 // holds no lock of the runtime's, and the runtime's flush at exit never
 // waits for it. Each "\n"
-// goes out as CR LF, as the runtime's text mode writes it.
+// goes out as CR LF, as the runtime's text mode writes it. A record goes
+// only to the file its standard handle was at load: a handle the host closed
+// since, whose value a file of the library's (a recording) may then hold, or
+// one it set to another file, gets nothing, and the record counts as not
+// echoed. Each record is written through a duplicate of the handle made for
+// it, so that the file checked is the file written.
 //
 // A write to a console or a pipe cannot be bounded without changing the
 // host's handle, so the echo thread may block in it for as long as the
@@ -59,6 +64,50 @@ struct Echo {
 
 Echo g_echo;
 
+// What a handle is: its type, whether it is a console, and for a file the
+// volume and index that name it. Two handles of one file are equal.
+struct FileIdentity {
+    bool open = false;
+    DWORD type = FILE_TYPE_UNKNOWN;
+    bool console = false;
+    bool indexed = false;
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+
+    bool operator==(const FileIdentity& other) const {
+        return open == other.open && type == other.type && console == other.console &&
+               indexed == other.indexed && volume == other.volume && indexHigh == other.indexHigh &&
+               indexLow == other.indexLow;
+    }
+};
+
+// The standard output's and standard error's files at load.
+FileIdentity g_loaded[2];
+
+FileIdentity& Loaded(DWORD standardHandle) {
+    return g_loaded[standardHandle == STD_ERROR_HANDLE ? 1 : 0];
+}
+
+FileIdentity IdentityOf(HANDLE handle) {
+    FileIdentity identity;
+    if (!handle || handle == INVALID_HANDLE_VALUE)
+        return identity;
+    SetLastError(NO_ERROR);
+    identity.type = GetFileType(handle);
+    if (identity.type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
+        return identity; // not a handle of this process
+    identity.open = true;
+    DWORD mode = 0;
+    identity.console = GetConsoleMode(handle, &mode) != FALSE;
+    BY_HANDLE_FILE_INFORMATION information;
+    identity.indexed = GetFileInformationByHandle(handle, &information) != FALSE;
+    if (identity.indexed) {
+        identity.volume = information.dwVolumeSerialNumber;
+        identity.indexHigh = information.nFileIndexHigh;
+        identity.indexLow = information.nFileIndexLow;
+    }
+    return identity;
+}
+
 class Locked {
 public:
     Locked() { AcquireSRWLockExclusive(&g_echo.lock); }
@@ -78,9 +127,9 @@ char* AppendWithCrLf(char* out, const char* text, size_t length) {
 }
 
 // The notice of records dropped before it, if any, then the record, in one
-// write to the record's standard handle as it is now (hosts redirect it at
-// will).
-void Write(const Record& record, unsigned long long dropped) {
+// write to the record's standard handle, while it is the file it was at
+// load; false when the record was not written whole.
+bool Write(const Record& record, unsigned long long dropped) {
     char out[80 + 2 * kEchoRecordBytes];
     char* end = out;
     if (dropped > 0) {
@@ -91,15 +140,20 @@ void Write(const Record& record, unsigned long long dropped) {
     }
     end = AppendWithCrLf(end, record.text, record.length);
     const HANDLE target = GetStdHandle(record.handle);
-    if (!target || target == INVALID_HANDLE_VALUE)
-        return;
-    for (const char* next = out; next < end;) {
-        DWORD written = 0;
-        if (!WriteFile(target, next, static_cast<DWORD>(end - next), &written, nullptr) ||
-            written == 0)
-            return;
-        next += written;
+    HANDLE copy = nullptr;
+    if (!target || target == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), target, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return false;
+    const char* next = out;
+    if (IdentityOf(copy) == Loaded(record.handle)) {
+        DWORD written = 1;
+        while (next < end && written > 0 &&
+               WriteFile(copy, next, static_cast<DWORD>(end - next), &written, nullptr))
+            next += written;
     }
+    CloseHandle(copy);
+    return next == end;
 }
 
 DWORD WINAPI RunEcho(LPVOID module) {
@@ -121,8 +175,10 @@ DWORD WINAPI RunEcho(LPVOID module) {
             record = g_echo.queue[g_echo.done % kQueueLength];
             dropped = g_echo.dropped.exchange(0);
         }
-        Write(record, dropped);
+        const bool written = Write(record, dropped);
         Locked lock;
+        if (!written)
+            g_echo.dropped += dropped + 1;
         ++g_echo.done;
         g_echo.stalled = false;
         WakeAllConditionVariable(&g_echo.changed);
@@ -208,6 +264,11 @@ void AwaitEcho(EchoTarget, unsigned long long ticket, const char*) {
     WaitFor(kThreadStartWaitMs, [] { return g_echo.threadReady || !g_echo.running; });
     if (!WaitFor(kEchoWaitMs, [ticket] { return g_echo.done >= ticket; }))
         g_echo.stalled = true;
+}
+
+void RememberEchoTargets() {
+    for (DWORD standardHandle : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        Loaded(standardHandle) = IdentityOf(GetStdHandle(standardHandle));
 }
 
 void SetEchoInsideLoader(bool inside) { g_echo.insideLoader.store(inside); }

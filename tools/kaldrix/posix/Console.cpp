@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+bool g_outputWasClosed = false;
 pthread_mutex_t g_screen = PTHREAD_MUTEX_INITIALIZER;
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 
@@ -31,6 +33,24 @@ sigset_t StopSignals() {
 }
 
 } // namespace
+
+bool OpenClosedStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        g_outputWasClosed = g_outputWasClosed || fd == STDOUT_FILENO;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0)
+            return false;
+        if (null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return true;
+}
+
+bool StandardOutputWasClosed() { return g_outputWasClosed; }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) == 1; }
 

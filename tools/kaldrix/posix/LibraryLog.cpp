@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LibraryLog.h"
+#include "Console.h"
+#include "Failure.h"
 #include "LogLines.h"
 #include "StatusLine.h"
 
@@ -90,15 +92,19 @@ private:
     iconv_t m_iconv;
 };
 
-void WriteAll(int descriptor, const std::string& text) {
+// False, errno set, when the descriptor did not take all of `text`.
+bool WriteAll(int descriptor, const std::string& text) {
     for (size_t done = 0; done < text.size();) {
         const ssize_t written = ::write(descriptor, text.data() + done, text.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
+        if (written == 0)
+            errno = EIO;
         if (written <= 0)
-            return;
+            return false;
         done += static_cast<size_t>(written);
     }
+    return true;
 }
 
 // Reads the pipe until every writer has gone and shows each line as it is
@@ -110,7 +116,7 @@ void Pump(bool terminal, const std::string& codeset) {
     const bool convert = terminal && !gbk && converter.Works();
     const auto show = [&](const std::string& line) {
         const std::string text = convert ? converter.Convert(line) : line;
-        WriteBesideProgress([&] { WriteAll(STDERR_FILENO, text); });
+        WriteBesideProgress([&] { static_cast<void>(WriteAll(STDERR_FILENO, text)); });
     };
     LogLines lines;
     char buffer[4096];
@@ -132,6 +138,16 @@ std::thread g_reader;
 // it.
 void SendLogPastPipe() { ::dup2(STDERR_FILENO, STDOUT_FILENO); }
 
+// The library echoes only into the file that standard output was when it
+// loaded: the pipe stays until the library's last record, that of its unload
+// at the process's exit, is out. Registered before the library loads, this
+// runs after the library's own exit.
+void ShowTheRestAtExit() {
+    SendLogPastPipe();
+    if (g_reader.joinable())
+        g_reader.join();
+}
+
 } // namespace
 
 // The library is loaded later, on first use, and reads its echo's settings
@@ -149,30 +165,28 @@ LibraryLog::LibraryLog(bool shown) {
         const bool terminal = ::isatty(STDERR_FILENO) == 1;
         g_reader = std::thread(Pump, terminal, terminal ? TerminalCodeset() : "");
     } catch (const std::system_error&) {
-        // Nobody would empty the pipe: the records go past it, unconverted.
+        // Nobody would empty the pipe: the records go past it, unconverted
+        // (and the library, which has not loaded yet, echoes to standard
+        // error's file from the start).
         SendLogPastPipe();
         g_pipe = -1;
+        return;
     }
+    std::atexit(ShowTheRestAtExit);
 }
 
-LibraryLog::~LibraryLog() {
-    std::fflush(stdout);
-    if (g_pipe < 0)
-        return;
-    // What the library writes after this (the record of its unload) goes
-    // past the pipe.
-    SendLogPastPipe();
-    if (g_reader.joinable())
-        g_reader.join();
-}
+LibraryLog::~LibraryLog() = default;
 
 void WriteResult(const std::string& text) {
-    if (g_results >= 0) {
-        WriteAll(g_results, text);
-    } else {
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-    }
+    // A closed standard output has the null device standing in: the results
+    // would reach nobody.
+    const bool closed = StandardOutputWasClosed();
+    const bool written = !closed && (g_results >= 0 ? WriteAll(g_results, text)
+                                                    : std::fputs(text.c_str(), stdout) >= 0 &&
+                                                          std::fflush(stdout) == 0);
+    if (!written)
+        throw Failure(kResultsUnwritten, "cannot write the results to standard output: " +
+                                             std::string(std::strerror(closed ? EBADF : errno)));
 }
 
 } // namespace cli

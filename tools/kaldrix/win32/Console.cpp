@@ -2,6 +2,7 @@
 #include "Console.h"
 
 #include <atomic>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -10,6 +11,7 @@ namespace cli {
 namespace {
 
 std::atomic<int> g_stopRequested{0};
+bool g_outputWasClosed = false;
 SRWLOCK g_screen = SRWLOCK_INIT;
 
 // Runs on a thread of its own that the system starts for the event.
@@ -21,6 +23,32 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 }
 
 } // namespace
+
+// A standard handle that is missing or not open in this process (a value the
+// parent passed but did not hand down) could later be the value of a file
+// the program opens.
+bool OpenClosedStandardStreams() {
+    const DWORD standard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd < 3; ++fd) {
+        const HANDLE handle = GetStdHandle(standard[fd]);
+        SetLastError(NO_ERROR);
+        if (handle && handle != INVALID_HANDLE_VALUE &&
+            (GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR))
+            continue;
+        g_outputWasClosed = g_outputWasClosed || fd == 1;
+        const int null = _open("NUL", _O_RDWR | _O_BINARY);
+        if (null < 0)
+            return false;
+        if (null != fd) {
+            _dup2(null, fd);
+            _close(null);
+        }
+        SetStdHandle(standard[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    }
+    return true;
+}
+
+bool StandardOutputWasClosed() { return g_outputWasClosed; }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "LibraryLog.h"
+#include "Console.h"
+#include "Failure.h"
 #include "LogLines.h"
 #include "StatusLine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -92,11 +95,19 @@ LibraryLog::LibraryLog(bool shown) {
 }
 
 LibraryLog::~LibraryLog() {
-    std::fflush(stdout);
     if (g_pipe < 0)
         return;
-    // What the library writes after this (the record of its unload) goes
-    // past the pipe.
+    // The DLL echoes only into the file that the standard output handle was
+    // when it loaded, and at the process's exit the reader is gone before the
+    // DLL's detach: an idle DLL is let go now, so that the record of its
+    // unload still passes through the pipe. Its echo thread holds it for a
+    // moment longer; one that a job's thread still holds goes at the exit,
+    // and that last record is not shown.
+    if (const HMODULE library = GetModuleHandleA("KALDRIX.dll")) {
+        FreeLibrary(library);
+        for (int waited = 0; waited < 100 && GetModuleHandleA("KALDRIX.dll"); ++waited)
+            Sleep(10);
+    }
     SendLogPastPipe();
     if (g_reader) {
         WaitForSingleObject(g_reader, INFINITE);
@@ -105,12 +116,23 @@ LibraryLog::~LibraryLog() {
 }
 
 void WriteResult(const std::string& text) {
-    if (g_results >= 0) {
-        _write(g_results, text.data(), static_cast<unsigned>(text.size()));
-    } else {
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
+    // A closed standard output has the null device standing in: the results
+    // would reach nobody.
+    const bool closed = StandardOutputWasClosed();
+    bool written = !closed;
+    if (written && g_results >= 0) {
+        for (size_t done = 0; written && done < text.size();) {
+            const int count =
+                _write(g_results, text.data() + done, static_cast<unsigned>(text.size() - done));
+            written = count > 0;
+            done += written ? static_cast<size_t>(count) : 0;
+        }
+    } else if (written) {
+        written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
     }
+    if (!written)
+        throw Failure(kResultsUnwritten, "cannot write the results to standard output: " +
+                                             std::string(std::strerror(closed ? EBADF : errno)));
 }
 
 } // namespace cli

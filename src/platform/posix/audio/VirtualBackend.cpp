@@ -10,6 +10,7 @@
 // silence, or without it a 440 Hz tone. They have no descriptor to sleep on:
 // the stream sleeps until MillisecondsUntil says.
 #include "platform/posix/audio/Backend.h"
+#include "platform/posix/Descriptors.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -321,14 +322,15 @@ MMRESULT Open(Direction direction, const std::string&, const WAVEFORMATEX& forma
               std::unique_ptr<Backend>* opened) {
     if (direction == Direction::Capture) {
         const char* path = std::getenv("KALDRIX_VIRTUAL_IN");
-        opened->reset(new VirtualInput(format, path != nullptr,
-                                       path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1));
+        opened->reset(
+            new VirtualInput(format, path != nullptr,
+                             path ? AboveStandardStreams(::open(path, O_RDONLY | O_CLOEXEC)) : -1));
         return MMSYSERR_NOERROR;
     }
     int dump = -1;
     const char* path = std::getenv("KALDRIX_VIRTUAL_OUT");
     if (path && *path) {
-        dump = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        dump = AboveStandardStreams(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
         if (dump < 0)
             return MMSYSERR_ERROR;
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/posix/audio/WaveStream.h"
 #include "platform/ThreadName.h"
+#include "platform/posix/Descriptors.h"
 #include "platform/posix/ThreadMessages.h"
 #include "platform/posix/audio/WaveHeaderFlags.h"
 
@@ -56,8 +57,8 @@ WaveStream::WaveStream(Direction direction, std::unique_ptr<Backend> backend,
     : m_direction(direction), m_handle(handle), m_callbackThread(callbackThread),
       m_frameBytes(std::max<unsigned>(format.nBlockAlign, 1)),
       m_padAtFrames(std::max<unsigned long>(format.nSamplesPerSec * kPadAtMs / 1000, 1)),
-      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_backend(std::move(backend)),
-      m_silence(SilenceOf(format)), m_splitFrame(m_frameBytes) {
+      m_wakeFd(AboveStandardStreams(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))),
+      m_backend(std::move(backend)), m_silence(SilenceOf(format)), m_splitFrame(m_frameBytes) {
     m_thread = std::thread([this] { Run(); });
 }
 

@@ -1,0 +1,6 @@
+// SPDX-License-Identifier: MIT
+#include "platform/CancellationHold.h"
+
+CCancellationHold::CCancellationHold() = default;
+
+CCancellationHold::~CCancellationHold() = default;
