@@ -59,16 +59,35 @@ Bytes DataOfValidRecording(const Bytes& file) {
 }
 
 // The recorded data must be one continuous piece of what the server was fed.
-void ExpectSliceOfFeed(const Bytes& data, size_t minimumSize) {
+// With `deviceSkips`, Wine's capture may have skipped some of the sound on
+// a busy machine, the data going on further into the feed: by less than a
+// buffer each time, as the library appends or drops whole buffers only.
+void ExpectSliceOfFeed(const Bytes& data, size_t minimumSize, bool deviceSkips = false) {
     const std::string feedPath = kxhost::RigFile("KALDRIX_WINE_FEED");
     ASSERT_FALSE(feedPath.empty()) << "run by scripts/wine-run.sh --fed, which feeds the server";
     const Bytes feed = kxtest::ReadFile(feedPath);
     ASSERT_GE(data.size(), minimumSize);
-    const size_t start = kxhost::Find(feed, Bytes(data.begin(), data.begin() + kBufferSize));
-    ASSERT_NE(start, std::string::npos) << "the first buffer is not from the feed";
-    ASSERT_LE(start + data.size(), feed.size());
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), feed.begin() + static_cast<long>(start)))
-        << "the recording is not a continuous slice of the feed";
+    constexpr size_t kAnchor = 32;
+    size_t from = kxhost::Find(feed, Bytes(data.begin(), data.begin() + kAnchor));
+    ASSERT_NE(from, std::string::npos) << "the recording does not begin with the feed";
+    int skips = 0;
+    for (size_t at = 0; at < data.size(); ++skips) {
+        ASSERT_LE(from + data.size() - at, feed.size());
+        const auto left = std::mismatch(data.begin() + static_cast<long>(at), data.end(),
+                                        feed.begin() + static_cast<long>(from))
+                              .first;
+        from += static_cast<size_t>(left - data.begin()) - at;
+        at = static_cast<size_t>(left - data.begin());
+        if (at == data.size())
+            break;
+        const Bytes next(left, left + static_cast<long>(std::min(kAnchor, data.size() - at)));
+        const size_t goesOn = kxhost::Find(feed, next, from + 1);
+        ASSERT_TRUE(deviceSkips && goesOn != std::string::npos && goesOn - from < kBufferSize)
+            << "the recording is not a continuous slice of the feed from byte " << at;
+        from = goesOn;
+    }
+    if (skips > 0)
+        printf("Wine's capture skipped %d time(s)\n", skips);
 }
 
 TEST(WineNoDeviceRecording, StartFailsAtTheDeviceAndTheStopCompletesAnEmptyFile) {
@@ -386,7 +405,7 @@ TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValid
             ++run;
             const Bytes data = DataOfValidRecording(file);
             if (c.minimumBuffers)
-                ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize);
+                ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize, true);
         }
     }
     if (lostExits > 0)
