@@ -157,11 +157,16 @@ TEST_F(WaveInDevices, QueryAnswersForTheFormatAndOpensNothing) {
     badRate.nAvgBytesPerSec = 8000;
     WAVEFORMATEX flt = Pcm(1, 8000, 16);
     flt.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    const Case cases[] = {
-        {Pcm(1, 8000, 16), MMSYSERR_NOERROR}, {Pcm(2, 44100, 16), MMSYSERR_NOERROR},
-        {Pcm(1, 11025, 8), MMSYSERR_NOERROR}, {Pcm(1, 8000, 24), WAVERR_BADFORMAT},
-        {Pcm(3, 8000, 16), WAVERR_BADFORMAT}, {badAlign, WAVERR_BADFORMAT},
-        {badRate, WAVERR_BADFORMAT},          {flt, WAVERR_BADFORMAT}};
+    const Case cases[] = {{Pcm(1, 8000, 16), MMSYSERR_NOERROR},
+                          {Pcm(2, 44100, 16), MMSYSERR_NOERROR},
+                          {Pcm(1, 11025, 8), MMSYSERR_NOERROR},
+                          {Pcm(1, 8000, 24), MMSYSERR_NOERROR},
+                          {Pcm(8, 192000, 32), MMSYSERR_NOERROR},
+                          {Pcm(9, 8000, 16), WAVERR_BADFORMAT},
+                          {Pcm(1, 8000, 12), WAVERR_BADFORMAT},
+                          {badAlign, WAVERR_BADFORMAT},
+                          {badRate, WAVERR_BADFORMAT},
+                          {flt, WAVERR_BADFORMAT}};
     for (const Case& c : cases) {
         EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &c.format, 0, 0, WAVE_FORMAT_QUERY), c.result)
             << c.format.nChannels << "ch " << c.format.nSamplesPerSec << "Hz "
