@@ -93,7 +93,7 @@ from .results import (
     Result,
 )
 
-__version__ = "1.0.0.1"
+__version__ = "1.1.0.0"
 __all__ = [
     "ENVIRONMENT_VARIABLE", "KaldrixError", "KaldrixFileNotFoundError", "KaldrixPermissionError",
     "LibraryNotFoundError", "Playback", "PlayStart", "PlayStatus", "PlayStop", "Recording",
