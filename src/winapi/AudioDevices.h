@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // What the emulation's wave devices can tell a program beyond the Windows
 // calls, which only Linux has to say: which devices KALDRIX_AUDIO chose and
-// why, and the PCMs that ALSA's configuration names. For the programs that
-// link the emulation as a Windows program links winmm (the kaldrix program);
-// what else only Linux knows about a device belongs here too.
+// why, the PCMs that ALSA's configuration names, and whether a direction's
+// PCM opens. For the programs that link the emulation as a Windows program
+// links winmm (the kaldrix program); what else only Linux knows about a
+// device belongs here too.
 #pragma once
 
 #include <string>
@@ -25,3 +26,12 @@ struct AlsaPcmName {
     std::string direction;   // "Input", "Output", or empty for both
 };
 std::vector<AlsaPcmName> AlsaPcmNames();
+
+enum class AudioDirection { playback, capture };
+
+// Whether the PCM that wave-out 0 (playback) or the wave mapper (capture)
+// uses opens (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"),
+// tried with an open and a close; a PCM another program holds counts as
+// there. For a listing: a start learns it at its own open. The device tried
+// and ALSA's reason for a failed open would belong beside it.
+bool AlsaDeviceOpens(AudioDirection direction);

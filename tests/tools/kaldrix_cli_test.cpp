@@ -738,22 +738,24 @@ TEST_F(KaldrixCli, DevicesListsWhatTheLibrarySeesOrWhyThereIsNone) {
         {"auto",
          kNoDevice,
          {"KALDRIX_AUDIO=auto: ALSA's devices, none where ALSA's device does not open\n",
-          "no wave-out device: ALSA's playback device does not open\n"}},
+          "wave-out 0: ALSA default device  <- play (ALSA's playback device does not open)\n"}},
         {"none",
          kNoDevice,
          {"no wave-out device: KALDRIX_AUDIO=none\n", "no wave-in device: KALDRIX_AUDIO=none\n"}},
         {"alsa",
          kNoDevice,
-         {"no wave-out device: ALSA's playback device does not open\n",
-          "no wave-in device: ALSA's capture device does not open\n"}},
+         {"wave-out 0: ALSA default device  <- play (ALSA's playback device does not open)\n",
+          "wave-in 0: ALSA default device  <- record (ALSA's capture device does not open)\n",
+          "\"used\": true}], \"none\": \"ALSA's capture device does not open\"}"}},
         {"loud", kNoDevice, {"KALDRIX_AUDIO=loud, not auto, alsa, virtual or none: no device"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.audio);
         kxtest::ScopedEnv audio("KALDRIX_AUDIO", c.audio);
-        const Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
+        Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
         EXPECT_EQ(outcome.err, "");
+        outcome.out += RunKaldrix(dir, {"devices", "--json"}).out;
         for (const std::string& text : c.says)
             EXPECT_NE(outcome.out.find(text), std::string::npos) << outcome.out;
         // Every device the library's own calls see, by the same id.

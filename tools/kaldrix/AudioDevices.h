@@ -18,13 +18,22 @@ struct AudioDevices {
     static constexpr unsigned kPlayIndex = 0;
     // The wave-in device behind the wave mapper the library records from.
     unsigned recordIndex = 0;
-    std::string choice;            // what chose the devices; empty when nothing did
-    std::string noOutput;          // why there is no wave-out device
-    std::string noInput;           // why there is no wave-in device
-    std::vector<std::string> pcms; // the PCMs ALSA's configuration names, unopened
+    std::string choice;   // what chose the devices; empty when nothing did
+    std::string noOutput; // why there is no wave-out device
+    std::string noInput;  // why there is no wave-in device
+    // Why the device play (record) uses does not open; empty when it opens or
+    // was not tried.
+    std::string outputFails;
+    std::string inputFails;
+    std::vector<std::string> pcms; // listing only: the PCMs ALSA's configuration names
 };
 
-AudioDevices ListAudioDevices();
+// For a listing, also ALSA's names for its PCMs, and whether the devices
+// play and record use open, tried with an open and a close where the list
+// alone cannot tell (ALSA's: the library lists its configured PCM unopened,
+// and a start learns at its one open). Each costs a connection to an audio
+// server, which a start has no need of.
+AudioDevices ListAudioDevices(bool listing = false);
 
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);

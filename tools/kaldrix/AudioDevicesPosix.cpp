@@ -7,15 +7,18 @@
 namespace cli {
 
 // Through the library's own Windows-call emulation, linked into kaldrix:
-// the same KALDRIX_AUDIO rules and device ids as the library's, and ALSA's
-// PCMs as its name hints give them, none of them opened.
-AudioDevices ListAudioDevices() {
+// the same KALDRIX_AUDIO rules and device ids as the library's; for a
+// listing, ALSA's PCMs as its name hints give them, and whether the PCMs in
+// use open.
+AudioDevices ListAudioDevices(bool listing) {
     AudioDevices devices;
     const AudioDeviceChoice choice = ChosenAudioDevices();
     devices.choice = choice.why;
-    if (choice.backend == "alsa") {
-        devices.noOutput = "ALSA's playback device does not open";
-        devices.noInput = "ALSA's capture device does not open";
+    if (choice.backend == "alsa" && listing) {
+        if (!AlsaDeviceOpens(AudioDirection::playback))
+            devices.outputFails = "ALSA's playback device does not open";
+        if (!AlsaDeviceOpens(AudioDirection::capture))
+            devices.inputFails = "ALSA's capture device does not open";
         for (const AlsaPcmName& pcm : AlsaPcmNames())
             devices.pcms.push_back(pcm.name +
                                    (pcm.direction.empty() ? "" : " (" + pcm.direction + ")"));

@@ -7,7 +7,8 @@
 
 namespace cli {
 
-AudioDevices ListAudioDevices() {
+// winmm lists the devices there are: nothing needs opening.
+AudioDevices ListAudioDevices(bool) {
     AudioDevices devices;
     devices.outputs = DeviceNames<WAVEOUTCAPSA>(waveOutGetNumDevs, waveOutGetDevCapsA);
     devices.inputs = DeviceNames<WAVEINCAPSA>(waveInGetNumDevs, waveInGetDevCapsA);

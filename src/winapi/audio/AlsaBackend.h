@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What of the ALSA backend other rooms see: the sample format a wave format
-// maps to, and the PCMs ALSA's configuration names, as `aplay -L` lists them.
+// maps to, the PCMs ALSA's configuration names, as `aplay -L` lists them, and
+// whether the PCM a direction uses opens.
 #pragma once
 
 #include "winapi/audio/Backend.h"
@@ -26,3 +27,8 @@ struct AlsaPcmHint {
     std::string direction;   // "Input", "Output", or empty for both
 };
 std::vector<AlsaPcmHint> AlsaPcmHints();
+
+// Whether the PCM that wave-out 0 or the wave mapper uses (KALDRIX_ALSA_*,
+// or "default") opens, tried with an open and a close: for a listing, never
+// for a start, whose own open answers that.
+bool AlsaPcmOpens(Direction direction);

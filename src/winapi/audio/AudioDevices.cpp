@@ -14,3 +14,8 @@ std::vector<AlsaPcmName> AlsaPcmNames() {
             {std::move(hint.name), std::move(hint.description), std::move(hint.direction)});
     return names;
 }
+
+bool AlsaDeviceOpens(AudioDirection direction) {
+    return AlsaPcmOpens(direction == AudioDirection::capture ? Direction::Capture
+                                                             : Direction::Playback);
+}

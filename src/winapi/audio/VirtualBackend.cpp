@@ -11,6 +11,7 @@
 // the stream sleeps until MillisecondsUntil says.
 #include "winapi/audio/Backend.h"
 #include "winapi/kernel/Descriptors.h"
+#include "winapi/testing/WaveOutTestInterface.h"
 #include "winapi/WindowsApi.h"
 
 #include <algorithm>
@@ -36,8 +37,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr uint64_t kBufferSeconds = 2;
 constexpr uint64_t kMaxBufferBytes = uint64_t(1) << 20;
 constexpr unsigned kPeriodsPerBuffer = 4;
-// While another stream plays through the one output, look again this often.
+// While another stream plays through the one output, or the output is
+// stalled, look again this often.
 constexpr int kSpeakerBusyMs = 20;
+constexpr int kStalledLookMs = 20;
 
 uint64_t SpeedFromEnvironment() {
     const char* value = std::getenv("KALDRIX_VIRTUAL_SPEED");
@@ -53,6 +56,9 @@ uint64_t SpeedFromEnvironment() {
 // another one plays (a stream whose reset failed plays out what it holds
 // first), so that what the output played is each stream's bytes in turn.
 std::atomic<const void*> g_speaker{nullptr};
+
+// Set by the test interface: the outputs' clocks stand still.
+std::atomic<bool> g_stalled{false};
 
 // Frames due on the virtual clock since it last started.
 class VirtualClock {
@@ -151,6 +157,8 @@ public:
 
     int MillisecondsUntil(unsigned long frames) override {
         Advance();
+        if (m_stalled)
+            return kStalledLookMs;
         if (m_played == m_written)
             return g_speaker.load() && g_speaker.load() != this ? kSpeakerBusyMs : 0;
         if (m_written - m_played <= frames)
@@ -180,9 +188,15 @@ private:
         g_speaker.compare_exchange_strong(self, nullptr);
     }
 
-    // Plays what the clock has reached: to the file, in ring order.
+    // Plays what the clock has reached: to the file, in ring order. A stalled
+    // output plays nothing, and its clock goes on from where it stood.
     void Advance() {
-        if (m_played == m_written)
+        if (g_stalled.load() != m_stalled) {
+            m_stalled = !m_stalled;
+            m_clock.Restart();
+            m_clockBase = m_played;
+        }
+        if (m_played == m_written || m_stalled)
             return;
         const uint64_t position = std::min(m_clockBase + m_clock.DueFrames(), m_written);
         while (m_played < position) {
@@ -203,6 +217,7 @@ private:
     uint64_t m_written = 0;   // frames written since the open
     uint64_t m_played = 0;    // of those, the frames played
     uint64_t m_clockBase = 0; // frames played when the clock last started
+    bool m_stalled = false;
 };
 
 // The input: frames come due on the clock from Start on; the source keeps
@@ -270,21 +285,20 @@ private:
         std::memset(data + done, m_format.wBitsPerSample == 8 ? 0x80 : 0, bytes - done);
     }
 
+    // A quarter of full scale in every channel: unsigned 8-bit samples,
+    // signed little-endian ones of 16, 24 or 32 bits.
     void Tone(char* data, unsigned long frames) {
+        const unsigned sampleBytes = m_format.wBitsPerSample / 8u;
         char* next = data;
         for (unsigned long i = 0; i < frames; ++i, ++m_toneFrame) {
             const double level = std::sin(2.0 * kPi * kToneHz * static_cast<double>(m_toneFrame) /
                                           static_cast<double>(m_format.nSamplesPerSec));
+            const auto quarter = static_cast<uint32_t>(
+                std::lround(level * static_cast<double>(uint64_t(1) << (8 * sampleBytes - 3))));
+            const uint32_t sample = sampleBytes == 1 ? quarter + 0x80 : quarter;
             for (WORD channel = 0; channel < m_format.nChannels; ++channel) {
-                if (m_format.wBitsPerSample == 8) {
-                    *next++ =
-                        static_cast<char>(static_cast<uint8_t>(128 + std::lround(level * 32)));
-                } else {
-                    const auto sample =
-                        static_cast<uint16_t>(static_cast<int16_t>(std::lround(level * 8192)));
-                    *next++ = static_cast<char>(sample & 0xFF);
-                    *next++ = static_cast<char>(sample >> 8);
-                }
+                for (unsigned byte = 0; byte < sampleBytes; ++byte)
+                    *next++ = static_cast<char>(sample >> (8 * byte));
             }
         }
     }
@@ -303,18 +317,17 @@ std::vector<DeviceName> Devices(Direction direction) {
                                              : DeviceName{"in", "KALDRIX VIRTUAL IN"}};
 }
 
-// Input: plain PCM of 8 or 16 bits in one or two channels, with the derived
-// fields consistent, at any rate a sound card might offer.
+// Input: what the output plays, but PCM only (plain or extensible, every
+// bit of the container valid) and with the byte rate right.
 MMRESULT CheckFormat(Direction direction, const WAVEFORMATEX& format) {
+    if (CheckPlayableFormat(format) != MMSYSERR_NOERROR)
+        return WAVERR_BADFORMAT;
     if (direction == Direction::Playback)
-        return CheckPlayableFormat(format);
-    const unsigned blockAlign = format.nChannels * format.wBitsPerSample / 8u;
-    const bool recordable = format.wFormatTag == WAVE_FORMAT_PCM &&
-                            (format.nChannels == 1 || format.nChannels == 2) &&
-                            (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) &&
-                            format.nSamplesPerSec >= 1000 && format.nSamplesPerSec <= 192000 &&
-                            format.nBlockAlign == blockAlign &&
-                            format.nAvgBytesPerSec == format.nSamplesPerSec * blockAlign;
+        return MMSYSERR_NOERROR;
+    SampleLayout samples;
+    const bool recordable = DescribeSamples(format, &samples) && samples.tag == WAVE_FORMAT_PCM &&
+                            samples.validBits == samples.bits &&
+                            format.nAvgBytesPerSec == format.nSamplesPerSec * format.nBlockAlign;
     return recordable ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
 
@@ -341,3 +354,11 @@ MMRESULT Open(Direction direction, const std::string&, const WAVEFORMATEX& forma
 } // namespace
 
 const BackendKind kVirtualBackend{"virtual", Devices, CheckFormat, Open};
+
+namespace kxtest {
+
+void StallVirtualOutput() { g_stalled.store(true); }
+
+void ResumeVirtualOutput() { g_stalled.store(false); }
+
+} // namespace kxtest
