@@ -469,7 +469,8 @@ TEST(WineAudioServerRecording, DISABLED_ChildRecordsUntilKilled) {
 // after it (1, 17, 33, 49, ...), so a host killed once its file holds 50
 // buffers, whose 49th update is then done, leaves a valid file declaring
 // 2 s and more. The kill waits for those buffers rather than for a time:
-// on a busy machine Wine's capture may deliver fewer than one every 60 ms.
+// on a busy machine Wine's capture may deliver fewer than one every 60 ms,
+// and may skip some of the sound, as in the exit rows.
 TEST(WineAudioServerRecording, AHostKilledWhileRecordingLeavesAValidFile) {
     kxtest::TempDir dir;
     const std::string path = dir.File("killed.wav");
@@ -486,7 +487,7 @@ TEST(WineAudioServerRecording, AHostKilledWhileRecordingLeavesAValidFile) {
     TerminateProcess(child, 9);
     WaitForSingleObject(child, 10000);
     CloseHandle(child);
-    ExpectSliceOfFeed(DeclaredData(kxtest::ReadFile(path)), 32000);
+    ExpectSliceOfFeed(DeclaredData(kxtest::ReadFile(path)), 32000, true);
 }
 
 } // namespace
