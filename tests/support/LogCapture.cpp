@@ -17,9 +17,9 @@ LogCapture::LogCapture() {
 LogCapture::~LogCapture() { g_Log.Close(); }
 
 std::string LogCapture::Text() const {
-    // The log writes through a buffered stream: reopening it flushes.
-    g_Log.Close();
-    g_Log.Open();
+    // The log flushes each record whole as it writes it, so the files hold
+    // every record written so far. The log is not reopened to read them: a
+    // record that a library thread writes while it is closed would be lost.
     std::string text;
     if (DIR* dir = opendir(m_dir.path().c_str())) {
         while (dirent* entry = readdir(dir)) {

@@ -21,7 +21,7 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     // The messages of every record written since, in order, without their
-    // time stamps (the library's own log is flushed first).
+    // time stamps (the log flushes each record as it writes it).
     std::vector<std::string> Records() const;
     // Everything logged since the capture began, stamps and all.
     std::string Text() const;
