@@ -3,7 +3,7 @@
 """The library against alsa-utils on the same audio server, in the same run.
 
     bench/peer_bench.py record [--seconds 20] [--rounds 3] [--long 150] [--keep]
-                               [--rate 8000] [--channels 1]
+                               [--rate 8000] [--channels 1] [--feed-follows]
     bench/peer_bench.py play   [--seconds 20] [--rounds 3] [--long 150] [--keep]
                                [--rate 8000] [--channels 1]
 
@@ -15,15 +15,19 @@ through ALSA's default PCM and its pulse plugin, S16_LE at --rate and
 through KxStartRecFileFormat, and the server converts its 8000 Hz mono feed):
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (periods from the format's byte rate:
-                   playback 16 KiB, capture 8 KiB, within 100 ms to 1 s;
-                   see bench/RESULTS.md)
+                   KALDRIX_AUDIO=alsa (periods of playback 16 KiB, of
+                   capture 512 ms, within 125 ms to 1 s; see
+                   bench/RESULTS.md)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with a 200 ms buffer in 50 ms periods
   20 ms sleep loop (play) build/bench/sleep_loop, a bare loop of 20 ms sleeps:
                    the floor of the play thread's required polling
 
-Recording records a tone that pacat feeds into the default source; playing
+Recording records a tone that pacat feeds into the default source (the
+monitor of the rig's null sink "feed", whose latency is fixed at 50 ms, so the
+server sends every recorder a fragment each 50 ms whatever it asks for; with
+--feed-follows, the monitor of a null sink loaded without norewinds, whose
+latency follows what its clients ask, as a sound card's does); playing
 plays a tone file (no sample is 0) that parec reads back from the sink's
 monitor with 10 ms latency. A round records or plays for --seconds, then
 stops: the library through its stop export, the tools by SIGINT.
@@ -513,6 +517,8 @@ def main():
                         help="the sample rate recorded, or the tone's that is played")
     parser.add_argument("--channels", type=int, default=1,
                         help="the channels recorded, or the tone's that are played")
+    parser.add_argument("--feed-follows", action="store_true",
+                        help="record: from a source whose latency follows its clients")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run folder (files, stderr of each run, server log)")
     args = parser.parse_args()
@@ -533,7 +539,14 @@ def main():
             # real time, long enough for the whole run.
             seconds = args.rounds * 3 * (args.seconds + 5) + 2 * (args.long + 5) + 60
             write_tone(os.path.join(folder, "feed.raw"), seconds, header=False)
-            feed = subprocess.Popen(["pacat", "-d", "feed", "--raw", "--format=s16le",
+            sink = "feed"
+            if args.feed_follows:
+                sink = "feedfollows"
+                subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={sink}",
+                                "format=s16le", "rate=8000", "channels=1"], check=True,
+                               stdout=subprocess.DEVNULL)
+                subprocess.run(["pactl", "set-default-source", f"{sink}.monitor"], check=True)
+            feed = subprocess.Popen(["pacat", "-d", sink, "--raw", "--format=s16le",
                                      "--rate=8000", "--channels=1",
                                      os.path.join(folder, "feed.raw")])
             helpers.callback(feed.wait)
