@@ -3,25 +3,31 @@
 """The library against alsa-utils on the same audio server, in the same run.
 
     bench/peer_bench.py record [--seconds 20] [--rounds 3] [--long 150] [--keep]
+                               [--rate 8000] [--channels 1] [--feed-follows]
     bench/peer_bench.py play   [--seconds 20] [--rounds 3] [--long 150] [--keep]
                                [--rate 8000] [--channels 1]
 
 Builds the benchmark project (build/bench, Release), starts the private
 PulseAudio server of scripts/audio-rig.sh and, round by round, runs each side
 in turn as a process of its own, recording from (or playing to) that server
-through ALSA's default PCM and its pulse plugin, 8000 Hz S16_LE mono (the
-library records nothing else; playback takes --rate and --channels):
+through ALSA's default PCM and its pulse plugin, S16_LE at --rate and
+--channels (8000 Hz mono by default; the library records another format
+through KxStartRecFileFormat, and the server converts its 8000 Hz mono feed):
 
   library          build/bench/session_host, the exports of libkaldrix.so,
-                   KALDRIX_AUDIO=alsa (periods from the format's byte rate:
-                   playback 16 KiB, capture 8 KiB, within 100 ms to 1 s;
-                   see bench/RESULTS.md)
+                   KALDRIX_AUDIO=alsa (periods of playback 16 KiB, of
+                   capture 512 ms, within 125 ms to 1 s; see
+                   bench/RESULTS.md)
   arecord / aplay  alsa-utils with their default buffer (500 ms, 125 ms periods)
   ... 200/50ms     alsa-utils with a 200 ms buffer in 50 ms periods
   20 ms sleep loop (play) build/bench/sleep_loop, a bare loop of 20 ms sleeps:
                    the floor of the play thread's required polling
 
-Recording records a tone that pacat feeds into the default source; playing
+Recording records a tone that pacat feeds into the default source (the
+monitor of the rig's null sink "feed", whose latency is fixed at 50 ms, so the
+server sends every recorder a fragment each 50 ms whatever it asks for; with
+--feed-follows, the monitor of a null sink loaded without norewinds, whose
+latency follows what its clients ask, as a sound card's does); playing
 plays a tone file (no sample is 0) that parec reads back from the sink's
 monitor with 10 ms latency. A round records or plays for --seconds, then
 stops: the library through its stop export, the tools by SIGINT.
@@ -69,11 +75,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "bench")
 HOST = os.path.join(BUILD, "session_host")
 SLEEP_LOOP = os.path.join(BUILD, "sleep_loop")
-BYTES_PER_SECOND = 16000
-FORMAT_ARGS = ["-D", "default", "-f", "S16_LE", "-r", "8000", "-c", "1"]
 MATCHED_BUFFER = ["--buffer-time=200000", "--period-time=50000"]
 # The side that only sleeps 20 ms at a time: the floor of the play thread.
 SLEEPS = ["sleep loop"]
+
+
+def format_args(rate, channels):
+    return ["-D", "default", "-f", "S16_LE", "-r", str(rate), "-c", str(channels)]
 
 
 def cpu_clock(pid):
@@ -173,9 +181,9 @@ def write_tone(path, seconds, header, rate=8000, channels=1):
         out.write(data)
 
 
-def recorded(path):
-    """Seconds of sound in a recorded file by its length, and whether its
-    header was completed (RIFF and data sizes that match the length)."""
+def recorded(path, bytes_per_second):
+    """Seconds of sound in a recorded 16-bit file by its length, and whether
+    its header was completed (RIFF and data sizes that match the length)."""
     try:
         size = os.path.getsize(path)
         with open(path, "rb") as wave:
@@ -185,7 +193,7 @@ def recorded(path):
     complete = (len(head) == 44 and head[:4] == b"RIFF" and head[36:40] == b"data" and
                 struct.unpack("<I", head[4:8])[0] == size - 8 and
                 struct.unpack("<I", head[40:44])[0] == size - 44)
-    return max(size - 44, 0) / BYTES_PER_SECOND, complete
+    return max(size - 44, 0) / bytes_per_second, complete
 
 
 class AudioRig:
@@ -339,10 +347,10 @@ def since(moment, reference):
     return float("nan") if moment is None else (moment - reference) * 1000
 
 
-def outcome(figures, mode, path, run, monitor, first_reference, stop_reference):
+def outcome(figures, args, path, run, monitor, first_reference, stop_reference):
     """The figures that are known once the process has ended."""
-    if mode == "record":
-        figures["audio"], figures["complete"] = recorded(path)
+    if args.mode == "record":
+        figures["audio"], figures["complete"] = recorded(path, args.rate * args.channels * 2)
     else:
         time.sleep(0.5)  # the monitor's last chunks
         heard_first, heard_last, samples = monitor.heard()
@@ -353,11 +361,15 @@ def outcome(figures, mode, path, run, monitor, first_reference, stop_reference):
     return figures
 
 
-def library_round(mode, seconds, path, errors, rig, monitor):
+def library_round(args, seconds, path, errors, rig, monitor):
+    mode = args.mode
     env = dict(os.environ, KALDRIX_AUDIO="alsa", KALDRIX_LOG_DIR=os.path.dirname(errors))
     if monitor:
         monitor.arm()
-    run = Run([HOST, mode, path, str(seconds)], errors, env)
+    command = [HOST, mode, path, str(seconds)]
+    if mode == "record" and (args.rate, args.channels) != (8000, 1):
+        command += [str(args.rate), str(args.channels), "16"]
+    run = Run(command, errors, env)
     start = run.wait_line("start")
     if not start or start[2] != 1:
         raise SystemExit(f"the library did not start ({start})")
@@ -369,16 +381,18 @@ def library_round(mode, seconds, path, errors, rig, monitor):
     if run.status != 0 or not stop:
         raise SystemExit(f"the library's {mode} failed (stop {stop})")
     figures.update(start=(returned - began) * 1000, first=first, stop=(stop[1] - stop[0]) * 1000)
-    return outcome(figures, mode, path, run, monitor, began, stop[0])
+    return outcome(figures, args, path, run, monitor, began, stop[0])
 
 
-def tool_round(mode, extra, seconds, path, errors, rig, monitor):
+def tool_round(args, extra, seconds, path, errors, rig, monitor):
+    mode = args.mode
     if extra == SLEEPS:
         command = [SLEEP_LOOP]
         if monitor:
             monitor.arm()
     elif mode == "record":
-        command = ["arecord", "-q", *FORMAT_ARGS, *extra, "-t", "wav", path]
+        command = ["arecord", "-q", *format_args(args.rate, args.channels), *extra, "-t", "wav",
+                   path]
     else:
         command = ["aplay", "-q", "-D", "default", *extra, path]
         monitor.arm()
@@ -392,7 +406,7 @@ def tool_round(mode, extra, seconds, path, errors, rig, monitor):
     os.kill(run.pid, signal.SIGINT)
     run.reap()  # aplay and arecord answer SIGINT with status 1
     figures.update(start=None, first=first, stop=(run.exited - interrupted) * 1000)
-    return outcome(figures, mode, path, run, monitor, run.spawned, interrupted)
+    return outcome(figures, args, path, run, monitor, run.spawned, interrupted)
 
 
 COLUMNS = [("start", "start ms", 1), ("first", "first ms", 0), ("stop", "stop ms", 0),
@@ -483,9 +497,9 @@ def run_rounds(args, folder, rig, monitor):
             errors = name + ".err"
             path = name + ".wav" if args.mode == "record" else os.path.join(folder, "tone.wav")
             if extra is None:
-                figures = library_round(args.mode, seconds, path, errors, rig, monitor)
+                figures = library_round(args, seconds, path, errors, rig, monitor)
             else:
-                figures = tool_round(args.mode, extra, seconds, path, errors, rig, monitor)
+                figures = tool_round(args, extra, seconds, path, errors, rig, monitor)
             rows.append((side, label, figures))
             print(table(rows[-1:], args.mode).splitlines()[-1], flush=True)
             time.sleep(1.0)
@@ -499,15 +513,17 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--long", type=float, default=0.0,
                         help="then one long round of the library and the tool (memory)")
-    parser.add_argument("--rate", type=int, default=8000, help="play: the tone's sample rate")
-    parser.add_argument("--channels", type=int, default=1, help="play: the tone's channels")
+    parser.add_argument("--rate", type=int, default=8000,
+                        help="the sample rate recorded, or the tone's that is played")
+    parser.add_argument("--channels", type=int, default=1,
+                        help="the channels recorded, or the tone's that are played")
+    parser.add_argument("--feed-follows", action="store_true",
+                        help="record: from a source whose latency follows its clients")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run folder (files, stderr of each run, server log)")
     args = parser.parse_args()
     if args.seconds < 5 or args.long and args.long < 5:
         parser.error("rounds of at least 5 seconds")
-    if args.mode == "record" and (args.rate, args.channels) != (8000, 1):
-        parser.error("the library records 8000 Hz mono only")
     build()
 
     if args.keep:
@@ -523,7 +539,14 @@ def main():
             # real time, long enough for the whole run.
             seconds = args.rounds * 3 * (args.seconds + 5) + 2 * (args.long + 5) + 60
             write_tone(os.path.join(folder, "feed.raw"), seconds, header=False)
-            feed = subprocess.Popen(["pacat", "-d", "feed", "--raw", "--format=s16le",
+            sink = "feed"
+            if args.feed_follows:
+                sink = "feedfollows"
+                subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={sink}",
+                                "format=s16le", "rate=8000", "channels=1"], check=True,
+                               stdout=subprocess.DEVNULL)
+                subprocess.run(["pactl", "set-default-source", f"{sink}.monitor"], check=True)
+            feed = subprocess.Popen(["pacat", "-d", sink, "--raw", "--format=s16le",
                                      "--rate=8000", "--channels=1",
                                      os.path.join(folder, "feed.raw")])
             helpers.callback(feed.wait)

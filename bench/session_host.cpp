@@ -2,7 +2,10 @@
 // A minimal host for the peer benchmarks (bench/peer_bench.py): one recording
 // or one playback through the exports of libkaldrix.so, nothing else, so that
 // the process's CPU time and memory are the library's plus a bare host's.
-//   session_host record FILE SECONDS   KxStartRecFile, SECONDS, KxStopRecFile
+//   session_host record FILE SECONDS [RATE CHANNELS BITS]
+//                                      KxStartRecFile (or KxStartRecFileFormat
+//                                      for the format given), SECONDS,
+//                                      KxStopRecFile
 //   session_host play FILE SECONDS     KxStartPlayFile, SECONDS, KxStopPlayFile
 // Prints one line per call, "start|stop BEGAN RETURNED RESULT" with the
 // CLOCK_MONOTONIC times in seconds (the clock of Python's time.monotonic).
@@ -42,18 +45,28 @@ bool Timed(const char* name, int (*call)(), int wanted) {
 }
 
 const char* g_path = nullptr;
+int g_format[3] = {0, 0, 0}; // rate, channels, bits; 0: KxStartRecFile's own
 
-int StartRecording() { return KxStartRecFile(g_path); }
+int StartRecording() {
+    return g_format[0] ? KxStartRecFileFormat(g_path, g_format[0], g_format[1], g_format[2])
+                       : KxStartRecFile(g_path);
+}
 int StartPlayback() { return KxStartPlayFile(g_path); }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || (std::strcmp(argv[1], "record") != 0 && std::strcmp(argv[1], "play") != 0)) {
-        std::fprintf(stderr, "usage: %s record|play FILE SECONDS\n", argv[0]);
+    const bool record = argc > 1 && std::strcmp(argv[1], "record") == 0;
+    const bool play = argc > 1 && std::strcmp(argv[1], "play") == 0;
+    if (!((record || play) && argc == 4) && !(record && argc == 7)) {
+        std::fprintf(stderr,
+                     "usage: %s record|play FILE SECONDS, or record FILE SECONDS RATE "
+                     "CHANNELS BITS\n",
+                     argv[0]);
         return 2;
     }
-    const bool record = std::strcmp(argv[1], "record") == 0;
+    for (int i = 0; argc == 7 && i < 3; ++i)
+        g_format[i] = std::atoi(argv[4 + i]);
     g_path = argv[2];
     const double seconds = std::atof(argv[3]);
 

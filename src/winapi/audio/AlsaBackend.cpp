@@ -229,16 +229,17 @@ void ClosePcm(snd_pcm_t* pcm) {
 //   than aplay's 125 ms period, its 125 ms in 500 ms are kept (48 kHz
 //   stereo): the blocks then set the pace, and shorter periods would only
 //   add wake-ups.
-// - Capture: the recorder's ten 960-byte headers hold 600 ms at 8 kHz mono,
-//   so a period is 8 KiB (512 ms there), read in one wake-up; the buffer
-//   keeps 2 s at least, so that a reader held up by a busy machine loses
-//   nothing.
+// - Capture: the recorder's ten headers hold 600 ms in any format, so a
+//   period is 512 ms of frames (8 KiB at 8 kHz mono), read in one wake-up
+//   that fills about eight headers; the buffer keeps 2 s at least, so that a
+//   reader held up by a busy machine loses nothing. Behind the pulse plugin
+//   the period is also the fragment the server is asked to send at a time.
 // A buffer is at least three periods, the fewest the pulse plugin takes.
 // Periods stay within 125 ms and 1 s, and no buffer sized from a format (the
 // PCM's, the staging of a period, the copy of a starting write) grows past
 // kMaxBufferBytes, whatever the byte rate.
 constexpr unsigned long kPlaybackPeriodBytes = 16384;
-constexpr unsigned long kCapturePeriodBytes = 8192;
+constexpr unsigned long kCapturePeriodMs = 512;
 constexpr unsigned long kPeriodsPerBuffer = 3;
 constexpr unsigned long kMinPeriodMs = 125;
 constexpr unsigned long kMinPlaybackBufferMs = 500;
@@ -261,10 +262,11 @@ FileGeometry GeometryFor(Direction direction, const WAVEFORMATEX& format) {
     const unsigned long rate = format.nSamplesPerSec;
     const unsigned long frameBytes = std::max<WORD>(format.nBlockAlign, 1);
     const snd_pcm_uframes_t maxFrames = MaxBufferFrames(format);
-    const unsigned long bytes =
-        direction == Direction::Playback ? kPlaybackPeriodBytes : kCapturePeriodBytes;
+    const unsigned long wanted = direction == Direction::Playback
+                                     ? kPlaybackPeriodBytes / frameBytes
+                                     : rate * kCapturePeriodMs / 1000;
     snd_pcm_uframes_t period =
-        std::clamp(bytes / frameBytes, rate * kMinPeriodMs / 1000, rate * kMaxPeriodMs / 1000);
+        std::clamp(wanted, rate * kMinPeriodMs / 1000, rate * kMaxPeriodMs / 1000);
     period = std::clamp<snd_pcm_uframes_t>(period, 1, maxFrames / kPeriodsPerBuffer);
     const unsigned long minBufferMs =
         direction == Direction::Playback ? kMinPlaybackBufferMs : kMinCaptureBufferMs;
@@ -628,6 +630,9 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
             snd_pcm_sw_params_t* software;
             snd_pcm_sw_params_alloca(&software);
             snd_pcm_uframes_t boundary = 0;
+            // A capture starts only when told, and a read takes what has come,
+            // however little: the stream reads by its clock, and a read refused
+            // for being short of a period would wait a period more.
             const bool accepted =
                 snd_pcm_hw_params_any(device, params) >= 0 &&
                 snd_pcm_hw_params_set_access(device, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
@@ -644,6 +649,7 @@ MMRESULT Open(Direction direction, const std::string& id, const WAVEFORMATEX& fo
                  (snd_pcm_sw_params_current(device, software) >= 0 &&
                   snd_pcm_sw_params_get_boundary(software, &boundary) >= 0 &&
                   snd_pcm_sw_params_set_start_threshold(device, software, boundary) >= 0 &&
+                  snd_pcm_sw_params_set_avail_min(device, software, 1) >= 0 &&
                   snd_pcm_sw_params(device, software) >= 0));
             return accepted ? 0 : kRefusedFormat;
         },

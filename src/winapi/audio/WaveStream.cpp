@@ -62,6 +62,8 @@ WaveStream::WaveStream(Direction direction, std::unique_ptr<Backend> backend,
       m_padAtFrames(std::max<unsigned long>(format.nSamplesPerSec * kPadAtMs / 1000, 1)),
       m_wakeFd(AboveStandardStreams(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))),
       m_backend(std::move(backend)), m_silence(SilenceOf(format)), m_splitFrame(m_frameBytes) {
+    // Room for as many returned at once as a message queue holds unallocated.
+    m_returned.reserve(64);
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -176,8 +178,7 @@ MMRESULT WaveStream::Reset() {
         }
         if (!m_lost)
             m_backend->Drop();
-        while (!m_queue.empty())
-            ReturnFirst();
+        ReturnFirst(m_queue.size());
         m_writeIndex = m_writeOffset = 0;
         m_deviceFrames = 0;
         if (std::exchange(m_doneUnsignalled, false))
@@ -402,10 +403,9 @@ int WaveStream::Record(pollfd* device, int* count) {
         }
         ++filled;
     }
-    // Handed back once the reading is done: the owner, woken by the first,
-    // then finds the stream's lock free at once.
-    while (filled-- > 0)
-        ReturnFirst();
+    // Handed back once the reading is done, with one wake-up of the owner,
+    // which then finds the stream's lock free at once.
+    ReturnFirst(filled);
     return timeout;
 }
 
@@ -436,17 +436,27 @@ unsigned long WaveStream::FramesToAwait(size_t reading, unsigned long missing) c
     return std::max(missing, std::min(wanted, period));
 }
 
-// Hands the first queued header back, done: a recorded one with its bytes.
-void WaveStream::ReturnFirst() {
-    const Entry first = m_queue.front();
-    m_queue.erase(m_queue.begin());
-    if (m_direction == Direction::Capture)
-        SetBytesRecorded(first.header, static_cast<DWORD>(first.mark));
-    MarkDone(first.header);
-    if (m_direction == Direction::Capture)
-        Notify(MM_WIM_DATA, reinterpret_cast<LPARAM>(first.header));
-    else
+// Hands the first `count` queued headers back, done: recorded ones with their
+// bytes, announced in order by one delivery, so that the owner's thread wakes
+// once for them all.
+void WaveStream::ReturnFirst(size_t count) {
+    if (count == 0)
+        return;
+    m_returned.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const Entry& entry = m_queue[i];
+        if (m_direction == Direction::Capture) {
+            SetBytesRecorded(entry.header, static_cast<DWORD>(entry.mark));
+            m_returned.push_back(reinterpret_cast<LPARAM>(entry.header));
+        }
+        MarkDone(entry.header);
+    }
+    m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(count));
+    if (m_direction == Direction::Playback)
         m_doneUnsignalled = true;
+    else if (m_callbackThread != 0)
+        DeliverThreadMessages(m_callbackThread, MM_WIM_DATA, reinterpret_cast<WPARAM>(m_handle),
+                              m_returned.data(), m_returned.size());
 }
 
 // Nothing more goes to or comes from the device. Played headers stay queued

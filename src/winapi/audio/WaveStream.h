@@ -75,7 +75,7 @@ private:
     bool WriteSplitFrame();
     void Consume(size_t bytes);
     void ReturnHeard();
-    void ReturnFirst();
+    void ReturnFirst(size_t count = 1);
     void DeviceLost();
     void Notify(UINT message, LPARAM parameter);
     void SignalDone();
@@ -99,6 +99,7 @@ private:
     // allocates nothing once as many headers as ever have been queued.
     std::vector<Entry> m_queue;
     std::vector<LPWAVEHDR> m_held;
+    std::vector<LPARAM> m_returned; // recording: the headers one return announces
     const char m_silence;
     std::vector<char> m_splitFrame;        // one frame put together from several headers
     size_t m_writeIndex = 0;               // playback: the entry being written

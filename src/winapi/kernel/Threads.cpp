@@ -12,6 +12,7 @@
 #include "winapi/kernel/WaitDeadline.h"
 #include "winapi/kernel/Immortal.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -29,9 +30,10 @@ public:
     // buffer), so that a stream's messages never allocate.
     MessageQueue() { m_messages.reserve(64); }
 
-    void Post(const MSG& msg) {
+    // Posts `count` messages: one lock and one wake-up for them all.
+    void Post(const MSG* messages, size_t count) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.push_back(msg);
+        m_messages.insert(m_messages.end(), messages, messages + count);
         m_cv.notify_one();
     }
 
@@ -372,6 +374,11 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 BOOL DeliverThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DeliverThreadMessages(threadId, message, wParam, &lParam, 1);
+}
+
+BOOL DeliverThreadMessages(DWORD threadId, UINT message, WPARAM wParam, const LPARAM* lParams,
+                           size_t count) {
     std::shared_ptr<MessageQueue> queue;
     {
         QueueRegistry& registry = Registry();
@@ -384,6 +391,16 @@ BOOL DeliverThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lP
         SetLastErrorCode(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
-    queue->Post(MSG{nullptr, message, wParam, lParam, GetTickCount(), POINT{0, 0}});
+    // A device returns a handful of buffers at a time; more go in pieces.
+    constexpr size_t kPiece = 16;
+    MSG messages[kPiece];
+    const DWORD now = GetTickCount();
+    for (size_t done = 0; done < count;) {
+        const size_t piece = std::min(kPiece, count - done);
+        for (size_t i = 0; i < piece; ++i)
+            messages[i] = MSG{nullptr, message, wParam, lParams[done + i], now, POINT{0, 0}};
+        queue->Post(messages, piece);
+        done += piece;
+    }
     return TRUE;
 }
