@@ -47,12 +47,15 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/package/debian/libkaldrix1.lintian-overrides
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME libkaldrix1 COMPONENT runtime)
 
-# The library's symbols, from the export table; unversioned, hence @Base.
+# The library's symbols, from the export table, each with the version that
+# added it, so that a host using a later one depends on a library that has
+# it; unversioned, hence @Base.
 set(symbols "libkaldrix.so.${PROJECT_VERSION_MAJOR} libkaldrix1 #MINVER#\n* Build-Depends-Package: libkaldrix-dev\n")
 foreach(row IN LISTS KALDRIX_EXPORTS)
     separate_arguments(fields UNIX_COMMAND "${row}")
     list(GET fields 0 name)
-    string(APPEND symbols " ${name}@Base ${KALDRIX_DEB_VERSION}\n")
+    list(GET fields 3 since)
+    string(APPEND symbols " ${name}@Base ${since}\n")
 endforeach()
 file(WRITE ${KALDRIX_DEB_DIR}/symbols "${symbols}")
 file(WRITE ${KALDRIX_DEB_DIR}/triggers "activate-noawait ldconfig\n")

@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: MIT
  *
- * KALDRIX: play WAVE files and record 8000 Hz 16-bit mono WAVE files, each job
- * on a thread of its own inside the library.
+ * KALDRIX: play WAVE files and record WAVE files (8000 Hz 16-bit mono, or the
+ * PCM format the host asks for), each job on a thread of its own inside the
+ * library.
  *
  * Copyright (c) 2026 The KALDRIX developers. Released under the MIT licence
  * (LICENSE; share/doc/kaldrix/LICENSE in an install).
@@ -57,16 +58,17 @@
 #ifndef KALDRIX_H
 #define KALDRIX_H
 
-/* The version of this header and of the library it came with: 1.0.0.1. */
+/* The version of this header and of the library it came with: 1.1.0.0.
+ * 1.1 added KxStartRecFileFormat; the six functions of 1.0 are unchanged. */
 #define KALDRIX_VERSION_MAJOR 1
-#define KALDRIX_VERSION_MINOR 0
+#define KALDRIX_VERSION_MINOR 1
 #define KALDRIX_VERSION_PATCH 0
-#define KALDRIX_VERSION_TWEAK 1
-#define KALDRIX_VERSION_STRING "1.0.0.1"
+#define KALDRIX_VERSION_TWEAK 0
+#define KALDRIX_VERSION_STRING "1.1.0.0"
 
 /* The 32-bit DLL's functions are __stdcall; the 64-bit DLL has the one x64
  * convention, where __stdcall has no effect. Both export the undecorated
- * names at ordinals 2-7. */
+ * names at ordinals 2-8. */
 #ifdef _WIN32
 #define KALDRIX_CALL __stdcall
 #else
@@ -164,6 +166,27 @@ KALDRIX_API int KALDRIX_CALL KxPlayStatus(void);
 /* KX_REC_RECORDING from a KxStartRecFile (whatever it answered) until the
  * next KxStopRecFile; KX_REC_IDLE otherwise. Answers at once. */
 KALDRIX_API int KALDRIX_CALL KxRecordStatus(void);
+
+/* Added in 1.1, beyond the six functions above (ordinal 8): KxStartRecFile in
+ * all but the format, which is PCM of samplesPerSec (8000 to 192000) samples
+ * a second, channels (1 to 8) channels and bitsPerSample (8, 16, 24 or 32;
+ * 24-bit samples take 3 bytes) bits. KxStartRecFile(fileName) is
+ * KxStartRecFileFormat(fileName, 8000, 1, 16). The results, KxStopRecFile,
+ * KxRecordStatus, the size updates and the blocking are those of
+ * KxStartRecFile. A format that WAVE_FORMAT_PCM describes (1 or 2 channels
+ * of 8 or 16 bits) gets the 44-byte header; any other a 68-byte header whose
+ * 40-byte "fmt " chunk is WAVE_FORMAT_EXTENSIBLE (the channel mask of the
+ * usual speaker layout for the count, the PCM sub-format, every bit valid).
+ *   A format outside those ranges: KX_REC_NOT_STARTED with the record of a
+ *     device that cannot be opened, before any file is created or
+ *     truncated; KxRecordStatus stays KX_REC_IDLE (no KxStopRecFile needed).
+ *   A format the device refuses: as KxStartRecFile when the device cannot
+ *     be opened (KX_REC_NOT_STARTED, the file holds the header only, and
+ *     KxRecordStatus is KX_REC_RECORDING until KxStopRecFile).
+ * A host that finds it at run time (GetProcAddress, dlsym) must cope with a
+ * library older than 1.1, which lacks it. */
+KALDRIX_API int KALDRIX_CALL KxStartRecFileFormat(const char* fileName, int samplesPerSec,
+                                                  int channels, int bitsPerSample);
 
 /* What a host may do at any moment (README.md, "What a host may do at any
  * moment", says it whole):

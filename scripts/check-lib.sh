@@ -69,5 +69,6 @@ KxStopPlayFile 0
 KxPlayStatus 0
 KxRecordStatus 0
 KxStartPlayFile -1
+KxStartRecFileFormat 0
 KxStartRecFile -1" ] || fail "unexpected answers: $output"
-echo "check-lib: a host linked by lld-link against KALDRIX.lib ($machine) calls the six functions"
+echo "check-lib: a host linked by lld-link against KALDRIX.lib ($machine) calls every function"

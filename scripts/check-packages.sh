@@ -100,8 +100,10 @@ soname=$(objdump -p "$library" | awk '$1 == "SONAME" { print $2 }')
     fail "libkaldrix-dev's development link does not lead to $library"
 grep -qx "libkaldrix 1 libkaldrix1 (>= .*)" "$(dpkg-query --control-path libkaldrix1 shlibs)" ||
     fail "libkaldrix1 has no shlibs entry for libkaldrix.so.1"
-symbols=$(grep -c '^ Kx[A-Za-z]*@Base ' "$(dpkg-query --control-path libkaldrix1 symbols)")
-[ "$symbols" -eq 6 ] || fail "libkaldrix1 lists $symbols of the six symbols"
+symbols=$(dpkg-query --control-path libkaldrix1 symbols)
+[ "$(grep -c '^ Kx[A-Za-z]*@Base 1\.0\.0\.1$' "$symbols")" -eq 6 ] &&
+    grep -qx ' KxStartRecFileFormat@Base 1.1.0.0' "$symbols" ||
+    fail "libkaldrix1's symbols are not the six of 1.0.0.1 and KxStartRecFileFormat of 1.1.0.0: $(cat "$symbols")"
 
 for package in libkaldrix1 libkaldrix-dev; do
     [ "$(dpkg-query -W -f='${Multi-Arch}' "$package")" = same ] || fail "$package is not Multi-Arch: same"

@@ -11,6 +11,7 @@
 #include "recording/RecordExports.h"
 #include "recording/WaveRecorder.h"
 #include "support/LogCapture.h"
+#include "support/RecordingFormats.h"
 #include "support/TestPeers.h"
 #include "support/TestSupport.h"
 
@@ -199,6 +200,39 @@ TEST_F(RecorderRealTimeThreads, WithoutAnInputDeviceTheStopLeavesAnEmptyValidFil
     EXPECT_EQ(Since(mark), kStopAfterFailedStart);
     EXPECT_EQ(CompletedData(Path("a.wav")).size(), 0u);
 }
+
+const kxtest::RecorderCalls kLinkedCalls = {KxStartRecFileFormat, KxStopRecFile, KxRecordStatus,
+                                            KxStartPlayFile, KxStopPlayFile};
+
+// The format table on the virtual input, fed enough for two seconds of the
+// fastest format: each file is a continuous slice of the input from its
+// first byte, and a refused format writes the device-open record only. It
+// waits on the clock, but its buffers of every size are the address
+// sanitizer's business, so it is not labelled realtime.
+class RecorderFormatThreads : public RecorderFixture,
+                              public ::testing::WithParamInterface<kxtest::RecordingFormat> {
+protected:
+    void SetUp() override {
+        RecorderFixture::SetUp();
+        kxtest::WriteFile(Path("long.raw"), m_long);
+    }
+
+    const Bytes m_long = kxtest::Pattern(2 * 768000, 9);
+    kxtest::ScopedEnv m_longInput{"KALDRIX_VIRTUAL_IN", m_dir.File("long.raw")};
+};
+
+TEST_P(RecorderFormatThreads, RecordsTheFormatAskedForOrRefusesItAtOnce) {
+    const Bytes data = kxtest::RecordOneRow(kLinkedCalls, GetParam(), Path("rec.wav"));
+    EXPECT_EQ(data, Bytes(m_long.begin(), m_long.begin() + static_cast<long>(data.size())));
+    EXPECT_EQ(HostRecords(m_log.Records()),
+              GetParam().Recordable() ? Records{kStopOk} : Records{LogText::kRecDeviceOpenError});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RecorderFormatThreads,
+                         ::testing::ValuesIn(kxtest::kRecordingFormats),
+                         [](const ::testing::TestParamInfo<kxtest::RecordingFormat>& info) {
+                             return std::string(info.param.name);
+                         });
 
 struct StepFailure {
     const char* operation;

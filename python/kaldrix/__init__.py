@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
-"""Play WAVE files and record 8000 Hz 16-bit mono WAVE files with KALDRIX.
+"""Play WAVE files and record WAVE files (8000 Hz 16-bit mono, or another PCM
+format) with KALDRIX.
 
 The six functions of the library, each answering a named result::
 
     start_recording(path) -> RecordStart     KxStartRecFile
+      (rate=, channels=, bits= other than 8000, 1, 16: KxStartRecFileFormat)
     stop_recording()      -> RecordStop      KxStopRecFile
     record_status()       -> RecordStatus    KxRecordStatus
     start_playback(path)  -> PlayStart       KxStartPlayFile
@@ -22,6 +24,15 @@ and two calls that do the same in one line each::
 
     kaldrix.record("take.wav", seconds=3)
     kaldrix.play("take.wav")
+
+The recording calls take the PCM format as rate= (8000 to 192000 samples a
+second), channels= (1 to 8) and bits= (8, 16, 24 or 32), 8000 Hz 16-bit mono
+unless told otherwise::
+
+    kaldrix.record("music.wav", seconds=3, rate=48000, channels=2, bits=24)
+
+Another format needs a library of 1.1 or later (KxStartRecFileFormat); with
+an older one it raises NotImplementedError and records nothing.
 
 A start that fails for a path the system refuses raises what Python's own
 file functions raise, and a KaldrixError all the same:
@@ -93,7 +104,7 @@ from .results import (
     Result,
 )
 
-__version__ = "1.0.0.1"
+__version__ = "1.1.0.0"
 __all__ = [
     "ENVIRONMENT_VARIABLE", "KaldrixError", "KaldrixFileNotFoundError", "KaldrixPermissionError",
     "LibraryNotFoundError", "Playback", "PlayStart", "PlayStatus", "PlayStop", "Recording",
@@ -108,6 +119,8 @@ R = TypeVar("R", bound=Result)
 _load_lock = threading.Lock()
 _library_handle: Optional[ctypes.CDLL] = None
 _loaded_by = ""
+# Whether the loaded library has KxStartRecFileFormat (1.1 and later).
+_has_format_start = False
 
 
 _ECHO_VARIABLES = ("KALDRIX_ECHO", "KALDRIX_ECHO_ENCODING")
@@ -131,7 +144,7 @@ def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
     encoding raises RuntimeError. Raises LibraryNotFoundError naming every
     place it tried. Loading writes the log's "Log Started" on the echo.
     """
-    global _library_handle, _loaded_by, _loaded_echo
+    global _library_handle, _loaded_by, _loaded_echo, _has_format_start
     with _load_lock:
         if _library_handle is not None:
             if path is not None and os.fspath(path) != _loaded_by:
@@ -157,6 +170,9 @@ def load(path: Optional[PathLike] = None, echo: Optional[str] = None,
                     os.environ[name] = value
         _loaded_echo = (echo, encoding)
         handle.KxStartRecFile.argtypes = [ctypes.c_char_p]
+        _has_format_start = hasattr(handle, "KxStartRecFileFormat")
+        if _has_format_start:
+            handle.KxStartRecFileFormat.argtypes = [ctypes.c_char_p] + [ctypes.c_int] * 3
         handle.KxStartPlayFile.argtypes = [ctypes.c_char_p]
         for name in ("KxStopRecFile", "KxStopPlayFile", "KxPlayStatus", "KxRecordStatus"):
             getattr(handle, name).argtypes = []
@@ -181,10 +197,40 @@ _recorder = _Engine()
 _player = _Engine()
 
 
-def _call(result_type: Type[R], *arguments: bytes) -> R:
+def _call(result_type: Type[R], *arguments: Union[bytes, int], function: str = "") -> R:
     if _library_handle is None:
         load()
-    return result_type(getattr(_library_handle, result_type.function)(*arguments))
+    return result_type(getattr(_library_handle, function or result_type.function)(*arguments))
+
+
+_DEFAULT_FORMAT = (8000, 1, 16)
+_INT_RANGE = (-2**31, 2**31 - 1)
+
+
+def _format(rate: int, channels: int, bits: int) -> Tuple[int, int, int]:
+    """The format as the library's ints. A value beyond an int's range is
+    passed as the nearest int, which the library refuses as any format out
+    of its ranges, rather than wrapped round into one it takes."""
+    values = []
+    for name, value in (("rate", rate), ("channels", channels), ("bits", bits)):
+        if not isinstance(value, numbers.Integral) or isinstance(value, bool):
+            raise TypeError(f"{name} must be an int, not {value!r}")
+        values.append(min(max(int(value), _INT_RANGE[0]), _INT_RANGE[1]))
+    return values[0], values[1], values[2]
+
+
+def _start_function(recording_format: Tuple[int, int, int]) -> str:
+    """The library function that starts a recording in that format."""
+    if recording_format == _DEFAULT_FORMAT:
+        return "KxStartRecFile"
+    if _library_handle is None:
+        load()
+    if not _has_format_start:
+        rate, channels, bits = recording_format
+        raise NotImplementedError(
+            f"the KALDRIX library ({_loaded_by}) is older than 1.1: it records 8000 Hz 16-bit "
+            f"mono only, not {rate} Hz {bits}-bit with {channels} channels")
+    return "KxStartRecFileFormat"
 
 
 def _file_name(path: FileName) -> bytes:
@@ -200,18 +246,28 @@ def _file_name(path: FileName) -> bytes:
     return name
 
 
-def start_recording(path: FileName) -> RecordStart:
+def start_recording(path: FileName, rate: int = 8000, channels: int = 1,
+                    bits: int = 16) -> RecordStart:
     """KxStartRecFile: records the default input into a new WAVE file at
     path (PCM, mono, 8000 Hz, 16-bit), on a thread of the library.
 
+    Another rate (8000 to 192000 samples a second), channels (1 to 8) or
+    bits (8, 16, 24 or 32) is KxStartRecFileFormat, of a library of 1.1 or
+    later (NotImplementedError with an older one). A format outside those
+    ranges answers NOT_STARTED at once, touches no file and leaves the
+    recorder idle.
+
     Blocks while the file is created and the input device opened and
-    started, normally a small fraction of a second. On anything but
+    started, normally a small fraction of a second. On anything else but
     RECORDING the recorder stays busy (record_status() answers RECORDING)
     until stop_recording().
     """
     name = _file_name(path)
+    recording_format = _format(rate, channels, bits)
     with _recorder.lock:
-        result = _call(RecordStart, name)
+        function = _start_function(recording_format)
+        arguments = (name,) if function == "KxStartRecFile" else (name, *recording_format)
+        result = _call(RecordStart, *arguments, function=function)
         if result is RecordStart.RECORDING:
             _recorder.generation += 1
         return result
@@ -269,7 +325,8 @@ def play_status() -> PlayStatus:
     return _call(PlayStatus)
 
 
-def _start_error(result: Result, path: FileName, writing: bool) -> KaldrixError:
+def _start_error(result: Result, path: FileName, writing: bool,
+                 function: str = "") -> KaldrixError:
     """The error a failed start raises. The library answers -1 alike for
     every reason a file cannot be opened or created; where the path shows
     the system's reason, it is raised as Python's file functions raise it."""
@@ -286,7 +343,7 @@ def _start_error(result: Result, path: FileName, writing: bool) -> KaldrixError:
             can = os.access(name, os.R_OK)
         if not can:
             return KaldrixPermissionError(result, name)
-    return KaldrixError(result)
+    return KaldrixError(result, function=function)
 
 
 def _stop_on_exit(stop: Callable[[], R], success: R, block_error: Optional[BaseException]) -> R:
@@ -316,8 +373,10 @@ class Recording:
     (``r.stop_result`` is then NOT_RECORDING).
     """
 
-    def __init__(self, path: FileName) -> None:
+    def __init__(self, path: FileName, rate: int = 8000, channels: int = 1,
+                 bits: int = 16) -> None:
         self.path = path
+        self.format = _format(rate, channels, bits)
         self.stop_result: Optional[RecordStop] = None
         self._generation = -1
 
@@ -328,13 +387,14 @@ class Recording:
                     RecordStart.NOT_STARTED,
                     f"cannot record into {os.fsdecode(self.path)!s}: a recording runs already "
                     "(it is left alone)")
-            result = start_recording(self.path)
+            result = start_recording(self.path, *self.format)
             if result is not RecordStart.RECORDING:
                 # The library keeps its recording flag up after a failed
                 # start; the recorder was idle, so this start raised it.
                 if record_status() is RecordStatus.RECORDING:
                     stop_recording()
-                raise _start_error(result, self.path, writing=True)
+                raise _start_error(result, self.path, writing=True,
+                                   function=_start_function(self.format))
             self._generation = _recorder.generation
         return self
 
@@ -407,9 +467,10 @@ class Playback:
             self.stop_result = _stop_on_exit(stop_playback, PlayStop.STOPPED, exc)
 
 
-def recording(path: FileName) -> Recording:
-    """Records into path while a with-block runs; see Recording."""
-    return Recording(path)
+def recording(path: FileName, rate: int = 8000, channels: int = 1, bits: int = 16) -> Recording:
+    """Records into path, in the format start_recording() takes, while a
+    with-block runs; see Recording."""
+    return Recording(path, rate, channels, bits)
 
 
 def playback(path: FileName) -> Playback:
@@ -417,10 +478,12 @@ def playback(path: FileName) -> Playback:
     return Playback(path)
 
 
-def record(path: FileName, *, seconds: float) -> Recording:
+def record(path: FileName, *, seconds: float, rate: int = 8000, channels: int = 1,
+           bits: int = 16) -> Recording:
     """Records into path for the given seconds and completes the file, as
-    ``with recording(path): time.sleep(seconds)`` does: the same errors,
-    and the stop's 1.5 s and more on top. Returns the finished Recording.
+    ``with recording(path, rate, channels, bits): time.sleep(seconds)``
+    does: the same errors, and the stop's 1.5 s and more on top. Returns the
+    finished Recording.
     """
     # Checked before the file is made: time.sleep() would refuse it only
     # inside the block, after the recording had started.
@@ -428,7 +491,7 @@ def record(path: FileName, *, seconds: float) -> Recording:
         raise TypeError(f"seconds must be a number, not {seconds!r}")
     if not 0 <= seconds < math.inf:
         raise ValueError(f"seconds must be a finite number from 0 on, not {seconds!r}")
-    with recording(path) as job:
+    with recording(path, rate, channels, bits) as job:
         time.sleep(seconds)
     return job
 

@@ -98,14 +98,18 @@ class KaldrixError(Exception):
     message says more.
     """
 
-    def __init__(self, result: Result, message: Optional[str] = None) -> None:
-        super().__init__(message or f"{result.function} answered {int(result)}: {result.meaning}")
+    _function = ""
+
+    def __init__(self, result: Result, message: Optional[str] = None, function: str = "") -> None:
+        self._function = function
         self.result = result
+        super().__init__(message or f"{self.function} answered {int(result)}: {result.meaning}")
 
     @property
     def function(self) -> str:
-        """The library function that answered, as the header names it."""
-        return self.result.function
+        """The library function that answered, as the header names it (a
+        RecordStart may come from KxStartRecFile or KxStartRecFileFormat)."""
+        return self._function or self.result.function
 
 
 class _PathError(KaldrixError):

@@ -168,6 +168,40 @@ def test_an_undocumented_result_keeps_its_value():
     assert str(error) == "KxStopPlayFile answered 7: a result the library does not document"
 
 
+@pytest.mark.parametrize("rate, channels, bits", [(48000, 2, 24), (22050, 1, 8)])
+def test_records_the_format_asked_for(tmp_path, rate, channels, bits):
+    take = kaldrix.record(tmp_path / "take.wav", seconds=0.5, rate=rate, channels=channels,
+                          bits=bits)
+    raw = Path(take.path).read_bytes()
+    size, tag = (68, 0xFFFE) if bits > 16 else (44, 1)
+    assert struct.unpack_from("<4sI4s4sIHHIIHH", raw) == (
+        b"RIFF", len(raw) - 8, b"WAVE", b"fmt ", size - 28, tag, channels, rate,
+        rate * channels * bits // 8, channels * bits // 8, bits)
+    assert struct.unpack_from("<4sI", raw, size - 8) == (b"data", len(raw) - size)
+    assert len(raw) > size
+
+
+@pytest.mark.parametrize("asked, error", [
+    ({"bits": 12}, "KxStartRecFileFormat answered 0: already recording, or a device step failed"),
+    # Not wrapped round to 8000 on its way to the library's int.
+    ({"rate": 2**32 + 8000}, "KxStartRecFileFormat answered 0"),
+    ({"rate": 8000.0}, "rate must be an int, not 8000.0"),
+])
+def test_a_refused_format_raises_and_touches_nothing(tmp_path, asked, error):
+    with pytest.raises((kaldrix.KaldrixError, TypeError), match=re.escape(error)):
+        kaldrix.record(tmp_path / "take.wav", seconds=0, **asked)
+    assert kaldrix.record_status() is RecordStatus.IDLE and not list(tmp_path.iterdir())
+
+
+def test_a_library_older_than_1_1_records_the_default_format_only(tmp_path, monkeypatch):
+    kaldrix.load()
+    monkeypatch.setattr(kaldrix, "_has_format_start", False)
+    with pytest.raises(NotImplementedError, match="older than 1.1"):
+        kaldrix.start_recording(tmp_path / "take.wav", rate=16000)
+    assert kaldrix.record_status() is RecordStatus.IDLE and not list(tmp_path.iterdir())
+    data_of(kaldrix.record(tmp_path / "take.wav", seconds=0).path)
+
+
 def test_a_name_with_a_zero_byte_is_refused(tmp_path):
     with pytest.raises(ValueError, match="zero byte"):
         kaldrix.start_recording(f"{tmp_path}/take.wav\0.txt")

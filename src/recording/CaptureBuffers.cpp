@@ -4,7 +4,7 @@
 #include <cstring>
 
 CCaptureBuffers::CCaptureBuffers(DWORD count, DWORD size)
-    : m_count(count), m_size(size), m_headers(new WAVEHDR[count]()) {}
+    : m_count(count), m_size(size), m_headers(new WAVEHDR[count]()), m_staging(new char[size]) {}
 
 CCaptureBuffers::~CCaptureBuffers() {
     for (DWORD i = 0; i < m_count; ++i)

@@ -4,9 +4,11 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <memory>
 
 // The capture buffers of one recording: an array of headers, each with a data
-// buffer of its own. A header's dwUser points back at its set, so that the
+// buffer of its own, and the staging copy that the capture thread writes a
+// full buffer from. A header's dwUser points back at its set, so that the
 // capture thread counts a returned header against the recording it belongs
 // to and never against a later one. The set frees whatever it still holds
 // when it goes; a set that a device or a terminated thread may still reach is
@@ -19,6 +21,9 @@ public:
     CCaptureBuffers& operator=(const CCaptureBuffers&) = delete;
 
     DWORD Count() const { return m_count; }
+    // The bytes of each buffer.
+    DWORD Size() const { return m_size; }
+    char* Staging() { return m_staging.get(); }
     WAVEHDR& Header(DWORD i) { return m_headers[i]; }
     // Zeroes header i and gives it a data buffer of its own.
     void Allocate(DWORD i);
@@ -40,5 +45,6 @@ private:
     const DWORD m_count;
     const DWORD m_size;
     WAVEHDR* m_headers;
+    const std::unique_ptr<char[]> m_staging;
     std::atomic<int> m_out{0};
 };

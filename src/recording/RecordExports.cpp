@@ -18,14 +18,40 @@ constexpr ExportEntry kStopEntry{"\nException  KxStopRecordFile", 0, RecorderLoc
 
 int Stop() { return g_Recorder.IsRecording() ? g_Recorder.StopRecordFile() : 0; }
 
+void WriteDeviceOpenError() { g_Log.Write(LogText::kRecDeviceOpenError); }
+
+// Both starts. A format the recorder does not take is answered as a device
+// that refuses it, before anything else is touched: no file is created or
+// truncated, and the recorder stays idle.
+int StartRecording(const ExportEntry& entry, const char* fileName, int samplesPerSec, int channels,
+                   int bitsPerSample) {
+    return EnterExport(entry, [=] {
+        if (!RecordingHeader::IsRecordable(samplesPerSec, channels, bitsPerSample)) {
+            WriteDeviceOpenError();
+            return 0;
+        }
+        const RecordingHeader::Format format{static_cast<uint32_t>(samplesPerSec),
+                                             static_cast<uint16_t>(channels),
+                                             static_cast<uint16_t>(bitsPerSample)};
+        return g_Recorder.IsRecording() ? 0 : g_Recorder.StartRecordFile(fileName, format);
+    });
+}
+
 } // namespace
 
 extern "C" int KALDRIX_CALL KxStartRecFile(const char* fileName) {
     static constexpr ExportEntry entry{"\nException  KxStartRecFile", 0, RecorderLock,
-                                       [] { g_Log.Write(LogText::kRecDeviceOpenError); }, nullptr};
-    return EnterExport(entry, [fileName] {
-        return g_Recorder.IsRecording() ? 0 : g_Recorder.StartRecordFile(fileName);
-    });
+                                       WriteDeviceOpenError, nullptr};
+    const RecordingHeader::Format& format = RecordingHeader::kDefaultFormat;
+    return StartRecording(entry, fileName, static_cast<int>(format.samplesPerSec), format.channels,
+                          format.bitsPerSample);
+}
+
+extern "C" int KALDRIX_CALL KxStartRecFileFormat(const char* fileName, int samplesPerSec,
+                                                 int channels, int bitsPerSample) {
+    static constexpr ExportEntry entry{"\nException  KxStartRecFileFormat", 0, RecorderLock,
+                                       WriteDeviceOpenError, nullptr};
+    return StartRecording(entry, fileName, samplesPerSec, channels, bitsPerSample);
 }
 
 extern "C" int KALDRIX_CALL KxStopRecFile() { return EnterExport(kStopEntry, Stop); }

@@ -10,14 +10,13 @@
 
 namespace {
 
-using RecordingHeader::kRiffSizeBase;
 constexpr uint64_t kSizeFieldMax = 0xFFFFFFFFu;
 
 } // namespace
 
 void CRecordingFile::Create(const char* fileName) {
     m_file.Open(fileName, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
-    m_file.Write(RecordingHeader::kStart, sizeof RecordingHeader::kStart);
+    m_file.Write(m_header.Start(), static_cast<unsigned>(m_header.Size()));
     m_headerWhole = true;
     m_sizesUpdatable = m_file.IsRegularFile();
 }
@@ -27,7 +26,7 @@ void CRecordingFile::Create(const char* fileName) {
 bool CRecordingFile::Append(const char* data, DWORD size) {
     if (m_appendStopped)
         return false;
-    if (kRiffSizeBase + uint64_t{m_bytesRecorded.load()} + size > kSizeFieldMax) {
+    if (m_header.RiffSizeBase() + uint64_t{m_bytesRecorded.load()} + size > kSizeFieldMax) {
         m_appendStopped = true;
         g_Log.Write(LogText::kRecordFileTooLarge);
         return false;
@@ -45,7 +44,7 @@ bool CRecordingFile::Append(const char* data, DWORD size) {
     m_appendsSinceSizeUpdate = 0;
     // Two positional writes: the appends go on at the end of the file.
     try {
-        for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(recorded))
+        for (const RecordingHeader::SizeField& field : m_header.SizeFields(recorded))
             m_file.WriteAt(field.at, field.bytes, sizeof field.bytes);
     } catch (CFileException* e) {
         e->Delete();
@@ -68,7 +67,7 @@ void CRecordingFile::StopAppendingAfterFailedWrite() {
 // completed.
 void CRecordingFile::Complete() {
     const DWORD dataBytes = m_bytesRecorded.load();
-    const uint64_t expected = uint64_t{kHeaderSize} + dataBytes - m_bytesPreset.load();
+    const uint64_t expected = m_header.Size() + uint64_t{dataBytes} - m_bytesPreset.load();
     if (!m_headerWhole)
         ThrowIncomplete();
     if (m_file.GetLength() > expected)
@@ -84,10 +83,11 @@ bool CRecordingFile::CompleteFromLength(DWORD bufferSize) {
         return false;
     try {
         const uint64_t length = m_file.GetLength();
-        const uint64_t written = length > kHeaderSize ? length - kHeaderSize : 0;
+        const uint64_t written = length > m_header.Size() ? length - m_header.Size() : 0;
         const uint64_t dataBytes =
-            std::min<uint64_t>(written, kSizeFieldMax - kRiffSizeBase) / bufferSize * bufferSize;
-        m_file.SetLength(kHeaderSize + dataBytes);
+            std::min<uint64_t>(written, kSizeFieldMax - m_header.RiffSizeBase()) / bufferSize *
+            bufferSize;
+        m_file.SetLength(m_header.Size() + dataBytes);
         PatchSizes(static_cast<DWORD>(dataBytes));
         m_file.Close();
     } catch (CFileException* e) {
@@ -111,7 +111,7 @@ void CRecordingFile::CloseQuietly() {
 }
 
 void CRecordingFile::PatchSizes(DWORD dataBytes) {
-    for (const RecordingHeader::SizeField& field : RecordingHeader::SizeFields(dataBytes)) {
+    for (const RecordingHeader::SizeField& field : m_header.SizeFields(dataBytes)) {
         m_file.Seek(static_cast<int64_t>(field.at), CFile::begin);
         m_file.Write(field.bytes, sizeof field.bytes);
     }

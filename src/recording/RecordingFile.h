@@ -6,8 +6,8 @@
 
 #include <atomic>
 
-// The WAVE file of one recording: a 44-byte header declaring no sound written
-// at the start, whole buffers appended by the capture thread, and the two
+// The WAVE file of one recording: the header of its format declaring no sound
+// written at the start, whole buffers appended by the capture thread, and the two
 // sizes patched at the end. While a regular file grows, its sizes are brought
 // up to date with the first append and every kAppendsPerSizeUpdate appends
 // after it, so that a host killed meanwhile leaves a valid file that lacks at
@@ -17,11 +17,10 @@
 // recording's file.
 class CRecordingFile {
 public:
-    static constexpr DWORD kHeaderSize = RecordingHeader::kSize;
     // About a second of the recorder's 60 ms buffers.
     static constexpr DWORD kAppendsPerSizeUpdate = 16;
 
-    CRecordingFile() = default;
+    explicit CRecordingFile(const RecordingHeader::Format& format) : m_header(format) {}
     CRecordingFile(const CRecordingFile&) = delete;
     CRecordingFile& operator=(const CRecordingFile&) = delete;
 
@@ -38,8 +37,8 @@ public:
     // match its length; the file then stays open.
     void Complete();
     // For a process exit, with the capture thread gone: the sizes come from
-    // the file's length (whole buffers only). False when the file could not
-    // be completed.
+    // the file's length (whole buffers of bufferSize bytes only). False when
+    // the file could not be completed.
     bool CompleteFromLength(DWORD bufferSize);
     // The header is whole and the file still open: the recording's sizes
     // have not been completed yet.
@@ -62,6 +61,7 @@ private:
     void StopAppendingAfterFailedWrite();
     [[noreturn]] static void ThrowIncomplete();
 
+    const RecordingHeader::Header m_header;
     CFile m_file;
     std::atomic<DWORD> m_bytesRecorded{0};
     // Bytes the count holds that were never written (only the test hook

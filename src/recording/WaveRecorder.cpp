@@ -34,10 +34,10 @@ CWaveRecorder::~CWaveRecorder() {
     // The export lock is never deleted: a host thread may still wait on it.
 }
 
-int CWaveRecorder::StartRecordFile(const char* fileName) {
+int CWaveRecorder::StartRecordFile(const char* fileName, const RecordingHeader::Format& format) {
     m_recording.store(1);
     m_keeper.CloseDevices();
-    NewOutput();
+    NewOutput(format);
     try {
         m_output->Create(fileName);
     } catch (CFileException* e) {
@@ -136,14 +136,25 @@ int CWaveRecorder::OpenDevice() {
         g_Log.Write(LogText::kRecDeviceAlreadyOpen);
         return 0;
     }
-    WAVEFORMATEX format{};
+    // The format as the file's header declares it: plain PCM, or
+    // WAVE_FORMAT_EXTENSIBLE where plain PCM cannot say it.
+    WAVEFORMATEXTENSIBLE wave{};
+    WAVEFORMATEX& format = wave.Format;
     format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = m_channels;
-    format.nSamplesPerSec = m_samplesPerSec;
-    format.nAvgBytesPerSec = m_bitsPerSample * m_channels * m_samplesPerSec / 8;
-    format.nBlockAlign = static_cast<WORD>(m_bitsPerSample * m_channels / 8);
-    format.wBitsPerSample = m_bitsPerSample;
+    format.nChannels = m_format.channels;
+    format.nSamplesPerSec = m_format.samplesPerSec;
+    format.nAvgBytesPerSec = m_format.BytesPerSecond();
+    format.nBlockAlign = m_format.BlockAlign();
+    format.wBitsPerSample = m_format.bitsPerSample;
     format.cbSize = 0;
+    if (m_format.NeedsExtensible()) {
+        format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+        format.cbSize = sizeof wave - sizeof format;
+        wave.Samples.wValidBitsPerSample = m_format.bitsPerSample;
+        wave.dwChannelMask = m_format.ChannelMask();
+        wave.SubFormat =
+            GUID{WAVE_FORMAT_PCM, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    }
     if (waveInOpen(nullptr, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         g_Log.Write(LogText::kRecDeviceOpenError);
         return 0;
@@ -188,7 +199,7 @@ int CWaveRecorder::PrepareBuffers() {
         g_Log.Write(LogText::kRecResetError);
         return 0;
     }
-    m_buffers = std::make_unique<CCaptureBuffers>(kBufferCount, kBufferSize);
+    m_buffers = std::make_unique<CCaptureBuffers>(kBufferCount, m_bufferSize);
     for (DWORD i = 0; i < kBufferCount; ++i) {
         m_buffers->Allocate(i);
         WAVEHDR& header = m_buffers->Header(i);
@@ -278,29 +289,34 @@ DWORD CWaveRecorder::CaptureThreadProc(CRecordingFile* output) {
 
 // A full buffer is appended and given back to the device that returned it;
 // any other (the part-filled or empty ones of a reset) is dropped. The header
-// is counted back against its own set of buffers.
+// is counted back against its own set of buffers, whose staging copy it
+// goes through.
 void CWaveRecorder::OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEHDR header) {
     waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
-    if (header->dwBytesRecorded == kBufferSize && output) {
-        char staging[kBufferSize];
-        std::memcpy(staging, header->lpData, kBufferSize);
-        if (output->Append(staging, kBufferSize)) {
+    CCaptureBuffers& buffers = CCaptureBuffers::Of(*header);
+    const DWORD size = buffers.Size();
+    if (header->dwBytesRecorded == size && output) {
+        char* const staging = buffers.Staging();
+        std::memcpy(staging, header->lpData, size);
+        if (output->Append(staging, size)) {
             waveInPrepareHeader(device, header, sizeof(WAVEHDR));
             if (waveInAddBuffer(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
                 return; // the device holds it again
         }
     }
-    CCaptureBuffers::Of(*header).CountBack();
+    buffers.CountBack();
 }
 
 // The file object of an earlier recording goes, unless a terminated capture
 // thread may still reach it.
-void CWaveRecorder::NewOutput() {
+void CWaveRecorder::NewOutput(const RecordingHeader::Format& format) {
     if (m_output && m_threadTerminated)
         m_keeper.KeepForGood(std::move(m_output));
     else if (m_output)
         m_output->CloseQuietly();
-    m_output = std::make_unique<CRecordingFile>();
+    m_output = std::make_unique<CRecordingFile>(format);
+    m_format = format;
+    m_bufferSize = BufferSizeFor(format);
 }
 
 // A successful post shows that the capture thread's queue exists.
@@ -401,7 +417,7 @@ int CWaveRecorder::CompleteAtProcessExit() {
     const bool flagged = m_recording.exchange(0) != 0;
     if (!m_output || !(flagged || m_output->AwaitsCompletion()))
         return 0;
-    if (m_output->CompleteFromLength(kBufferSize))
+    if (m_output->CompleteFromLength(m_bufferSize))
         return m_output->WriteFailed() ? -1 : 1;
     g_Log.Write(LogText::kRecordFileCloseError);
     return -1;

@@ -11,10 +11,11 @@
 #include <memory>
 #include <vector>
 
-// Records from the wave mapper into a new WAVE file of fixed format (PCM,
-// 8000 Hz, 16 bits, one channel): a 44-byte header declaring no sound at the
-// start, every full 960-byte buffer appended by the capture thread, and the
-// two sizes patched at the stop.
+// Records from the wave mapper into a new WAVE file of the PCM format a start
+// asks for (8000 Hz, 16 bits, one channel unless told otherwise): its header
+// declaring no sound at the start, every full buffer of 60 ms (960 bytes at
+// 8000 Hz 16-bit mono) appended by the capture thread, and the two sizes
+// patched at the stop.
 class CWaveRecorder {
 public:
     CWaveRecorder();
@@ -23,8 +24,10 @@ public:
     CWaveRecorder& operator=(const CWaveRecorder&) = delete;
 
     // 1 recording, 0 a thread or device step failed, -1 the file cannot be
-    // created or its header cannot be written.
-    int StartRecordFile(const char* fileName);
+    // created or its header cannot be written. The format is one that
+    // RecordingHeader::IsRecordable takes.
+    int StartRecordFile(const char* fileName,
+                        const RecordingHeader::Format& format = RecordingHeader::kDefaultFormat);
     // 1 the file is complete and closed; -1 a file error, or the file is
     // complete and closed but a write of captured data failed.
     int StopRecordFile();
@@ -51,8 +54,11 @@ public:
     CRITICAL_SECTION& ExportLock() { return m_exportsLock; }
 
     static constexpr DWORD kBufferCount = 10;
-    static constexpr DWORD kBufferSize = 960;
-    static constexpr DWORD kHeaderSize = CRecordingFile::kHeaderSize;
+    static constexpr DWORD kBufferMs = 60;
+    // A buffer's bytes: 60 ms of the format in whole sample frames.
+    static DWORD BufferSizeFor(const RecordingHeader::Format& format) {
+        return format.samplesPerSec * kBufferMs / 1000 * format.BlockAlign();
+    }
 
 private:
     // Tests drive single steps through CWaveRecorderTestPeer
@@ -76,7 +82,7 @@ private:
 
     static DWORD WINAPI CaptureThreadEntry(LPVOID parameter);
     static void OnBufferDone(CRecordingFile* output, HWAVEIN device, LPWAVEHDR header);
-    void NewOutput();
+    void NewOutput(const RecordingHeader::Format& format);
     bool WaitForThreadQueue();
     void TerminateCaptureThread();
     bool ReclaimHeaders();
@@ -85,9 +91,8 @@ private:
     void UndoDevice();
 
     std::unique_ptr<CRecordingFile> m_output;
-    WORD m_channels = 1;
-    DWORD m_samplesPerSec = 8000;
-    WORD m_bitsPerSample = 16;
+    RecordingHeader::Format m_format = RecordingHeader::kDefaultFormat;
+    DWORD m_bufferSize = BufferSizeFor(RecordingHeader::kDefaultFormat);
     HWAVEIN m_device = nullptr;
     DWORD m_threadId = 0;
     HANDLE m_thread = nullptr;

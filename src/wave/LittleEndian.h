@@ -15,6 +15,11 @@ inline uint32_t ReadLe32(const unsigned char* bytes) {
            uint32_t{bytes[3]} << 24;
 }
 
+inline void PutLe16(unsigned char* bytes, uint16_t value) {
+    bytes[0] = static_cast<unsigned char>(value);
+    bytes[1] = static_cast<unsigned char>(value >> 8);
+}
+
 inline void PutLe32(unsigned char* bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));

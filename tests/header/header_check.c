@@ -39,5 +39,9 @@ int main(void) {
     Expect(KxRecordStatus(), KX_REC_RECORDING, "KxRecordStatus after a failed start");
     KxStopRecFile();
     Expect(KxRecordStatus(), KX_REC_IDLE, "KxRecordStatus after the stop");
+    /* A format the recorder does not take leaves it idle. */
+    Expect(KxStartRecFileFormat("no/such/folder/file.wav", 7999, 1, 16), KX_REC_NOT_STARTED,
+           "KxStartRecFileFormat");
+    Expect(KxRecordStatus(), KX_REC_IDLE, "KxRecordStatus after a refused format");
     return g_failures == 0 ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include "support/Leftovers.h"
 #include "support/LogCapture.h"
 #include "support/PlaybackSupport.h"
+#include "support/RecordingFormats.h"
 #include "support/ThreadProbe.h"
 
 #include <algorithm>
@@ -389,6 +390,35 @@ TEST_F(AlsaRealTime, RecordingIsAnExactContinuousSliceOfWhatWasFed) {
     EXPECT_EQ(CommonPrefix(fed, at, data), data.size());
 }
 
+class AlsaRecordingFormats : public AlsaServerFixture,
+                             public ::testing::WithParamInterface<kxtest::RecordingFormat> {};
+
+// The format table through the server, which converts its 8000 Hz 16-bit
+// mono source to each format: a recording of that one is a slice of what was
+// fed.
+TEST_P(AlsaRecordingFormats, RecordsTheFormatAskedForOrRefusesItAtOnce) {
+    const kxtest::RecordingFormat& format = GetParam();
+    const Bytes fed = kxtest::Pattern(4 * kByteRate, 81);
+    if (format.Recordable()) {
+        ASSERT_NO_FATAL_FAILURE(Feed(fed));
+        Sleep(500);
+    }
+    const Bytes data = kxtest::RecordOneRow(
+        {KxStartRecFileFormat, KxStopRecFile, KxRecordStatus, KxStartPlayFile, KxStopPlayFile},
+        format, Path("rec.wav"));
+    if (format.ByteRate() == kByteRate && format.channels == 1) {
+        const size_t at = Locate(fed, data);
+        ASSERT_NE(at, std::string::npos) << "the recording is not from the feed";
+        EXPECT_EQ(CommonPrefix(fed, at, data), data.size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AlsaRecordingFormats,
+                         ::testing::ValuesIn(kxtest::kRecordingFormats),
+                         [](const ::testing::TestParamInfo<kxtest::RecordingFormat>& info) {
+                             return std::string(info.param.name);
+                         });
+
 // The reader stalls for more than three times the PCM's buffer, as on a
 // machine too busy to read in time: the recording catches up and is still
 // one exact slice of the feed, as long as the time it ran.
@@ -555,8 +585,8 @@ WAVEFORMATEX PcmOf(DWORD rate, WORD channels, WORD bits, WORD tag = WAVE_FORMAT_
 // is done in order, none before its time has passed.
 TEST_F(AlsaRealTime, EachFormatPlaysAtItsRateWithHeadersThatSplitFrames) {
     const WAVEFORMATEX formats[] = {
-        PcmOf(8000, 1, 16),  PcmOf(11025, 1, 8),  PcmOf(22050, 2, 16),
-        PcmOf(44100, 2, 16), PcmOf(48000, 2, 24), PcmOf(32000, 1, 32, WAVE_FORMAT_IEEE_FLOAT),
+        PcmOf(8000, 1, 16),   PcmOf(11025, 1, 8),  PcmOf(22050, 2, 16),
+        PcmOf(44100, 2, 16),  PcmOf(48000, 2, 24), PcmOf(32000, 1, 32, WAVE_FORMAT_IEEE_FLOAT),
         PcmOf(192000, 8, 32), // buffers sized from the byte rate stay within their cap
     };
     for (const WAVEFORMATEX& format : formats) {

@@ -9,7 +9,9 @@
 #include "support/AudioRig.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -157,11 +159,16 @@ TEST_F(WaveInDevices, QueryAnswersForTheFormatAndOpensNothing) {
     badRate.nAvgBytesPerSec = 8000;
     WAVEFORMATEX flt = Pcm(1, 8000, 16);
     flt.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    const Case cases[] = {
-        {Pcm(1, 8000, 16), MMSYSERR_NOERROR}, {Pcm(2, 44100, 16), MMSYSERR_NOERROR},
-        {Pcm(1, 11025, 8), MMSYSERR_NOERROR}, {Pcm(1, 8000, 24), WAVERR_BADFORMAT},
-        {Pcm(3, 8000, 16), WAVERR_BADFORMAT}, {badAlign, WAVERR_BADFORMAT},
-        {badRate, WAVERR_BADFORMAT},          {flt, WAVERR_BADFORMAT}};
+    const Case cases[] = {{Pcm(1, 8000, 16), MMSYSERR_NOERROR},
+                          {Pcm(2, 44100, 16), MMSYSERR_NOERROR},
+                          {Pcm(1, 11025, 8), MMSYSERR_NOERROR},
+                          {Pcm(1, 8000, 24), MMSYSERR_NOERROR},
+                          {Pcm(8, 192000, 32), MMSYSERR_NOERROR},
+                          {Pcm(9, 8000, 16), WAVERR_BADFORMAT},
+                          {Pcm(1, 8000, 12), WAVERR_BADFORMAT},
+                          {badAlign, WAVERR_BADFORMAT},
+                          {badRate, WAVERR_BADFORMAT},
+                          {flt, WAVERR_BADFORMAT}};
     for (const Case& c : cases) {
         EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &c.format, 0, 0, WAVE_FORMAT_QUERY), c.result)
             << c.format.nChannels << "ch " << c.format.nSamplesPerSec << "Hz "
@@ -354,26 +361,47 @@ TEST_F(WaveInRealTime, ResetReturnsAllAtOnceAndNoByteIsDroppedOrRepeated) {
     EXPECT_EQ(DataOf(first), Bytes(pattern.begin(), pattern.begin() + 960));
 }
 
+// In every sample size, the same quarter of full scale in every channel:
+// unsigned 8-bit samples, signed little-endian ones of more bits.
 TEST_F(WaveInRealTime, WithoutAFileTheInputIsA440HzTone) {
     unsetenv("KALDRIX_VIRTUAL_IN");
-    Open();
-    LPWAVEHDR header = AddHeader(4800); // 0.3 s
-    ASSERT_EQ(waveInStart(m_device), MMSYSERR_NOERROR);
-    ASSERT_EQ(NextReturned(), header);
-    ASSERT_EQ(header->dwBytesRecorded, 4800u);
-    int crossings = 0;
-    int peak = 0;
-    int16_t previous = 0;
-    for (DWORD i = 0; i < 4800; i += 2) {
-        int16_t sample;
-        std::memcpy(&sample, header->lpData + i, 2);
-        if (i > 0 && (sample >= 0) != (previous >= 0))
-            ++crossings;
-        peak = std::max(peak, std::abs(int{sample}));
-        previous = sample;
+    for (const WORD bits : {16, 8, 24, 32}) {
+        SCOPED_TRACE(bits);
+        const WAVEFORMATEX format = Pcm(2, 8000, bits);
+        Open(format);
+        const DWORD size = 2400 * format.nBlockAlign; // 0.3 s
+        LPWAVEHDR header = AddHeader(size);
+        ASSERT_EQ(waveInStart(m_device), MMSYSERR_NOERROR);
+        ASSERT_EQ(NextReturned(), header);
+        ASSERT_EQ(header->dwBytesRecorded, size);
+        const unsigned sampleBytes = bits / 8u;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
+        // The frame's first sample as a fraction of full scale.
+        auto level = [&](DWORD frame) {
+            const uint8_t* at = bytes + frame * format.nBlockAlign;
+            EXPECT_EQ(std::memcmp(at, at + sampleBytes, sampleBytes), 0) << "both channels";
+            if (sampleBytes == 1)
+                return (at[0] - 128) / 128.0;
+            uint32_t value = 0;
+            for (unsigned i = 0; i < sampleBytes; ++i)
+                value |= uint32_t{at[i]} << (8 * (i + 4 - sampleBytes));
+            return static_cast<int32_t>(value) / 2147483648.0;
+        };
+        int crossings = 0;
+        double peak = 0;
+        for (DWORD frame = 0; frame < 2400; ++frame) {
+            if (frame > 0 && (level(frame) >= 0) != (level(frame - 1) >= 0))
+                ++crossings;
+            peak = std::max(peak, std::abs(level(frame)));
+        }
+        EXPECT_NEAR(crossings, 264, 4) << "440 Hz: 880 sign changes a second";
+        EXPECT_NEAR(peak, 0.25, 0.01);
+        ASSERT_EQ(waveInReset(m_device), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInUnprepareHeader(m_device, header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        Close();
+        m_headers.clear();
+        m_data.clear();
     }
-    EXPECT_NEAR(crossings, 264, 4) << "440 Hz: 880 sign changes a second";
-    EXPECT_GT(peak, 1000);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // of it.
 #include "HostSupport.h"
 #include "log/LogText.h"
+#include "support/RecordingFormats.h"
 
 #include <cstring>
 #include <string>
@@ -254,6 +255,47 @@ TEST(WineAudioServerRecording, AHostThatExitsAtAnyMomentOfARecordingLeavesAValid
             ExpectSliceOfFeed(data, c.minimumBuffers * kBufferSize);
     }
 }
+
+template <typename Function> Function Found(const Library& library, const char* name) {
+    const FARPROC found = library.Export(name);
+    EXPECT_NE(found, nullptr) << name << " is not exported";
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+using WineAudioServerRecordingFormats = ::testing::TestWithParam<kxtest::RecordingFormat>;
+
+// The format table through Wine's wave mapper, whose source the server
+// converts from its 8000 Hz 16-bit mono feed: a recording of that format is
+// a slice of the feed, and a refused format writes the device-open record
+// only.
+TEST_P(WineAudioServerRecordingFormats, RecordsTheFormatAskedForOrRefusesItAtOnce) {
+    const kxtest::RecordingFormat& format = GetParam();
+    kxtest::TempDir dir;
+    kxhost::EchoCapture capture;
+    Library library;
+    ASSERT_NE(library.get(), nullptr);
+    const kxtest::RecorderCalls calls = {
+        Found<decltype(calls.startRecFileFormat)>(library, "KxStartRecFileFormat"),
+        Found<decltype(calls.stopRecFile)>(library, "KxStopRecFile"),
+        Found<decltype(calls.recordStatus)>(library, "KxRecordStatus"),
+        Found<decltype(calls.startPlayFile)>(library, "KxStartPlayFile"),
+        Found<decltype(calls.stopPlayFile)>(library, "KxStopPlayFile")};
+    ASSERT_FALSE(HasFailure());
+    Bytes data;
+    const std::string echo =
+        capture.Of([&] { data = kxtest::RecordOneRow(calls, format, dir.File("rec.wav")); });
+    if (!format.Recordable()) {
+        EXPECT_EQ(echo, kxhost::Echo({LogText::kRecDeviceOpenError}));
+    }
+    if (format.samplesPerSec == 8000 && format.channels == 1 && format.bitsPerSample == 16)
+        ExpectSliceOfFeed(data, 8 * kBufferSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WineAudioServerRecordingFormats,
+                         ::testing::ValuesIn(kxtest::kRecordingFormats),
+                         [](const ::testing::TestParamInfo<kxtest::RecordingFormat>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Run only as the child of the next test: records into the file that
 // KALDRIX_WINE_KILLED_RECORDING names until it is killed.

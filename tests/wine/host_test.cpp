@@ -35,8 +35,8 @@ TEST(WineHost, EveryExportResolvesByNameAndByItsOrdinalAndNothingElseIsExported)
     for (WORD ordinal :
          {kxtest::kExports[0].ordinal - 1, std::end(kxtest::kExports)[-1].ordinal + 1})
         EXPECT_EQ(library.Export(ordinal), nullptr) << "ordinal " << ordinal;
-    for (const char* name : {"KxStartRecFile@4", "_KxStartRecFile@4", "KxPlayStatus@0", "DllMain",
-                             "DllMain@12", "CallGuarded"})
+    for (const char* name : {"KxStartRecFile@4", "_KxStartRecFile@4", "KxPlayStatus@0",
+                             "KxStartRecFileFormat@16", "DllMain", "DllMain@12", "CallGuarded"})
         EXPECT_EQ(library.Export(name), nullptr) << name;
 
     EXPECT_TRUE(library.Unload());
@@ -302,10 +302,10 @@ TEST(WineHostVersion, GetFileVersionInfoReadsBackEveryFieldOfTheBlock) {
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(&block[0], "\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000000u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000000u);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
 
     WORD* translation = nullptr;
@@ -321,12 +321,12 @@ TEST(WineHostVersion, GetFileVersionInfoReadsBackEveryFieldOfTheBlock) {
     };
     const Field fields[] = {{"CompanyName", ""},
                             {"FileDescription", "KALDRIX DLL"},
-                            {"FileVersion", "1, 0, 0, 1"},
+                            {"FileVersion", "1, 1, 0, 0"},
                             {"InternalName", "KALDRIX"},
                             {"LegalTrademarks", ""},
                             {"OriginalFilename", "KALDRIX.DLL"},
                             {"ProductName", "KALDRIX Dynamic Link Library"},
-                            {"ProductVersion", "1, 0, 0, 1"}};
+                            {"ProductVersion", "1, 1, 0, 0"}};
     for (const Field& field : fields) {
         const std::string key = std::string("\\StringFileInfo\\080404B0\\") + field.name;
         char* value = nullptr;

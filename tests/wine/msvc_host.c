@@ -40,6 +40,7 @@ void HostMain(void) {
     Print("KxPlayStatus", KxPlayStatus());
     Print("KxRecordStatus", KxRecordStatus());
     Print("KxStartPlayFile", KxStartPlayFile(""));
+    Print("KxStartRecFileFormat", KxStartRecFileFormat("", 8000, 1, 12));
     Print("KxStartRecFile", KxStartRecFile(""));
     ExitProcess(0);
 }

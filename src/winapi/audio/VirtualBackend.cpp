@@ -270,21 +270,20 @@ private:
         std::memset(data + done, m_format.wBitsPerSample == 8 ? 0x80 : 0, bytes - done);
     }
 
+    // A quarter of full scale in every channel: unsigned 8-bit samples,
+    // signed little-endian ones of 16, 24 or 32 bits.
     void Tone(char* data, unsigned long frames) {
+        const unsigned sampleBytes = m_format.wBitsPerSample / 8u;
         char* next = data;
         for (unsigned long i = 0; i < frames; ++i, ++m_toneFrame) {
             const double level = std::sin(2.0 * kPi * kToneHz * static_cast<double>(m_toneFrame) /
                                           static_cast<double>(m_format.nSamplesPerSec));
+            const auto quarter = static_cast<uint32_t>(
+                std::lround(level * static_cast<double>(uint64_t(1) << (8 * sampleBytes - 3))));
+            const uint32_t sample = sampleBytes == 1 ? quarter + 0x80 : quarter;
             for (WORD channel = 0; channel < m_format.nChannels; ++channel) {
-                if (m_format.wBitsPerSample == 8) {
-                    *next++ =
-                        static_cast<char>(static_cast<uint8_t>(128 + std::lround(level * 32)));
-                } else {
-                    const auto sample =
-                        static_cast<uint16_t>(static_cast<int16_t>(std::lround(level * 8192)));
-                    *next++ = static_cast<char>(sample & 0xFF);
-                    *next++ = static_cast<char>(sample >> 8);
-                }
+                for (unsigned byte = 0; byte < sampleBytes; ++byte)
+                    *next++ = static_cast<char>(sample >> (8 * byte));
             }
         }
     }
@@ -303,18 +302,17 @@ std::vector<DeviceName> Devices(Direction direction) {
                                              : DeviceName{"in", "KALDRIX VIRTUAL IN"}};
 }
 
-// Input: plain PCM of 8 or 16 bits in one or two channels, with the derived
-// fields consistent, at any rate a sound card might offer.
+// Input: what the output plays, but PCM only (plain or extensible, every
+// bit of the container valid) and with the byte rate right.
 MMRESULT CheckFormat(Direction direction, const WAVEFORMATEX& format) {
+    if (CheckPlayableFormat(format) != MMSYSERR_NOERROR)
+        return WAVERR_BADFORMAT;
     if (direction == Direction::Playback)
-        return CheckPlayableFormat(format);
-    const unsigned blockAlign = format.nChannels * format.wBitsPerSample / 8u;
-    const bool recordable = format.wFormatTag == WAVE_FORMAT_PCM &&
-                            (format.nChannels == 1 || format.nChannels == 2) &&
-                            (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) &&
-                            format.nSamplesPerSec >= 1000 && format.nSamplesPerSec <= 192000 &&
-                            format.nBlockAlign == blockAlign &&
-                            format.nAvgBytesPerSec == format.nSamplesPerSec * blockAlign;
+        return MMSYSERR_NOERROR;
+    SampleLayout samples;
+    const bool recordable = DescribeSamples(format, &samples) && samples.tag == WAVE_FORMAT_PCM &&
+                            samples.validBits == samples.bits &&
+                            format.nAvgBytesPerSec == format.nSamplesPerSec * format.nBlockAlign;
     return recordable ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
 
