@@ -25,3 +25,13 @@ struct AlsaPcmName {
     std::string direction;   // "Input", "Output", or empty for both
 };
 std::vector<AlsaPcmName> AlsaPcmNames();
+
+// The ALSA PCM that a direction's first device is when it opens
+// (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"), opened and
+// closed again: `failure` says why it does not open, in ALSA's words
+// (snd_strerror: "Connection refused"), and is empty when it opens.
+struct AlsaPcmOpening {
+    std::string name;
+    std::string failure;
+};
+AlsaPcmOpening OpenConfiguredAlsaPcm(bool capture);

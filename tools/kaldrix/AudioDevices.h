@@ -26,6 +26,16 @@ struct AudioDevices {
 
 AudioDevices ListAudioDevices();
 
+// -D NAME for a command that plays (`playback`), records (`capture`) or
+// both. On Linux the ALSA PCM NAME, as aplay and arecord take it, for both
+// directions: handed to the library through its environment (KALDRIX_AUDIO=
+// alsa, KALDRIX_ALSA_PLAYBACK, KALDRIX_ALSA_CAPTURE, which it reads at each
+// call), after a check that it opens in each direction used; throws
+// Failure(kNoDevice) with ALSA's reason when it does not. Returns a note for
+// the user, or nothing: on Windows the system's default devices are used
+// whatever the name, and the note says so.
+std::string UseDevice(const std::string& name, bool playback, bool capture);
+
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);
 // "wave-in 0 (KALDRIX VIRTUAL IN)", or "no wave-in device: REASON".

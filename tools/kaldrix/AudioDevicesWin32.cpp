@@ -25,4 +25,9 @@ AudioDevices ListAudioDevices() {
     return devices;
 }
 
+std::string UseDevice(const std::string& name, bool, bool) {
+    return "-D " + name + ": on Windows kaldrix uses the system's default devices, wave-out " +
+           "device 0 and the wave mapper";
+}
+
 } // namespace cli

@@ -6,15 +6,21 @@
 #include "Failure.h"
 #include "WindowsCalls.h"
 
+#include <cstring>
+
 namespace cli {
 
 namespace {
+
+// Added in 1.1: a library of 1.0 lacks it, and then records the default
+// format only.
+constexpr char kAddedFunction[] = "KxStartRecFileFormat";
 
 // GetProcAddress answers a generic function pointer; going through
 // void (*)() tells the compiler that the cast to the real type is meant.
 template <typename Function> void Resolve(HMODULE module, const char* name, Function& function) {
     const FARPROC address = GetProcAddress(module, name);
-    if (!address)
+    if (!address && std::strcmp(name, kAddedFunction) != 0)
         throw Failure(kNoLibrary, std::string(kLibraryName) + " does not export " + name);
     function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }

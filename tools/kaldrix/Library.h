@@ -11,6 +11,7 @@
 
 namespace cli {
 
+// KxStartRecFileFormat is null for a library older than 1.1.
 struct Library {
 #define KALDRIX_FUNCTION_POINTER(name) decltype(&::name) name;
     KALDRIX_FUNCTIONS(KALDRIX_FUNCTION_POINTER)

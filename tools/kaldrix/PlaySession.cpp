@@ -73,4 +73,9 @@ std::string PlaySession::ProgressText() const {
            Bar(total > 0 ? elapsed / total : 1.0, 20);
 }
 
+void WarnOfUnfinished(StatusLine& line, const std::string& path, const WaveFile& wave) {
+    if (!wave.unfinished.empty())
+        line.Print("warning: " + path + " is " + wave.unfinished + "; playing what it declares");
+}
+
 } // namespace cli

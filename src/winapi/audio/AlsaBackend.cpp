@@ -709,6 +709,15 @@ std::vector<AlsaPcmHint> AlsaPcmHints() {
     return pcms;
 }
 
+int OpenConfiguredPcm(Direction direction, std::string* name) {
+    *name = PcmNameFor(direction);
+    snd_pcm_t* pcm = nullptr;
+    const int result = OpenPcm(*name, StreamOf(direction), &pcm);
+    if (result == 0)
+        ClosePcm(pcm);
+    return result;
+}
+
 const BackendKind kAlsaBackend{"alsa", ListDevices, CheckFormat, Open};
 
 namespace kxtest {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What of the ALSA backend other rooms see: the sample format a wave format
-// maps to, and the PCMs ALSA's configuration names, as `aplay -L` lists them.
+// maps to, the PCMs ALSA's configuration names, as `aplay -L` lists them,
+// and whether the PCM it opens first opens.
 #pragma once
 
 #include "winapi/audio/Backend.h"
@@ -26,3 +27,9 @@ struct AlsaPcmHint {
     std::string direction;   // "Input", "Output", or empty for both
 };
 std::vector<AlsaPcmHint> AlsaPcmHints();
+
+// Opens and closes again the PCM that a direction's first device is when it
+// opens (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"),
+// whose name it gives: 0, or ALSA's error (-ETIMEDOUT when the open ran over
+// its bound).
+int OpenConfiguredPcm(Direction direction, std::string* name);

@@ -14,3 +14,12 @@ std::vector<AlsaPcmName> AlsaPcmNames() {
             {std::move(hint.name), std::move(hint.description), std::move(hint.direction)});
     return names;
 }
+
+AlsaPcmOpening OpenConfiguredAlsaPcm(bool capture) {
+    AlsaPcmOpening opening;
+    const int result =
+        OpenConfiguredPcm(capture ? Direction::Capture : Direction::Playback, &opening.name);
+    if (result != 0)
+        opening.failure = snd_strerror(result);
+    return opening;
+}
