@@ -45,7 +45,7 @@ using kxtest::RiffWriter;
 const std::string kProgram = std::string(KALDRIX_TEST_BINARY_DIR) + "/../tools/kaldrix/kaldrix";
 
 constexpr int kUsage = 2, kInputUnreadable = 3, kMalformed = 4, kNoDevice = 5, kCannotCreate = 6,
-              kFormatRefused = 8, kResultsUnwritten = 9, kInterrupted = 130;
+              kNoLibrary = 7, kFormatRefused = 8, kResultsUnwritten = 9, kInterrupted = 130;
 
 struct Outcome {
     int status = -1; // exit status, or -1 when the program did not exit by itself
@@ -231,19 +231,20 @@ void ExpectFailure(const Outcome& outcome, int status, const std::string& detail
     EXPECT_NE(outcome.err.find(detail), std::string::npos) << outcome.err;
 }
 
-// A complete file of the recorder: 44-byte header with both sizes patched,
-// data in whole pieces of `piece` bytes (the library's 960-byte buffers, or
-// frames of a recording cut to its seconds). Returns the sound data.
-Bytes RecordedData(const std::string& path, uint32_t piece = 960) {
+// A complete file of the recorder: its header (44 bytes, or 68 for the
+// extensible format) with both sizes patched, data in whole pieces of
+// `piece` bytes (the library's 960-byte buffers, or frames of a recording
+// cut to its seconds). Returns the sound data.
+Bytes RecordedData(const std::string& path, uint32_t piece = 960, uint32_t header = 44) {
     const Bytes file = ReadFile(path);
-    EXPECT_GE(file.size(), 44u);
-    if (file.size() < 44)
+    EXPECT_GE(file.size(), header);
+    if (file.size() < header)
         return {};
-    const uint32_t data = ReadLe32(file, 40);
-    EXPECT_EQ(file.size(), 44u + data);
-    EXPECT_EQ(ReadLe32(file, 4), 36u + data);
+    const uint32_t data = ReadLe32(file, header - 4);
+    EXPECT_EQ(file.size(), header + data);
+    EXPECT_EQ(ReadLe32(file, 4), header - 8 + data);
     EXPECT_EQ(data % piece, 0u);
-    return Bytes(file.begin() + 44, file.end());
+    return Bytes(file.begin() + header, file.end());
 }
 
 bool StartsWith(const Bytes& whole, const Bytes& part) {
@@ -502,6 +503,17 @@ TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
     ExpectFailure(RunKaldrix(dir, {"duplex", refused, dir.File("new.wav")}), kFormatRefused,
                   "does not play the format");
 
+#ifdef KALDRIX_OLDER_LIBRARY
+    // A library of 1.0 lacks KxStartRecFileFormat: -r, -c and -f say so and
+    // create nothing; the default format still records.
+    const Streams older{-1, nullptr, "", {"LD_PRELOAD=" KALDRIX_OLDER_LIBRARY}};
+    ExpectFailure(RunKaldrix(dir, {"record", "-c", "2", dir.File("old.wav")}, older), kNoLibrary,
+                  "libkaldrix.so.1 is too old for -r, -c and -f");
+    EXPECT_FALSE(kxtest::FileExists(dir.File("old.wav")));
+    EXPECT_EQ(RunKaldrix(dir, {"record", "--seconds", "0.1", dir.File("old.wav")}, older).status,
+              0);
+    EXPECT_EQ(RecordedData(dir.File("old.wav"), 2).size(), 1600u);
+#endif
     kxtest::ScopedEnv noDevice("KALDRIX_AUDIO", "none");
     ExpectFailure(RunKaldrix(dir, {"play", refused}), kNoDevice, "no wave-out device");
     ExpectFailure(RunKaldrix(dir, {"play", good}), kNoDevice,
@@ -559,33 +571,54 @@ TEST_F(KaldrixCli, PathsThatAreNotRegularFilesAreRefusedAtOnce) {
 }
 
 TEST_F(KaldrixCliRealTime, RecordsForTheGivenSecondsThenPlaysTheRecordingBack) {
-    const Bytes source = kxtest::Pattern(16000 * 4, 7);
+    const Bytes source = kxtest::Pattern(288000, 7);
     kxtest::WriteFile(dir.File("source.raw"), source);
     kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
     kxtest::ScopedEnv output("KALDRIX_VIRTUAL_OUT", dir.File("played.raw"));
     const std::string file = dir.File("take.wav");
 
-    const Outcome record = RunKaldrix(dir, {"record", file, "--seconds", "1.25"});
-    EXPECT_EQ(record.status, 0) << record.err;
-    EXPECT_EQ(Lines(record.err), 2u)
-        << "the device and the final line off a terminal: " << record.err;
-    EXPECT_EQ(record.err.find('\r'), std::string::npos);
-    EXPECT_EQ(record.err.rfind("recording " + file + " from wave-in 0 (KALDRIX VIRTUAL IN)\n", 0),
-              0u)
-        << record.err;
-    EXPECT_NE(record.err.find("recorded " + file), std::string::npos) << record.err;
-    // Exactly the 10000 frames asked for, though the library writes whole
-    // 960-byte buffers.
-    const Bytes data = RecordedData(file, 2);
-    EXPECT_EQ(data.size(), 20000u);
-    EXPECT_TRUE(StartsWith(source, data)) << "the recording is what the input delivered";
+    // Exactly the frames asked for, though the library writes whole 60 ms
+    // buffers; in the format asked for, which the input delivers byte for
+    // byte from its file and the output plays back.
+    const struct {
+        std::vector<std::string> format;
+        const char* seconds;
+        uint32_t rate, channels, bits, header, bytes;
+    } rows[] = {
+        {{}, "1.25", 8000, 1, 16, 44, 20000},
+        {{"-r", "48000", "-c", "2", "-f", "S24_3LE"}, "0.5", 48000, 2, 24, 68, 144000},
+        {{"--rate=22050", "--format", "u8"}, "0.4", 22050, 1, 8, 44, 8820},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.seconds);
+        unlink(dir.File("played.raw").c_str());
+        std::vector<std::string> args{"record", file, "--seconds", row.seconds};
+        args.insert(args.end(), row.format.begin(), row.format.end());
+        const Outcome record = RunKaldrix(dir, args);
+        EXPECT_EQ(record.status, 0) << record.err;
+        EXPECT_EQ(Lines(record.err), 2u)
+            << "the device and the final line off a terminal: " << record.err;
+        EXPECT_EQ(record.err.find('\r'), std::string::npos);
+        EXPECT_EQ(
+            record.err.rfind("recording " + file + " from wave-in 0 (KALDRIX VIRTUAL IN)\n", 0), 0u)
+            << record.err;
+        EXPECT_NE(record.err.find("recorded " + file), std::string::npos) << record.err;
+        const Bytes data = RecordedData(file, row.channels * row.bits / 8, row.header);
+        EXPECT_EQ(data.size(), row.bytes);
+        const Bytes header = ReadFile(file);
+        EXPECT_EQ(ReadLe32(header, 24), row.rate);
+        EXPECT_EQ(header[22], row.channels);
+        EXPECT_EQ(header[34], row.bits);
+        EXPECT_TRUE(StartsWith(source, data)) << "the recording is what the input delivered";
 
-    const Outcome play = RunKaldrix(dir, {"play", file});
-    EXPECT_EQ(play.status, 0) << play.err;
-    EXPECT_EQ(play.err.rfind("playing " + file + " on wave-out 0 (KALDRIX VIRTUAL OUT)\n", 0), 0u)
-        << play.err;
-    EXPECT_NE(play.err.find("played " + file), std::string::npos) << play.err;
-    EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played the whole file";
+        const Outcome play = RunKaldrix(dir, {"play", file});
+        EXPECT_EQ(play.status, 0) << play.err;
+        EXPECT_EQ(play.err.rfind("playing " + file + " on wave-out 0 (KALDRIX VIRTUAL OUT)\n", 0),
+                  0u)
+            << play.err;
+        EXPECT_NE(play.err.find("played " + file), std::string::npos) << play.err;
+        EXPECT_TRUE(ReadFile(dir.File("played.raw")) == data) << "the device played the whole file";
+    }
 }
 
 // Waits until `path` holds more than `size` bytes: the job is under way.
