@@ -763,15 +763,21 @@ TEST_F(KaldrixCliRealTime, OnATerminalShowsProgressAndEnterEndsARecording) {
     }
     EXPECT_GT(rows, 3u) << "the line is redrawn as time passes: " << duplex.err;
 
-    kxtest::WriteFile(dir.File("source.raw"), kxtest::Pattern(16000 * 8, 6));
+    // 8-bit samples, silent at 128, with a peak of 16 above it: -18 dB (read
+    // as 16-bit samples, the same bytes would be near full scale).
+    Bytes quiet(8000 * 8, 0x80);
+    for (size_t at = 0; at < quiet.size(); at += 100)
+        quiet[at] = 0x90;
+    kxtest::WriteFile(dir.File("source.raw"), quiet);
     kxtest::ScopedEnv input("KALDRIX_VIRTUAL_IN", dir.File("source.raw"));
     const std::string take = dir.File("take.wav");
-    const Outcome record = RunOnTerminal({"record", take}, "\n", std::chrono::milliseconds(1500));
+    const Outcome record =
+        RunOnTerminal({"record", take, "-f", "U8"}, "\n", std::chrono::milliseconds(1500));
     EXPECT_EQ(record.status, 0) << record.err;
     EXPECT_NE(record.err.find("press Enter or Ctrl-C"), std::string::npos) << record.err;
-    EXPECT_NE(record.err.find(" dB"), std::string::npos) << "a level meter: " << record.err;
+    EXPECT_NE(record.err.find("   -18 dB"), std::string::npos) << "a level meter: " << record.err;
     EXPECT_NE(record.err.find("recorded " + take), std::string::npos) << record.err;
-    EXPECT_FALSE(RecordedData(take).empty());
+    EXPECT_FALSE(RecordedData(take, 480).empty());
 }
 
 // The header sizes of a recording, and the file with them taken out.
