@@ -6,7 +6,8 @@
 #   exports.txt       "ORDINAL NAME" lines, as winedump lists a DLL's exports
 #   KaldrixExports.h  the table for C++ tests (kxtest::kExports)
 #   KaldrixFunctions.h  the names for a host that resolves them one by one
-#                     (KALDRIX_FUNCTIONS(X): X(name) for each; kaldrix)
+#                     (KALDRIX_FUNCTIONS(X): X(name, required) for each,
+#                     required when the first version had it; kaldrix)
 #   ExportCheck.cpp   compiled into the library: every name is declared by
 #                     include/kaldrix.h with the table's argument bytes
 # and fails when include/kaldrix.h declares a function the table lacks.
@@ -23,11 +24,16 @@ function(kaldrix_generate_exports dir)
     set(checks "")
     set(names "")
     set(functions "")
+    set(firstVersion "")
     foreach(row IN LISTS KALDRIX_EXPORTS)
         separate_arguments(fields UNIX_COMMAND "${row}")
         list(GET fields 0 name)
         list(GET fields 1 ordinal)
         list(GET fields 2 bytes)
+        list(GET fields 3 version)
+        if(NOT firstVersion)
+            set(firstVersion ${version})
+        endif()
         list(APPEND names ${name})
         if(KALDRIX_DECORATE_EXPORTS)
             string(APPEND def "    ${name}@${bytes} @${ordinal}\n")
@@ -37,7 +43,11 @@ function(kaldrix_generate_exports dir)
         string(APPEND map "        ${name};\n")
         string(APPEND list "${ordinal} ${name}\n")
         string(APPEND rows "    {\"${name}\", ${ordinal}, ${bytes}},\n")
-        string(APPEND functions " \\\n    X(${name})")
+        if(version STREQUAL firstVersion)
+            string(APPEND functions " \\\n    X(${name}, true)")
+        else()
+            string(APPEND functions " \\\n    X(${name}, false)")
+        endif()
         string(APPEND checks
             "static_assert(ArgumentBytes(&${name}) == ${bytes}, \"${name}: arguments as in the export table\");\n")
     endforeach()
@@ -72,7 +82,8 @@ ${rows}};
 ")
     file(GENERATE OUTPUT ${dir}/KaldrixFunctions.h CONTENT
 "// Generated from src/frame/Exports.cmake: the exports, in the table's
-// order, for a host that resolves them by name.
+// order, for a host that resolves them by name; a function that is not
+// required came in a later version, and an older library lacks it.
 #pragma once
 
 #define KALDRIX_FUNCTIONS(X)${functions}

@@ -6,7 +6,7 @@
 # WINEARCH=win64 for the 64-bit DLL.
 #   --no-audio  Wine's audio drivers switched off: no device at all
 #   --fed       run inside the audio server's environment (scripts/audio-rig.sh
-#               with): two minutes of noise are fed to the server's source
+#               with): four minutes of noise are fed to the server's source
 #               in real time, and what is played on its sink is kept; the
 #               program finds both files through KALDRIX_WINE_FEED and
 #               KALDRIX_WINE_PLAYED
@@ -44,7 +44,7 @@ if [ "$mode" = --fed ]; then
     work=$(mktemp -d "${TMPDIR:-/tmp}/kaldrix-wine-fed.XXXXXX")
     # Long enough for every recording of the run; recordings must be exact
     # slices of it.
-    head -c $((16000 * 120)) /dev/urandom >"$work/feed.raw"
+    head -c $((16000 * 240)) /dev/urandom >"$work/feed.raw"
     pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$work/feed.raw" \
         </dev/null >/dev/null 2>&1 &
     helpers+=($!)

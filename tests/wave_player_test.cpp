@@ -262,7 +262,8 @@ TEST_F(Player, HeaderOrEventThatCannotBeCreatedFailsEveryStart) {
         const char* operation;
         unsigned nth;
     };
-    const Case cases[] = {{"LocalAlloc", 1}, {"LocalAlloc", 2}, {"CreateEventA", 1}};
+    const Case cases[] = {
+        {"LocalAlloc", 1}, {"LocalAlloc", 2}, {"CreateEventA", 1}, {"CreateEventA", 2}};
     for (const Case& c : cases) {
         kxtest::FailOperation(c.operation, ERROR_NOT_ENOUGH_MEMORY, c.nth);
         CWavePlayer player;
@@ -272,7 +273,7 @@ TEST_F(Player, HeaderOrEventThatCannotBeCreatedFailsEveryStart) {
         EXPECT_EQ(player.StopPlayFile(), 0);
         EXPECT_EQ(kxtest::OpenWaveOutHandles(), 0);
     }
-    EXPECT_EQ(log.Count(DeviceOpenRecord()), 6);
+    EXPECT_EQ(log.Count(DeviceOpenRecord()), 8);
     EXPECT_EQ(kxtest::OpenFileCount(), descriptorsBefore);
 }
 
@@ -428,6 +429,50 @@ TEST_F(PlayerEndRealTime, StopOfASlowFormatIsTakenAfterThreeSeconds) {
     EXPECT_LT(elapsed, 8000u) << "not when the 16 s block ends";
     const Bytes played = Played();
     EXPECT_EQ(played, kxtest::Pattern(played.size()));
+}
+
+// A device that stalls never completes a block: the play thread sleeps until
+// the deadline (a few looks at the header, no polling), then resets the
+// device, which returns both blocks. A two-block file then ends by itself
+// after the end pause; a stop asked before the deadline is taken once the
+// reset has returned the block; a slow format's stop, asked after 3000 ms, is
+// taken at once rather than at its block's own deadline (17 s).
+TEST_F(PlayerEndRealTime, StalledDeviceIsResetAtTheDeadlineAndStops) {
+    struct Case {
+        const char* name;
+        Bytes format;
+        size_t bytes;
+        DWORD stopAtMs; // 0: none, the playback ends by itself
+        DWORD endsFromMs, endsByMs;
+    };
+    const Case cases[] = {
+        {"ends by itself", kxtest::PcmFormat(1, 8000, 16), 2 * kBlock, 0, 4900, 8000},
+        {"stop before the deadline", kxtest::PcmFormat(1, 8000, 16), 4 * kBlock, 300, 2900, 6000},
+        {"slow format, stop after 3000 ms", kxtest::PcmFormat(1, 1000, 8), 2 * kBlock, 3500, 3450,
+         6000},
+    };
+    const struct Stall {
+        Stall() { kxtest::StallVirtualOutput(); }
+        ~Stall() { kxtest::ResumeVirtualOutput(); }
+    } stall;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Wave("play.wav", c.format, kxtest::Pattern(c.bytes));
+        kxtest::CountCalls();
+        const DWORD start = GetTickCount();
+        ASSERT_EQ(KxStartPlayFile(path.c_str()), 1);
+        if (c.stopAtMs) {
+            Sleep(c.stopAtMs);
+            EXPECT_EQ(KxStopPlayFile(), 0);
+        }
+        const DWORD elapsed = WaitIdle(start, 10000);
+        EXPECT_GE(elapsed, c.endsFromMs);
+        EXPECT_LT(elapsed, c.endsByMs);
+        EXPECT_LT(kxtest::CountedCalls()["waveOutUnprepareHeader"].calls, 20u)
+            << "no look every 20 ms";
+    }
+    EXPECT_EQ(KxStopPlayFile(), 0);
+    EXPECT_TRUE(Played().empty());
 }
 
 TEST_F(PlayerEndRealTime, StuckDeviceMakesTheStopGiveUpAndNoSecondThreadStart) {

@@ -17,7 +17,7 @@ constexpr DWORD kResetMarginMs = 1000; // beyond its own play time
 constexpr DWORD kEndPauseMs = 2000;    // the least pause after the last block
 constexpr DWORD kEndMarginMs = 200;    // beyond the play time still needed
 constexpr DWORD kStopPollMs = 10;
-constexpr DWORD kUnpreparePollMs = 20;
+constexpr DWORD kResetPollMs = 20; // from the deadline on, for a device that keeps its header
 constexpr DWORD kDeviceErrorSleepMs = 50;
 constexpr DWORD kStatusPollMs = 200;
 // A play thread that has set idle has only its return left.
@@ -30,6 +30,7 @@ CWavePlayer::CWavePlayer() {
     for (auto& header : m_headers)
         header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
     m_stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    m_wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     InitializeCriticalSection(&m_exportLock);
 }
 
@@ -40,6 +41,8 @@ CWavePlayer::~CWavePlayer() {
     m_waveFile.release();
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
+    if (m_wakeEvent && !m_device && !m_wakeEventHeld)
+        CloseHandle(m_wakeEvent);
     // The export lock is never deleted: a host thread may still wait on it.
 }
 
@@ -86,9 +89,9 @@ int CWavePlayer::StartPlayFile(const char* fileName) {
         CloseWaveFile();
         return rc;
     }
-    // Without both headers and the stop event there is nothing to drive a
+    // Without both headers and the two events there is nothing to drive a
     // device with.
-    const bool complete = m_headers[0] && m_headers[1] && m_stopEvent;
+    const bool complete = m_headers[0] && m_headers[1] && m_stopEvent && m_wakeEvent;
     rc = complete ? OpenDevice(m_format, m_waveFile->ExtraFormatBytes()) : 1;
     if (rc != 0) {
         g_Log.Write(LogText::kPlayDeviceOpenError, rc);
@@ -118,6 +121,7 @@ int CWavePlayer::StopPlayFile() {
     if (!m_stopEvent)
         return 5;
     SetEvent(m_stopEvent);
+    SetEvent(m_wakeEvent);
     if (!m_playThread)
         return 5;
     if (WaitForSingleObject(m_playThread, kStopTimeoutMs) != WAIT_OBJECT_0) {
@@ -158,6 +162,7 @@ void CWavePlayer::TerminatePlayThread() {
     m_keeper.KeepForGood(std::move(m_waveFile));
     for (auto& header : m_headers)
         m_keeper.KeepForGood(std::move(header));
+    m_wakeEventHeld = true;
     m_state = kIdle;
 }
 
@@ -174,7 +179,8 @@ int CWavePlayer::OpenDevice(const WAVEFORMATEX& format, const std::vector<BYTE>&
     HWAVEOUT device = nullptr;
     if (!IsPlausibleFormat(head) ||
         waveOutOpen(&device, m_deviceIndex, reinterpret_cast<const WAVEFORMATEX*>(complete.data()),
-                    0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+                    reinterpret_cast<DWORD_PTR>(m_wakeEvent), 0,
+                    CALLBACK_EVENT) != MMSYSERR_NOERROR)
         return 1;
     m_device = device;
     return 0;
@@ -266,14 +272,20 @@ CWavePlayer::WaitResult CWavePlayer::WaitForHeader(int i) {
     const DWORD resetAfter =
         std::max(kResetAfterMs, PlayTimeMs(header.dwBufferLength) + kResetMarginMs);
     const DWORD start = GetTickCount();
-    while (result == WAVERR_STILLPLAYING) {
-        const DWORD waited = GetTickCount() - start;
-        if (waited > resetAfter)
-            waveOutReset(m_device);
-        else if (waited > kResetAfterMs && StopRequested())
+    // The thread sleeps until the block is back, up to the moment a stop may
+    // be taken (a stop wakes it then) and on to the deadline.
+    for (DWORD waited = 0; result == WAVERR_STILLPLAYING && waited <= resetAfter;
+         waited = GetTickCount() - start) {
+        if (waited > kResetAfterMs && StopRequested())
             return kStopped;
+        const DWORD until = waited <= kResetAfterMs ? kResetAfterMs : resetAfter;
+        result = AwaitHeader(header, until - waited + 1);
+    }
+    // From the deadline on the device is reset until it lets the header go.
+    while (result == WAVERR_STILLPLAYING) {
+        waveOutReset(m_device);
         result = waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
-        Sleep(kUnpreparePollMs);
+        Sleep(kResetPollMs);
     }
     // After an error the device may still hold the header: it is never
     // refilled while it might play, and the playback ends as after any
@@ -283,6 +295,13 @@ CWavePlayer::WaitResult CWavePlayer::WaitForHeader(int i) {
         return kDeviceError;
     }
     return kReturned;
+}
+
+// The wake event may have been signalled for the other header, or for an
+// earlier one: the header itself says whether it is back.
+MMRESULT CWavePlayer::AwaitHeader(WAVEHDR& header, DWORD ms) {
+    WaitForSingleObject(m_wakeEvent, ms);
+    return waveOutUnprepareHeader(m_device, &header, sizeof(WAVEHDR));
 }
 
 // The block on header `last` has only just started when the end of the data
@@ -317,6 +336,7 @@ void CWavePlayer::KeepWithUnclosedDevice() {
         m_device, {std::move(m_headers[0]), std::move(m_headers[1])}, std::move(m_waveFile)});
     for (auto& header : m_headers)
         header.reset(static_cast<WAVEHDR*>(LocalAlloc(LMEM_ZEROINIT, sizeof(WAVEHDR))));
+    m_wakeEventHeld = true;
 }
 
 // A device that closes gives back its headers and the file object.

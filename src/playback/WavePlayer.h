@@ -13,7 +13,10 @@
 // Plays one WAVE file at a time through a wave-out device. A start opens the
 // file and the device and hands the streaming to a play thread, which keeps
 // two blocks in the device's queue and refills each as soon as the device has
-// finished with it. The one instance is g_Player.
+// finished with it: the device signals the player's wake event whenever it
+// is done with a header (CALLBACK_EVENT), and the thread sleeps on that event
+// rather than looking at the header again and again. The one instance is
+// g_Player.
 class CWavePlayer {
 public:
     CWavePlayer();
@@ -66,6 +69,9 @@ private:
     int Stream();
     // Waits until the device has returned header i, or a stop or device error.
     WaitResult WaitForHeader(int i);
+    // Sleeps on the wake event until header i is back, or `ms` milliseconds
+    // have passed: the header's unprepare result.
+    MMRESULT AwaitHeader(WAVEHDR& header, DWORD ms);
     // The pause at the end of the data before the device is reset.
     void EndPause(int last);
     void CleanUp();
@@ -84,6 +90,14 @@ private:
 
     HANDLE m_playThread = nullptr;
     HANDLE m_stopEvent = nullptr; // automatic reset
+    // Automatic reset; signalled by the device when a header is done (and at
+    // its open and close), and by a stop, whose request the thread may take
+    // while it waits for a slow format's block. A device that would not close
+    // may signal it later on: the thread only wakes once more for nothing.
+    HANDLE m_wakeEvent = nullptr;
+    // Such a device, or a play thread that was terminated, may still reach
+    // the wake event: it is never closed then.
+    std::atomic<bool> m_wakeEventHeld{false};
     std::atomic<int> m_state{kIdle};
     UINT m_deviceIndex = 0;
     std::unique_ptr<CWaveForm> m_waveFile;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // What the emulation's wave devices can tell a program beyond the Windows
 // calls, which only Linux has to say: which devices KALDRIX_AUDIO chose and
-// why, and the PCMs that ALSA's configuration names. For the programs that
-// link the emulation as a Windows program links winmm (the kaldrix program);
-// what else only Linux knows about a device belongs here too.
+// why, the PCMs that ALSA's configuration names, and whether a direction's
+// PCM opens. For the programs that link the emulation as a Windows program
+// links winmm (the kaldrix program); what else only Linux knows about a
+// device belongs here too.
 #pragma once
 
 #include <string>
@@ -26,12 +27,16 @@ struct AlsaPcmName {
 };
 std::vector<AlsaPcmName> AlsaPcmNames();
 
-// The ALSA PCM that a direction's first device is when it opens
-// (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"), opened and
-// closed again: `failure` says why it does not open, in ALSA's words
-// (snd_strerror: "Connection refused"), and is empty when it opens.
+enum class AudioDirection { playback, capture };
+
+// The PCM that wave-out 0 (playback) or the wave mapper (capture) uses
+// (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"), tried with
+// an open and a close: `failure` says why it does not open, in ALSA's words
+// (snd_strerror: "Connection refused"), and is empty when it opens or
+// another program holds it. For a listing, and for the reason a start
+// failed: a start learns whether it is there at its own open.
 struct AlsaPcmOpening {
     std::string name;
     std::string failure;
 };
-AlsaPcmOpening OpenConfiguredAlsaPcm(bool capture);
+AlsaPcmOpening OpenAlsaPcm(AudioDirection direction);

@@ -112,8 +112,8 @@ TEST_P(BackendConformance, PlaybackPlaysWhatItTookAtTheRateAndDropsAtOnce) {
     EXPECT_GT(backend->Transfer(silence.data(), kRate / 4), 0) << "ready again after the drop";
 }
 
-// Frames come due from the start at the rate, can be read in full, and a
-// drop stops the capture.
+// Frames come due from the start at the rate, can be read in full, a drop
+// stops the capture, and a start after it records again.
 TEST_P(BackendConformance, CaptureDeliversAtTheRateFromTheStart) {
     const std::unique_ptr<Backend> backend = Open(Direction::Capture);
     ASSERT_TRUE(backend);
@@ -144,6 +144,9 @@ TEST_P(BackendConformance, CaptureDeliversAtTheRateFromTheStart) {
     EXPECT_GT(backend->Pending(), 0);
     backend->Drop();
     EXPECT_EQ(backend->Pending(), 0);
+    backend->Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(due, 1)));
+    EXPECT_GT(backend->Transfer(buffer.data(), 2), 0) << "records again after the drop";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BackendConformance, ::testing::ValuesIn(AllBackends()),

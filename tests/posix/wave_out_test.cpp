@@ -143,6 +143,35 @@ TEST(WaveOut, HeaderProtocolGivesTheWindowsResults) {
     EXPECT_EQ(waveOutWrite(nullptr, &header, sizeof header), MMSYSERR_INVALHANDLE);
 }
 
+// CALLBACK_EVENT: the event is set at the open, once a header is done (with
+// the header's flags already saying so), and at the close, as winmm does; a
+// device whose owner closed the event's handle first still signals safely.
+TEST(WaveOut, EventIsSignalledAtTheOpenWhenAHeaderIsDoneAndAtTheClose) {
+    const Format format = Pcm(1, 8000, 16);
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(waveOutOpen(&device, 0, format.get(), 0, 0, CALLBACK_EVENT), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(&device, 0, format.get(), 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(waveOutOpen(&device, 0, format.get(), reinterpret_cast<DWORD_PTR>(event), 0,
+                          CALLBACK_EVENT),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "at the open";
+    Bytes data = kxtest::Pattern(1600); // 100 ms
+    WAVEHDR header;
+    kxtest::QueueHeader(device, header, data);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "while it plays";
+    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "at the close";
+    ASSERT_EQ(waveOutOpen(&device, 0, format.get(), reinterpret_cast<DWORD_PTR>(event), 0,
+                          CALLBACK_EVENT),
+              MMSYSERR_NOERROR);
+    CloseHandle(event);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
 TEST(WaveOut, EveryOperationFailsWhenAsked) {
     HWAVEOUT device = Open(Pcm(1, 8000, 16));
     Bytes data(160);

@@ -526,8 +526,8 @@ TEST_F(KaldrixCli, EachFailureBeforeAnySoundHasItsOwnStatus) {
     // -D: the PCM asked for, checked in each direction the command uses.
     ExpectFailure(RunKaldrix(dir, {"record", "-D", "nosuch", dir.File("new.wav")}), kNoDevice,
                   "ALSA's capture PCM \"nosuch\" does not open: No such file or directory");
-    ExpectFailure(RunKaldrix(dir, {"duplex", "--device=nosuch", good, dir.File("new.wav")}),
-                  kNoDevice, "ALSA's playback PCM \"nosuch\" does not open");
+    ExpectFailure(RunKaldrix(dir, {"play", "--device=nosuch", good}), kNoDevice,
+                  "on wave-out 0 (nosuch): ALSA's playback PCM \"nosuch\" does not open");
     ExpectFailure(RunKaldrix(dir, {"duplex", good, dir.File("new.wav")}), kNoDevice, "device");
 }
 
@@ -807,25 +807,28 @@ TEST_F(KaldrixCli, DevicesListsWhatTheLibrarySeesOrWhyThereIsNone) {
         {"auto",
          kNoDevice,
          {"KALDRIX_AUDIO=auto: ALSA's devices, none where ALSA's device does not open\n",
-          "no wave-out device: ALSA's playback PCM \"default\" does not open: No such file or "
-          "directory\n"}},
+          "wave-out 0: ALSA default device  <- play (ALSA's playback PCM \"default\" does not "
+          "open: No such file or directory)\n"}},
         {"none",
          kNoDevice,
          {"no wave-out device: KALDRIX_AUDIO=none\n", "no wave-in device: KALDRIX_AUDIO=none\n"}},
         {"alsa",
          kNoDevice,
-         {"no wave-out device: ALSA's playback PCM \"default\" does not open: No such file or "
-          "directory\n",
-          "no wave-in device: ALSA's capture PCM \"default\" does not open: No such file or "
-          "directory\n"}},
+         {"wave-out 0: ALSA default device  <- play (ALSA's playback PCM \"default\" does not "
+          "open: No such file or directory)\n",
+          "wave-in 0: ALSA default device  <- record (ALSA's capture PCM \"default\" does not "
+          "open: No such file or directory)\n",
+          "\"used\": true}], \"none\": \"ALSA's capture PCM \\\"default\\\" does not open: No such "
+          "file or directory\"}"}},
         {"loud", kNoDevice, {"KALDRIX_AUDIO=loud, not auto, alsa, virtual or none: no device"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.audio);
         kxtest::ScopedEnv audio("KALDRIX_AUDIO", c.audio);
-        const Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
+        Outcome outcome = RunKaldrix(dir, {"devices", "--quiet"});
         EXPECT_EQ(outcome.status, c.status) << outcome.err;
         EXPECT_EQ(outcome.err, "");
+        outcome.out += RunKaldrix(dir, {"devices", "--json"}).out;
         for (const std::string& text : c.says)
             EXPECT_NE(outcome.out.find(text), std::string::npos) << outcome.out;
         // Every device the library's own calls see, by the same id.

@@ -113,13 +113,14 @@ HANDLE StartCommand(std::string command, HANDLE sink, HANDLE out) {
     return child.hProcess;
 }
 
-// Runs `command` as StartCommand does, for 60 s at most. `endedAt` gets the
-// GetTickCount at which it was seen to end.
-DWORD RunCommand(const std::string& command, HANDLE sink, HANDLE out, DWORD* endedAt = nullptr) {
+// Runs `command` as StartCommand does, for `limitMs` at most. `endedAt` gets
+// the GetTickCount at which it was seen to end.
+DWORD RunCommand(const std::string& command, HANDLE sink, HANDLE out, DWORD* endedAt = nullptr,
+                 DWORD limitMs = 60000) {
     const HANDLE child = StartCommand(command, sink, out);
     if (!child)
         return STILL_ACTIVE;
-    WaitForSingleObject(child, 60000);
+    WaitForSingleObject(child, limitMs);
     if (endedAt)
         *endedAt = GetTickCount();
     DWORD exitCode = STILL_ACTIVE;
@@ -152,11 +153,11 @@ DWORD RunIntoUnreadPipe(const std::string& command, DWORD* endedAt) {
 
 } // namespace
 
-DWORD RunChildTest(const char* name, const std::string& output) {
+DWORD RunChildTest(const char* name, const std::string& output, DWORD limitMs) {
     HANDLE sink = CreateFileA(output.empty() ? "NUL" : output.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &g_inheritable,
                               output.empty() ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
-    const DWORD exitCode = RunCommand(ChildTestCommand(name), sink, nullptr);
+    const DWORD exitCode = RunCommand(ChildTestCommand(name), sink, nullptr, nullptr, limitMs);
     CloseHandle(sink);
     return exitCode;
 }

@@ -93,8 +93,8 @@ std::string RigFile(const char* variable);
 
 // Runs this program again with only the test `name` (a DISABLED_ one, run
 // as a child), its output into the file `output` (discarded when empty), and
-// returns its exit code, or STILL_ACTIVE when it ran longer than 60 s.
-DWORD RunChildTest(const char* name, const std::string& output = "");
+// returns its exit code, or STILL_ACTIVE when it ran longer than `limitMs`.
+DWORD RunChildTest(const char* name, const std::string& output = "", DWORD limitMs = 60000);
 // Starts that child, its output discarded, and returns its process handle
 // (null when it cannot start) for the caller to end and close.
 HANDLE StartChildTest(const char* name);

@@ -18,23 +18,36 @@ struct AudioDevices {
     static constexpr unsigned kPlayIndex = 0;
     // The wave-in device behind the wave mapper the library records from.
     unsigned recordIndex = 0;
-    std::string choice;            // what chose the devices; empty when nothing did
-    std::string noOutput;          // why there is no wave-out device
-    std::string noInput;           // why there is no wave-in device
-    std::vector<std::string> pcms; // the PCMs ALSA's configuration names, unopened
+    std::string choice;   // what chose the devices; empty when nothing did
+    std::string noOutput; // why there is no wave-out device
+    std::string noInput;  // why there is no wave-in device
+    // Why the device play (record) uses does not open; empty when it opens or
+    // was not tried.
+    std::string outputFails;
+    std::string inputFails;
+    std::vector<std::string> pcms; // listing only: the PCMs ALSA's configuration names
 };
 
-AudioDevices ListAudioDevices();
+// For a listing, also ALSA's names for its PCMs, and whether the devices
+// play and record use open, tried with an open and a close where the list
+// alone cannot tell (ALSA's: the library lists its configured PCM unopened,
+// and a start learns at its one open). Each costs a connection to an audio
+// server, which a start has no need of.
+AudioDevices ListAudioDevices(bool listing = false);
 
-// -D NAME for a command that plays (`playback`), records (`capture`) or
-// both. On Linux the ALSA PCM NAME, as aplay and arecord take it, for both
-// directions: handed to the library through its environment (KALDRIX_AUDIO=
-// alsa, KALDRIX_ALSA_PLAYBACK, KALDRIX_ALSA_CAPTURE, which it reads at each
-// call), after a check that it opens in each direction used; throws
-// Failure(kNoDevice) with ALSA's reason when it does not. Returns a note for
-// the user, or nothing: on Windows the system's default devices are used
-// whatever the name, and the note says so.
-std::string UseDevice(const std::string& name, bool playback, bool capture);
+// Why the device that play (record: `capture`) uses does not open, as the
+// system says it ("ALSA's capture PCM "default" does not open: Connection
+// refused"), tried with an open and a close; empty when it opens or the
+// system does not say. For the message of a start that failed.
+std::string DeviceFailure(bool capture);
+
+// -D NAME. On Linux the ALSA PCM NAME, as aplay and arecord take it, for
+// both directions: handed to the library through its environment
+// (KALDRIX_AUDIO=alsa, KALDRIX_ALSA_PLAYBACK, KALDRIX_ALSA_CAPTURE, which it
+// reads at each call). Returns a note for the user, or nothing: on Windows
+// the system's default devices are used whatever the name, and the note
+// says so.
+std::string UseDevice(const std::string& name);
 
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);

@@ -7,7 +7,8 @@
 
 namespace cli {
 
-AudioDevices ListAudioDevices() {
+// winmm lists the devices there are: nothing needs opening.
+AudioDevices ListAudioDevices(bool) {
     AudioDevices devices;
     devices.outputs = DeviceNames<WAVEOUTCAPSA>(waveOutGetNumDevs, waveOutGetDevCapsA);
     devices.inputs = DeviceNames<WAVEINCAPSA>(waveInGetNumDevs, waveInGetDevCapsA);
@@ -25,7 +26,10 @@ AudioDevices ListAudioDevices() {
     return devices;
 }
 
-std::string UseDevice(const std::string& name, bool, bool) {
+// winmm says no more than its error codes, which the messages give already.
+std::string DeviceFailure(bool) { return ""; }
+
+std::string UseDevice(const std::string& name) {
     return "-D " + name + ": on Windows kaldrix uses the system's default devices, wave-out " +
            "device 0 and the wave mapper";
 }

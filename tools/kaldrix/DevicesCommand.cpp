@@ -20,29 +20,33 @@ std::string Device(const char* kind, const std::vector<std::string>& names, unsi
     return std::string("no ") + kind + " device: " + none;
 }
 
-// One line per device, the one in use marked; or why there is none.
+// One line per device, the one in use marked, with why it does not open
+// where it does not; or why there is none.
 std::string List(const char* kind, const std::vector<std::string>& names, unsigned used,
-                 const char* user, const std::string& none) {
+                 const char* user, const std::string& none, const std::string& fails) {
     if (names.empty())
         return std::string("no ") + kind + " device: " + none + "\n";
     std::string list;
     for (unsigned id = 0; id < names.size(); ++id)
         list += std::string(kind) + " " + std::to_string(id) + ": " + Name(names[id]) +
-                (id == used ? std::string("  <- ") + user : "") + "\n";
+                (id == used ? std::string("  <- ") + user : "") +
+                (id == used && !fails.empty() ? " (" + fails + ")" : "") + "\n";
     return list;
 }
 
 // {"devices": [{"id": 0, "name": "...", "used": true}], "none": null}; a
-// device whose capabilities cannot be read has a null name.
-std::string JsonList(const std::vector<std::string>& names, unsigned used,
-                     const std::string& none) {
+// device whose capabilities cannot be read has a null name; "none" says why
+// there is no device, or why the one in use does not open.
+std::string JsonList(const std::vector<std::string>& names, unsigned used, const std::string& none,
+                     const std::string& fails) {
     std::vector<std::string> devices;
     for (unsigned id = 0; id < names.size(); ++id)
         devices.push_back("{\"id\": " + std::to_string(id) +
                           ", \"name\": " + (names[id].empty() ? "null" : JsonString(names[id])) +
                           ", \"used\": " + (id == used ? "true" : "false") + "}");
+    const std::string why = names.empty() ? none : fails;
     return "{\"devices\": " + JsonArray(devices) +
-           ", \"none\": " + (names.empty() ? JsonString(none) : "null") + "}";
+           ", \"none\": " + (why.empty() ? "null" : JsonString(why)) + "}";
 }
 
 } // namespace
@@ -56,7 +60,7 @@ std::string RecordDevice(const AudioDevices& devices) {
 }
 
 int RunDevices(const Invocation& invocation) {
-    const AudioDevices devices = ListAudioDevices();
+    const AudioDevices devices = ListAudioDevices(true);
     std::string pcmList, pcmJson;
     for (const std::string& pcm : devices.pcms) {
         pcmList += "ALSA PCM: " + pcm + "\n";
@@ -66,16 +70,21 @@ int RunDevices(const Invocation& invocation) {
         WriteResult(
             "{\"choice\": " + (devices.choice.empty() ? "null" : JsonString(devices.choice)) +
             ", \"waveOut\": " +
-            JsonList(devices.outputs, AudioDevices::kPlayIndex, devices.noOutput) +
-            ", \"waveIn\": " + JsonList(devices.inputs, devices.recordIndex, devices.noInput) +
+            JsonList(devices.outputs, AudioDevices::kPlayIndex, devices.noOutput,
+                     devices.outputFails) +
+            ", \"waveIn\": " +
+            JsonList(devices.inputs, devices.recordIndex, devices.noInput, devices.inputFails) +
             ", \"alsaPcms\": [" + pcmJson + "]}\n");
     else
-        WriteResult(
-            (devices.choice.empty() ? "" : devices.choice + "\n") +
-            List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play", devices.noOutput) +
-            List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput) +
-            pcmList);
-    return devices.outputs.empty() && devices.inputs.empty() ? kNoDevice : kSuccess;
+        WriteResult((devices.choice.empty() ? "" : devices.choice + "\n") +
+                    List("wave-out", devices.outputs, AudioDevices::kPlayIndex, "play",
+                         devices.noOutput, devices.outputFails) +
+                    List("wave-in", devices.inputs, devices.recordIndex, "record", devices.noInput,
+                         devices.inputFails) +
+                    pcmList);
+    const bool playable = !devices.outputs.empty() && devices.outputFails.empty();
+    const bool recordable = !devices.inputs.empty() && devices.inputFails.empty();
+    return playable || recordable ? kSuccess : kNoDevice;
 }
 
 } // namespace cli

@@ -6,23 +6,20 @@
 #include "Failure.h"
 #include "WindowsCalls.h"
 
-#include <cstring>
-
 namespace cli {
 
 namespace {
 
-// Added in 1.1: a library of 1.0 lacks it, and then records the default
-// format only.
-constexpr char kAddedFunction[] = "KxStartRecFileFormat";
-
 // GetProcAddress answers a generic function pointer; going through
-// void (*)() tells the compiler that the cast to the real type is meant.
-template <typename Function> void Resolve(HMODULE module, const char* name, Function& function) {
+// void (*)() tells the compiler that the cast to the real type is meant. A
+// function that is not required stays null where the library lacks it.
+template <typename Function>
+void Resolve(HMODULE module, const char* name, bool required, Function& function) {
     const FARPROC address = GetProcAddress(module, name);
-    if (!address && std::strcmp(name, kAddedFunction) != 0)
+    if (!address && required)
         throw Failure(kNoLibrary, std::string(kLibraryName) + " does not export " + name);
-    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    function =
+        address ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address)) : nullptr;
 }
 
 Library Load() {
@@ -30,7 +27,7 @@ Library Load() {
     if (!module)
         throw Failure(kNoLibrary, LoadError(GetLastError()));
     Library library{};
-#define KALDRIX_RESOLVE(name) Resolve(module, #name, library.name);
+#define KALDRIX_RESOLVE(name, required) Resolve(module, #name, required, library.name);
     KALDRIX_FUNCTIONS(KALDRIX_RESOLVE)
 #undef KALDRIX_RESOLVE
     // The library stays loaded until the process ends, as a linked one.

@@ -11,9 +11,9 @@
 
 namespace cli {
 
-// KxStartRecFileFormat is null for a library older than 1.1.
+// A function that a later version added is null in an older library.
 struct Library {
-#define KALDRIX_FUNCTION_POINTER(name) decltype(&::name) name;
+#define KALDRIX_FUNCTION_POINTER(name, required) decltype(&::name) name;
     KALDRIX_FUNCTIONS(KALDRIX_FUNCTION_POINTER)
 #undef KALDRIX_FUNCTION_POINTER
 };

@@ -38,10 +38,13 @@ void PlaySession::Start() {
         throw Failure(kFormatRefused, m_device + " does not play the format of " + m_path + " (" +
                                           DescribeFormat(m_wave.format) +
                                           "); convert it to PCM, for example 16-bit");
-    if (result != 1)
+    if (result != 1) {
+        const std::string why = DeviceFailure(false);
         throw Failure(kNoDevice, "cannot open a playback device for " + m_path + " (" +
                                      DescribeFormat(m_wave.format) + ")" +
-                                     (m_hasDevice ? " on " : ": ") + m_device);
+                                     (m_hasDevice ? " on " : ": ") + m_device +
+                                     (why.empty() ? "" : ": " + why));
+    }
     m_started = std::chrono::steady_clock::now();
 }
 

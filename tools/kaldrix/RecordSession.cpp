@@ -60,9 +60,11 @@ void RecordSession::Start() {
         std::remove(m_path.c_str());
     if (result == -1)
         throw Failure(kCannotCreate, "the library cannot create " + m_path);
+    const std::string why = DeviceFailure(true);
     throw Failure(kNoDevice, "cannot open a recording device for " +
                                  DescribeRecordingFormat(m_format) +
-                                 std::string(m_hasDevice ? " on " : ": ") + m_device);
+                                 std::string(m_hasDevice ? " on " : ": ") + m_device +
+                                 (why.empty() ? "" : ": " + why));
 }
 
 WaveFile RecordSession::Stop(uint64_t frames) {

@@ -17,9 +17,7 @@ namespace {
 int Run(const cli::Invocation& invocation) {
     using Command = cli::Invocation::Command;
     if (!invocation.device.empty()) {
-        const bool plays = invocation.command != Command::Record;
-        const bool records = invocation.command != Command::Play;
-        const std::string note = cli::UseDevice(invocation.device, plays, records);
+        const std::string note = cli::UseDevice(invocation.device);
         if (!note.empty())
             cli::StatusLine(invocation).Print(note);
     }

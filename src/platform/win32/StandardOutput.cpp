@@ -17,7 +17,9 @@
 // through FreeLibraryAndExitThread, so a FreeLibrary never unmaps code under
 // it. It ends whenever the queue is empty. Inside DllMain no thread can start
 // and nothing may wait: records written there go out directly, or are
-// dropped while an echo is stuck.
+// dropped while an echo is stuck. At a process exit another thread may have
+// been killed holding the echo's lock, so there the lock is only tried, and
+// a record that does not get it is dropped.
 //
 // The state is static and constant-initialized: a load allocates nothing
 // for it, and nothing of it is ever destroyed, as an echo thread may outlive
@@ -26,6 +28,7 @@
 #include "platform/win32/StandardOutput.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -48,13 +51,15 @@ struct Echo {
     Record queue[kQueueLength] = {};
     unsigned long long queued = 0;
     unsigned long long done = 0;
-    unsigned long long dropped = 0;
+    // Counted without the lock too, by a record dropped inside the loader.
+    std::atomic<unsigned long long> dropped{0};
     bool running = false;     // an echo thread exists (it may be stuck in a write)
     bool threadReady = false; // it has begun to run
     // A caller waited kEchoWaitMs in vain: callers go on without waiting
     // until a write has returned again.
     bool stalled = false;
-    bool insideLoader = false;
+    // Read and set without the lock, which the loader's thread only tries.
+    std::atomic<bool> insideLoader{false};
 };
 
 Echo g_echo;
@@ -168,8 +173,7 @@ DWORD WINAPI RunEcho(LPVOID module) {
                 break;
             }
             record = g_echo.queue[g_echo.done % kQueueLength];
-            dropped = g_echo.dropped;
-            g_echo.dropped = 0;
+            dropped = g_echo.dropped.exchange(0);
         }
         const bool written = Write(record, dropped);
         Locked lock;
@@ -206,21 +210,22 @@ template <typename Ready> bool WaitFor(DWORD limitMs, Ready ready) {
 
 // Inside the loader no thread starts before the loader lets go, and none
 // may be waited for: the record goes out at once from the calling thread,
-// unless an echo thread holds standard output. False outside the loader.
+// unless an echo thread holds standard output or another thread the lock
+// (at a process exit it may have been killed holding it). False outside
+// the loader.
 bool WroteInsideLoader(EchoTarget target, const char* text) {
-    unsigned long long dropped;
-    {
-        Locked lock;
-        if (!g_echo.insideLoader)
-            return false;
-        dropped = g_echo.dropped;
-        if (g_echo.running) {
-            ++g_echo.dropped;
-            return true;
-        }
-        g_echo.dropped = 0;
+    if (!g_echo.insideLoader.load())
+        return false;
+    if (!TryAcquireSRWLockExclusive(&g_echo.lock)) {
+        ++g_echo.dropped;
+        return true;
     }
-    Write(MakeRecord(target, text), dropped);
+    const bool echoRunning = g_echo.running;
+    ReleaseSRWLockExclusive(&g_echo.lock);
+    if (echoRunning)
+        ++g_echo.dropped;
+    else
+        Write(MakeRecord(target, text), g_echo.dropped.exchange(0));
     return true;
 }
 
@@ -266,7 +271,4 @@ void RememberEchoTargets() {
         Loaded(standardHandle) = IdentityOf(GetStdHandle(standardHandle));
 }
 
-void SetEchoInsideLoader(bool inside) {
-    Locked lock;
-    g_echo.insideLoader = inside;
-}
+void SetEchoInsideLoader(bool inside) { g_echo.insideLoader.store(inside); }

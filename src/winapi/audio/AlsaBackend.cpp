@@ -24,6 +24,7 @@
 namespace {
 
 std::atomic<int> g_openPcms{0};
+std::atomic<int> g_triedOpens{0};
 std::atomic<int> g_streams{0};
 std::atomic<int> g_recovered{0};
 std::atomic<int> g_captureStallMs{0};
@@ -185,6 +186,7 @@ bool CallBounded(const std::shared_ptr<DeviceCall>& state, Call call, LateCall l
 // the PCM; -ETIMEDOUT when the helper did not return in time.
 int OpenPcm(const std::string& name, snd_pcm_stream_t stream, snd_pcm_t** pcm,
             const Configure& configure = {}, PcmGeometry* geometry = nullptr) {
+    g_triedOpens.fetch_add(1);
     const auto call = std::make_shared<DeviceCall>();
     const bool inTime = CallBounded(
         call,
@@ -288,11 +290,6 @@ snd_pcm_stream_t StreamOf(Direction direction) {
     return direction == Direction::Playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE;
 }
 
-std::string FirstLine(const char* text) {
-    std::string line = text ? text : "";
-    return line.substr(0, line.find('\n'));
-}
-
 // At most MAXPNAMELEN - 1 bytes, never cutting a UTF-8 character in two.
 std::string FitProductName(std::string name) {
     if (name.size() < MAXPNAMELEN)
@@ -304,43 +301,17 @@ std::string FitProductName(std::string name) {
     return name;
 }
 
-// "front:CARD=PCH,DEV=0" described as "HDA Intel PCH, ALC892 Analog\n..."
-// reads "front: HDA Intel PCH, ALC892 An": the kind of PCM first, as the
-// card's description is the same for all of its PCMs.
-std::string DisplayName(const std::string& pcm, const char* description) {
-    const std::string kind = pcm.substr(0, pcm.find(':'));
-    return FitProductName(description ? kind + ": " + FirstLine(description) : pcm);
-}
-
-// A PCM that is busy is there all the same: another program (or this one)
-// has it open.
-bool PcmOpens(const char* name, Direction direction) {
-    snd_pcm_t* pcm = nullptr;
-    const int result = OpenPcm(name, StreamOf(direction), &pcm);
-    if (result == 0)
-        ClosePcm(pcm);
-    return result == 0 || result == -EBUSY;
-}
-
-// The configured PCM first when it opens, then the PCMs ALSA names for the
-// sound cards it finds in this direction. The other plugin PCMs of the
-// configuration need settings of their own, and some of them start servers
-// or write to stderr when opened.
+// One device a direction: the configured PCM, named without opening it or
+// asking ALSA for its name hints. Behind an audio server each open of a PCM,
+// and each hint listing (it opens the default control), costs a connection
+// to the server, and a start asks for the list three times: so it costs one
+// connection, its own open, and that open answers whether the device is
+// there. Another PCM is chosen with KALDRIX_ALSA_PLAYBACK and
+// KALDRIX_ALSA_CAPTURE (`kaldrix devices` lists ALSA's names for them).
 std::vector<DeviceName> ListDevices(Direction direction) {
-    std::vector<DeviceName> devices;
     const std::string configured = PcmNameFor(direction);
-    if (PcmOpens(configured.c_str(), direction))
-        devices.push_back({configured, configured == "default" ? "ALSA default device"
-                                                               : FitProductName(configured)});
-    QuietAlsa quiet;
-    for (const AlsaPcmHint& hint : AlsaPcmHints()) {
-        const bool inDirection =
-            hint.direction.empty() ||
-            hint.direction == (direction == Direction::Playback ? "Output" : "Input");
-        if (hint.name.find("CARD=") != std::string::npos && inDirection)
-            devices.push_back({hint.name, DisplayName(hint.name, hint.description.c_str())});
-    }
-    return devices;
+    return {
+        {configured, configured == "default" ? "ALSA default device" : FitProductName(configured)}};
 }
 
 snd_pcm_format_t PcmFormat(WORD bits, WORD validBits) {
@@ -393,7 +364,7 @@ public:
         if (m_stuck)
             return;
         QuietAlsa quiet;
-        if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+        if (Ready() && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
             Bounded([](snd_pcm_t* pcm) { return snd_pcm_start(pcm); });
     }
 
@@ -401,6 +372,8 @@ public:
         if (m_stuck)
             return -ENODEV;
         QuietAlsa quiet;
+        if (!Ready())
+            return -ENODEV;
         if (m_direction == Direction::Playback)
             return Move(data, frames);
         if (const int stall = g_captureStallMs.exchange(0))
@@ -417,7 +390,9 @@ public:
             return 0;
         QuietAlsa quiet;
         if (m_direction == Direction::Capture) {
-            const snd_pcm_sframes_t available = snd_pcm_avail_update(m_pcm);
+            // A dropped PCM holds nothing, whatever it still counts.
+            const snd_pcm_sframes_t available =
+                snd_pcm_state(m_pcm) == SND_PCM_STATE_SETUP ? 0 : snd_pcm_avail_update(m_pcm);
             return StagedFrames() + (available > 0 ? available : 0);
         }
         if (m_flowFrames == 0)
@@ -435,14 +410,17 @@ public:
         return pending;
     }
 
+    // A PCM that holds nothing (prepared, nothing written, not started) is
+    // left as it is. A dropped one is prepared again only when it is next
+    // used: behind the pulse plugin a prepare sets up the server's stream
+    // anew, which a reset before a start or before a close has no use for.
     void Drop() override {
+        const bool holdsNothing =
+            m_flowFrames == 0 && !m_stuck && snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED;
         m_flowFrames = 0;
         m_stagedFrom = m_stagedTo = 0;
-        if (!m_stuck)
-            Bounded([](snd_pcm_t* pcm) {
-                snd_pcm_drop(pcm);
-                return snd_pcm_prepare(pcm);
-            });
+        if (!m_stuck && !holdsNothing)
+            Bounded([](snd_pcm_t* pcm) { return snd_pcm_drop(pcm); });
     }
 
     int MillisecondsUntil(unsigned long frames) override {
@@ -593,6 +571,13 @@ private:
         });
     }
 
+    // A dropped PCM is prepared before it plays or records again; false when
+    // it cannot be.
+    bool Ready() {
+        return snd_pcm_state(m_pcm) != SND_PCM_STATE_SETUP ||
+               Bounded([](snd_pcm_t* pcm) { return snd_pcm_prepare(pcm); }) >= 0;
+    }
+
     // snd_pcm_recover, counted when it mends the PCM.
     int Recover(int error) {
         const int result =
@@ -723,6 +708,8 @@ const BackendKind kAlsaBackend{"alsa", ListDevices, CheckFormat, Open};
 namespace kxtest {
 
 int OpenAlsaPcms() { return g_openPcms.load(); }
+
+int TriedAlsaOpens() { return g_triedOpens.load(); }
 
 int RunningAlsaThreads() { return g_streams.load(); }
 

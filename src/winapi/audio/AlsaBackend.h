@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What of the ALSA backend other rooms see: the sample format a wave format
-// maps to, the PCMs ALSA's configuration names, as `aplay -L` lists them,
-// and whether the PCM it opens first opens.
+// maps to, the PCMs ALSA's configuration names, as `aplay -L` lists them, and
+// whether the PCM a direction uses opens.
 #pragma once
 
 #include "winapi/audio/Backend.h"
@@ -28,8 +28,8 @@ struct AlsaPcmHint {
 };
 std::vector<AlsaPcmHint> AlsaPcmHints();
 
-// Opens and closes again the PCM that a direction's first device is when it
-// opens (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"),
-// whose name it gives: 0, or ALSA's error (-ETIMEDOUT when the open ran over
-// its bound).
+// Opens and closes again the PCM that wave-out 0 or the wave mapper uses
+// (KALDRIX_ALSA_*, or "default"), whose name it gives: 0, or ALSA's error
+// (-ETIMEDOUT when the open ran over its bound). For a listing, never for a
+// start, whose own open answers that.
 int OpenConfiguredPcm(Direction direction, std::string* name);

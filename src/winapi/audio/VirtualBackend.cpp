@@ -11,6 +11,7 @@
 // the stream sleeps until MillisecondsUntil says.
 #include "winapi/audio/Backend.h"
 #include "winapi/kernel/Descriptors.h"
+#include "winapi/testing/WaveOutTestInterface.h"
 #include "winapi/WindowsApi.h"
 
 #include <algorithm>
@@ -36,8 +37,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr uint64_t kBufferSeconds = 2;
 constexpr uint64_t kMaxBufferBytes = uint64_t(1) << 20;
 constexpr unsigned kPeriodsPerBuffer = 4;
-// While another stream plays through the one output, look again this often.
+// While another stream plays through the one output, or the output is
+// stalled, look again this often.
 constexpr int kSpeakerBusyMs = 20;
+constexpr int kStalledLookMs = 20;
 
 uint64_t SpeedFromEnvironment() {
     const char* value = std::getenv("KALDRIX_VIRTUAL_SPEED");
@@ -53,6 +56,9 @@ uint64_t SpeedFromEnvironment() {
 // another one plays (a stream whose reset failed plays out what it holds
 // first), so that what the output played is each stream's bytes in turn.
 std::atomic<const void*> g_speaker{nullptr};
+
+// Set by the test interface: the outputs' clocks stand still.
+std::atomic<bool> g_stalled{false};
 
 // Frames due on the virtual clock since it last started.
 class VirtualClock {
@@ -151,6 +157,8 @@ public:
 
     int MillisecondsUntil(unsigned long frames) override {
         Advance();
+        if (m_stalled)
+            return kStalledLookMs;
         if (m_played == m_written)
             return g_speaker.load() && g_speaker.load() != this ? kSpeakerBusyMs : 0;
         if (m_written - m_played <= frames)
@@ -180,9 +188,15 @@ private:
         g_speaker.compare_exchange_strong(self, nullptr);
     }
 
-    // Plays what the clock has reached: to the file, in ring order.
+    // Plays what the clock has reached: to the file, in ring order. A stalled
+    // output plays nothing, and its clock goes on from where it stood.
     void Advance() {
-        if (m_played == m_written)
+        if (g_stalled.load() != m_stalled) {
+            m_stalled = !m_stalled;
+            m_clock.Restart();
+            m_clockBase = m_played;
+        }
+        if (m_played == m_written || m_stalled)
             return;
         const uint64_t position = std::min(m_clockBase + m_clock.DueFrames(), m_written);
         while (m_played < position) {
@@ -203,6 +217,7 @@ private:
     uint64_t m_written = 0;   // frames written since the open
     uint64_t m_played = 0;    // of those, the frames played
     uint64_t m_clockBase = 0; // frames played when the clock last started
+    bool m_stalled = false;
 };
 
 // The input: frames come due on the clock from Start on; the source keeps
@@ -339,3 +354,11 @@ MMRESULT Open(Direction direction, const std::string&, const WAVEFORMATEX& forma
 } // namespace
 
 const BackendKind kVirtualBackend{"virtual", Devices, CheckFormat, Open};
+
+namespace kxtest {
+
+void StallVirtualOutput() { g_stalled.store(true); }
+
+void ResumeVirtualOutput() { g_stalled.store(false); }
+
+} // namespace kxtest

@@ -4,6 +4,7 @@
 // chose; WaveStream does the rest. Handles are numbers that are never reused,
 // so a stale handle is refused rather than reaching a stream that has gone.
 #include "winapi/kernel/Immortal.h"
+#include "winapi/kernel/KernelObject.h"
 #include "winapi/kernel/Operation.h"
 #include "winapi/testing/WaveInTestInterface.h"
 #include "winapi/testing/WaveOutTestInterface.h"
@@ -54,7 +55,8 @@ bool FindDevice(Direction direction, UINT_PTR deviceId, ChosenDevice* device, MM
 // device, the stream in its table.
 template <typename Handle>
 MMRESULT OpenStream(Direction direction, const ChosenDevice& device, const WAVEFORMATEX& format,
-                    DWORD flags, bool callbackValid, DWORD callbackThread, Handle* result,
+                    DWORD flags, bool callbackValid, DWORD callbackThread,
+                    std::shared_ptr<KernelObject> doneEvent, Handle* result,
                     std::shared_ptr<WaveStream>* opened) {
     const MMRESULT check = device.backend->check(direction, format);
     if (check != MMSYSERR_NOERROR || (flags & WAVE_FORMAT_QUERY))
@@ -75,7 +77,8 @@ MMRESULT OpenStream(Direction direction, const ChosenDevice& device, const WAVEF
     }();
     *result = table.Add([&](Handle number) {
         *opened = std::make_shared<WaveStream>(direction, std::move(backend), format,
-                                               reinterpret_cast<HANDLE>(number), callbackThread);
+                                               reinterpret_cast<HANDLE>(number), callbackThread,
+                                               std::move(doneEvent));
         return *opened;
     });
     return MMSYSERR_NOERROR;
@@ -138,11 +141,12 @@ MMRESULT waveInGetDevCapsA(UINT_PTR deviceId, LPWAVEINCAPSA caps, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-// This layer sends no playback notifications: the caller polls the header
-// flags. WAVE_FORMAT_QUERY checks the format against the device and opens
-// nothing.
-MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR, DWORD_PTR,
-                     DWORD flags) {
+// Without a callback the caller looks at the header flags; CALLBACK_EVENT
+// names an event that the device signals at the open, whenever a header is
+// done and at the close. WAVE_FORMAT_QUERY checks the format against the
+// device and opens nothing.
+MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+                     DWORD_PTR, DWORD flags) {
     const Operation operation("waveOutOpen");
     if (operation.Failed())
         return operation.Code();
@@ -152,10 +156,19 @@ MMRESULT waveOutOpen(LPHWAVEOUT result, UINT deviceId, LPCWAVEFORMATEX format, D
         return MMSYSERR_BADDEVICEID;
     if (!format)
         return MMSYSERR_INVALPARAM;
-    if ((flags & CALLBACK_TYPEMASK) != CALLBACK_NULL)
+    const DWORD callbackType = flags & CALLBACK_TYPEMASK;
+    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_EVENT)
         return MMSYSERR_INVALFLAG;
+    std::shared_ptr<KernelObject> event;
+    if (callbackType == CALLBACK_EVENT && !(flags & WAVE_FORMAT_QUERY) &&
+        !(event = ShareEvent(reinterpret_cast<HANDLE>(callback))))
+        return MMSYSERR_INVALPARAM;
     std::shared_ptr<WaveStream> stream;
-    return OpenStream(Direction::Playback, device, *format, flags, true, 0, result, &stream);
+    const MMRESULT opened = OpenStream(Direction::Playback, device, *format, flags, true, 0,
+                                       std::move(event), result, &stream);
+    if (stream)
+        stream->NotifyOpen();
+    return opened;
 }
 
 // Messages go to the thread that `callback` names (CALLBACK_THREAD).
@@ -175,7 +188,7 @@ MMRESULT waveInOpen(LPHWAVEIN result, UINT deviceId, LPCWAVEFORMATEX format, DWO
     const DWORD thread = callbackType == CALLBACK_THREAD ? static_cast<DWORD>(callback) : 0;
     std::shared_ptr<WaveStream> stream;
     const MMRESULT opened = OpenStream(Direction::Capture, device, *format, flags, callbackValid,
-                                       thread, result, &stream);
+                                       thread, nullptr, result, &stream);
     if (stream)
         stream->NotifyOpen();
     return opened;

@@ -2,6 +2,7 @@
 #include "winapi/audio/WaveStream.h"
 #include "winapi/kernel/ThreadState.h"
 #include "winapi/kernel/Descriptors.h"
+#include "winapi/kernel/KernelObject.h"
 #include "winapi/kernel/ThreadMessages.h"
 #include "winapi/audio/WaveHeaderFlags.h"
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <poll.h>
+#include <utility>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -53,9 +55,10 @@ int Sooner(int a, int b) {
 } // namespace
 
 WaveStream::WaveStream(Direction direction, std::unique_ptr<Backend> backend,
-                       const WAVEFORMATEX& format, HANDLE handle, DWORD callbackThread)
+                       const WAVEFORMATEX& format, HANDLE handle, DWORD callbackThread,
+                       std::shared_ptr<KernelObject> doneEvent)
     : m_direction(direction), m_handle(handle), m_callbackThread(callbackThread),
-      m_frameBytes(std::max<unsigned>(format.nBlockAlign, 1)),
+      m_doneEvent(std::move(doneEvent)), m_frameBytes(std::max<unsigned>(format.nBlockAlign, 1)),
       m_padAtFrames(std::max<unsigned long>(format.nSamplesPerSec * kPadAtMs / 1000, 1)),
       m_wakeFd(AboveStandardStreams(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))),
       m_backend(std::move(backend)), m_silence(SilenceOf(format)), m_splitFrame(m_frameBytes) {
@@ -99,6 +102,8 @@ void WaveStream::NotifyOpen() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_direction == Direction::Capture)
         Notify(MM_WIM_OPEN, 0);
+    else
+        SignalDone();
 }
 
 MMRESULT WaveStream::Prepare(LPWAVEHDR header) {
@@ -175,6 +180,8 @@ MMRESULT WaveStream::Reset() {
             ReturnFirst();
         m_writeIndex = m_writeOffset = 0;
         m_deviceFrames = 0;
+        if (std::exchange(m_doneUnsignalled, false))
+            SignalDone();
         Wake();
         return MMSYSERR_NOERROR;
     });
@@ -191,6 +198,8 @@ MMRESULT WaveStream::Close() {
     EndThread(lock);
     if (m_direction == Direction::Capture)
         Notify(MM_WIM_CLOSE, 0);
+    else
+        SignalDone();
     return MMSYSERR_NOERROR;
 }
 
@@ -203,6 +212,8 @@ void WaveStream::ReleaseHeld() {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (LPWAVEHDR header : m_held)
         MarkDone(header);
+    if (!m_held.empty())
+        SignalDone();
     m_held.clear();
 }
 
@@ -230,7 +241,10 @@ void WaveStream::Run() {
             timeout = Record(descriptors + 1, &count);
         if (m_wakeFd < 0)
             timeout = Sooner(timeout, kNoWakeFdMs);
+        const bool signal = std::exchange(m_doneUnsignalled, false);
         lock.unlock();
+        if (signal)
+            SignalDone();
         const int ready = ::poll(descriptors, 1 + count, timeout);
         if (ready > 0 && (descriptors[0].revents & POLLIN)) {
             uint64_t signals = 0;
@@ -431,15 +445,20 @@ void WaveStream::ReturnFirst() {
     MarkDone(first.header);
     if (m_direction == Direction::Capture)
         Notify(MM_WIM_DATA, reinterpret_cast<LPARAM>(first.header));
+    else
+        m_doneUnsignalled = true;
 }
 
 // Nothing more goes to or comes from the device. Played headers stay queued
-// unheard (their owner meets the device error when it unprepares them, and a
-// reset returns them); recording keeps what it has and adds nothing.
+// unheard (their owner, woken by the event, meets the device error when it
+// unprepares them, and a reset returns them); recording keeps what it has and
+// adds nothing.
 void WaveStream::DeviceLost() {
     if (!m_lost)
         g_lostStreams.fetch_add(1, std::memory_order_release);
     m_lost = true;
+    if (m_direction == Direction::Playback)
+        m_doneUnsignalled = true;
 }
 
 // Posted with the stream's lock held, so the owner sees the notifications in
@@ -448,4 +467,9 @@ void WaveStream::Notify(UINT message, LPARAM parameter) {
     if (m_callbackThread != 0)
         DeliverThreadMessage(m_callbackThread, message, reinterpret_cast<WPARAM>(m_handle),
                              parameter);
+}
+
+void WaveStream::SignalDone() {
+    if (m_doneEvent)
+        SetSharedEvent(*m_doneEvent);
 }

@@ -19,18 +19,22 @@
 // into them, and marks each done (WHDR_DONE set, WHDR_INQUEUE cleared,
 // atomically) from its own thread as a Windows driver does: a played header
 // once its last byte has been heard, a recorded one when it is full.
+// Playback with CALLBACK_EVENT signals the owner's event at the open, for
+// every header done and at the close, as winmm does.
 struct pollfd;
+class KernelObject;
 
 class WaveStream {
 public:
-    // `handle` is what messages carry; callbackThread 0: no messages.
+    // `handle` is what messages carry; callbackThread 0: no messages;
+    // doneEvent null: no event.
     WaveStream(Direction direction, std::unique_ptr<Backend> backend, const WAVEFORMATEX& format,
-               HANDLE handle, DWORD callbackThread);
+               HANDLE handle, DWORD callbackThread, std::shared_ptr<KernelObject> doneEvent);
     ~WaveStream();
     WaveStream(const WaveStream&) = delete;
     WaveStream& operator=(const WaveStream&) = delete;
 
-    // Posts MM_WIM_OPEN (recording).
+    // Posts MM_WIM_OPEN (recording), or signals the event (playback).
     void NotifyOpen();
     MMRESULT Prepare(LPWAVEHDR header);
     MMRESULT Unprepare(LPWAVEHDR header);
@@ -74,12 +78,14 @@ private:
     void ReturnFirst();
     void DeviceLost();
     void Notify(UINT message, LPARAM parameter);
+    void SignalDone();
     void Wake();
     void EndThread(std::unique_lock<std::mutex>& lock);
 
     const Direction m_direction;
     const HANDLE m_handle;
     const DWORD m_callbackThread;
+    const std::shared_ptr<KernelObject> m_doneEvent;
     const unsigned m_frameBytes;
     // A frame split across headers waits for the next header while the
     // device has more than this left to play.
@@ -102,5 +108,9 @@ private:
     bool m_lost = false;                   // the device failed beyond recovery
     std::atomic<bool> m_closed{false};     // read without the lock by Unprepare
     bool m_ending = false;                 // the thread is asked to end
+    // Playback: headers were marked done since the event was last signalled.
+    // The stream's thread signals once it has let go of the lock, so that the
+    // owner it wakes finds the lock free.
+    bool m_doneUnsignalled = false;
     std::thread m_thread;
 };

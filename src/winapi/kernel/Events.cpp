@@ -65,6 +65,12 @@ BOOL SetEvent(HANDLE handle) {
     return TRUE;
 }
 
+std::shared_ptr<KernelObject> ShareEvent(HANDLE handle) {
+    return EventOf(handle) ? static_cast<HandleSlot*>(handle)->object : nullptr;
+}
+
+void SetSharedEvent(KernelObject& event) { static_cast<Event&>(event).Set(); }
+
 BOOL ResetEvent(HANDLE handle) {
     const ParkAround park;
     Event* event = EventOf(handle);

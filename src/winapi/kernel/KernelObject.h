@@ -23,5 +23,13 @@ HANDLE MakeHandle(std::shared_ptr<KernelObject> object);
 // The object behind a handle, or null for a null or invalid one.
 KernelObject* ObjectOf(HANDLE handle);
 
+// The event behind a handle, shared, for a device to signal
+// (CALLBACK_EVENT): the device's share keeps the event alive should its
+// owner close the handle first, as Windows keeps a signalled object alive
+// for its holders. Null when the handle is no event.
+std::shared_ptr<KernelObject> ShareEvent(HANDLE handle);
+// SetEvent on a shared event.
+void SetSharedEvent(KernelObject& event);
+
 // Remembers an error for GetLastError on the calling thread.
 void SetLastErrorCode(DWORD code);

@@ -7,6 +7,8 @@ namespace kxtest {
 
 // ALSA PCMs open now.
 int OpenAlsaPcms();
+// Opens of ALSA PCMs tried so far, whether they opened or not.
+int TriedAlsaOpens();
 // Stream threads serving ALSA PCMs now (one for each open PCM's stream).
 int RunningAlsaThreads();
 // Under-runs and over-runs recovered so far.

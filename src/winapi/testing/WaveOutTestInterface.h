@@ -12,6 +12,13 @@ void HoldWaveOutHeaders();
 // Ends the hold: the held headers are marked done, unplayed.
 void ReleaseWaveOutHeaders();
 
+// From now on the virtual output plays nothing, like a device that stalled:
+// its clock stands still, so no header written to it is ever done, but a
+// reset drops them and returns them as a device's reset does. Until
+// ResumeVirtualOutput, from which on the clock goes on from where it stood.
+void StallVirtualOutput();
+void ResumeVirtualOutput();
+
 // Wave-out handles open now.
 int OpenWaveOutHandles();
 // Headers prepared on the wave-out handles open now.
