@@ -11,7 +11,9 @@
 # a malformed file and no device, and the devices listed (none, and why);
 # with the server, the devices listed, a recording of what is fed
 # to its source, played back onto its sink, and a duplex run, each through
-# the files and the exit status. WAVE_TOOL (tests/support/wave_tool.cpp, built
+# the files and the exit status; a 48 kHz stereo take (kaldrix, and on
+# Linux the Python module) played back; -D, and the reason a PCM does not
+# open. WAVE_TOOL (tests/support/wave_tool.cpp, built
 # for the same platform) writes the test files and checks the results.
 # Prints a line per check; exits non-zero when any failed.
 #
@@ -24,6 +26,7 @@ if [ $# -ne 3 ] || ! [[ $mode =~ ^(native|wine)$ ]]; then
 fi
 program=$(realpath "$2")
 wave_tool=$(realpath "$3")
+sources=$(realpath "$(dirname "$0")/..")
 if [ -z "${PULSE_SERVER:-}" ]; then
     echo "kaldrix-server-test: run inside the audio server's environment (scripts/audio-rig.sh with)" >&2
     exit 2
@@ -206,7 +209,7 @@ pacat -d feed --raw --format=s16le --rate=8000 --channels=1 "$bin/source.raw" &
 feeder=$!
 sleep 0.5
 expect "record --seconds 2 through the server" 0 "recorded take.wav" -- record take.wav --seconds 2
-check_wave "the recording is about 2 s of what was fed" take.wav source.raw 24000 48000
+check_wave "the recording is exactly 2 s of what was fed" take.wav source.raw 32000 32000
 
 parec -d vsink.monitor --raw --format=s16le --rate=8000 --channels=1 >"$bin/played.raw" &
 monitor=$!
@@ -237,5 +240,39 @@ fi
 
 expect "duplex through the server" 0 "recorded duplex.wav" -- duplex good.wav duplex.wav
 check_wave "the duplex recording spans the playback" duplex.wav source.raw 16000 160000
+
+# Another format: the server converts from and to its own, so the file is
+# checked by its header and exact length, and played back.
+expect "record 48 kHz stereo through the server" 0 "recorded wide48.wav" -- \
+    record wide48.wav --seconds 0.75 -r 48000 -c 2 -f S24_3LE
+expect "the 48 kHz take holds exactly 0.75 s" 0 "216000 bytes at offset 68" --out info wide48.wav
+expect "play the 48 kHz take through the server" 0 "played wide48.wav" -- play wide48.wav
+if [ "$mode" = native ]; then
+    # The Python module, from the source tree over the same build's library.
+    if (cd "$bin" && KALDRIX_LIBRARY=$(dirname "$program")/../../libkaldrix.so.1 \
+        PYTHONPATH=$sources/python PYTHONDONTWRITEBYTECODE=1 python3 -c \
+        'import kaldrix; kaldrix.record("py48.wav", seconds=0.5, rate=48000, channels=2); kaldrix.play("py48.wav")') \
+        >"$run/out.txt" 2>&1 </dev/null; then
+        expect "Python records 48 kHz stereo through the server" 0 "PCM, stereo, 48000 Hz" \
+            --out info py48.wav
+    else
+        fail "Python records and plays 48 kHz stereo: $(cat "$run/out.txt")"
+    fi
+fi
+
+# -D: a PCM by name on Linux (the one the server's configuration gives, and
+# one that does not exist, with ALSA's reason); on Windows a plain word that
+# the system's default devices are used.
+if [ "$mode" = wine ]; then
+    expect "play -D names the default devices" 0 "uses the system's default devices" -- \
+        play -D pulse good.wav
+else
+    expect "play -D pulse through the server" 0 "played good.wav" -- play -D pulse good.wav
+    expect "record -D of no PCM: status 5 and why" 5 \
+        'capture PCM "nosuch" does not open: No such file or directory' -- record -D nosuch no.wav
+    # The server gone: the PCM tried and the system's reason, as arecord gives it.
+    PULSE_SERVER=unix:$run/no-server expect "record with the server down: status 5 and why" 5 \
+        'capture PCM "default" does not open: Connection refused' -- record down.wav
+fi
 
 [ "$failed" -eq 0 ]

@@ -29,9 +29,14 @@ std::vector<AlsaPcmName> AlsaPcmNames();
 
 enum class AudioDirection { playback, capture };
 
-// Whether the PCM that wave-out 0 (playback) or the wave mapper (capture)
-// uses opens (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"),
-// tried with an open and a close; a PCM another program holds counts as
-// there. For a listing: a start learns it at its own open. The device tried
-// and ALSA's reason for a failed open would belong beside it.
-bool AlsaDeviceOpens(AudioDirection direction);
+// The PCM that wave-out 0 (playback) or the wave mapper (capture) uses
+// (KALDRIX_ALSA_PLAYBACK or KALDRIX_ALSA_CAPTURE, else "default"), tried with
+// an open and a close: `failure` says why it does not open, in ALSA's words
+// (snd_strerror: "Connection refused"), and is empty when it opens or
+// another program holds it. For a listing, and for the reason a start
+// failed: a start learns whether it is there at its own open.
+struct AlsaPcmOpening {
+    std::string name;
+    std::string failure;
+};
+AlsaPcmOpening OpenAlsaPcm(AudioDirection direction);

@@ -8,7 +8,9 @@
 //   wave_tool hostile FILE NAME                the row NAME of support/HostileWaves.h
 //   wave_tool recording FILE RAW MIN MAX       a complete recording (both sizes
 //                                              patched, whole 960-byte pieces) of
-//                                              MIN to MAX bytes, a slice of RAW
+//                                              MIN to MAX bytes, a slice of RAW;
+//                                              MIN = MAX: exactly that many bytes,
+//                                              as kaldrix cuts a --seconds take
 //   wave_tool played FILE PLAYED LOST [gaps]   FILE's sound, but its last LOST
 //                                              bytes, appears in PLAYED (with
 //                                              gaps: maybe with short runs of
@@ -46,7 +48,7 @@ int CheckRecording(const std::string& path, const std::string& rawPath, size_t l
     const size_t size = kxtest::ReadLe32(file, 40);
     if (kxtest::ReadLe32(file, 4) != 36 + size)
         return Fail(path + ": RIFF size does not match the data size");
-    if (file.size() != kHeaderBytes + size || size % 960 != 0)
+    if (file.size() != kHeaderBytes + size || (low != high && size % 960 != 0))
         return Fail(path + ": data size " + std::to_string(size));
     if (size < low || size > high)
         return Fail(path + ": " + std::to_string(size) + " bytes of sound");

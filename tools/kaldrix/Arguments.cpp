@@ -2,6 +2,9 @@
 #include "Arguments.h"
 #include "Failure.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -25,11 +28,82 @@ double ParseSeconds(const std::string& text) {
     return value;
 }
 
+// A whole number from `lowest` to `highest` for `option`.
+long ParseWhole(const std::string& option, const std::string& text, long lowest, long highest) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < lowest || value > highest)
+        Usage(option + " needs a whole number from " + std::to_string(lowest) + " to " +
+              std::to_string(highest) + ", not '" + text + "'");
+    return value;
+}
+
+// arecord's names of the sample formats the recorder takes.
+uint16_t ParseSampleFormat(const std::string& text) {
+    static const struct {
+        const char* name;
+        uint16_t bits;
+    } kFormats[] = {{"U8", 8}, {"S16_LE", 16}, {"S24_3LE", 24}, {"S32_LE", 32}};
+    const auto sameLetters = [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    for (const auto& format : kFormats)
+        if (std::equal(text.begin(), text.end(), format.name,
+                       format.name + std::strlen(format.name), sameLetters))
+            return format.bits;
+    Usage("-f needs U8, S16_LE, S24_3LE or S32_LE, not '" + text + "'");
+}
+
 // The options a command takes besides its files.
 struct Accepts {
     bool seconds = false;
     bool json = false;
+    bool format = false; // -r, -c, -f
+    bool device = false; // -D
 };
+
+// An option that takes a value: "-r 8000", "--rate 8000" or "--rate=8000".
+struct ValueOption {
+    const char* shortName; // may be null
+    const char* longName;
+    bool Accepted(const Accepts& accepts) const;
+    void Take(const std::string& value, Invocation& invocation) const;
+};
+
+const ValueOption kValueOptions[] = {
+    {nullptr, "--seconds"}, {"-r", "--rate"},   {"-c", "--channels"},
+    {"-f", "--format"},     {"-D", "--device"},
+};
+
+bool ValueOption::Accepted(const Accepts& accepts) const {
+    const std::string name = longName;
+    if (name == "--seconds")
+        return accepts.seconds;
+    return name == "--device" ? accepts.device : accepts.format;
+}
+
+void ValueOption::Take(const std::string& value, Invocation& invocation) const {
+    const std::string name = longName;
+    RecordingHeader::Format& format = invocation.format;
+    if (name == "--seconds") {
+        invocation.seconds = ParseSeconds(value);
+        return;
+    }
+    if (name == "--device") {
+        if (value.empty())
+            Usage("-D needs a device name");
+        invocation.device = value;
+        return;
+    }
+    if (name == "--rate")
+        format.samplesPerSec = uint32_t(ParseWhole("-r", value, 8000, 192000));
+    else if (name == "--channels")
+        format.channels = uint16_t(ParseWhole("-c", value, 1, 8));
+    else
+        format.bitsPerSample = ParseSampleFormat(value);
+    invocation.formatAsked = true;
+}
 
 // Splits the words after the command into files and options; "--" ends the
 // options so that a file name may start with a dash.
@@ -41,19 +115,33 @@ std::vector<std::string> Operands(const std::vector<std::string>& words, Accepts
         const std::string& word = words[i];
         if (optionsEnded || word.size() < 2 || word[0] != '-') {
             files.push_back(word);
-        } else if (word == "--") {
-            optionsEnded = true;
-        } else if (accepts.seconds && word == "--seconds") {
-            if (i + 1 == words.size())
-                Usage("--seconds needs a value");
-            invocation.seconds = ParseSeconds(words[++i]);
-        } else if (accepts.seconds && word.rfind("--seconds=", 0) == 0) {
-            invocation.seconds = ParseSeconds(word.substr(std::strlen("--seconds=")));
-        } else if (accepts.json && word == "--json") {
-            invocation.json = true;
-        } else {
-            Usage("unknown option '" + word + "'");
+            continue;
         }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (accepts.json && word == "--json") {
+            invocation.json = true;
+            continue;
+        }
+        const ValueOption* taken = nullptr;
+        for (const ValueOption& option : kValueOptions) {
+            if (!option.Accepted(accepts))
+                continue;
+            const std::string joined = std::string(option.longName) + "=";
+            if (word.rfind(joined, 0) == 0) {
+                option.Take(word.substr(joined.size()), invocation);
+                taken = &option;
+            } else if (word == option.longName || (option.shortName && word == option.shortName)) {
+                if (i + 1 == words.size())
+                    Usage(word + " needs a value");
+                option.Take(words[++i], invocation);
+                taken = &option;
+            }
+        }
+        if (!taken)
+            Usage("unknown option '" + word + "'");
     }
     return files;
 }
@@ -66,6 +154,16 @@ void RequireFiles(const std::vector<std::string>& files, size_t count, const cha
     for (const std::string& file : files)
         if (file.empty())
             Usage("a file name is empty");
+}
+
+// The sizes of a WAVE header are 32-bit: --seconds may not ask for more.
+void CheckRecordingLength(const Invocation& invocation) {
+    const RecordingHeader::Format& format = invocation.format;
+    const double most =
+        double(RecordingHeader::kLargestData / format.BlockAlign()) / format.samplesPerSec;
+    if (invocation.seconds > most)
+        Usage("--seconds at this format may be at most " + std::to_string(long(most)) +
+              ", the most a WAVE file holds");
 }
 
 } // namespace
@@ -103,13 +201,14 @@ Invocation ParseArguments(int argc, const char* const* argv) {
     const std::string command = words.front();
     words.erase(words.begin());
     if (command == "play") {
-        auto files = Operands(words, {}, invocation);
-        RequireFiles(files, 1, "one file: kaldrix play FILE");
+        auto files = Operands(words, {false, false, false, true}, invocation);
+        RequireFiles(files, 1, "one file: kaldrix play [-D NAME] FILE");
         invocation.command = Invocation::Command::Play;
         invocation.playFile = files[0];
     } else if (command == "record") {
-        auto files = Operands(words, {true, false}, invocation);
-        RequireFiles(files, 1, "one file: kaldrix record FILE [--seconds N]");
+        auto files = Operands(words, {true, false, true, true}, invocation);
+        RequireFiles(files, 1, "one file: kaldrix record [OPTIONS] FILE");
+        CheckRecordingLength(invocation);
         invocation.command = Invocation::Command::Record;
         invocation.recordFile = files[0];
     } else if (command == "info") {
@@ -118,7 +217,7 @@ Invocation ParseArguments(int argc, const char* const* argv) {
         invocation.command = Invocation::Command::Info;
         invocation.infoFiles = files;
     } else if (command == "duplex") {
-        auto files = Operands(words, {}, invocation);
+        auto files = Operands(words, {false, false, true, true}, invocation);
         RequireFiles(files, 2, "two files: kaldrix duplex PLAYFILE RECFILE");
         invocation.command = Invocation::Command::Duplex;
         invocation.playFile = files[0];
@@ -141,18 +240,27 @@ Invocation ParseArguments(int argc, const char* const* argv) {
 const char* UsageText() {
     return "usage: kaldrix [-q | -v] COMMAND ...\n"
            "\n"
-           "  kaldrix play FILE                  play a WAVE file to its end\n"
-           "  kaldrix record FILE [--seconds N]  record 8000 Hz 16-bit mono into FILE until N\n"
-           "                                     seconds have passed, Ctrl-C, or Enter\n"
+           "  kaldrix play [-D NAME] FILE        play a WAVE file to its end\n"
+           "  kaldrix record [OPTIONS] FILE      record into FILE until --seconds N have\n"
+           "                                     passed exactly (decimals too), Ctrl-C, or\n"
+           "                                     Enter; 8000 Hz 16-bit mono unless -r, -c, -f\n"
            "  kaldrix info [--json] FILE...      show WAVE files' format, data size and\n"
-           "                                     duration\n"
-           "  kaldrix duplex PLAYFILE RECFILE    play PLAYFILE while recording RECFILE\n"
+           "                                     duration, and whether they are unfinished\n"
+           "  kaldrix duplex PLAYFILE RECFILE    play PLAYFILE while recording RECFILE (takes\n"
+           "                                     -r, -c, -f and -D as record does)\n"
            "  kaldrix devices [--json]           list the wave-out and wave-in devices the\n"
            "                                     library sees and the ones play and record use\n"
-           "  kaldrix repair FILE                complete the header of a recording whose host\n"
-           "                                     died while recording; no sound byte changes\n"
+           "  kaldrix repair FILE                declare the whole frames that an unfinished\n"
+           "                                     recording or a file cut short holds; no sound\n"
+           "                                     byte changes\n"
            "  kaldrix --help | --version\n"
            "\n"
+           "  -r, --rate RATE                    8000 to 192000 samples a second\n"
+           "  -c, --channels CHANNELS            1 to 8\n"
+           "  -f, --format FORMAT                U8, S16_LE, S24_3LE (24 bits in 3 bytes) or\n"
+           "                                     S32_LE\n"
+           "  -D, --device NAME                  the ALSA PCM to use, as aplay -D takes it\n"
+           "                                     (Windows: the system's default devices)\n"
            "  -q, --quiet                        show errors only\n"
            "  -v, --verbose                      show the library's log too\n"
            "  --json                             info, devices: one JSON document\n"
@@ -163,11 +271,11 @@ const char* UsageText() {
            "a terminal) go to standard error.\n"
            "\n"
            "Exit status: 0 success, 1 library failure, 2 usage, 3 input file missing or\n"
-           "unreadable, 4 malformed WAVE file (repair: not an unfinished recording), 5 no\n"
-           "audio device (devices: none in either direction), 6 output file cannot be\n"
-           "created or written, 7 library cannot be loaded, 8 the device refuses the\n"
-           "file's format, 9 standard output does not take the results, 130 playback\n"
-           "interrupted.\n"
+           "unreadable, 4 malformed WAVE file (repair: nothing to repair), 5 no audio\n"
+           "device (devices: none in either direction), 6 output file cannot be created\n"
+           "or written, 7 library cannot be loaded (or is too old for -r, -c and -f),\n"
+           "8 the device refuses the file's format, 9 standard output does not take the\n"
+           "results, 130 playback interrupted.\n"
            "\n"
            "Environment (Linux): KALDRIX_AUDIO=auto|alsa|virtual|none chooses the devices.\n"
            "See kaldrix(1) for the details.\n";

@@ -2,6 +2,8 @@
 // The command line: one command and its files and options.
 #pragma once
 
+#include "wave/RecordingHeader.h"
+
 #include <string>
 #include <vector>
 
@@ -18,7 +20,12 @@ struct Invocation {
     std::string recordFile;             // record, duplex
     std::vector<std::string> infoFiles; // info: one or more; repair: one
     double seconds = 0.0;               // record: 0 records until stopped
-    bool json = false;                  // info, devices: --json
+    // record, duplex: the format of the recording; asked for with -r, -c
+    // or -f (which a library without KxStartRecFileFormat cannot record).
+    RecordingHeader::Format format = RecordingHeader::kDefaultFormat;
+    bool formatAsked = false;
+    std::string device; // play, record, duplex: -D NAME, an ALSA PCM; empty: none given
+    bool json = false;  // info, devices: --json
     // What standard error shows besides the errors: --quiet nothing more,
     // by default kaldrix's progress and messages, --verbose the library's
     // log too.

@@ -35,6 +35,20 @@ struct AudioDevices {
 // server, which a start has no need of.
 AudioDevices ListAudioDevices(bool listing = false);
 
+// Why the device that play (record: `capture`) uses does not open, as the
+// system says it ("ALSA's capture PCM "default" does not open: Connection
+// refused"), tried with an open and a close; empty when it opens or the
+// system does not say. For the message of a start that failed.
+std::string DeviceFailure(bool capture);
+
+// -D NAME. On Linux the ALSA PCM NAME, as aplay and arecord take it, for
+// both directions: handed to the library through its environment
+// (KALDRIX_AUDIO=alsa, KALDRIX_ALSA_PLAYBACK, KALDRIX_ALSA_CAPTURE, which it
+// reads at each call). Returns a note for the user, or nothing: on Windows
+// the system's default devices are used whatever the name, and the note
+// says so.
+std::string UseDevice(const std::string& name);
+
 // "wave-out 0 (KALDRIX VIRTUAL OUT)", or "no wave-out device: REASON".
 std::string PlayDevice(const AudioDevices& devices);
 // "wave-in 0 (KALDRIX VIRTUAL IN)", or "no wave-in device: REASON".

@@ -4,7 +4,24 @@
 #include "winapi/AudioDevices.h"
 #include "winapi/WindowsApi.h"
 
+#include <cstdlib>
+
 namespace cli {
+
+namespace {
+
+// "ALSA's capture PCM "default" does not open: Connection refused", or
+// nothing when it opens.
+std::string AlsaFailure(AudioDirection direction) {
+    const AlsaPcmOpening pcm = OpenAlsaPcm(direction);
+    if (pcm.failure.empty())
+        return "";
+    return std::string("ALSA's ") +
+           (direction == AudioDirection::capture ? "capture" : "playback") + " PCM \"" + pcm.name +
+           "\" does not open: " + pcm.failure;
+}
+
+} // namespace
 
 // Through the library's own Windows-call emulation, linked into kaldrix:
 // the same KALDRIX_AUDIO rules and device ids as the library's; for a
@@ -15,10 +32,8 @@ AudioDevices ListAudioDevices(bool listing) {
     const AudioDeviceChoice choice = ChosenAudioDevices();
     devices.choice = choice.why;
     if (choice.backend == "alsa" && listing) {
-        if (!AlsaDeviceOpens(AudioDirection::playback))
-            devices.outputFails = "ALSA's playback device does not open";
-        if (!AlsaDeviceOpens(AudioDirection::capture))
-            devices.inputFails = "ALSA's capture device does not open";
+        devices.outputFails = AlsaFailure(AudioDirection::playback);
+        devices.inputFails = AlsaFailure(AudioDirection::capture);
         for (const AlsaPcmName& pcm : AlsaPcmNames())
             devices.pcms.push_back(pcm.name +
                                    (pcm.direction.empty() ? "" : " (" + pcm.direction + ")"));
@@ -30,6 +45,19 @@ AudioDevices ListAudioDevices(bool listing) {
     // The wave mapper records from the first wave-in device.
     devices.recordIndex = 0;
     return devices;
+}
+
+std::string DeviceFailure(bool capture) {
+    if (ChosenAudioDevices().backend != "alsa")
+        return "";
+    return AlsaFailure(capture ? AudioDirection::capture : AudioDirection::playback);
+}
+
+std::string UseDevice(const std::string& name) {
+    setenv("KALDRIX_AUDIO", "alsa", 1);
+    setenv("KALDRIX_ALSA_PLAYBACK", name.c_str(), 1);
+    setenv("KALDRIX_ALSA_CAPTURE", name.c_str(), 1);
+    return "";
 }
 
 } // namespace cli

@@ -26,4 +26,12 @@ AudioDevices ListAudioDevices(bool) {
     return devices;
 }
 
+// winmm says no more than its error codes, which the messages give already.
+std::string DeviceFailure(bool) { return ""; }
+
+std::string UseDevice(const std::string& name) {
+    return "-D " + name + ": on Windows kaldrix uses the system's default devices, wave-out " +
+           "device 0 and the wave mapper";
+}
+
 } // namespace cli

@@ -18,13 +18,14 @@ int RunDuplex(const Invocation& invocation) {
     if (std::filesystem::equivalent(invocation.playFile, invocation.recordFile, ignored))
         throw Failure(kUsage, "cannot record into " + invocation.recordFile + " while playing it");
     StatusLine line(invocation);
+    WarnOfUnfinished(line, invocation.playFile, play.wave());
     if (!play.HasSound()) {
         line.Finish(invocation.playFile + " holds no sound data: nothing to play");
         return kSuccess;
     }
 
     // Recording first, so that the recording spans the whole playback.
-    RecordSession record(library, invocation.recordFile);
+    RecordSession record(library, invocation.recordFile, invocation.format);
     record.Start();
     play.Start();
     line.Print("playing " + invocation.playFile + " on " + play.device() + " while recording " +
@@ -50,7 +51,7 @@ int RunDuplex(const Invocation& invocation) {
                                FormatClock(std::min(play.Elapsed(), play.wave().Seconds())) +
                                " of " + FormatClock(play.wave().Seconds());
     line.Break("stopping the recording ...");
-    const WaveFile wave = record.Stop();
+    const WaveFile wave = record.Stop(RecordedFramesFor(kMaxRecordSeconds, invocation.format));
     line.Finish(played + "; " + RecordingSummary(invocation.recordFile, wave));
     return interrupted ? kInterrupted : kSuccess;
 }

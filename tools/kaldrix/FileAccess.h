@@ -32,6 +32,9 @@ public:
     // Writes all of `bytes` at `offset`; otherwise false with the system's
     // reason in *why.
     bool Write(uint64_t offset, const void* bytes, size_t count, std::string* why);
+    // Cuts the file to `size` bytes; otherwise false with the system's reason
+    // in *why.
+    bool Truncate(uint64_t size, std::string* why);
     // Closes the file; false with the system's reason in *why when the
     // system reports that something written was lost.
     bool Close(std::string* why);

@@ -53,6 +53,7 @@ std::string JsonReport(const std::string& path, const WaveFile& wave) {
                    static_cast<unsigned long>(f.avgBytesPerSec), f.blockAlign, f.bitsPerSample,
                    static_cast<unsigned long long>(wave.dataPresent),
                    static_cast<unsigned long long>(wave.dataOffset), wave.Seconds()) +
+           ", \"unfinished\": " + (wave.unfinished.empty() ? "false" : "true") +
            ", \"warnings\": " + JsonArray(warnings) + "}";
 }
 

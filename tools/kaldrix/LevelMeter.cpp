@@ -15,9 +15,21 @@ namespace cli {
 
 namespace {
 
-constexpr uint64_t kHeaderSize = 44;    // the recorder's fixed header
-constexpr uint64_t kNewestBytes = 1920; // 120 ms at 16000 bytes per second
+constexpr double kNewestSeconds = 0.120;
 constexpr double kMeterFloor = -60.0;
+
+// A sample's distance from silence as a fraction of full scale: 8-bit
+// samples are unsigned around 128, wider ones signed little-endian.
+double Magnitude(const unsigned char* sample, unsigned bytes) {
+    if (bytes == 1)
+        return std::abs(int(sample[0]) - 128) / 128.0;
+    int64_t value = 0;
+    for (unsigned i = 0; i < bytes; ++i)
+        value |= int64_t(sample[i]) << (8 * i);
+    const int64_t sign = int64_t(1) << (8 * bytes - 1);
+    value = (value ^ sign) - sign;
+    return std::fabs(double(value)) / double(sign);
+}
 
 } // namespace
 
@@ -29,25 +41,28 @@ uint64_t LevelMeter::FileSize() const {
 
 double LevelMeter::PeakDecibels() const {
     const uint64_t size = FileSize();
-    if (size <= kHeaderSize + 1)
+    const uint64_t header = RecordingHeader::Header(m_format).Size();
+    const unsigned block = m_format.BlockAlign();
+    if (size < header + block)
         return kSilence;
-    // Whole samples only: samples start at the header's end, two bytes each.
-    const uint64_t sound = (size - kHeaderSize) & ~uint64_t(1);
-    const uint64_t count = sound < kNewestBytes ? sound : kNewestBytes;
+    // Whole frames only: they start at the header's end.
+    const uint64_t sound = (size - header) / block * block;
+    const uint64_t newest =
+        std::max<uint64_t>(uint64_t(m_format.samplesPerSec * kNewestSeconds), 1) * block;
+    const uint64_t count = std::min(sound, newest);
     std::vector<unsigned char> bytes(count);
     try {
         InputFile in(m_path, InputFile::Access::read);
-        if (!in.Read(kHeaderSize + sound - count, bytes.data(), count))
+        if (!in.Read(header + sound - count, bytes.data(), count))
             return kSilence;
     } catch (const Failure&) {
         return kSilence;
     }
-    int peak = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const int sample = static_cast<int16_t>(uint16_t(bytes[i] | bytes[i + 1] << 8));
-        peak = std::max(peak, std::abs(sample));
-    }
-    return peak ? 20.0 * std::log10(peak / 32768.0) : kSilence;
+    const unsigned sampleBytes = m_format.bitsPerSample / 8u;
+    double peak = 0.0;
+    for (size_t i = 0; i + sampleBytes <= bytes.size(); i += sampleBytes)
+        peak = std::max(peak, Magnitude(&bytes[i], sampleBytes));
+    return peak > 0.0 ? 20.0 * std::log10(peak) : kSilence;
 }
 
 std::string MeterText(double decibels) {

@@ -12,6 +12,7 @@ namespace cli {
 int RunPlay(const Invocation& invocation) {
     PlaySession play(OpenKaldrix(), invocation.playFile);
     StatusLine line(invocation);
+    WarnOfUnfinished(line, invocation.playFile, play.wave());
     // The library would wait forever for a block that never comes.
     if (!play.HasSound()) {
         line.Finish(invocation.playFile + " holds no sound data: nothing to play");

@@ -38,10 +38,13 @@ void PlaySession::Start() {
         throw Failure(kFormatRefused, m_device + " does not play the format of " + m_path + " (" +
                                           DescribeFormat(m_wave.format) +
                                           "); convert it to PCM, for example 16-bit");
-    if (result != 1)
+    if (result != 1) {
+        const std::string why = DeviceFailure(false);
         throw Failure(kNoDevice, "cannot open a playback device for " + m_path + " (" +
                                      DescribeFormat(m_wave.format) + ")" +
-                                     (m_hasDevice ? " on " : ": ") + m_device);
+                                     (m_hasDevice ? " on " : ": ") + m_device +
+                                     (why.empty() ? "" : ": " + why));
+    }
     m_started = std::chrono::steady_clock::now();
 }
 
@@ -71,6 +74,11 @@ std::string PlaySession::ProgressText() const {
     const double elapsed = std::min(Elapsed(), total);
     return FormatClock(elapsed) + " / " + FormatClock(total) + " " +
            Bar(total > 0 ? elapsed / total : 1.0, 20);
+}
+
+void WarnOfUnfinished(StatusLine& line, const std::string& path, const WaveFile& wave) {
+    if (!wave.unfinished.empty())
+        line.Print("warning: " + path + " is " + wave.unfinished + "; playing what it declares");
 }
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Library.h"
+#include "StatusLine.h"
 #include "WaveInspection.h"
 
 #include <chrono>
@@ -45,5 +46,9 @@ private:
     bool m_hasDevice;
     std::chrono::steady_clock::time_point m_started;
 };
+
+// The line that says a file to play is an unfinished recording, of which
+// only the declared part plays; nothing for any other file.
+void WarnOfUnfinished(StatusLine& line, const std::string& path, const WaveFile& wave);
 
 } // namespace cli

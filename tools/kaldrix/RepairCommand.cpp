@@ -10,15 +10,18 @@ int RunRepair(const Invocation& invocation) {
     const std::string& path = invocation.infoFiles.front();
     const RepairedRecording repaired = RepairRecording(path);
     StatusLine line(invocation);
-    line.Print(path + ": an unfinished recording of " + std::to_string(repaired.fileSize) +
-               " bytes (its header declared " +
-               (repaired.declaredSize ? std::to_string(repaired.declaredSize) + " bytes of sound"
-                                      : std::string("no sound")) +
-               ")");
-    const uint64_t after = repaired.fileSize - kRecordingHeaderSize - repaired.dataSize;
-    line.Finish("repaired " + path + ": " + FormatClock(repaired.dataSize / 16000.0) + ", " +
+    const std::string declared = repaired.declaredSize
+                                     ? std::to_string(repaired.declaredSize) + " bytes of sound"
+                                     : std::string("no sound");
+    line.Print(path +
+               (repaired.cutShort ? ": a file cut short at " : ": an unfinished recording of ") +
+               std::to_string(repaired.fileSize) + " bytes (its header declared " + declared + ")");
+    const uint64_t after = repaired.fileSize - repaired.dataOffset - repaired.dataSize;
+    line.Finish("repaired " + path + ": " + FormatClock(repaired.seconds) + ", " +
                 std::to_string(repaired.dataSize) + " bytes of sound" +
-                (after ? " (its odd last byte, half a sample, is left after the data)" : ""));
+                (after ? " (the last " + std::to_string(after) +
+                             " byte(s), less than a frame, stay after the data)"
+                       : ""));
     return kSuccess;
 }
 

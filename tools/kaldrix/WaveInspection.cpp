@@ -4,6 +4,7 @@
 #include "FileAccess.h"
 #include "RecordingRepair.h"
 #include "wave/LittleEndian.h"
+#include "wave/RecordingHeader.h"
 #include "wave/RiffChunks.h"
 
 #include <algorithm>
@@ -111,6 +112,28 @@ uint64_t FindWaveRiff(Reader& reader) {
     reader.Malformed("it is a RIFF file of form \"" + Tag(head + 8) + "\", not \"WAVE\"");
 }
 
+// The recorder's header of an unfinished recording, which may declare a
+// RIFF size of 0 that no walk passes: described from the header itself.
+bool InspectUnfinished(Reader& reader, const std::string& path, WaveFile* wave) {
+    unsigned char start[RecordingHeader::Header::kLargestSize];
+    const size_t count = std::min<uint64_t>(reader.size(), sizeof start);
+    UnfinishedRecording found;
+    if (!reader.Read(0, start, count) ||
+        !FindUnfinishedRecording(start, count, reader.size(), &found))
+        return false;
+    wave->format = found.format;
+    wave->formatBytes.assign(start + 20, start + found.headerSize - 8);
+    wave->fileSize = reader.size();
+    wave->dataSize = wave->dataPresent = found.declared;
+    wave->dataOffset = found.headerSize;
+    wave->unfinished =
+        "an unfinished recording: its header declares " + std::to_string(found.declared) +
+        " bytes of sound of the " + std::to_string(found.held) +
+        " it holds, as its host ended while recording; 'kaldrix repair " + path + "' completes it";
+    wave->warnings.push_back(wave->unfinished);
+    return true;
+}
+
 } // namespace
 
 double WaveFile::Seconds() const {
@@ -119,16 +142,9 @@ double WaveFile::Seconds() const {
 
 WaveFile InspectWave(const std::string& path) {
     Reader reader(path);
-    unsigned char start[kRecordingHeaderSize];
-    if (reader.Read(0, start, sizeof start) && IsUnfinishedRecording(start, reader.size()))
-        throw Failure(kMalformed,
-                      path + " is an unfinished recording: its header declares " +
-                          std::to_string(ReadLe32(start + RecordingHeader::kDataSizeAt)) +
-                          " bytes of sound of the " +
-                          std::to_string(reader.size() - kRecordingHeaderSize) +
-                          " it holds, as its host ended before the recording; "
-                          "'kaldrix repair " +
-                          path + "' completes it");
+    WaveFile wave;
+    if (InspectUnfinished(reader, path, &wave))
+        return wave;
     const uint64_t riff = FindWaveRiff(reader);
     unsigned char head[12];
     reader.Read(riff, head, sizeof head);
@@ -137,7 +153,8 @@ WaveFile InspectWave(const std::string& path) {
     // does: first "fmt ", then "data" after it. The walk sees each chunk in
     // turn, so that what it passes can be told.
     const int64_t riffEnd = int64_t(riff) + 8 + ReadLe32(head + 4);
-    WaveFile wave;
+    wave.fileSize = reader.size();
+    wave.riffOffset = riff;
     bool haveFormat = false;
     bool dataBeforeFormat = false;
     const auto formatThenData = [&](const RiffChunkHeader& chunk, int64_t position) {
@@ -194,7 +211,9 @@ WaveFile InspectWave(const std::string& path) {
     if (wave.dataPresent < wave.dataSize)
         wave.warnings.push_back("the \"data\" chunk declares " + std::to_string(wave.dataSize) +
                                 " bytes but the file holds only " +
-                                std::to_string(wave.dataPresent) + " of them (cut short)");
+                                std::to_string(wave.dataPresent) +
+                                " of them (cut short); 'kaldrix repair " + path +
+                                "' declares the whole frames it holds");
     AddFormatWarnings(wave);
     return wave;
 }

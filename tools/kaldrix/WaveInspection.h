@@ -25,10 +25,15 @@ struct WaveFile {
     // and the extra bytes its cbSize announces, up to those of a
     // WAVEFORMATEXTENSIBLE.
     std::vector<uint8_t> formatBytes;
+    uint64_t fileSize = 0;
+    uint64_t riffOffset = 0;  // where the RIFF chunk of form "WAVE" starts
     uint32_t dataSize = 0;    // as the "data" chunk declares it
     uint64_t dataOffset = 0;  // where the sound data starts
     uint64_t dataPresent = 0; // how much of it the file really holds
-    std::vector<std::string> warnings;
+    // Empty, or why the file is an unfinished recording (RecordingRepair.h),
+    // of which only the declared data is counted as present.
+    std::string unfinished;
+    std::vector<std::string> warnings; // the unfinished sentence among them
 
     // Playing time of the data the file holds.
     double Seconds() const;

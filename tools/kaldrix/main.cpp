@@ -3,10 +3,12 @@
 // functions. Standard output carries only its results; its progress and
 // messages go to standard error, and with --verbose the library's log too.
 #include "Arguments.h"
+#include "AudioDevices.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Failure.h"
 #include "LibraryLog.h"
+#include "StatusLine.h"
 
 #include <exception>
 
@@ -14,6 +16,11 @@ namespace {
 
 int Run(const cli::Invocation& invocation) {
     using Command = cli::Invocation::Command;
+    if (!invocation.device.empty()) {
+        const std::string note = cli::UseDevice(invocation.device);
+        if (!note.empty())
+            cli::StatusLine(invocation).Print(note);
+    }
     switch (invocation.command) {
     case Command::Help:
         cli::WriteResult(cli::UsageText());

@@ -681,16 +681,6 @@ snd_pcm_format_t AlsaFormatOf(const WAVEFORMATEX& format) {
     return PcmFormat(samples.bits, samples.validBits);
 }
 
-// A PCM that is busy is there all the same: another program (or this one)
-// has it open.
-bool AlsaPcmOpens(Direction direction) {
-    snd_pcm_t* pcm = nullptr;
-    const int result = OpenPcm(PcmNameFor(direction), StreamOf(direction), &pcm);
-    if (result == 0)
-        ClosePcm(pcm);
-    return result == 0 || result == -EBUSY;
-}
-
 std::vector<AlsaPcmHint> AlsaPcmHints() {
     QuietAlsa quiet;
     std::vector<AlsaPcmHint> pcms;
@@ -708,6 +698,15 @@ std::vector<AlsaPcmHint> AlsaPcmHints() {
     }
     snd_device_name_free_hint(hints);
     return pcms;
+}
+
+int OpenConfiguredPcm(Direction direction, std::string* name) {
+    *name = PcmNameFor(direction);
+    snd_pcm_t* pcm = nullptr;
+    const int result = OpenPcm(*name, StreamOf(direction), &pcm);
+    if (result == 0)
+        ClosePcm(pcm);
+    return result;
 }
 
 const BackendKind kAlsaBackend{"alsa", ListDevices, CheckFormat, Open};

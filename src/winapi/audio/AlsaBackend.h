@@ -28,7 +28,8 @@ struct AlsaPcmHint {
 };
 std::vector<AlsaPcmHint> AlsaPcmHints();
 
-// Whether the PCM that wave-out 0 or the wave mapper uses (KALDRIX_ALSA_*,
-// or "default") opens, tried with an open and a close: for a listing, never
-// for a start, whose own open answers that.
-bool AlsaPcmOpens(Direction direction);
+// Opens and closes again the PCM that wave-out 0 or the wave mapper uses
+// (KALDRIX_ALSA_*, or "default"), whose name it gives: 0, or ALSA's error
+// (-ETIMEDOUT when the open ran over its bound). For a listing, never for a
+// start, whose own open answers that.
+int OpenConfiguredPcm(Direction direction, std::string* name);

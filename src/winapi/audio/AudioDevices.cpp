@@ -2,6 +2,8 @@
 #include "winapi/AudioDevices.h"
 #include "winapi/audio/AlsaBackend.h"
 
+#include <cerrno>
+
 AudioDeviceChoice ChosenAudioDevices() {
     const AudioChoice choice = ChooseBackend();
     return {choice.backend ? choice.backend->name : "", choice.setting, choice.why};
@@ -15,7 +17,14 @@ std::vector<AlsaPcmName> AlsaPcmNames() {
     return names;
 }
 
-bool AlsaDeviceOpens(AudioDirection direction) {
-    return AlsaPcmOpens(direction == AudioDirection::capture ? Direction::Capture
-                                                             : Direction::Playback);
+AlsaPcmOpening OpenAlsaPcm(AudioDirection direction) {
+    AlsaPcmOpening opening;
+    const int result = OpenConfiguredPcm(direction == AudioDirection::capture ? Direction::Capture
+                                                                              : Direction::Playback,
+                                         &opening.name);
+    // A PCM that is busy is there all the same: another program (or this
+    // one) has it open.
+    if (result != 0 && result != -EBUSY)
+        opening.failure = snd_strerror(result);
+    return opening;
 }

@@ -98,6 +98,16 @@ bool InputFile::Write(uint64_t offset, const void* bytes, size_t count, std::str
     return true;
 }
 
+bool InputFile::Truncate(uint64_t size, std::string* why) {
+    while (::ftruncate(static_cast<int>(m_handle), off_t(size)) != 0) {
+        if (errno != EINTR) {
+            *why = std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool InputFile::Close(std::string* why) {
     const int fd = static_cast<int>(m_handle);
     m_handle = -1;

@@ -109,6 +109,16 @@ bool InputFile::Write(uint64_t offset, const void* bytes, size_t count, std::str
     return true;
 }
 
+bool InputFile::Truncate(uint64_t size, std::string* why) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (SetFilePointerEx(HandleOf(m_handle), end, nullptr, FILE_BEGIN) &&
+        SetEndOfFile(HandleOf(m_handle)))
+        return true;
+    *why = SystemReason(GetLastError());
+    return false;
+}
+
 bool InputFile::Close(std::string* why) {
     const HANDLE file = HandleOf(m_handle);
     m_handle = -1;
