@@ -257,6 +257,33 @@ size_t FindThroughSilence(const Bytes& whole, const Bytes& part, int& gaps) {
     return std::string::npos;
 }
 
+size_t FindThroughSkips(const Bytes& whole, const Bytes& part, size_t shortestLoss, int& skips) {
+    const size_t kAnchor = 32;
+    skips = 0;
+    if (part.size() < kAnchor)
+        return Search(whole, part, 0);
+    const size_t start = Search(whole, Bytes(part.begin(), part.begin() + kAnchor), 0);
+    size_t from = start;
+    for (size_t at = 0; from != std::string::npos;) {
+        if (from + part.size() - at > whole.size())
+            return std::string::npos;
+        const auto left = std::mismatch(part.begin() + static_cast<long>(at), part.end(),
+                                        whole.begin() + static_cast<long>(from))
+                              .first;
+        from += static_cast<size_t>(left - part.begin()) - at;
+        at = static_cast<size_t>(left - part.begin());
+        if (at == part.size())
+            return start;
+        const Bytes next(left, left + static_cast<long>(std::min(kAnchor, part.size() - at)));
+        const size_t goesOn = Search(whole, next, from + 1);
+        if (goesOn == std::string::npos || goesOn - from >= shortestLoss)
+            return std::string::npos;
+        from = goesOn;
+        ++skips;
+    }
+    return std::string::npos;
+}
+
 } // namespace kxtest
 
 // The leak check of the address sanitizer reads this wherever it runs, so a

@@ -48,6 +48,12 @@ Bytes ReadFile(const std::string& path);
 // path inserts when its own thread falls behind on a busy machine. Counts
 // those runs in `gaps`; npos when `part` is not there.
 size_t FindThroughSilence(const Bytes& whole, const Bytes& part, int& gaps);
+// Where `part` begins in `whole` as one continuous piece, but for the sound
+// Wine's capture skips on a busy machine: the part going on further into
+// `whole`, by less than `shortestLoss` bytes each time (the library loses
+// or repeats whole buffers only, so those still fail). Counts the skips in
+// `skips`; npos when `part` is not there so.
+size_t FindThroughSkips(const Bytes& whole, const Bytes& part, size_t shortestLoss, int& skips);
 std::string ReadText(const std::string& path);
 // The name of today's log file: "KALDRIX" + year, month and day without
 // leading zeros + ".log".

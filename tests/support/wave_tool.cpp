@@ -6,11 +6,14 @@
 //   wave_tool raw FILE SECONDS SEED            the same pattern, raw
 //   wave_tool not-wave FILE                    RIFF, but of form "AVI "
 //   wave_tool hostile FILE NAME                the row NAME of support/HostileWaves.h
-//   wave_tool recording FILE RAW MIN MAX       a complete recording (both sizes
+//   wave_tool recording FILE RAW MIN MAX [skips] a complete recording (both sizes
 //                                              patched, whole 960-byte pieces) of
 //                                              MIN to MAX bytes, a slice of RAW;
 //                                              MIN = MAX: exactly that many bytes,
 //                                              as kaldrix cuts a --seconds take
+//                                              (with skips: but for what Wine's
+//                                              capture skips, less than 960
+//                                              bytes each time)
 //   wave_tool played FILE PLAYED LOST [gaps]   FILE's sound, but its last LOST
 //                                              bytes, appears in PLAYED (with
 //                                              gaps: maybe with short runs of
@@ -41,7 +44,8 @@ int Fail(const std::string& reason) {
     return 1;
 }
 
-int CheckRecording(const std::string& path, const std::string& rawPath, size_t low, size_t high) {
+int CheckRecording(const std::string& path, const std::string& rawPath, size_t low, size_t high,
+                   bool skips) {
     const kxtest::Bytes file = kxtest::ReadFile(path);
     if (file.size() < kHeaderBytes)
         return Fail(path + ": no WAVE header");
@@ -52,8 +56,11 @@ int CheckRecording(const std::string& path, const std::string& rawPath, size_t l
         return Fail(path + ": data size " + std::to_string(size));
     if (size < low || size > high)
         return Fail(path + ": " + std::to_string(size) + " bytes of sound");
-    if (!Contains(kxtest::ReadFile(rawPath),
-                  kxtest::Bytes(file.begin() + kHeaderBytes, file.end())))
+    const kxtest::Bytes raw = kxtest::ReadFile(rawPath);
+    const kxtest::Bytes sound(file.begin() + kHeaderBytes, file.end());
+    int skipped = 0;
+    if (skips ? kxtest::FindThroughSkips(raw, sound, 960, skipped) == std::string::npos
+              : !Contains(raw, sound))
         return Fail(path + ": not a slice of " + rawPath);
     return 0;
 }
@@ -93,8 +100,9 @@ int main(int argc, char** argv) {
         if (row == rows.end() || row->sparseLength != 0)
             return Fail(std::string("no such small hostile file: ") + argv[3]);
         kxtest::WriteFile(argv[2], row->bytes);
-    } else if (command == "recording" && argc == 6)
-        return CheckRecording(argv[2], argv[3], number(4), number(5));
+    } else if (command == "recording" &&
+               (argc == 6 || (argc == 7 && std::string(argv[6]) == "skips")))
+        return CheckRecording(argv[2], argv[3], number(4), number(5), argc == 7);
     else if (command == "played" && (argc == 5 || (argc == 6 && std::string(argv[5]) == "gaps")))
         return CheckPlayed(argv[2], argv[3], number(4), argc == 6);
     else

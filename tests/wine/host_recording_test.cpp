@@ -67,27 +67,11 @@ Bytes DataOfValidRecording(const Bytes& file) {
 void ExpectSliceOfFeed(const Bytes& data, size_t minimumSize) {
     const std::string feedPath = kxhost::RigFile("KALDRIX_WINE_FEED");
     ASSERT_FALSE(feedPath.empty()) << "run by scripts/wine-run.sh --fed, which feeds the server";
-    const Bytes feed = kxtest::ReadFile(feedPath);
     ASSERT_GE(data.size(), minimumSize);
-    constexpr size_t kAnchor = 32;
-    size_t from = kxhost::Find(feed, Bytes(data.begin(), data.begin() + kAnchor));
-    ASSERT_NE(from, std::string::npos) << "the recording does not begin with the feed";
     int skips = 0;
-    for (size_t at = 0; at < data.size(); ++skips) {
-        ASSERT_LE(from + data.size() - at, feed.size());
-        const auto left = std::mismatch(data.begin() + static_cast<long>(at), data.end(),
-                                        feed.begin() + static_cast<long>(from))
-                              .first;
-        from += static_cast<size_t>(left - data.begin()) - at;
-        at = static_cast<size_t>(left - data.begin());
-        if (at == data.size())
-            break;
-        const Bytes next(left, left + static_cast<long>(std::min(kAnchor, data.size() - at)));
-        const size_t goesOn = kxhost::Find(feed, next, from + 1);
-        ASSERT_TRUE(goesOn != std::string::npos && goesOn - from < kBufferSize)
-            << "the recording is not a continuous slice of the feed from byte " << at;
-        from = goesOn;
-    }
+    ASSERT_NE(kxtest::FindThroughSkips(kxtest::ReadFile(feedPath), data, kBufferSize, skips),
+              std::string::npos)
+        << "the recording is not a continuous slice of the feed";
     if (skips > 0)
         printf("Wine's capture skipped %d time(s)\n", skips);
 }
