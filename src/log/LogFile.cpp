@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "log/EchoQueue.h"
 #include "log/LogFile.h"
 #include "log/LogText.h"
 

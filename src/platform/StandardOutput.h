@@ -3,17 +3,9 @@
 
 #include <cstddef>
 
-// The echo of the log on the process's standard output or standard error.
-// A record is handed to the echo and written by a thread of the platform's
-// own, so that no caller ever writes to the target itself or waits on one
-// that takes no data: the caller waits for its record at most kEchoWaitMs,
-// and once a record could not be echoed within that time, callers do not
-// wait at all until the echo has written again. While the target takes
-// data, every record is out, in order, before its caller goes on. Records
-// that cannot be written are dropped and counted; once the target takes
-// data again, "KALDRIX: N log records not echoed" says how many.
-
-constexpr unsigned kEchoWaitMs = 100;
+// What the log's echo (its queue is log/EchoQueue) takes from the platform:
+// the write of a record to the process's standard output or standard error,
+// the echo thread's start and end, and who writes a record now.
 
 // Where the echo goes: the process's standard output or standard error.
 enum class EchoTarget { standardOutput, standardError };
@@ -27,15 +19,53 @@ enum class EchoTarget { standardOutput, standardError };
 void RememberEchoTargets();
 
 // The longest record the echo holds, its newline included; a longer one is
-// cut.
+// cut. One write holds a record and, before it, the notice of the records
+// not echoed.
 constexpr size_t kEchoRecordBytes = 600;
+constexpr size_t kEchoWriteBytes = kEchoRecordBytes + 80;
 
-// Hands one record over; the newline after it is the echo's. The text is
-// copied. Returns the ticket to wait for.
-unsigned long long QueueEcho(EchoTarget target, const char* text);
+// Writes `text` (whole lines, at most kEchoWriteBytes) to `target` while it
+// is the file it was at load, each "\n" as the platform's text files end a
+// line; false when not all of it was written. On POSIX it never blocks more
+// than 100 ms and SIGPIPE never reaches the host; on Windows a console or a
+// pipe may hold it for as long as its reader wants.
+bool WriteToEchoTarget(EchoTarget target, const char* text, size_t size);
 
-// Waits until the record of `ticket` has been written or dropped, at most
-// kEchoWaitMs, and not at all while the echo is stalled. `text` is the
-// record again: in a forked child, which starts no thread, the caller
-// writes it here (never under a lock of the library's).
-void AwaitEcho(EchoTarget target, unsigned long long ticket, const char* text);
+// Who writes a record now.
+enum class EchoWriter {
+    // The echo thread: the record is queued.
+    echoThread,
+    // Its caller, once it has let go of the log's lock and without the
+    // echo's: a forked child has none of the parent's threads, which may
+    // have held any lock, and starts none.
+    caller,
+    // Its caller at once, inside the loader (the attach, the detach and all
+    // that follows a process-exit detach): no thread starts there, none may
+    // be waited for, and the echo's lock is only tried, as a thread killed at
+    // the process's exit may hold it.
+    callerInsideLoader,
+};
+EchoWriter EchoWriterNow();
+
+// How the platform's echo thread lives.
+struct EchoThreadRules {
+    // True: it waits for records until the library stops it (POSIX, where
+    // the unload joins it). False: it ends whenever the queue is empty
+    // (Windows, where it holds the library meanwhile).
+    bool waitsForRecords;
+    // True: a record the thread could not write stalls the callers (POSIX,
+    // where a write gives up after 100 ms). False: only a caller that waited
+    // in vain does, and any write that returns ends the stall (Windows).
+    bool failedWriteStalls;
+    // How long a caller waits for a new echo thread to begin to run, before
+    // it waits kEchoWaitMs for its record: a new thread can take a while on
+    // a busy machine, and that is no wait on standard output.
+    unsigned startWaitMs;
+};
+EchoThreadRules EchoThreadRulesOfPlatform();
+
+// Starts the echo thread, named "kx-echo", on `run`. `stop` is called at the
+// library's unload where the thread waits for records: it tells `run` to
+// return and is true when a thread is there to wait for. False when no
+// thread starts.
+bool StartEchoThread(void (*run)(), bool (*stop)());

@@ -16,9 +16,11 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned char BOOLEAN;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef unsigned long ULONG;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef CHAR* LPSTR;
@@ -67,6 +69,7 @@ typedef HWAVEIN* LPHWAVEIN;
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_INVALID_THREAD_ID 1444u
+#define ERROR_TIMEOUT 1460u
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
@@ -123,6 +126,30 @@ void EnterCriticalSection(LPCRITICAL_SECTION section);
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+// Slim locks (taken exclusively here) and the condition variables that sleep
+// on them. Both are constant-initialized and need no deleting, so that state
+// built of them is ready before any static object and outlives them all.
+struct SRWLOCK {
+    pthread_mutex_t mutex;
+};
+typedef SRWLOCK* PSRWLOCK;
+#define SRWLOCK_INIT                                                                               \
+    { PTHREAD_MUTEX_INITIALIZER }
+struct CONDITION_VARIABLE {
+    pthread_cond_t cond;
+};
+typedef CONDITION_VARIABLE* PCONDITION_VARIABLE;
+#define CONDITION_VARIABLE_INIT                                                                    \
+    { PTHREAD_COND_INITIALIZER }
+void AcquireSRWLockExclusive(PSRWLOCK lock);
+BOOLEAN TryAcquireSRWLockExclusive(PSRWLOCK lock);
+void ReleaseSRWLockExclusive(PSRWLOCK lock);
+// FALSE with ERROR_TIMEOUT when the time-out passed first; the lock is held
+// again either way.
+BOOL SleepConditionVariableSRW(PCONDITION_VARIABLE variable, PSRWLOCK lock, DWORD milliseconds,
+                               ULONG flags);
+void WakeAllConditionVariable(PCONDITION_VARIABLE variable);
 
 // ---- thread message queues ----
 #define WM_QUIT 0x0012u

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The echo on standard output or standard error (descriptor 1 or 2, the
-// record's target), written without ever blocking on it, and only while the
+// The echo's writes on standard output or standard error (descriptor 1 or 2,
+// the record's target), without ever blocking on it, and only while the
 // descriptor is still the file it was at load (the same device and inode).
 // Each record is written through a copy of the descriptor made for it, so
 // that the file checked is the file written, whatever the host closes or
@@ -14,21 +14,20 @@
 // device such as /dev/null takes every write at once and is written as it
 // is. SIGPIPE never reaches the host: the echo thread blocks every signal,
 // and a write from a forked child's own thread holds SIGPIPE back around it.
+//
+// The echo thread waits for records until the library is unloaded, which
+// stops it and joins it: a thread left to finish on its own could still run
+// code that dlclose unmaps.
 #include "platform/platform.h"
 #include "winapi/kernel/Descriptors.h"
-#include "winapi/kernel/Immortal.h"
 #include "platform/posix/StandardOutput.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -37,32 +36,7 @@
 
 namespace {
 
-constexpr size_t kQueueLength = 64;
 constexpr int kWriteLimitMs = 100; // for one record, before it is dropped
-constexpr auto kStopDrain = std::chrono::milliseconds(300);
-
-struct Record {
-    char text[kEchoRecordBytes];
-    size_t length;
-    int descriptor;
-};
-
-struct Echo {
-    std::mutex mutex;
-    std::condition_variable changed;
-    Record queue[kQueueLength];
-    unsigned long long queued = 0;  // tickets handed out
-    unsigned long long done = 0;    // written or dropped
-    unsigned long long dropped = 0; // since the last notice
-    // A record could not be echoed within kEchoWaitMs: callers go on without
-    // waiting until the echo has written again.
-    bool stalled = false;
-    bool running = false;
-    bool stopping = false;
-    bool stopped = false;
-    std::chrono::steady_clock::time_point drainUntil;
-    pthread_t thread{};
-};
 
 // The file each target was at load; atomic, as a test may open the log
 // again while records are written.
@@ -84,14 +58,14 @@ bool IsLoadedTarget(int descriptor, const struct stat& now) {
 // threads may have held the queue's lock, and a thread started there is
 // more than some tools allow. Each caller writes its own record, after it
 // has let go of the log's lock.
-std::atomic<bool> g_writeHere{false};
-constexpr unsigned long long kWriteHere = ~0ull;
+std::atomic<bool> g_callersWrite{false};
 
-// Built on first use and never destroyed, like the layer's tables.
-Echo& State() {
-    static Echo* echo = MakeImmortal<Echo>();
-    return *echo;
-}
+// The echo thread, once started; `g_stop` is set after `g_thread`. None
+// starts after the unload.
+pthread_t g_thread{};
+void (*g_run)() = nullptr;
+std::atomic<bool (*)()> g_stop{nullptr};
+std::atomic<bool> g_unloaded{false};
 
 int RemainingMs(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -184,83 +158,42 @@ bool WriteHoldingBackSigpipe(int descriptor, const char* data, size_t size) {
     return written;
 }
 
-void WriteNotice(int descriptor, unsigned long long dropped) {
-    char notice[80];
-    const int length =
-        std::snprintf(notice, sizeof notice, "KALDRIX: %llu log records not echoed\n", dropped);
-    WriteHoldingBackSigpipe(descriptor, notice, static_cast<size_t>(length));
-}
-
-void* RunEcho(void*) {
+void* RunEchoThread(void*) {
     pthread_setname_np(pthread_self(), "kx-echo");
-    Echo& echo = State();
-    Record record;
-    std::unique_lock<std::mutex> lock(echo.mutex);
-    for (;;) {
-        echo.changed.wait(lock, [&echo] { return echo.done < echo.queued || echo.stopping; });
-        if (echo.done == echo.queued)
-            break;
-        record = echo.queue[echo.done % kQueueLength];
-        const bool draining = !echo.stopping || std::chrono::steady_clock::now() < echo.drainUntil;
-        const unsigned long long dropped = echo.dropped;
-        lock.unlock();
-        bool written = false;
-        if (draining) {
-            if (dropped > 0)
-                WriteNotice(record.descriptor, dropped);
-            written = WriteHoldingBackSigpipe(record.descriptor, record.text, record.length);
-        }
-        lock.lock();
-        if (written)
-            echo.dropped -= dropped;
-        else
-            ++echo.dropped;
-        echo.stalled = !written;
-        ++echo.done;
-        echo.changed.notify_all();
-    }
+    g_run();
     return nullptr;
-}
-
-// The echo thread starts with every signal blocked: no signal meant for the
-// host is ever delivered to it.
-bool StartEcho(Echo& echo) {
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const bool started = pthread_create(&echo.thread, nullptr, RunEcho, nullptr) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return started;
-}
-
-Record MakeRecord(EchoTarget target, const char* text) {
-    Record record;
-    const size_t length = std::min(std::strlen(text), kEchoRecordBytes - 1);
-    std::memcpy(record.text, text, length);
-    record.text[length] = '\n';
-    record.length = length + 1;
-    record.descriptor = target == EchoTarget::standardError ? STDERR_FILENO : STDOUT_FILENO;
-    return record;
 }
 
 } // namespace
 
-unsigned long long QueueEcho(EchoTarget target, const char* text) {
-    if (g_writeHere.load(std::memory_order_relaxed))
-        return kWriteHere;
-    Echo& echo = State();
-    std::lock_guard<std::mutex> lock(echo.mutex);
-    if (echo.stopped)
-        return 0;
-    if (!echo.running)
-        echo.running = StartEcho(echo);
-    if (!echo.running || echo.queued - echo.done == kQueueLength) {
-        ++echo.dropped;
-        return 0;
-    }
-    echo.queue[echo.queued % kQueueLength] = MakeRecord(target, text);
-    echo.changed.notify_all();
-    return ++echo.queued;
+bool WriteToEchoTarget(EchoTarget target, const char* text, size_t size) {
+    return WriteHoldingBackSigpipe(
+        target == EchoTarget::standardError ? STDERR_FILENO : STDOUT_FILENO, text, size);
+}
+
+EchoWriter EchoWriterNow() {
+    return g_callersWrite.load(std::memory_order_relaxed) ? EchoWriter::caller
+                                                          : EchoWriter::echoThread;
+}
+
+EchoThreadRules EchoThreadRulesOfPlatform() {
+    return {/*waitsForRecords=*/true, /*failedWriteStalls=*/true, /*startWaitMs=*/0};
+}
+
+// The echo thread starts with every signal blocked: no signal meant for the
+// host is ever delivered to it.
+bool StartEchoThread(void (*run)(), bool (*stop)()) {
+    if (g_unloaded.load())
+        return false;
+    g_run = run;
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const bool started = pthread_create(&g_thread, nullptr, RunEchoThread, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (started)
+        g_stop.store(stop, std::memory_order_release);
+    return started;
 }
 
 void RememberEchoTargets() {
@@ -274,39 +207,14 @@ void RememberEchoTargets() {
     }
 }
 
-void AwaitEcho(EchoTarget target, unsigned long long ticket, const char* text) {
-    if (ticket == kWriteHere) {
-        const Record record = MakeRecord(target, text);
-        WriteHoldingBackSigpipe(record.descriptor, record.text, record.length);
-        return;
-    }
-    if (ticket == 0)
-        return;
-    Echo& echo = State();
-    std::unique_lock<std::mutex> lock(echo.mutex);
-    if (!echo.stalled && !echo.changed.wait_for(lock, std::chrono::milliseconds(kEchoWaitMs),
-                                                [&echo, ticket] { return echo.done >= ticket; }))
-        echo.stalled = true;
-}
-
 void StopStandardOutputEcho() {
     // A forked child's copy of the state names the parent's thread.
-    if (g_writeHere.load(std::memory_order_relaxed))
+    if (g_callersWrite.load(std::memory_order_relaxed))
         return;
-    Echo& echo = State();
-    std::unique_lock<std::mutex> lock(echo.mutex);
-    echo.stopped = true;
-    if (!echo.running)
-        return;
-    echo.stopping = true;
-    echo.drainUntil = std::chrono::steady_clock::now() + kStopDrain;
-    echo.changed.notify_all();
-    lock.unlock();
-    // Each record takes at most kWriteLimitMs, and none is tried past the
-    // drain's end: the join is bounded.
-    pthread_join(echo.thread, nullptr);
-    lock.lock();
-    echo.running = false;
+    g_unloaded.store(true);
+    bool (*const stop)() = g_stop.load(std::memory_order_acquire);
+    if (stop && stop())
+        pthread_join(g_thread, nullptr);
 }
 
-void EchoFromCallersInForkedChild() { g_writeHere.store(true, std::memory_order_relaxed); }
+void EchoFromCallersInForkedChild() { g_callersWrite.store(true, std::memory_order_relaxed); }
