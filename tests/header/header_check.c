@@ -23,8 +23,8 @@ int main(void) {
             KALDRIX_VERSION_PATCH, KALDRIX_VERSION_TWEAK);
     if (strcmp(version, KALDRIX_VERSION_STRING) != 0 ||
         strcmp(version, KALDRIX_PROJECT_VERSION) != 0) {
-        fprintf(stderr, "the header says %s (%s), the build %s\n", KALDRIX_VERSION_STRING,
-                version, KALDRIX_PROJECT_VERSION);
+        fprintf(stderr, "the header says %s (%s), the build %s\n", KALDRIX_VERSION_STRING, version,
+                KALDRIX_PROJECT_VERSION);
         ++g_failures;
     }
 
