@@ -4,7 +4,7 @@
 // leaves behind: the day's trace log under C:\temp and its version block.
 #include "HostSupport.h"
 #include "KaldrixExports.h"
-#include "platform/StandardOutput.h"
+#include "log/EchoQueue.h"
 #include "support/EchoSettings.h"
 
 #include <io.h>
